@@ -1,0 +1,234 @@
+#include "ports/ProtoPort.h"
+
+#include "app/Cp1251.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+
+namespace tovik {
+
+namespace {
+std::atomic<TBeepHook> g_beep{nullptr};
+}
+
+void SetBeepHook(TBeepHook hook) { g_beep.store(hook, std::memory_order_relaxed); }
+
+std::unique_ptr<TProtoRequest> MakeRequest(TProtoPort* Port, uint8_t Address, uint8_t DeviceKind,
+                                           const TCommandDescriptor& Command, TBlockPtr TxData,
+                                           int32_t TxLength, uint8_t* RxBuffer, int32_t RxLength,
+                                           int32_t ExtraTimeout, int32_t Tries) {
+    auto r = std::make_unique<TProtoRequest>();
+    r->Port = Port;
+    r->Address = Address;
+    r->DeviceKind = DeviceKind;
+    r->Command = Command;
+    r->TxData = std::move(TxData);
+    r->TxLength = TxLength;
+    r->RxBuffer = RxBuffer;
+    r->RxLength = RxLength;
+    r->ExtraTimeout = ExtraTimeout;
+    r->Tries = Tries;
+    return r;
+}
+
+std::unique_ptr<TProtoJob> MakeJob(std::unique_ptr<TProtoRequest> Request, const TBlock* TxData,
+                                   TBlockPtr Result, int32_t OwnerId,
+                                   std::shared_ptr<TResultEventsList> Results, TExecutor Executor,
+                                   TResultHandler OnResult) {
+    auto j = std::make_unique<TProtoJob>();
+    j->Request = std::move(Request);
+    j->TxData = TxData;
+    j->Result = std::move(Result);
+    j->OwnerId = OwnerId;
+    j->Results = std::move(Results);
+    j->Executor = std::move(Executor);
+    j->OnResult = std::move(OnResult);
+    return j;
+}
+
+// ---- result delivery ----
+
+void TResultEventsList::AddEvent(TResultHandler OnResult, uint8_t Ok, TBlockPtr Data) {
+    TResultEvent e{std::move(OnResult), Ok, std::move(Data)};
+    std::lock_guard lock(EventsLock);
+    Events.push_back(std::move(e));
+}
+
+void TResultEventsList::DispatchOne() {
+    TResultEvent e;
+    {
+        std::lock_guard lock(EventsLock);
+        if (Events.empty()) return;
+        e = std::move(Events.front());
+        Events.pop_front();
+    }
+    if (e.OnResult) e.OnResult(e.Ok, e.Data.get());
+    // e.Data is released here, after the callback.
+}
+
+bool TResultEventsList::IsEmpty() const {
+    std::lock_guard lock(EventsLock);
+    return Events.empty();
+}
+
+size_t TResultEventsList::Count() const {
+    std::lock_guard lock(EventsLock);
+    return Events.size();
+}
+
+// ---- statistics ----
+
+void TRequestStats::IncSent() {
+    std::lock_guard lock(StatsLock);
+    ++Counts.SentCount;
+}
+void TRequestStats::IncOk() {
+    std::lock_guard lock(StatsLock);
+    ++Counts.OkCount;
+}
+void TRequestStats::IncError() {
+    std::lock_guard lock(StatsLock);
+    ++Counts.ErrorCount;
+}
+TStatsSnapshot TRequestStats::GetStats() const {
+    std::lock_guard lock(StatsLock);
+    return Counts;
+}
+void TRequestStats::ResetStats() {
+    std::lock_guard lock(StatsLock);
+    Counts = {};
+}
+
+// ---- port: queue and owners ----
+
+TProtoPort::TProtoPort(std::shared_ptr<TRequestStats> stats)
+    : StatsRef(stats ? std::move(stats) : std::make_shared<TRequestStats>()) {
+    Worker = std::make_unique<TProtoPortThread>(*this);
+}
+
+TProtoPort::~TProtoPort() {
+    StopWorker();
+    // Jobs still queued are released with the queue, without result events.
+}
+
+void TProtoPort::PutJob(std::unique_ptr<TProtoJob> job) {
+    if (!job) return;
+    {
+        std::lock_guard lock(QueueLock);
+        Queue.push_back(std::move(job));
+        SignalSet = true;
+    }
+    QueueSignal.notify_one();
+}
+
+bool TProtoPort::WaitForSignal() {
+    std::unique_lock lock(QueueLock);
+    QueueSignal.wait(lock, [this] { return SignalSet || Stopping.load(std::memory_order_acquire); });
+    if (Stopping.load(std::memory_order_acquire)) return false;
+    SignalSet = false;  // auto-reset
+    return true;
+}
+
+bool TProtoPort::TakeJob(TProtoJob& slot) {
+    std::unique_lock lock(QueueLock);
+    if (Queue.empty()) {
+        SignalSet = false;
+        lock.unlock();
+        if (auto beep = g_beep.load(std::memory_order_relaxed)) beep();
+        return false;
+    }
+    slot = std::move(*Queue.front());
+    Queue.pop_front();
+    if (!Queue.empty()) SignalSet = true;
+    return true;
+}
+
+int32_t TProtoPort::RegisterOwner() {
+    std::lock_guard lock(OwnerLock);
+    const int32_t id = NextOwnerId++;
+    Owners.push_back(id);
+    return id;
+}
+
+bool TProtoPort::UnregisterOwner(int32_t ownerId) {
+    std::lock_guard lock(OwnerLock);
+    auto it = std::find(Owners.begin(), Owners.end(), ownerId);
+    if (it == Owners.end()) return false;
+    Owners.erase(it);
+    return true;
+}
+
+bool TProtoPort::IsOwnerRegistered(int32_t ownerId) const {
+    std::lock_guard lock(OwnerLock);
+    return std::find(Owners.begin(), Owners.end(), ownerId) != Owners.end();
+}
+
+bool TProtoPort::IsOwnerIdle(int32_t ownerId) const {
+    if (!IsOwnerRegistered(ownerId)) return false;
+    std::lock_guard lock(QueueLock);
+    return std::none_of(Queue.begin(), Queue.end(),
+                        [ownerId](const auto& j) { return j->OwnerId == ownerId; });
+}
+
+size_t TProtoPort::QueueLength() const {
+    std::lock_guard lock(QueueLock);
+    return Queue.size();
+}
+
+void TProtoPort::StopWorker() {
+    if (!Worker) return;
+    {
+        std::lock_guard lock(QueueLock);
+        Stopping.store(true, std::memory_order_release);
+    }
+    QueueSignal.notify_all();
+    Worker->Join();
+    Worker.reset();
+}
+
+// ---- worker ----
+
+TProtoPortThread::TProtoPortThread(TProtoPort& port) : Port(port) {
+    Thread = std::thread([this] { Execute(); });
+}
+
+TProtoPortThread::~TProtoPortThread() { Join(); }
+
+void TProtoPortThread::Join() {
+    if (Thread.joinable()) Thread.join();
+}
+
+void TProtoPortThread::Execute() {
+    // One step below normal priority: the line work must not starve the UI.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 1);
+    while (Port.WaitForSignal()) {
+        WakeUpCount.fetch_add(1, std::memory_order_relaxed);
+        if (!Port.TakeJob(Job)) continue;
+        LastOk = 0;
+        const bool executed = Port.IsOwnerRegistered(Job.OwnerId);
+        if (executed && Job.Executor && Job.Request) LastOk = Job.Executor(*Job.Request);
+        Job.Request.reset();  // also releases TxData when the job was dropped
+        Job.TxData = nullptr;
+        if (!Port.StopRequested() && executed && Port.IsOwnerRegistered(Job.OwnerId) && Job.Results)
+            Job.Results->AddEvent(std::move(Job.OnResult), LastOk, std::move(Job.Result));
+        Job = TProtoJob{};  // releases whatever was not handed over
+    }
+    Job = TProtoJob{};
+}
+
+// ---- port identity ----
+
+int32_t NameId(const std::string& name) {
+    // The identity is taken over the name as stored: single-byte text.
+    const std::string bytes = Utf8ToCp1251(name).value_or(name);
+    uint8_t v[4] = {0, 0, 0, 0};
+    for (size_t i = 0; i < bytes.size(); ++i) v[i % 4] ^= static_cast<uint8_t>(bytes[i]);
+    return static_cast<int32_t>(uint32_t(v[0]) | uint32_t(v[1]) << 8 | uint32_t(v[2]) << 16 |
+                                uint32_t(v[3]) << 24);
+}
+
+}  // namespace tovik

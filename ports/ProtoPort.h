@@ -1,0 +1,245 @@
+#pragma once
+// The request engine: requests and jobs, the per-port queue with its owner
+// ids, the port's worker thread, result delivery to the user-interface
+// thread, the request statistics and the framed ModBus exchange.
+//
+// Ownership: a job owns its request, the request owns its outgoing data,
+// and the job owns its result block (the request's RxBuffer points into
+// it). Whoever holds the job holds all of them, so every block is released
+// exactly once on every path. A job shares ownership of the result list it
+// names, so a worker can never deliver into a list that has been destroyed.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ports/Stream.h"
+
+namespace tovik {
+
+using TBuff = std::vector<uint8_t>;   // frames and replies
+using TBlock = std::vector<uint8_t>;  // a data block of the request pipeline
+using TBlockPtr = std::unique_ptr<TBlock>;
+
+// Native command code and its two parameters (-1 = absent).
+struct TCommandDescriptor {
+    uint8_t Code = 0;
+    int32_t Param1 = -1;
+    int32_t Param2 = -1;
+};
+
+class TProtoPort;
+class TResultEventsList;
+
+struct TProtoRequest {
+    TProtoPort* Port = nullptr;
+    uint8_t Address = 0;
+    uint8_t DeviceKind = 0;
+    TCommandDescriptor Command;
+    TBlockPtr TxData;             // released by the executor once copied into the frame
+    int32_t TxLength = 0;
+    uint8_t* RxBuffer = nullptr;  // points into the job's Result block, or null
+    int32_t RxLength = 0;
+    int32_t ExtraTimeout = 0;     // ms, added to the port's ReplyTimeout
+    int32_t Tries = 0;
+};
+
+// Runs in the worker thread; nonzero when a valid reply was decoded.
+using TExecutor = std::function<uint8_t(TProtoRequest&)>;
+// Runs in the user-interface thread; Data may be null. It must not keep Data.
+using TResultHandler = std::function<void(uint8_t Ok, const TBlock* Data)>;
+
+struct TProtoJob {
+    std::unique_ptr<TProtoRequest> Request;
+    const TBlock* TxData = nullptr;  // the request's data block, for reference only
+    TBlockPtr Result;
+    int32_t OwnerId = 0;
+    std::shared_ptr<TResultEventsList> Results;
+    TExecutor Executor;
+    TResultHandler OnResult;
+};
+
+std::unique_ptr<TProtoRequest> MakeRequest(TProtoPort* Port, uint8_t Address, uint8_t DeviceKind,
+                                           const TCommandDescriptor& Command, TBlockPtr TxData,
+                                           int32_t TxLength, uint8_t* RxBuffer, int32_t RxLength,
+                                           int32_t ExtraTimeout, int32_t Tries);
+
+std::unique_ptr<TProtoJob> MakeJob(std::unique_ptr<TProtoRequest> Request, const TBlock* TxData,
+                                   TBlockPtr Result, int32_t OwnerId,
+                                   std::shared_ptr<TResultEventsList> Results, TExecutor Executor,
+                                   TResultHandler OnResult);
+
+struct TResultEvent {
+    TResultHandler OnResult;
+    uint8_t Ok = 0;
+    TBlockPtr Data;
+};
+
+// The hand-over point between port workers and the user-interface thread.
+class TResultEventsList {
+public:
+    TResultEventsList() = default;
+    TResultEventsList(const TResultEventsList&) = delete;
+    TResultEventsList& operator=(const TResultEventsList&) = delete;
+    // Waiting events are discarded without calling their callbacks.
+    ~TResultEventsList() = default;
+
+    void AddEvent(TResultHandler OnResult, uint8_t Ok, TBlockPtr Data);
+    // Takes the oldest event and calls its callback outside the lock.
+    void DispatchOne();
+    bool IsEmpty() const;
+    size_t Count() const;
+
+private:
+    mutable std::mutex EventsLock;
+    std::deque<TResultEvent> Events;
+};
+
+struct TStatsSnapshot {
+    int32_t SentCount = 0;
+    int32_t OkCount = 0;
+    int32_t ErrorCount = 0;
+    int32_t NoAnswer() const { return SentCount - OkCount - ErrorCount; }
+};
+
+// Request statistics shared by all ports; owned by the main window.
+class TRequestStats {
+public:
+    void IncSent();
+    void IncOk();
+    void IncError();
+    TStatsSnapshot GetStats() const;
+    void ResetStats();
+
+private:
+    mutable std::mutex StatsLock;
+    TStatsSnapshot Counts;
+};
+
+// Sound for an unexpected empty queue. The core has no sound; the front end
+// may install one. nullptr removes it.
+using TBeepHook = void (*)();
+void SetBeepHook(TBeepHook hook);
+
+class TProtoPortThread;
+
+// A byte channel to one line with its request queue and worker.
+// Concrete ports must call StopWorker() first thing in their destructor, so
+// that the worker is gone before their own members are destroyed.
+class TProtoPort : public TStream {
+public:
+    explicit TProtoPort(std::shared_ptr<TRequestStats> stats);
+    ~TProtoPort() override;
+    TProtoPort(const TProtoPort&) = delete;
+    TProtoPort& operator=(const TProtoPort&) = delete;
+
+    // The line. Read waits at most about 10 ms when nothing is buffered and
+    // returns as soon as bytes are there.
+    virtual void Open() = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+    // Drops whatever input is waiting (stale bytes before a transmission).
+    virtual void DiscardInput() = 0;
+    // The port's settings record; LoadSettings starts after the Kind field.
+    virtual bool LoadSettings(TStream& stream) = 0;
+    virtual bool SaveSettings(TStream& stream) = 0;
+
+    // Queue and owners.
+    void PutJob(std::unique_ptr<TProtoJob> job);
+    bool TakeJob(TProtoJob& slot);
+    int32_t RegisterOwner();
+    // False when the id is not registered (kOwnerNotFound); nothing changes.
+    bool UnregisterOwner(int32_t ownerId);
+    bool IsOwnerRegistered(int32_t ownerId) const;
+    bool IsOwnerIdle(int32_t ownerId) const;
+    size_t QueueLength() const;
+
+    // Stops the worker at once: within one read wait, without waiting for
+    // the queue or the exchange in progress, which gets no result event.
+    void StopWorker();
+    bool HasWorker() const { return Worker != nullptr; }
+    // Checked by every receive loop so that a stop ends an exchange at once.
+    bool StopRequested() const { return Stopping.load(std::memory_order_acquire); }
+
+    TRequestStats& Stats() const { return *StatsRef; }
+    const std::shared_ptr<TRequestStats>& SharedStats() const { return StatsRef; }
+
+    // Settings. Bus and ReplyTimeout are changed by the user-interface thread
+    // and read by the worker.
+    std::atomic<bool> Bus{false};
+    int32_t Kind = 0;
+    int32_t Id = 0;
+    std::string Name;
+    std::atomic<int32_t> ReplyTimeout{0};
+    std::atomic<int32_t> RequestInterval{0};
+
+private:
+    friend class TProtoPortThread;
+    // Worker side: sleeps until a job may be waiting; false when stopping.
+    bool WaitForSignal();
+
+    std::shared_ptr<TRequestStats> StatsRef;
+
+    mutable std::mutex OwnerLock;
+    std::vector<int32_t> Owners;
+    int32_t NextOwnerId = 0;
+
+    mutable std::mutex QueueLock;
+    std::condition_variable QueueSignal;
+    bool SignalSet = false;  // the auto-reset event's state, under QueueLock
+    std::deque<std::unique_ptr<TProtoJob>> Queue;
+
+    std::atomic<bool> Stopping{false};
+    std::unique_ptr<TProtoPortThread> Worker;
+};
+
+inline constexpr const char* kOwnerNotFound = "ses no found";
+
+// The worker: serves its port's queue one job at a time.
+class TProtoPortThread {
+public:
+    explicit TProtoPortThread(TProtoPort& port);
+    ~TProtoPortThread();  // joins
+    TProtoPortThread(const TProtoPortThread&) = delete;
+    TProtoPortThread& operator=(const TProtoPortThread&) = delete;
+
+    void Join();
+    // Wake-ups since start, to show that an idle worker sleeps.
+    uint64_t WakeUps() const { return WakeUpCount.load(std::memory_order_relaxed); }
+
+private:
+    void Execute();
+
+    TProtoPort& Port;
+    TProtoJob Job;
+    uint8_t LastOk = 0;
+    std::atomic<uint64_t> WakeUpCount{0};
+    std::thread Thread;
+};
+
+// One ModBus RTU exchange: Frame holds the request with its CRC. Timeout is
+// the time allowed for each reply, Gap the silence that ends a reply of
+// unknown length. On success Reply holds the data field with every 16-bit
+// word turned little-endian.
+bool Exchange(TProtoPort& Port, const TBuff& Frame, int32_t Timeout, int32_t Gap, int32_t Tries,
+              TBuff& Reply);
+
+// Silence that ends a ModBus reply still shorter than its header announces:
+// USB adapters deliver bursts several milliseconds apart.
+inline constexpr uint32_t kShortReplySilenceMs = 20;
+
+// Expected total length of a ModBus reply from its first bytes: 0 while the
+// header is still incomplete, -1 for a function code of unknown layout.
+int ModbusReplyLength(const uint8_t* bytes, size_t count);
+
+// Identity of a port name: its bytes folded by XOR into four bytes, read
+// as a little-endian int32.
+int32_t NameId(const std::string& name);
+
+}  // namespace tovik

@@ -1,0 +1,204 @@
+#include "ports/ProtoUART.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "app/Cp1251.h"
+#include "ports/Clock.h"
+
+namespace tovik {
+
+TPortNameCheck CheckPortName(const std::string& name) {
+    if (name.empty()) return TPortNameCheck::Empty;
+    const auto encoded = Utf8ToCp1251(name);
+    if (!encoded) return TPortNameCheck::BadChar;
+    if (encoded->size() > kMaxPortNameLength) return TPortNameCheck::TooLong;
+    // The name becomes a path under /dev: no way out of it.
+    if (name.front() == '/' || name.find("..") != std::string::npos) return TPortNameCheck::BadChar;
+    for (unsigned char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                        c == '/' || c == '_' || c == '-' || c == '.';
+        if (!ok) return TPortNameCheck::BadChar;
+    }
+    return TPortNameCheck::Ok;
+}
+
+// ---- TUartPort ----
+
+void TUartPort::Open() {
+    if (IsOpen() && Name == OpenedName) return;
+    Close();
+    if (CheckPortName(Name) != TPortNameCheck::Ok) return;
+    const std::string path = "/dev/" + Name;
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    auto fail = [fd] { ::close(fd); };
+    // Only terminals are serial lines; and the line is ours alone: the
+    // advisory lock also holds against root, for whom TIOCEXCL does not.
+    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail();
+    ::ioctl(fd, TIOCEXCL);
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) return fail();
+    // Raw bytes: no echo, no line editing, no CR/LF or XON/XOFF handling.
+    // Hardware flow control and modem lines stay as the driver has them.
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&tio, B19200) != 0 || ::cfsetospeed(&tio, B19200) != 0) return fail();
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return fail();
+    if (::tcflush(fd, TCIOFLUSH) != 0) return fail();
+    Handle.store(fd, std::memory_order_release);
+    OpenedName = Name;
+}
+
+void TUartPort::Close() {
+    const int fd = Handle.exchange(-1, std::memory_order_acq_rel);
+    if (fd >= 0) ::close(fd);
+}
+
+int32_t TUartPort::Write(const void* buffer, int32_t count) {
+    const int fd = Handle.load(std::memory_order_acquire);
+    if (fd < 0 || count <= 0) return 0;
+    const auto* p = static_cast<const uint8_t*>(buffer);
+    const uint32_t bound = static_cast<uint32_t>(kWriteTimeoutBaseMs + kWriteTimeoutPerByteMs * count);
+    const uint32_t start = timeGetTime();
+    int32_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(fd, p + done, static_cast<size_t>(count - done));
+        if (n > 0) {
+            done += static_cast<int32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            Close();  // unplugged: the next transfer tries to open it again
+            break;
+        }
+        const uint32_t spent = ElapsedMs(start, timeGetTime());
+        if (spent >= bound) break;
+        pollfd pfd{fd, POLLOUT, 0};
+        ::poll(&pfd, 1, static_cast<int>(bound - spent));
+    }
+    return done;
+}
+
+int32_t TUartPort::Read(void* buffer, int32_t count) {
+    const int fd = Handle.load(std::memory_order_acquire);
+    if (fd < 0 || count <= 0) return 0;
+    pollfd pfd{fd, POLLIN, 0};
+    int r = ::poll(&pfd, 1, kReadWaitMs);
+    if (r < 0 && errno == EINTR) return 0;
+    if (r <= 0) return 0;
+    if (pfd.revents & POLLIN) {
+        const ssize_t n = ::read(fd, buffer, static_cast<size_t>(count));
+        if (n > 0) return static_cast<int32_t>(n);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+    }
+    // Hang-up or error: the device went away. Close it so that the next
+    // transfer tries again, and keep the read's pacing.
+    Close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(kReadWaitMs));
+    return 0;
+}
+
+void TUartPort::DiscardInput() {
+    const int fd = Handle.load(std::memory_order_acquire);
+    if (fd >= 0) ::tcflush(fd, TCIFLUSH);
+}
+
+// ---- TProtoUART ----
+
+TProtoUART::TProtoUART(std::shared_ptr<TRequestStats> stats)
+    : TProtoPort(std::move(stats)), Uart(std::make_unique<TUartPort>()) {
+    Kind = KindCode;
+}
+
+TProtoUART::~TProtoUART() {
+    StopWorker();  // the worker may be using Uart
+}
+
+int32_t TProtoUART::Read(void* buffer, int32_t count) {
+    {
+        std::lock_guard lock(LineLock);
+        if (!Uart->IsOpen()) Uart->Open();
+        if (Uart->IsOpen()) return Uart->Read(buffer, count);
+    }
+    // A line that cannot be opened still paces the receive loops.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kReadWaitMs));
+    return 0;
+}
+
+int32_t TProtoUART::Write(const void* buffer, int32_t count) {
+    std::lock_guard lock(LineLock);
+    if (!Uart->IsOpen()) Uart->Open();
+    if (!Uart->IsOpen()) return 0;
+    return Uart->Write(buffer, count);
+}
+
+void TProtoUART::Open() {
+    std::lock_guard lock(LineLock);
+    Uart->Open();
+}
+
+void TProtoUART::Close() {
+    std::lock_guard lock(LineLock);
+    Uart->Close();
+}
+
+bool TProtoUART::IsOpen() const { return Uart->IsOpen(); }
+
+void TProtoUART::DiscardInput() {
+    std::lock_guard lock(LineLock);
+    Uart->DiscardInput();
+}
+
+bool TProtoUART::SetPortName(const std::string& name) {
+    if (CheckPortName(name) != TPortNameCheck::Ok) return false;
+    std::lock_guard lock(LineLock);
+    Uart->Close();
+    Uart->Name = name;
+    Name = name;
+    Id = NameId(name);
+    Uart->Open();
+    return true;
+}
+
+bool TProtoUART::SaveSettings(TStream& stream) {
+    const auto name = Utf8ToCp1251(Name);
+    if (!name || name->size() > kMaxPortNameLength) return false;  // never stored truncated
+    uint8_t field[kMaxPortNameLength + 1] = {};
+    std::memcpy(field, name->data(), name->size());
+    return stream.WriteI32(Kind) && stream.WriteU8(Bus.load() ? 1 : 0) &&
+           stream.WriteExact(field, sizeof field) && stream.WriteI32(ReplyTimeout.load()) &&
+           stream.WriteI32(RequestInterval.load());
+}
+
+bool TProtoUART::LoadSettings(TStream& stream) {
+    uint8_t bus = 0;
+    if (!stream.ReadU8(bus)) return false;
+    Bus = bus != 0;
+    char field[kMaxPortNameLength + 1];
+    if (!stream.ReadExact(field, sizeof field)) return false;
+    const void* end = std::memchr(field, 0, sizeof field);
+    if (!end) return false;  // no terminator: the record is damaged
+    const auto name = Cp1251ToUtf8(std::string(static_cast<const char*>(field), static_cast<const char*>(end)));
+    if (!name || !SetPortName(*name)) return false;
+    int32_t timeout = 0, interval = 0;
+    if (!stream.ReadI32(timeout) || !stream.ReadI32(interval)) return false;
+    ReplyTimeout = timeout;
+    RequestInterval = interval;
+    return true;
+}
+
+}  // namespace tovik

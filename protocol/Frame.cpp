@@ -1,0 +1,52 @@
+#include "protocol/Frame.h"
+
+namespace tovik {
+
+uint16_t Crc16(const uint8_t* data, size_t length) {
+    uint16_t crc = 0xFFFF;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+    }
+    return crc;
+}
+
+void AppendCrc(std::vector<uint8_t>& frame) {
+    const uint16_t crc = Crc16(frame.data(), frame.size());
+    frame.push_back(static_cast<uint8_t>(crc & 0xFF));
+    frame.push_back(static_cast<uint8_t>(crc >> 8));
+}
+
+int NativeFrameLength(size_t payloadLength) {
+    if (payloadLength == 0 || payloadLength > kMaxNativePayload) return 0;
+    if (payloadLength == 1) return 4;
+    const size_t l = payloadLength;
+    return static_cast<int>(l + 4 + (l - 2) / 3);
+}
+
+std::vector<uint8_t> BuildNativeFrame(const uint8_t* payload, size_t length) {
+    const int n = NativeFrameLength(length);
+    if (n == 0) return {};
+    std::vector<uint8_t> frame;
+    frame.reserve(static_cast<size_t>(n));
+    frame.push_back(static_cast<uint8_t>(n));
+    frame.push_back(static_cast<uint8_t>(n - 1));
+    uint8_t sum = static_cast<uint8_t>(2 * n + 2);
+    uint8_t pos = 3;
+    size_t i = 0;
+    while (i < length) {
+        if (pos % 4 == 0) {
+            frame.push_back(static_cast<uint8_t>(-sum - pos));
+            sum = 0;
+        } else {
+            sum = static_cast<uint8_t>(sum + payload[i] + pos);
+            frame.push_back(payload[i]);
+            ++i;
+        }
+        ++pos;
+    }
+    frame.push_back(static_cast<uint8_t>(-sum - pos));
+    return frame;
+}
+
+}  // namespace tovik

@@ -1,0 +1,104 @@
+#include "support/PtyResponder.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+#include "protocol/Frame.h"
+
+namespace tovik::test {
+
+PtyResponder::PtyResponder(Handler handler) : OnRequest(std::move(handler)) {
+    termios tio{};
+    ::cfmakeraw(&tio);
+    char name[64] = {};
+    if (::openpty(&Master, &Slave, name, &tio, nullptr) != 0) throw std::runtime_error("openpty failed");
+    ::fcntl(Master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(Slave, F_SETFD, FD_CLOEXEC);
+    Name = name;
+    if (Name.rfind("/dev/", 0) == 0) Name = Name.substr(5);
+    Thread = std::thread([this] { Run(); });
+}
+
+PtyResponder::~PtyResponder() {
+    Stop = true;
+    if (Thread.joinable()) Thread.join();
+    ::close(Master);
+    ::close(Slave);
+}
+
+void PtyResponder::SetHandler(Handler handler) {
+    std::lock_guard lock(Lock);
+    OnRequest = std::move(handler);
+}
+
+std::vector<std::vector<uint8_t>> PtyResponder::Requests() const {
+    std::lock_guard lock(Lock);
+    return Log;
+}
+
+size_t PtyResponder::RequestCount() const {
+    std::lock_guard lock(Lock);
+    return Log.size();
+}
+
+void PtyResponder::Inject(const std::vector<uint8_t>& bytes) {
+    if (!bytes.empty()) [[maybe_unused]] auto n = ::write(Master, bytes.data(), bytes.size());
+}
+
+void PtyResponder::Run() {
+    std::vector<uint8_t> pending;
+    while (!Stop) {
+        pollfd pfd{Master, POLLIN, 0};
+        // A request is what arrives before 2 ms of silence.
+        const int r = ::poll(&pfd, 1, pending.empty() ? 5 : 2);
+        if (r > 0 && (pfd.revents & POLLIN)) {
+            uint8_t buf[512];
+            const ssize_t n = ::read(Master, buf, sizeof buf);
+            if (n > 0) {
+                pending.insert(pending.end(), buf, buf + n);
+                continue;
+            }
+        }
+        if (r > 0 && !(pfd.revents & POLLIN)) {
+            // No slave open at the moment (hang-up): wait for one.
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        if (pending.empty()) continue;
+        Handler handler;
+        {
+            std::lock_guard lock(Lock);
+            Log.push_back(pending);
+            handler = OnRequest;
+        }
+        std::vector<uint8_t> reply = handler ? handler(pending) : std::vector<uint8_t>{};
+        pending.clear();
+        if (reply.empty()) continue;
+        if (DelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(DelayMs.load()));
+        if (PacingUs == 0) {
+            [[maybe_unused]] auto n = ::write(Master, reply.data(), reply.size());
+        } else {
+            auto next = std::chrono::steady_clock::now();
+            for (uint8_t b : reply) {
+                std::this_thread::sleep_until(next);
+                [[maybe_unused]] auto n = ::write(Master, &b, 1);
+                next += std::chrono::microseconds(PacingUs.load());
+            }
+        }
+    }
+}
+
+std::vector<uint8_t> ModbusFrame(uint8_t address, uint8_t function, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> f{address, function};
+    f.insert(f.end(), payload.begin(), payload.end());
+    AppendCrc(f);
+    return f;
+}
+
+}  // namespace tovik::test
