@@ -190,6 +190,8 @@ void TProtoPort::StopWorker() {
     Worker.reset();
 }
 
+uint64_t TProtoPort::WorkerWakeUps() const { return Worker ? Worker->WakeUps() : 0; }
+
 // ---- worker ----
 
 TProtoPortThread::TProtoPortThread(TProtoPort& port) : Port(port) {

@@ -164,6 +164,8 @@ public:
     // the queue or the exchange in progress, which gets no result event.
     void StopWorker();
     bool HasWorker() const { return Worker != nullptr; }
+    // Times the worker woke up; an idle port's worker does not wake at all.
+    uint64_t WorkerWakeUps() const;
     // Checked by every receive loop so that a stop ends an exchange at once.
     bool StopRequested() const { return Stopping.load(std::memory_order_acquire); }
 

@@ -91,12 +91,18 @@ void PtyResponder::Run() {
                 next += std::chrono::microseconds(PacingUs.load());
             }
         }
+        LastEndNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count();
     }
 }
 
 std::vector<uint8_t> ModbusFrame(uint8_t address, uint8_t function, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> f{address, function};
-    f.insert(f.end(), payload.begin(), payload.end());
+    std::vector<uint8_t> f;
+    f.reserve(payload.size() + 4);
+    f.push_back(address);
+    f.push_back(function);
+    for (uint8_t b : payload) f.push_back(b);
     AppendCrc(f);
     return f;
 }

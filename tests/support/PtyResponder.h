@@ -33,6 +33,8 @@ public:
     // Requests received so far.
     std::vector<std::vector<uint8_t>> Requests() const;
     size_t RequestCount() const;
+    // Steady-clock time (ns since its epoch) when the last reply byte was written.
+    int64_t LastReplyEndNs() const { return LastEndNs.load(); }
     // Writes bytes to the line without a request (noise, late replies).
     void Inject(const std::vector<uint8_t>& bytes);
 
@@ -48,6 +50,7 @@ private:
     std::atomic<int> PacingUs{0};
     std::atomic<int> DelayMs{0};
     std::atomic<bool> Stop{false};
+    std::atomic<int64_t> LastEndNs{0};
     std::thread Thread;
 };
 

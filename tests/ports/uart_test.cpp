@@ -1,0 +1,159 @@
+// The serial line over pseudo-terminals, and the port's settings record.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "ports/ProtoUART.h"
+#include "support/PtyResponder.h"
+
+namespace tovik {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PtyResponder;
+using Bytes = std::vector<uint8_t>;
+
+Bytes Record(uint8_t bus, const char* name, int32_t timeout, int32_t interval) {
+    TMemoryStream s;
+    s.WriteI32(193);
+    s.WriteU8(bus);
+    char field[10] = {};
+    std::memcpy(field, name, std::min<size_t>(std::strlen(name), 10));
+    s.WriteExact(field, 10);
+    s.WriteI32(timeout);
+    s.WriteI32(interval);
+    return s.Bytes();
+}
+
+// Loads a record the way the port list does: Kind first, then the port.
+bool Load(TProtoUART& port, const Bytes& record) {
+    TMemoryStream s(record);
+    int32_t kind = 0;
+    return s.ReadI32(kind) && kind == 193 && port.LoadSettings(s);
+}
+
+TEST(SerialLine, OpensExclusivelyAndPassesRawBytes) {
+    PtyResponder dev([](const Bytes& req) { return req; });  // echo
+    TProtoUART a;
+    ASSERT_TRUE(a.SetPortName(dev.PortName()));
+    ASSERT_TRUE(a.IsOpen());
+    EXPECT_EQ(a.Id, NameId(dev.PortName()));
+
+    TProtoUART b;  // a second open of the same line fails
+    ASSERT_TRUE(b.SetPortName(dev.PortName()));
+    EXPECT_FALSE(b.IsOpen());
+    EXPECT_EQ(b.Write("x", 1), 0);
+
+    // Control characters, CR/LF and XON/XOFF travel untouched both ways.
+    const Bytes sent{0x0D, 0x0A, 0x11, 0x13, 0x03, 0x7F, 0x00, 0xFF, 0x1A, 0x04};
+    ASSERT_EQ(a.Write(sent.data(), static_cast<int32_t>(sent.size())), static_cast<int32_t>(sent.size()));
+    Bytes got;
+    const auto end = std::chrono::steady_clock::now() + 2s;
+    while (got.size() < sent.size() && std::chrono::steady_clock::now() < end) {
+        uint8_t buf[64];
+        const int32_t n = a.Read(buf, sizeof buf);
+        got.insert(got.end(), buf, buf + n);
+    }
+    EXPECT_EQ(got, sent);
+
+    // Once the first port lets go, the line can be had again.
+    a.Close();
+    b.Open();
+    EXPECT_TRUE(b.IsOpen());
+}
+
+TEST(SerialLine, ReadWithNothingBufferedReturnsAfterAShortWait) {
+    PtyResponder dev;
+    TProtoUART port;
+    ASSERT_TRUE(port.SetPortName(dev.PortName()));
+    uint8_t b;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.Read(&b, 1), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 200ms);
+}
+
+TEST(SerialLine, VanishedLineIsClosedAndRetriedOnEveryTransfer) {
+    TProtoUART port;
+    {
+        PtyResponder dev;
+        ASSERT_TRUE(port.SetPortName(dev.PortName()));
+        ASSERT_TRUE(port.IsOpen());
+    }
+    // The other end is gone: the next reads notice the hang-up and close.
+    uint8_t b;
+    for (int i = 0; i < 5 && port.IsOpen(); ++i) port.Read(&b, 1);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.Write("x", 1), 0);
+}
+
+TEST(PortNames, OnlyShortNamesThatStayUnderDev) {
+    EXPECT_EQ(CheckPortName("ttyS0"), TPortNameCheck::Ok);
+    EXPECT_EQ(CheckPortName("ttyUSB0"), TPortNameCheck::Ok);
+    EXPECT_EQ(CheckPortName("pts/12345"), TPortNameCheck::Ok);  // nine characters
+    EXPECT_EQ(CheckPortName("ttyUSB1234"), TPortNameCheck::TooLong);
+    EXPECT_EQ(CheckPortName(""), TPortNameCheck::Empty);
+    EXPECT_EQ(CheckPortName("../sda"), TPortNameCheck::BadChar);
+    EXPECT_EQ(CheckPortName("/etc/x"), TPortNameCheck::BadChar);
+    EXPECT_EQ(CheckPortName("tty 1"), TPortNameCheck::BadChar);
+    EXPECT_EQ(CheckPortName("порт"), TPortNameCheck::BadChar);
+    EXPECT_EQ(CheckPortName("tty\xe2\x82"), TPortNameCheck::BadChar);  // broken UTF-8
+    EXPECT_EQ(CheckPortName("\xe4\xb8\xad"), TPortNameCheck::BadChar);  // not in Windows-1251
+
+    TProtoUART port;
+    ASSERT_TRUE(port.SetPortName("ttyS0"));
+    EXPECT_FALSE(port.SetPortName("ttyUSB1234"));
+    EXPECT_EQ(port.Name, "ttyS0");  // nothing changed, nothing truncated
+    EXPECT_EQ(port.Id, NameId("ttyS0"));
+}
+
+TEST(SettingsRecord, RoundTrip) {
+    TProtoUART a;
+    ASSERT_TRUE(a.SetPortName("ttyUSB3"));
+    a.Bus = true;
+    a.ReplyTimeout = 150;
+    a.RequestInterval = 1000;
+    TMemoryStream s;
+    ASSERT_TRUE(a.SaveSettings(s));
+    ASSERT_EQ(s.Size(), 23u);
+    EXPECT_EQ(s.Bytes(), Record(1, "ttyUSB3", 150, 1000));
+
+    TProtoUART b;
+    ASSERT_TRUE(Load(b, s.Bytes()));
+    EXPECT_TRUE(b.Bus);
+    EXPECT_EQ(b.Name, "ttyUSB3");
+    EXPECT_EQ(b.Id, NameId("ttyUSB3"));
+    EXPECT_EQ(b.ReplyTimeout, 150);
+    EXPECT_EQ(b.RequestInterval, 1000);
+}
+
+TEST(SettingsRecord, BusByteTwoLoadsAsBusAndSavesAsOne) {
+    TProtoUART port;
+    ASSERT_TRUE(Load(port, Record(2, "COM3", 100, 500)));
+    EXPECT_TRUE(port.Bus);
+    EXPECT_EQ(port.Name, "COM3");
+    EXPECT_EQ(port.Id, NameId("COM3"));
+    EXPECT_FALSE(port.IsOpen());  // no such line here: loading still succeeds
+    TMemoryStream s;
+    ASSERT_TRUE(port.SaveSettings(s));
+    EXPECT_EQ(s.Bytes()[4], 1);
+}
+
+TEST(SettingsRecord, DamagedRecordsFail) {
+    TProtoUART port;
+    Bytes full = Record(0, "COM1", 100, 500);
+    for (size_t cut = 4; cut < full.size(); ++cut) {
+        EXPECT_FALSE(Load(port, Bytes(full.begin(), full.begin() + static_cast<long>(cut)))) << cut;
+    }
+    Bytes noTerminator = full;
+    std::memset(noTerminator.data() + 5, 'A', 10);
+    EXPECT_FALSE(Load(port, noTerminator));
+    Bytes traversal = Record(0, "../sda", 100, 500);
+    EXPECT_FALSE(Load(port, traversal));
+    Bytes undefinedByte = Record(0, "COM\x98", 100, 500);
+    EXPECT_FALSE(Load(port, undefinedByte));
+}
+
+}  // namespace
+}  // namespace tovik
