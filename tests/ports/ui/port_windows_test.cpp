@@ -1,0 +1,201 @@
+// The statistics window, the serial settings frame and the port selection
+// dialog, driven like a user would.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <chrono>
+#include <thread>
+
+#include "ports/ProtoUART.h"
+#include "ports/ui/OptUnit.h"
+#include "ports/ui/UARTPortFrame.h"
+#include "ports/ui/UARTSelectUnit.h"
+#include "protocol/Frame.h"
+#include "support/PtyResponder.h"
+
+namespace tovik {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs the event loop until `pred` holds or the time is up.
+template <typename Pred>
+bool WaitUntil(Pred pred, int ms = 3000) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+TEST(StatisticsWindow, SilentRelayCountsThreeSendsAndThreeWithoutAnswer) {
+    test::PtyResponder silent;
+    auto stats = std::make_shared<TRequestStats>();
+    TProtoUART port(stats);
+    ASSERT_TRUE(port.SetPortName(silent.PortName()));
+    port.ReplyTimeout = 30;
+    TOptForm form(stats);
+    form.show();
+    EXPECT_EQ(form.sended_lab->text(), "0");
+
+    const int32_t owner = port.RegisterOwner();
+    auto list = std::make_shared<TResultEventsList>();
+    auto request = [&] {
+        auto req = MakeRequest(&port, 1, 1, {}, nullptr, 0, nullptr, 0, 0, 3);
+        port.PutJob(MakeJob(std::move(req), nullptr, nullptr, owner, list,
+                            [](TProtoRequest& r) -> uint8_t {
+                                std::vector<uint8_t> f{1, 3, 0, 0, 0, 1};
+                                AppendCrc(f);
+                                TBuff reply;
+                                return Exchange(*r.Port, f, r.Port->ReplyTimeout, 2, r.Tries, reply);
+                            },
+                            {}));
+    };
+    request();
+    ASSERT_TRUE(WaitUntil([&] { return list->Count() == 1 && form.sended_lab->text() == "3"; }));
+    EXPECT_EQ(form.noack_lab->text(), "3");
+    EXPECT_EQ(form.recok_lab->text(), "0");
+    EXPECT_EQ(form.recerr_lab->text(), "0");
+    request();
+    ASSERT_TRUE(WaitUntil([&] { return form.sended_lab->text() == "6"; }));
+    EXPECT_EQ(form.noack_lab->text(), "6");
+
+    // "Сбросить": zeros on the next refresh, within 500 ms.
+    QTest::mouseClick(form.rst_btn, Qt::LeftButton);
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(WaitUntil([&] { return form.sended_lab->text() == "0" && form.noack_lab->text() == "0"; }, 600));
+    EXPECT_LE(t.elapsed(), 600);
+}
+
+TEST(StatisticsWindow, CaptionsAndClose) {
+    TOptForm form(std::make_shared<TRequestStats>());
+    form.show();
+    EXPECT_EQ(form.windowTitle(), "Статистика");
+    EXPECT_EQ(form.rst_btn->text(), "Сбросить");
+    EXPECT_EQ(form.Button1->text(), "Close");
+    EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(form.StatUpdTimer->isActive());  // keeps running while hidden
+}
+
+struct SettingsFrameTest : ::testing::Test {
+    test::PtyResponder line;
+    TProtoUART port;
+    QWidget host;
+    void SetUp() override {
+        new QVBoxLayout(&host);
+        ASSERT_TRUE(port.SetPortName(line.PortName()));
+        host.show();
+        host.activateWindow();  // focus changes need an active window
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&host));
+    }
+    void TearDown() override { HideSettings(); }
+};
+
+TEST_F(SettingsFrameTest, ShowsThePortAndKeepsZeroUntilEdited) {
+    ShowSettings(port, &host);
+    ASSERT_NE(CurrentUartFrame, nullptr);
+    auto* f = CurrentUartFrame;
+    EXPECT_EQ(f->SpinEdit1->value(), 100);
+    EXPECT_EQ(f->IntervalSE->value(), 100);
+    EXPECT_EQ(port.ReplyTimeout.load(), 0);  // shown as 100, kept as 0
+    EXPECT_EQ(port.RequestInterval.load(), 0);
+    EXPECT_EQ(f->UARTPortStatusBar->currentMessage(), "Порт открыт.");
+    EXPECT_TRUE(f->UARTInfoMemo->toPlainText().startsWith(
+        "    Последовательный COM порт обмена данными с одним или несколькими устройствами."));
+    EXPECT_TRUE(f->UARTInfoMemo->toPlainText().contains(
+        "галочка \"Магистральное подключение устройств\" была снята."));
+
+    QTest::mouseClick(f->UARTBusCheckBox, Qt::LeftButton);
+    EXPECT_TRUE(port.Bus.load());
+    QTest::mouseClick(f->UARTBusCheckBox, Qt::LeftButton);
+    EXPECT_FALSE(port.Bus.load());
+}
+
+TEST_F(SettingsFrameTest, TypedValueIsStoredAsTypedUntilTheEditorLosesFocus) {
+    ShowSettings(port, &host);
+    auto* f = CurrentUartFrame;
+    f->SpinEdit1->setFocus();
+    auto* edit = f->SpinEdit1->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    edit->selectAll();
+    QTest::keyClicks(edit, "50");
+    EXPECT_EQ(port.ReplyTimeout.load(), 50);
+    f->IntervalSE->setFocus();  // leaving the editor moves it to the bound
+    QApplication::processEvents();
+    EXPECT_EQ(port.ReplyTimeout.load(), 100);
+    EXPECT_EQ(f->SpinEdit1->value(), 100);
+
+    // Passing through an editor without typing writes nothing.
+    port.ReplyTimeout = 0;
+    f->SpinEdit1->setFocus();
+    f->IntervalSE->setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(port.ReplyTimeout.load(), 0);
+
+    auto* interval = f->IntervalSE->findChild<QLineEdit*>();
+    interval->selectAll();
+    QTest::keyClicks(interval, "2500");
+    EXPECT_EQ(port.RequestInterval.load(), 2500);
+    interval->selectAll();
+    QTest::keyClick(interval, Qt::Key_Backspace);  // empty text: the minimum
+    EXPECT_EQ(port.RequestInterval.load(), 100);
+}
+
+TEST_F(SettingsFrameTest, OneFrameAtATimeAndClosedLineStatus) {
+    TProtoUART other;
+    ASSERT_TRUE(other.SetPortName("ttyNONE3"));
+    other.ReplyTimeout = 5000000;  // above the editor's range: shown as the bound
+    ShowSettings(port, &host);
+    ShowSettings(other, &host);
+    EXPECT_EQ(host.findChildren<TTUARTPortFrame*>().size(), 1);
+    EXPECT_EQ(&CurrentUartFrame->Port(), &other);
+    EXPECT_EQ(CurrentUartFrame->UARTPortStatusBar->currentMessage(), "Ошибка окрытия порта.");
+    EXPECT_EQ(CurrentUartFrame->SpinEdit1->value(), 3600000);
+    EXPECT_EQ(other.ReplyTimeout.load(), 5000000);
+    HideSettings();
+    EXPECT_EQ(CurrentUartFrame, nullptr);
+    EXPECT_TRUE(host.findChildren<TTUARTPortFrame*>().isEmpty());
+}
+
+TEST(PortSelection, ListFilledOnDropDownAndOkOnlyAfterAChoice) {
+    int calls = 0;
+    TUARTSelectForm form(nullptr, [&] {
+        ++calls;
+        return std::vector<std::string>{"ttyS0", "ttyUSB0", "pts/7"};
+    });
+    form.show();
+    EXPECT_EQ(form.windowTitle(), "Выберите UART COM порт ПК");
+    EXPECT_FALSE(form.OKBut->isEnabled());
+    EXPECT_EQ(form.PortCB->count(), 0);
+    form.PortCB->showPopup();
+    EXPECT_EQ(calls, 1);
+    ASSERT_EQ(form.PortCB->count(), 3);
+    form.PortCB->hidePopup();
+    form.PortCB->setCurrentIndex(2);
+    emit form.PortCB->activated(2);
+    EXPECT_TRUE(form.OKBut->isEnabled());
+    EXPECT_EQ(form.PortCB->currentText(), "pts/7");
+    form.hide();
+    form.show();  // shown again: cleared
+    EXPECT_FALSE(form.OKBut->isEnabled());
+    EXPECT_EQ(form.PortCB->currentText(), "");
+}
+
+}  // namespace
+}  // namespace tovik
