@@ -83,7 +83,9 @@ constexpr const char* kModAlarmOption = "Модификация с возмож�
 
 constexpr const char* kCrLf = "\r\n";
 
-bool IsTovikM(uint8_t kind) { return kind == 2 || kind == 3; }
+bool IsTovikM(uint8_t kind) {
+    return kind == 2 || kind == 3;
+}
 
 const std::string& OrDefault(const std::string& value, const std::string& fallback) {
     return value.empty() ? fallback : value;
@@ -135,7 +137,8 @@ TDecimal ToDecimal(double value, int precision, int decimals) {
         d.Digits.resize(static_cast<size_t>(keep));
         if (up) {
             int i = static_cast<int>(keep) - 1;
-            while (i >= 0 && d.Digits[static_cast<size_t>(i)] == '9') d.Digits[static_cast<size_t>(i--)] = '0';
+            while (i >= 0 && d.Digits[static_cast<size_t>(i)] == '9')
+                d.Digits[static_cast<size_t>(i--)] = '0';
             if (i >= 0) {
                 ++d.Digits[static_cast<size_t>(i)];
             } else {
@@ -149,7 +152,9 @@ TDecimal ToDecimal(double value, int precision, int decimals) {
     return d;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -157,7 +162,9 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Decimal exponent of the leading digit of a well-formed ASCII number, used
 // only to tell overflow from underflow; nullopt when every digit is zero.
@@ -198,7 +205,8 @@ std::string_view LastChars(std::string_view s, size_t count) {
 
 size_t CountOf(std::string_view text, std::string_view sep) {
     size_t n = 0;
-    for (size_t pos = text.find(sep); pos != std::string_view::npos; pos = text.find(sep, pos + sep.size())) ++n;
+    for (size_t pos = text.find(sep); pos != std::string_view::npos; pos = text.find(sep, pos + sep.size()))
+        ++n;
     return n;
 }
 
@@ -257,7 +265,9 @@ std::string EventText(uint8_t Code) {
     return code < kEventTexts.size() ? kEventTexts[code] : "Неизвестное событие";
 }
 
-std::string StateText(uint8_t Code) { return Code < kStateTexts.size() ? kStateTexts[Code] : "Неизвестно"; }
+std::string StateText(uint8_t Code) {
+    return Code < kStateTexts.size() ? kStateTexts[Code] : "Неизвестно";
+}
 
 std::string ModelName(uint8_t ModelByte, uint8_t DeviceKind) {
     unsigned m = ModelByte & 7u;

@@ -10,7 +10,9 @@ constexpr TUstRaw Raw(uint64_t v) {
     return r;
 }
 
-constexpr TUstLimits Pair(uint64_t lo, uint64_t hi) { return {Raw(lo), Raw(hi)}; }
+constexpr TUstLimits Pair(uint64_t lo, uint64_t hi) {
+    return {Raw(lo), Raw(hi)};
+}
 
 constexpr TUstLimits DatePair(uint8_t d0, uint8_t m0, uint8_t y0, uint8_t d1, uint8_t m1, uint8_t y1) {
     return {{d0, m0, y0}, {d1, m1, y1}};
@@ -71,17 +73,30 @@ constexpr std::array<std::array<TUstLimits, kUstCellCount>, kUstModelCount> Buil
     return all;
 }
 
+// An item outside the setpoint block: no commands.
+constexpr TTovikUstCell AuxCell(uint8_t type, int32_t precision, float scale, int32_t decimals,
+                                bool zeroAllowed, const char* name) {
+    TTovikUstCell cell;
+    cell.ItemType = type;
+    cell.Precision = precision;
+    cell.Scale = scale;
+    cell.Decimals = decimals;
+    cell.ZeroAllowed = zeroAllowed;
+    cell.ItemName = name;
+    return cell;
+}
+
 }  // namespace
 
 constinit const std::array<std::array<TUstLimits, kUstCellCount>, kUstModelCount> UstLimits = BuildLimits();
 
 constinit const TUstLimits UstVariantTszLimits = Pair(0, 65000);
 
-constinit const TTovikUstCell UstCellDateTime = {UstDateTime, 10, 1.0f, 0, false, true, "дата/время", {}, {}};
+constinit const TTovikUstCell UstCellDateTime = AuxCell(UstDateTime, 10, 1.0f, 0, true, "дата/время");
 // 0:00:00 on 1.01.2000 to 23:59:59 on 31.12.2255.
 constinit const TUstLimits UstDateTimeLimits = {{0, 0, 0, 1, 1, 0}, {23, 59, 59, 31, 12, 255}};
 
-constinit const TTovikUstCell UstCellCalCurrent = {UstU32, 3, 1000.0f, 3, false, false, "ток калибровки", {}, {}};
+constinit const TTovikUstCell UstCellCalCurrent = AuxCell(UstU32, 3, 1000.0f, 3, false, "ток калибровки");
 // 0,010 A to 9999 A.
 constinit const TUstLimits UstCalCurrentLimits = Pair(10, 9999000);
 

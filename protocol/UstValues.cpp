@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "protocol/UstTable.h"
 
@@ -8,7 +10,9 @@ namespace tovik {
 
 namespace {
 
-bool ValidRow(int row) { return row >= 0 && row < kUstCellCount; }
+bool ValidRow(int row) {
+    return row >= 0 && row < kUstCellCount;
+}
 
 // Meaningful bytes of an item type; 0 for the date types and unknown ones.
 int IntegerWidth(uint8_t type) {
@@ -129,7 +133,9 @@ TUstLimits UstCellLimits(uint8_t ModelByte, int Row, uint8_t VariantByte) {
     return UstLimits[ModelByte & 7u][static_cast<size_t>(Row)];
 }
 
-std::string UstCellName(int Row) { return ValidRow(Row) ? UstCells[static_cast<size_t>(Row)].ItemName : ""; }
+std::string UstCellName(int Row) {
+    return ValidRow(Row) ? UstCells[static_cast<size_t>(Row)].ItemName : "";
+}
 
 std::string FormatUstItem(const TUstRaw& Raw, const TTovikUstCell& Cell, uint32_t Multiplier,
                           const TLocaleFormat& Locale) {

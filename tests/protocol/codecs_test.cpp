@@ -78,14 +78,25 @@ TEST(ModelNameTest, Table) {
         const char* Name;
     };
     const Case cases[] = {
-        {0x1B, 0, "Товик-25-M4"},   {0x1B, 1, "Товик-25-M4"},  {0x1B, 2, "ТовикМ-25-M4"},
-        {0x1B, 3, "ТовикМ-25-M4"},  {0x1B, 4, ""},             {0x1B, 255, ""},
-        {0x01, 0, "Товик-5-M1"},    {0x02, 0, "Товик-10-M1"},  {0x04, 2, "ТовикМ-60-M1"},
-        {0x05, 0, "Товик-125-M1"},  {0x06, 0, "Товик-250-M1"}, {0x3F, 0, "Товик-625-M8"},
+        {0x1B, 0, "Товик-25-M4"},
+        {0x1B, 1, "Товик-25-M4"},
+        {0x1B, 2, "ТовикМ-25-M4"},
+        {0x1B, 3, "ТовикМ-25-M4"},
+        {0x1B, 4, ""},
+        {0x1B, 255, ""},
+        {0x01, 0, "Товик-5-M1"},
+        {0x02, 0, "Товик-10-M1"},
+        {0x04, 2, "ТовикМ-60-M1"},
+        {0x05, 0, "Товик-125-M1"},
+        {0x06, 0, "Товик-250-M1"},
+        {0x3F, 0, "Товик-625-M8"},
         {0xC1, 0, "Товик-5-M1"},  // bits 6 and 7 unused
-        {0x00, 0, ""},              {0x38, 2, ""},             {0xF8, 0, ""},
+        {0x00, 0, ""},
+        {0x38, 2, ""},
+        {0xF8, 0, ""},
     };
-    for (const Case& c : cases) EXPECT_EQ(ModelName(c.Byte, c.Kind), c.Name) << int(c.Byte) << "/" << int(c.Kind);
+    for (const Case& c : cases)
+        EXPECT_EQ(ModelName(c.Byte, c.Kind), c.Name) << int(c.Byte) << "/" << int(c.Kind);
     // The "M" is Latin.
     EXPECT_NE(ModelName(0x1B, 0).find("-M4"), std::string::npos);
 }
@@ -167,10 +178,10 @@ TEST(FormatNumberTest, Examples) {
         {10, 1, 1234.5, "1234,5", "1234.5"},
         {10, 1, 1300.0, "1300,0", "1300.0"},
         {10, 1, 2.37, "2,4", "2.4"},
-        {3, 2, 9.996, "10,0", "10.0"},   // carry adds a digit
-        {3, 2, 99.96, "100", "100"},     // carry reaches the precision
-        {3, 2, 0.006, "0,01", "0.01"},   // rounds up into the last decimal
-        {3, 2, 2.345, "2,35", "2.35"},   // a half rounds up as typed
+        {3, 2, 9.996, "10,0", "10.0"},  // carry adds a digit
+        {3, 2, 99.96, "100", "100"},    // carry reaches the precision
+        {3, 2, 0.006, "0,01", "0.01"},  // rounds up into the last decimal
+        {3, 2, 2.345, "2,35", "2.35"},  // a half rounds up as typed
         {10, 0, 39.9999994, "40", "40"},
         {10, 0, 0.4, "0", "0"},
         {3, 2, -5.0, "-5,00", "-5.00"},
@@ -211,9 +222,9 @@ TEST(FormatNumberTest, ExtremeInputs) {
 
 TEST(ParseNumberTest, Valid) {
     const std::vector<std::pair<std::string, double>> ru = {
-        {"5", 5},          {"  7,9 ", 7.9},      {"-1,5e2", -150},  {"+3", 3},    {",5", 0.5},
-        {"5,", 5},         {"1E3", 1000},        {"2,5e-1", 0.25},  {"007", 7},   {"\t12\r\n", 12},
-        {"0e99999", 0},    {"1e-99999", 0},      {"-0", 0},         {"1234,5", 1234.5},
+        {"5", 5},       {"  7,9 ", 7.9}, {"-1,5e2", -150}, {"+3", 3},          {",5", 0.5},
+        {"5,", 5},      {"1E3", 1000},   {"2,5e-1", 0.25}, {"007", 7},         {"\t12\r\n", 12},
+        {"0e99999", 0}, {"1e-99999", 0}, {"-0", 0},        {"1234,5", 1234.5},
     };
     for (const auto& [text, value] : ru) {
         auto v = ParseNumber(text, kRu);
@@ -229,10 +240,10 @@ TEST(ParseNumberTest, Valid) {
 }
 
 TEST(ParseNumberTest, Rejected) {
-    const char* ru[] = {"",       " ",     "abc",    "1.5",      "1,2,3", "1e",     "e5",        "-",
-                        "+",      ",",     "nan",    "NaN",      "inf",   "-inf",   "infinity",  "0x10",
-                        "1 000",  "12 34", "5 А",    "1e+",      "--1",   "+-1",    "1e5.5",     "١٢",
-                        "1e400",  "-1e400", "1e99999999999999999999999"};
+    const char* ru[] = {
+        "",    " ",   "abc", "1.5", "1,2,3", "1e",       "e5",    "-",      "+",
+        ",",   "nan", "NaN", "inf", "-inf",  "infinity", "0x10",  "1 000",  "12 34",
+        "5 А", "1e+", "--1", "+-1", "1e5.5", "١٢",       "1e400", "-1e400", "1e99999999999999999999999"};
     for (const char* text : ru) EXPECT_FALSE(ParseNumber(text, kRu).has_value()) << text;
     EXPECT_FALSE(ParseNumber("1,5", kUs).has_value());
     EXPECT_FALSE(ParseNumber(std::string(400, '9'), kRu).has_value());
@@ -271,13 +282,13 @@ TEST(ParseDateTest, Table) {
         {"5.3.2026", {5, 3, 26}, true},
         {"31.13.2026", {31, 12, 26}, true},  // clamped
         {"0.0.2026", {1, 1, 26}, true},
-        {"7,9.03.2026", {7, 3, 26}, true},   // truncated after clamping
+        {"7,9.03.2026", {7, 3, 26}, true},  // truncated after clamping
         {"7.03.26", {7, 3, 26}, true},
-        {"7.03.1999", {7, 3, 99}, true},     // 999 clamps to 99
+        {"7.03.1999", {7, 3, 99}, true},  // 999 clamps to 99
         {" 7 . 03 . 2026 ", {7, 3, 26}, true},
-        {"-5.-3.-2026", {1, 1, 26}, true},   // only the year's last three characters count
+        {"-5.-3.-2026", {1, 1, 26}, true},  // only the year's last three characters count
         {"7.3.x026", {7, 3, 26}, true},
-        {"31.02.2026", {28, 2, 26}, true},   // no 31 February
+        {"31.02.2026", {28, 2, 26}, true},  // no 31 February
         {"29.02.2026", {28, 2, 26}, true},
         {"29.02.2024", {29, 2, 24}, true},
         {"31.04.2026", {30, 4, 26}, true},

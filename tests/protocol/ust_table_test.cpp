@@ -28,7 +28,9 @@ int TypeWidth(uint8_t type) {
     }
 }
 
-uint32_t U32(const TUstRaw& raw) { return static_cast<uint32_t>(UstRawValue(raw, 4)); }
+uint32_t U32(const TUstRaw& raw) {
+    return static_cast<uint32_t>(UstRawValue(raw, 4));
+}
 
 // Every item lies inside the 57-byte setpoint block and is read with at
 // least as many bytes as its type holds; only the transformation ratio's
@@ -83,9 +85,9 @@ TEST(UstLimitsTest, ModelDependentRows) {
         uint32_t ThresholdMin, CurrentMin, ImbalanceMin, CurrentMax, KtrMax;
     };
     const Row rows[] = {
-        {1, 50, 200, 10, 50000, 1998},        {2, 100, 800, 50, 100000, 999},
-        {3, 200, 1600, 100, 250000, 1},       {4, 400, 3000, 200, 600000, 1},
-        {5, 1000, 6000, 500, 1250000, 1},     {6, 2000, 10000, 1000, 2500000, 1},
+        {1, 50, 200, 10, 50000, 1998},      {2, 100, 800, 50, 100000, 999},
+        {3, 200, 1600, 100, 250000, 1},     {4, 400, 3000, 200, 600000, 1},
+        {5, 1000, 6000, 500, 1250000, 1},   {6, 2000, 10000, 1000, 2500000, 1},
         {7, 5000, 30000, 2000, 6250000, 1},
     };
     for (const Row& r : rows) {
@@ -105,9 +107,9 @@ TEST(UstLimitsTest, CommonRows) {
         int R;
         uint32_t Min, Max;
     };
-    const Row rows[] = {{7, 5, 65000},  {8, 5, 65000},  {9, 5, 65000},   {10, 5, 65000}, {11, 5, 65000},
+    const Row rows[] = {{7, 5, 65000},  {8, 5, 65000},   {9, 5, 65000},   {10, 5, 65000}, {11, 5, 65000},
                         {12, 5, 65000}, {13, 15, 65000}, {14, 50, 65000}, {15, 0, 65000}, {16, 1, 250},
-                        {17, 0, 1},     {18, 0, 1},     {19, 1, 255},    {21, 0, 65535}, {22, 5, 65000},
+                        {17, 0, 1},     {18, 0, 1},      {19, 1, 255},    {21, 0, 65535}, {22, 5, 65000},
                         {23, 0, 25},    {24, 0, 3}};
     for (int m = 1; m < 8; ++m) {
         for (const Row& r : rows) {
@@ -162,8 +164,10 @@ TEST(FormatUstValueTest, Table) {
         {0xFFFFFFFFull, 0, 65535, 0, "281000000000", "281000000000"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(FormatUstValue(MakeUstRaw(c.Raw), c.Row, c.Mul, c.Kind, kRu), c.Ru) << c.Row << " " << c.Raw;
-        EXPECT_EQ(FormatUstValue(MakeUstRaw(c.Raw), c.Row, c.Mul, c.Kind, kUs), c.Us) << c.Row << " " << c.Raw;
+        EXPECT_EQ(FormatUstValue(MakeUstRaw(c.Raw), c.Row, c.Mul, c.Kind, kRu), c.Ru)
+            << c.Row << " " << c.Raw;
+        EXPECT_EQ(FormatUstValue(MakeUstRaw(c.Raw), c.Row, c.Mul, c.Kind, kUs), c.Us)
+            << c.Row << " " << c.Raw;
     }
     EXPECT_EQ(FormatUstValue(MakeUstRaw(5), -1, 0, 0, kRu), "");
     EXPECT_EQ(FormatUstValue(MakeUstRaw(5), 25, 0, 0, kRu), "");
@@ -225,20 +229,20 @@ struct CellCase {
 
 TEST(ParseUstCellTest, Table) {
     const CellCase cases[] = {
-        {"150", 0x01, 2, 0, 10, 15000, true},   // 150 A on a ratio of 10 is 15 A at the relay
-        {"0", 0x01, 1, 0, 1, 0, true},          // zero switches the protection off
-        {"0", 0x01, 0, 0, 1, 50, true},         // the threshold cannot be off
-        {"-5", 0x01, 1, 0, 1, 200, true},       // negative is the minimum, not 0
+        {"150", 0x01, 2, 0, 10, 15000, true},  // 150 A on a ratio of 10 is 15 A at the relay
+        {"0", 0x01, 1, 0, 1, 0, true},         // zero switches the protection off
+        {"0", 0x01, 0, 0, 1, 50, true},        // the threshold cannot be off
+        {"-5", 0x01, 1, 0, 1, 200, true},      // negative is the minimum, not 0
         {"-0,0001", 0x01, 1, 0, 1, 0, true},
         {"abc", 0x01, 1, 0, 1, 0, false},
         {"abc", 0x01, 0, 0, 1, 50, false},
         {"", 0x01, 2, 0, 0, 0, false},
         {"1234,5", 0x01, 7, 0, 0, 61725, true},
         {"2,37", 0x01, 7, 0, 0, 120, true},
-        {"33", 0x01, 23, 0, 0, 2, true},        // 1,65 rounds to 2 (40 ms)
+        {"33", 0x01, 23, 0, 0, 2, true},  // 1,65 rounds to 2 (40 ms)
         {"10", 0x01, 23, 0, 0, 1, true},
         {"1000", 0x01, 23, 0, 0, 25, true},
-        {"5", 0x00, 7, 0, 0, 0, true},          // no model: forced to 0
+        {"5", 0x00, 7, 0, 0, 0, true},  // no model: forced to 0
         {"200", 0x00, 19, 0, 0, 200, true},
         {"300", 0x00, 19, 0, 0, 255, true},
         {"0", 0x01, 19, 0, 0, 1, true},
@@ -246,27 +250,28 @@ TEST(ParseUstCellTest, Table) {
         {"0", 0x01, 13, 0, 0, 15, true},
         {"1e300", 0x01, 7, 0, 0, 65000, true},
         {"-1e300", 0x01, 7, 0, 0, 5, true},
-        {"1e99999", 0x01, 7, 0, 0, 5, false},   // not a number: 0, then the minimum
+        {"1e99999", 0x01, 7, 0, 0, 5, false},  // not a number: 0, then the minimum
         {"1e99999", 0x01, 15, 0, 0, 0, false},
         {"nan", 0x01, 1, 0, 1, 0, false},
         {"inf", 0x01, 3, 0, 1, 0, false},
         {"251", 0x01, 16, 0, 0, 250, true},
         {"0", 0x01, 16, 0, 0, 1, true},
-        {"0,6", 0x01, 18, 0, 0, 1, true},       // shown with no decimals, so written as 1
+        {"0,6", 0x01, 18, 0, 0, 1, true},  // shown with no decimals, so written as 1
         {"4", 0x01, 24, 0, 0, 3, true},
         {"2,6", 0x01, 24, 0, 0, 3, true},
         {"70000", 0x01, 21, 0, 0, 65535, true},
         {"1999", 0x01, 6, 0, 0, 1998, true},
         {"5", 0x03, 6, 0, 0, 1, true},
-        {"1", 0x01, 2, 0, 3, 333, true},        // 1000 mA over a ratio of 3, truncated
-        {"12,345", 0x01, 0, 0, 0, 12300, true}, // three significant digits
+        {"1", 0x01, 2, 0, 3, 333, true},         // 1000 mA over a ratio of 3, truncated
+        {"12,345", 0x01, 0, 0, 0, 12300, true},  // three significant digits
         {"0,0004", 0x01, 0, 0, 0, 50, true},
         {"1e12", 0x07, 3, 0, 65535, 6250000, true},  // a product beyond 32 bits still ends at the maximum
         {"7", 0x01, 25, 0, 0, 0, false},
         {"7", 0x01, -1, 0, 0, 0, false},
     };
     for (const CellCase& c : cases) {
-        SCOPED_TRACE(std::string(c.Text) + " row " + std::to_string(c.Row) + " model " + std::to_string(c.Model));
+        SCOPED_TRACE(std::string(c.Text) + " row " + std::to_string(c.Row) + " model " +
+                     std::to_string(c.Model));
         TUstParse p = ParseUstCell(c.Text, c.Model, c.Row, c.Variant, c.Mul, kRu);
         EXPECT_EQ(p.Raw, MakeUstRaw(c.Raw));
         EXPECT_EQ(p.Numeric, c.Numeric);
@@ -333,12 +338,15 @@ TEST(ParseUstValueTest, AuxiliaryItems) {
     EXPECT_EQ(p.Raw, (TUstRaw{0, 0, 0, 1, 1, 0}));
 
     const std::vector<std::pair<const char*, uint32_t>> cal = {
-        {"5", 5000}, {"0", 10}, {"0,01", 10}, {"0,0123", 12}, {"10000", 9999000}, {"-3", 10}, {"12,34", 12300},
+        {"5", 5000},        {"0", 10},  {"0,01", 10},     {"0,0123", 12},
+        {"10000", 9999000}, {"-3", 10}, {"12,34", 12300},
     };
     for (const auto& [text, raw] : cal) {
-        EXPECT_EQ(ParseUstValue(text, UstCellCalCurrent, UstCalCurrentLimits, 1, kRu).Raw, MakeUstRaw(raw)) << text;
+        EXPECT_EQ(ParseUstValue(text, UstCellCalCurrent, UstCalCurrentLimits, 1, kRu).Raw, MakeUstRaw(raw))
+            << text;
         // A multiplier of 0 means none.
-        EXPECT_EQ(ParseUstValue(text, UstCellCalCurrent, UstCalCurrentLimits, 0, kRu).Raw, MakeUstRaw(raw)) << text;
+        EXPECT_EQ(ParseUstValue(text, UstCellCalCurrent, UstCalCurrentLimits, 0, kRu).Raw, MakeUstRaw(raw))
+            << text;
     }
     // Multiplier scales the limits of 32-bit items only.
     EXPECT_EQ(ParseUstValue("100", UstCells[2], UstLimits[1][2], 10, kRu).Raw, MakeUstRaw(100000));
@@ -365,9 +373,18 @@ TEST(ParseUstValueTest, FloatItem) {
 }
 
 TEST(ParseUstCellTest, GarbageNeverCrashes) {
-    const std::string texts[] = {"",     "\xff\xfe", std::string(10000, '9'), std::string(10000, ','),
-                                 "٫٫٫", "1e-400",   "0x1p3",                  "1,5e+308",
-                                 "\0",   "..",       "31.12.2099 23:59:59",    "9" + std::string(400, '0')};
+    const std::string texts[] = {"",
+                                 "\xff\xfe",
+                                 std::string(10000, '9'),
+                                 std::string(10000, ','),
+                                 "٫٫٫",
+                                 "1e-400",
+                                 "0x1p3",
+                                 "1,5e+308",
+                                 "\0",
+                                 "..",
+                                 "31.12.2099 23:59:59",
+                                 "9" + std::string(400, '0')};
     for (const auto& text : texts) {
         for (int row = -1; row <= kUstCellCount; ++row) {
             for (uint8_t m : {0, 1, 7, 255}) {
