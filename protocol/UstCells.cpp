@@ -3,6 +3,7 @@
 namespace tovik {
 
 // Row = item number.
+// clang-format off
 const std::array<TTovikUstCell, kUstCellCount> UstCells = {{
     /*  0 */ {UstU32, 3, 1000.0f, 3, true, false, "пороговый ток нагрузки Iпор, A", {4, 0, 4}, {6, 0, 4}},
     /*  1 */ {UstU32, 3, 1000.0f, 3, true, true, "минимальный ток нагрузки Imin, A", {4, 4, 4}, {6, 4, 4}},
@@ -30,5 +31,6 @@ const std::array<TTovikUstCell, kUstCellCount> UstCells = {{
     /* 23 */ {UstU8, 10, 0.05f, 0, false, false, "максимальное время превышения тока отсечки Tотс(кратно 20), мс", {34, 27, 2}, {35, 27, 1}},
     /* 24 */ {UstU16, 1, 1.0f, 0, false, false, "протокол дискретного входа (0-нет;1-при выкл.;2-при вкл.;3-оба)", {36, 26, 2}, {37, 26, 2}},
 }};
+// clang-format on
 
 }  // namespace tovik
