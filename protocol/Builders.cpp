@@ -10,8 +10,12 @@ namespace tovik {
 
 namespace {
 
-constexpr TCommandDescriptor Plain(uint8_t code) { return {code, -1, 0}; }
-constexpr TCommandDescriptor Indexed(uint8_t code, uint8_t index) { return {code, index, -1}; }
+constexpr TCommandDescriptor Plain(uint8_t code) {
+    return {code, -1, 0};
+}
+constexpr TCommandDescriptor Indexed(uint8_t code, uint8_t index) {
+    return {code, index, -1};
+}
 
 struct TBuildSpec {
     TCommandDescriptor Command;
@@ -21,7 +25,9 @@ struct TBuildSpec {
     int32_t ExtraTimeout = kExtraShort;
 };
 
-TBlockPtr Block(std::initializer_list<uint8_t> bytes) { return std::make_unique<TBlock>(bytes); }
+TBlockPtr Block(std::initializer_list<uint8_t> bytes) {
+    return std::make_unique<TBlock>(bytes);
+}
 
 bool Queue(TProtoPort& port, uint8_t address, int32_t ownerId, uint8_t kind, TEvents results,
            TResultHandler onResult, TBuildSpec spec, int presetAt = -1, uint8_t presetValue = 0) {
@@ -56,7 +62,9 @@ TBuildSpec Send(TCommandDescriptor command, TBlockPtr data, int32_t extra) {
     return s;
 }
 
-bool ValidRow(int row) { return row >= 0 && row < kUstCellCount; }
+bool ValidRow(int row) {
+    return row >= 0 && row < kUstCellCount;
+}
 
 }  // namespace
 
@@ -66,7 +74,9 @@ TLocalTime ToLocalTime(std::time_t t) {
     return {tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900};
 }
 
-TLocalTime LocalTimeNow() { return ToLocalTime(std::time(nullptr)); }
+TLocalTime LocalTimeNow() {
+    return ToLocalTime(std::time(nullptr));
+}
 
 bool RequestStart(TProtoPort& Port, uint8_t Address, int32_t OwnerId, uint8_t Kind, TEvents Results,
                   TResultHandler OnResult) {
@@ -148,9 +158,9 @@ bool RequestReadTask(TProtoPort& Port, uint8_t Address, int32_t OwnerId, uint8_t
 
 bool RequestWriteTask(TProtoPort& Port, uint8_t Address, int32_t OwnerId, uint8_t Kind, TEvents Results,
                       TResultHandler OnResult, uint8_t Entry, const TTaskEntry& Data) {
-    return Queue(Port, Address, OwnerId, Kind, std::move(Results), std::move(OnResult),
-                 Send(Indexed(CmdWriteTask, Entry), std::make_unique<TBlock>(Data.begin(), Data.end()),
-                      kExtraLong));
+    return Queue(
+        Port, Address, OwnerId, Kind, std::move(Results), std::move(OnResult),
+        Send(Indexed(CmdWriteTask, Entry), std::make_unique<TBlock>(Data.begin(), Data.end()), kExtraLong));
 }
 
 bool RequestReadAlarmCounters(TProtoPort& Port, uint8_t Address, int32_t OwnerId, uint8_t Kind,
@@ -161,9 +171,9 @@ bool RequestReadAlarmCounters(TProtoPort& Port, uint8_t Address, int32_t OwnerId
 
 bool RequestResetAlarmCounters(TProtoPort& Port, uint8_t Address, int32_t OwnerId, uint8_t Kind,
                                TEvents Results, TResultHandler OnResult) {
-    return Queue(Port, Address, OwnerId, Kind, std::move(Results), std::move(OnResult),
-                 Send(Plain(CmdResetAlarmCounters), std::make_unique<TBlock>(kAlarmCountersSize, 0),
-                      kExtraLong));
+    return Queue(
+        Port, Address, OwnerId, Kind, std::move(Results), std::move(OnResult),
+        Send(Plain(CmdResetAlarmCounters), std::make_unique<TBlock>(kAlarmCountersSize, 0), kExtraLong));
 }
 
 bool RequestReadState(TProtoPort& Port, uint8_t Address, int32_t OwnerId, uint8_t Kind, TEvents Results,
@@ -181,11 +191,11 @@ bool RequestReadClock(TProtoPort& Port, uint8_t Address, int32_t OwnerId, uint8_
 bool RequestSetClock(TProtoPort& Port, uint8_t Address, int32_t OwnerId, uint8_t Kind, TEvents Results,
                      TResultHandler OnResult, const TLocalTime& Now) {
     auto b = [](int v) { return static_cast<uint8_t>(v); };
-    return Queue(Port, Address, OwnerId, Kind, std::move(Results), std::move(OnResult),
-                 Send(Plain(CmdSetClock),
-                      Block({b(Now.Hour), b(Now.Minute), b(Now.Second), b(Now.Day), b(Now.Month),
-                             b(Now.Year % 1000)}),
-                      kExtraShort));
+    return Queue(
+        Port, Address, OwnerId, Kind, std::move(Results), std::move(OnResult),
+        Send(Plain(CmdSetClock),
+             Block({b(Now.Hour), b(Now.Minute), b(Now.Second), b(Now.Day), b(Now.Month), b(Now.Year % 1000)}),
+             kExtraShort));
 }
 
 bool RequestSetClock(TProtoPort& Port, uint8_t Address, int32_t OwnerId, uint8_t Kind, TEvents Results,

@@ -95,7 +95,8 @@ std::optional<std::vector<TModbusStep>> TranslateCommand(uint8_t kind, const TCo
             if (command.Param1 == kUstOffsetModel) {
                 // The model item is read together with the change marks and
                 // the variant byte, as the native reply carries them.
-                s = {Read(regs->Register, 1, TStepPlace::LowByte, 0), Read(kRegState, 1, TStepPlace::ModelFlags),
+                s = {Read(regs->Register, 1, TStepPlace::LowByte, 0),
+                     Read(kRegState, 1, TStepPlace::ModelFlags),
                      Read(kRegVariant, 1, TStepPlace::LowByte, 3)};
             } else {
                 s = {Read(regs->Register, regs->Count)};
@@ -182,8 +183,11 @@ std::optional<std::vector<TModbusStep>> TranslateCommand(uint8_t kind, const TCo
 }
 
 TBuff BuildModbusRequest(uint8_t address, const TModbusStep& step) {
-    TBuff f{address, step.Function, static_cast<uint8_t>(step.Register >> 8),
-            static_cast<uint8_t>(step.Register & 0xFF), static_cast<uint8_t>(step.Count >> 8),
+    TBuff f{address,
+            step.Function,
+            static_cast<uint8_t>(step.Register >> 8),
+            static_cast<uint8_t>(step.Register & 0xFF),
+            static_cast<uint8_t>(step.Count >> 8),
             static_cast<uint8_t>(step.Count & 0xFF)};
     if (step.Function == kModbusWrite) {
         // The relays expect the number of registers here, not of data bytes.

@@ -20,7 +20,9 @@ inline constexpr uint8_t kKindTovikM = 2;
 inline constexpr uint8_t kKindTovikMModbus = 3;
 inline constexpr uint8_t kMaxDeviceKind = 3;
 
-inline constexpr bool IsModbusKind(uint8_t kind) { return kind == kKindTovikModbus || kind == kKindTovikMModbus; }
+inline constexpr bool IsModbusKind(uint8_t kind) {
+    return kind == kKindTovikModbus || kind == kKindTovikMModbus;
+}
 
 // ---- native commands ----
 

@@ -44,8 +44,14 @@ std::optional<Bytes> DecodeNative(const Bytes& f) {
 // with its scripted reply data; ModBus kinds serve a register map.
 class FakeRelay {
 public:
-    uint8_t Address = 1;
-    bool Modbus = false;
+    void SetAddress(uint8_t address) {
+        std::lock_guard l(Lock);
+        Address = address;
+    }
+    void SetModbus(bool modbus) {
+        std::lock_guard l(Lock);
+        Modbus = modbus;
+    }
 
     void SetReply(uint8_t code, Bytes data) {
         std::lock_guard l(Lock);
@@ -151,13 +157,16 @@ private:
             // The count byte carries the number of registers.
             if (f.size() != 9u + 2u * f[6] || f[6] != count) return {};
             for (uint16_t i = 0; i < count; ++i)
-                Regs[static_cast<uint16_t>(reg + i)] = static_cast<uint16_t>(f[7 + 2 * i] << 8 | f[8 + 2 * i]);
+                Regs[static_cast<uint16_t>(reg + i)] =
+                    static_cast<uint16_t>(f[7 + 2 * i] << 8 | f[8 + 2 * i]);
             return test::ModbusFrame(from, 16, Bytes(f.begin() + 2, f.begin() + 6));
         }
         return {};
     }
 
     std::mutex Lock;
+    uint8_t Address = 1;
+    bool Modbus = false;
     std::map<uint8_t, Bytes> Replies;
     std::map<uint16_t, uint16_t> Regs;
     std::vector<Bytes> Log;
@@ -190,7 +199,7 @@ protected:
 
     void UseKind(uint8_t kind) {
         Kind = kind;
-        Relay.Modbus = IsModbusKind(kind);
+        Relay.SetModbus(IsModbusKind(kind));
     }
 
     // Waits for the next result event and dispatches it.
@@ -223,9 +232,9 @@ protected:
         auto reply = rxLength > 0 ? std::make_unique<TBlock>(static_cast<size_t>(rxLength), 0) : nullptr;
         TBlockPtr tx = data.empty() ? nullptr : std::make_unique<TBlock>(data);
         const TBlock* txRef = tx.get();
-        auto request = MakeRequest(Port.get(), 1, kind, command, std::move(tx),
-                                   static_cast<int32_t>(data.size()), reply ? reply->data() : nullptr, rxLength,
-                                   extra, tries);
+        auto request =
+            MakeRequest(Port.get(), 1, kind, command, std::move(tx), static_cast<int32_t>(data.size()),
+                        reply ? reply->data() : nullptr, rxLength, extra, tries);
         auto out = std::make_shared<TOutcome>();
         Port->PutJob(MakeJob(std::move(request), txRef, std::move(reply), Owner, Events, ExecuteRequest,
                              [out](uint8_t ok, const TBlock* d) {
@@ -307,7 +316,7 @@ TEST_F(Engine, NativeReplyLongerOrShorterThanTheBlock) {
 }
 
 TEST_F(Engine, NativeNoAnswerSendsThreeTimes) {
-    Relay.Address = 9;  // nobody answers address 1
+    Relay.SetAddress(9);  // nobody answers address 1
     auto r = Run({CmdReadState, -1, 0}, {}, 4, 60, 3, kKindTovik);
     EXPECT_TRUE(r.Called);
     EXPECT_FALSE(r.Ok);
@@ -404,7 +413,8 @@ TEST_F(Engine, ModbusSetpointBlockOnBothKinds) {
         EXPECT_EQ(r.Data[53], 61);  // serial number, register 61
         EXPECT_EQ(r.Data[55], 62);  // Tпс, register 62
         EXPECT_EQ(r.Data[56], 62);
-        EXPECT_EQ(Relay.Received().back(), (Bytes{1, 3, 0, 32, 0, static_cast<uint8_t>(kind == 1 ? 31 : 32)}));
+        EXPECT_EQ(Relay.Received().back(),
+                  (Bytes{1, 3, 0, 32, 0, static_cast<uint8_t>(kind == 1 ? 31 : 32)}));
     }
 }
 
@@ -442,7 +452,8 @@ TEST_F(Engine, ModbusReshapedReplies) {
         // Task entry: count and capacity into 13 and 14, the index in 12.
         Relay.SetRegister(304, 0x1003);  // 3 entries of 16
         for (uint16_t i = 0; i < 6; ++i)
-            Relay.SetRegister(static_cast<uint16_t>(305 + i), static_cast<uint16_t>((2 * i + 2) << 8 | (2 * i + 1)));
+            Relay.SetRegister(static_cast<uint16_t>(305 + i),
+                              static_cast<uint16_t>((2 * i + 2) << 8 | (2 * i + 1)));
         auto task = Call([](TProtoPort& p, uint8_t k, TEvents e, TResultHandler h) {
             return RequestReadTask(p, 1, 0, k, e, h, 2);
         });
@@ -452,7 +463,8 @@ TEST_F(Engine, ModbusReshapedReplies) {
 
         // Alarm record: 20 bytes cut to 19.
         for (uint16_t i = 0; i < 10; ++i)
-            Relay.SetRegister(static_cast<uint16_t>(129 + i), static_cast<uint16_t>((2 * i + 2) << 8 | (2 * i + 1)));
+            Relay.SetRegister(static_cast<uint16_t>(129 + i),
+                              static_cast<uint16_t>((2 * i + 2) << 8 | (2 * i + 1)));
         auto alarm = Call([](TProtoPort& p, uint8_t k, TEvents e, TResultHandler h) {
             return RequestReadAlarm(p, 1, 0, k, e, h, 7);
         });
@@ -569,7 +581,7 @@ TEST_F(Engine, ModbusFaults) {
 
     // No answer at all: three sends.
     Stats->ResetStats();
-    Relay.Address = 9;
+    Relay.SetAddress(9);
     auto none = Run({CmdReadImax, -1, 0}, {}, 4, 60, 3, kKindTovikModbus);
     EXPECT_FALSE(none.Ok);
     EXPECT_EQ(Counts().SentCount, 3);
@@ -598,7 +610,7 @@ TEST_F(Engine, RequestsThatSendNothing) {
     };
     Relay.SetRegister(6, 1);
     for (const auto& c : cases) {
-        Relay.Modbus = IsModbusKind(c.Kind);
+        Relay.SetModbus(IsModbusKind(c.Kind));
         auto r = Run(c.Command, c.Data, 4, 50, c.Tries, c.Kind);
         EXPECT_TRUE(r.Called) << c.Name;
         EXPECT_FALSE(r.Ok) << c.Name;
@@ -610,8 +622,8 @@ TEST_F(Engine, RequestsThatSendNothing) {
 }
 
 TEST_F(Engine, ExecutorReleasesTheOutgoingData) {
-    auto request = MakeRequest(Port.get(), 1, 7, {CmdSetClock, -1, 0}, std::make_unique<TBlock>(6, 1), 6, nullptr,
-                               0, 10, 3);
+    auto request = MakeRequest(Port.get(), 1, 7, {CmdSetClock, -1, 0}, std::make_unique<TBlock>(6, 1), 6,
+                               nullptr, 0, 10, 3);
     EXPECT_FALSE(ExecuteRequest(*request));
     EXPECT_EQ(request->TxData, nullptr);
 
@@ -626,10 +638,11 @@ TEST_F(Engine, ExecutorReleasesTheOutgoingData) {
 TEST_F(Engine, StoppingTheWorkerEndsTheExchangeAtOnce) {
     for (uint8_t kind : {kKindTovik, kKindTovikModbus}) {
         UseKind(kind);
-        Relay.Address = 9;  // silence
+        Relay.SetAddress(9);  // silence
         Port->ReplyTimeout = 10000;
         const size_t before = Pty.RequestCount();
-        RequestReadState(*Port, 1, Owner, kind, Events, [](uint8_t, const TBlock*) { FAIL() << "delivered"; });
+        RequestReadState(*Port, 1, Owner, kind, Events,
+                         [](uint8_t, const TBlock*) { FAIL() << "delivered"; });
         const auto end = std::chrono::steady_clock::now() + 5s;
         while (Pty.RequestCount() == before && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(1ms);
@@ -651,13 +664,14 @@ TEST_F(Engine, StoppingTheWorkerEndsTheExchangeAtOnce) {
 
 // ---- the builder table ----
 
-using TBuild = std::function<bool(TProtoPort&, uint8_t address, int32_t owner, uint8_t kind, TEvents, TResultHandler)>;
+using TBuild =
+    std::function<bool(TProtoPort&, uint8_t address, int32_t owner, uint8_t kind, TEvents, TResultHandler)>;
 
 struct BuilderCase {
     const char* Name;
     TBuild Queue;
     TCommandDescriptor Command;
-    Bytes Sent;       // data bytes that go on the line
+    Bytes Sent;        // data bytes that go on the line
     size_t BlockSize;  // size of the outgoing block (0: none)
     int32_t RxLength;
     int32_t Extra;
@@ -667,7 +681,8 @@ struct BuilderCase {
 
 const TTaskEntry kEntry{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
 
-#define BUILD(expr) [](TProtoPort& p, uint8_t a, int32_t o, uint8_t k, TEvents e, TResultHandler h) { return expr; }
+#define BUILD(expr) \
+    [](TProtoPort& p, uint8_t a, int32_t o, uint8_t k, TEvents e, TResultHandler h) { return expr; }
 
 const BuilderCase kBuilders[] = {
     {"Start", BUILD(RequestStart(p, a, o, k, e, h)), {1, -1, 0}, {}, 0, 0, 200},
@@ -675,12 +690,27 @@ const BuilderCase kBuilders[] = {
     {"ReadUst", BUILD(RequestReadUst(p, a, o, k, e, h)), {3, -1, 0}, {}, 0, 57, 450},
     {"ReadCellModel", BUILD(RequestReadCell(p, a, o, k, e, h, 19)), {4, 49, 1}, {}, 0, 8, 200},
     {"ReadCellTots", BUILD(RequestReadCell(p, a, o, k, e, h, 23)), {34, 27, 2}, {}, 0, 8, 200},
-    {"WriteCellDate", BUILD(RequestWriteCell(p, a, o, k, e, h, 20, TUstRaw{7, 3, 26, 0xEE, 0xEE, 0, 0, 0})),
-     {6, 50, 3}, {7, 3, 26}, 8, 0, 200},
-    {"WriteCellAuto", BUILD(RequestWriteCell(p, a, o, k, e, h, 18, TUstRaw{1, 0xEE, 0, 0, 0, 0, 0, 0})),
-     {6, 48, 1}, {1}, 8, 0, 200},
-    {"WriteCellDinProtocol", BUILD(RequestWriteCell(p, a, o, k, e, h, 24, TUstRaw{3, 0, 0xEE, 0, 0, 0, 0, 0})),
-     {37, 26, 2}, {3, 0}, 8, 0, 200},
+    {"WriteCellDate",
+     BUILD(RequestWriteCell(p, a, o, k, e, h, 20, TUstRaw{7, 3, 26, 0xEE, 0xEE, 0, 0, 0})),
+     {6, 50, 3},
+     {7, 3, 26},
+     8,
+     0,
+     200},
+    {"WriteCellAuto",
+     BUILD(RequestWriteCell(p, a, o, k, e, h, 18, TUstRaw{1, 0xEE, 0, 0, 0, 0, 0, 0})),
+     {6, 48, 1},
+     {1},
+     8,
+     0,
+     200},
+    {"WriteCellDinProtocol",
+     BUILD(RequestWriteCell(p, a, o, k, e, h, 24, TUstRaw{3, 0, 0xEE, 0, 0, 0, 0, 0})),
+     {37, 26, 2},
+     {3, 0},
+     8,
+     0,
+     200},
     {"ReadTimers", BUILD(RequestReadTimers(p, a, o, k, e, h)), {7, -1, 0}, {}, 0, 17, 450},
     {"ReadAlarmCount", BUILD(RequestReadAlarmCount(p, a, o, k, e, h)), {11, -1, 0}, {}, 0, 2, 700},
     {"ReadAlarm", BUILD(RequestReadAlarm(p, a, o, k, e, h, 4)), {12, 4, -1}, {}, 0, 19, 700},
@@ -688,21 +718,46 @@ const BuilderCase kBuilders[] = {
     {"ReadCurrents", BUILD(RequestReadCurrents(p, a, o, k, e, h)), {14, -1, 0}, {}, 0, 12, 200},
     {"ReadImax", BUILD(RequestReadImax(p, a, o, k, e, h)), {17, -1, 0}, {}, 0, 4, 200},
     {"ReadTask", BUILD(RequestReadTask(p, a, o, k, e, h, 9)), {19, 9, -1}, {}, 0, 15, 700, 12, 9},
-    {"WriteTask", BUILD(RequestWriteTask(p, a, o, k, e, h, 3, kEntry)), {20, 3, -1},
-     {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 12, 0, 700},
+    {"WriteTask",
+     BUILD(RequestWriteTask(p, a, o, k, e, h, 3, kEntry)),
+     {20, 3, -1},
+     {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
+     12,
+     0,
+     700},
     {"ReadAlarmCounters", BUILD(RequestReadAlarmCounters(p, a, o, k, e, h)), {21, -1, 0}, {}, 0, 14, 450},
-    {"ResetAlarmCounters", BUILD(RequestResetAlarmCounters(p, a, o, k, e, h)), {22, -1, 0}, Bytes(14, 0), 14, 0,
+    {"ResetAlarmCounters",
+     BUILD(RequestResetAlarmCounters(p, a, o, k, e, h)),
+     {22, -1, 0},
+     Bytes(14, 0),
+     14,
+     0,
      700},
     {"ReadState", BUILD(RequestReadState(p, a, o, k, e, h)), {23, -1, 0}, {}, 0, 4, 200},
     {"ReadClock", BUILD(RequestReadClock(p, a, o, k, e, h)), {24, -1, 0}, {}, 0, 6, 200},
-    {"SetClock", BUILD(RequestSetClock(p, a, o, k, e, h, TLocalTime{14, 5, 9, 7, 3, 2026})), {25, -1, 0},
-     {14, 5, 9, 7, 3, 26}, 6, 0, 200},
-    {"SetClockYear2100", BUILD(RequestSetClock(p, a, o, k, e, h, TLocalTime{0, 0, 0, 1, 1, 2100})), {25, -1, 0},
-     {0, 0, 0, 1, 1, 100}, 6, 0, 200},
+    {"SetClock",
+     BUILD(RequestSetClock(p, a, o, k, e, h, TLocalTime{14, 5, 9, 7, 3, 2026})),
+     {25, -1, 0},
+     {14, 5, 9, 7, 3, 26},
+     6,
+     0,
+     200},
+    {"SetClockYear2100",
+     BUILD(RequestSetClock(p, a, o, k, e, h, TLocalTime{0, 0, 0, 1, 1, 2100})),
+     {25, -1, 0},
+     {0, 0, 0, 1, 1, 100},
+     6,
+     0,
+     200},
     {"ReadCalInfo", BUILD(RequestReadCalInfo(p, a, o, k, e, h)), {26, -1, 0}, {}, 0, 3, 200},
     {"DeleteTask", BUILD(RequestDeleteTask(p, a, o, k, e, h, 2, 5)), {30, -1, 0}, {2, 5}, 2, 0, 700},
-    {"AddTask", BUILD(RequestAddTask(p, a, o, k, e, h, 5, kEntry)), {31, -1, 0},
-     {5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 13, 0, 700},
+    {"AddTask",
+     BUILD(RequestAddTask(p, a, o, k, e, h, 5, kEntry)),
+     {31, -1, 0},
+     {5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
+     13,
+     0,
+     700},
     {"ClearTasks", BUILD(RequestClearTasks(p, a, o, k, e, h)), {32, -1, 0}, {}, 0, 0, 200},
     {"ReadStatistics", BUILD(RequestReadStatistics(p, a, o, k, e, h)), {33, -1, 0}, {}, 0, 24, 200},
 };
@@ -738,7 +793,8 @@ TEST_P(Builders, QueuedJob) {
     } else {
         ASSERT_NE(r.TxData, nullptr);
         EXPECT_EQ(r.TxData->size(), c.BlockSize);
-        EXPECT_EQ(Bytes(r.TxData->begin(), r.TxData->begin() + static_cast<std::ptrdiff_t>(c.Sent.size())), c.Sent);
+        EXPECT_EQ(Bytes(r.TxData->begin(), r.TxData->begin() + static_cast<std::ptrdiff_t>(c.Sent.size())),
+                  c.Sent);
     }
     EXPECT_EQ(job.TxData, r.TxData.get());
     EXPECT_EQ(r.RxLength, c.RxLength);

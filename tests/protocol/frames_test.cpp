@@ -23,7 +23,9 @@ struct NativeCase {
 
 class NativeFrameExamples : public ::testing::TestWithParam<NativeCase> {};
 
-TEST_P(NativeFrameExamples, BuildsTheFrame) { EXPECT_EQ(BuildNativeFrame(GetParam().Payload), GetParam().Frame); }
+TEST_P(NativeFrameExamples, BuildsTheFrame) {
+    EXPECT_EQ(BuildNativeFrame(GetParam().Payload), GetParam().Frame);
+}
 
 TEST_P(NativeFrameExamples, ReceiverGathersThePayload) {
     TRequestStats stats;
@@ -38,11 +40,11 @@ TEST_P(NativeFrameExamples, ReceiverGathersThePayload) {
     EXPECT_EQ(stats.GetStats().ErrorCount, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Examples, NativeFrameExamples,
-    ::testing::Values(NativeCase{{0x05}, {0x04, 0x03, 0x05, 0xEA}},
-                      NativeCase{{0x01, 0x03}, {0x06, 0x05, 0x01, 0xEA, 0x03, 0xF2}},
-                      NativeCase{{0x01, 0x04, 0x31, 0x01}, {0x08, 0x07, 0x01, 0xE6, 0x04, 0x31, 0x01, 0xB0}}));
+INSTANTIATE_TEST_SUITE_P(Examples, NativeFrameExamples,
+                         ::testing::Values(NativeCase{{0x05}, {0x04, 0x03, 0x05, 0xEA}},
+                                           NativeCase{{0x01, 0x03}, {0x06, 0x05, 0x01, 0xEA, 0x03, 0xF2}},
+                                           NativeCase{{0x01, 0x04, 0x31, 0x01},
+                                                      {0x08, 0x07, 0x01, 0xE6, 0x04, 0x31, 0x01, 0xB0}}));
 
 TEST(NativeFrame, LengthFollowsThePayload) {
     const std::pair<size_t, int> cases[] = {{1, 4}, {2, 6}, {4, 8}, {5, 10}, {15, 23}, {189, 255}, {190, 0}};
@@ -107,15 +109,19 @@ INSTANTIATE_TEST_SUITE_P(
         ReceiverCase{"bad_final_check_byte", {0x06, 0x05, 0x01, 0xEA, 0x03, 0xF3}, false, {}, 1},
         ReceiverCase{"damaged_last_payload_byte", {0x06, 0x05, 0x01, 0xEA, 0x04, 0xF2}, false, {}, 1},
         // A dropped frame leaves the receiver idle: the next frame is taken.
-        ReceiverCase{"resync_after_error", {0x06, 0x04, 0x06, 0x05, 0x01, 0xEA, 0x03, 0xF2}, true, {0x01, 0x03}, 0},
+        ReceiverCase{
+            "resync_after_error", {0x06, 0x04, 0x06, 0x05, 0x01, 0xEA, 0x03, 0xF2}, true, {0x01, 0x03}, 0},
         ReceiverCase{"resync_after_bad_final",
                      {0x04, 0x03, 0x05, 0xEB, 0x06, 0x05, 0x01, 0xEA, 0x03, 0xF2},
                      true,
                      {0x01, 0x03},
                      1},
         // A length byte too small for any frame is skipped, not counted down.
-        ReceiverCase{"short_length_skipped", {0x00, 0x01, 0x03, 0x06, 0x05, 0x01, 0xEA, 0x03, 0xF2}, true,
-                     {0x01, 0x03}, 0},
+        ReceiverCase{"short_length_skipped",
+                     {0x00, 0x01, 0x03, 0x06, 0x05, 0x01, 0xEA, 0x03, 0xF2},
+                     true,
+                     {0x01, 0x03},
+                     0},
         // A noise byte is taken as a length and swallows the frame after it.
         ReceiverCase{"noise_before_frame", {0x55, 0x06, 0x05, 0x01, 0xEA, 0x03, 0xF2}, false, {}, 0},
         ReceiverCase{"truncated", {0x08, 0x07, 0x01, 0xE6, 0x04, 0x31, 0x01}, false, {}, 0}),
@@ -167,7 +173,8 @@ TEST(ModbusCrc, Examples) {
     struct {
         Bytes Data;
         uint8_t Lo, Hi;
-    } cases[] = {{{0x01, 0x03, 0x00, 0x20, 0x00, 0x1F}, 0x05, 0xC8}, {{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A}, 0xC5, 0xCD}};
+    } cases[] = {{{0x01, 0x03, 0x00, 0x20, 0x00, 0x1F}, 0x05, 0xC8},
+                 {{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A}, 0xC5, 0xCD}};
     for (auto& c : cases) {
         Bytes f = c.Data;
         AppendCrc(f);
@@ -227,7 +234,9 @@ TEST_P(Translation, Steps) {
 
 constexpr uint8_t K1 = kKindTovikModbus;
 constexpr uint8_t K3 = kKindTovikMModbus;
-constexpr TCommandDescriptor P(uint8_t code) { return {code, -1, 0}; }
+constexpr TCommandDescriptor P(uint8_t code) {
+    return {code, -1, 0};
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Translation,
@@ -242,8 +251,10 @@ INSTANTIATE_TEST_SUITE_P(
         TranslationCase{"read_ktr_tovikm", K3, {4, 24, 4}, {}, {{3, 44, 1, {}}}},
         TranslationCase{"read_tps", K3, {4, 55, 2}, {}, {{3, 62, 1, {}}}},
         TranslationCase{"read_model", K1, {4, 49, 1}, {}, {{3, 58, 1, {}}, {3, 6, 1, {}}, {3, 17, 1, {}}}},
-        TranslationCase{"write_ipor", K1, {6, 0, 4}, {0x78, 0x56, 0x34, 0x12}, {{16, 32, 2, {0x5678, 0x1234}}}},
-        TranslationCase{"write_ktr_tovik", K1, {6, 24, 4}, {0x10, 0x00, 0x02, 0x00}, {{16, 44, 2, {0x10, 0x02}}}},
+        TranslationCase{
+            "write_ipor", K1, {6, 0, 4}, {0x78, 0x56, 0x34, 0x12}, {{16, 32, 2, {0x5678, 0x1234}}}},
+        TranslationCase{
+            "write_ktr_tovik", K1, {6, 24, 4}, {0x10, 0x00, 0x02, 0x00}, {{16, 44, 2, {0x10, 0x02}}}},
         TranslationCase{"write_ktr_tovikm", K3, {6, 24, 4}, {0x10, 0x01, 0x02, 0x03}, {{16, 44, 1, {0x110}}}},
         TranslationCase{"write_tmin", K3, {6, 28, 2}, {0x34, 0x12}, {{16, 46, 1, {0x1234}}}},
         TranslationCase{"write_auto", K1, {6, 48, 1}, {1, 0xEE}, {{16, 57, 1, {1}}}},
@@ -255,7 +266,8 @@ INSTANTIATE_TEST_SUITE_P(
         TranslationCase{"clear_alarms", K1, P(13), {}, {{16, 256, 1, {1}}}},
         TranslationCase{"currents", K3, P(14), {}, {{3, 0, 6, {}}}},
         TranslationCase{"imax", K1, P(17), {}, {{3, 8, 2, {}}}},
-        TranslationCase{"read_task", K1, {19, 9, -1}, {}, {{3, 304, 1, {}}, {16, 304, 1, {9}}, {3, 305, 6, {}}}},
+        TranslationCase{
+            "read_task", K1, {19, 9, -1}, {}, {{3, 304, 1, {}}, {16, 304, 1, {9}}, {3, 305, 6, {}}}},
         TranslationCase{"write_task",
                         K3,
                         {20, 2, -1},
@@ -267,7 +279,8 @@ INSTANTIATE_TEST_SUITE_P(
         TranslationCase{"reset_counters", K1, P(22), Bytes(14, 0), {{16, 256, 1, {2}}}},
         TranslationCase{"state", K3, P(23), {}, {{3, 6, 1, {}}}},
         TranslationCase{"clock", K1, P(24), {}, {{3, 112, 4, {}}}},
-        TranslationCase{"set_clock", K1, P(25), {14, 5, 9, 7, 3, 26}, {{16, 112, 4, {0x050E, 9, 0x0307, 26}}}},
+        TranslationCase{
+            "set_clock", K1, P(25), {14, 5, 9, 7, 3, 26}, {{16, 112, 4, {0x050E, 9, 0x0307, 26}}}},
         TranslationCase{"delete_task", K1, P(30), {3, 8}, {{16, 304, 1, {3}}, {16, 311, 1, {2}}}},
         TranslationCase{"add_task",
                         K3,
@@ -311,8 +324,10 @@ TEST(Translation, UnlistedOffsetsAndMissingInputFail) {
 }
 
 TEST(UstRegisterMap, EveryListedOffset) {
-    const int offsets[] = {0, 4, 8, 12, 16, 20, 24, 28, 30, 32, 34, 36, 38, 40, 42, 44, 46, 47, 48, 49, 50, 53, 55};
-    const int regs[] = {32, 34, 36, 38, 40, 42, 44, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 61, 62};
+    const int offsets[] = {0,  4,  8,  12, 16, 20, 24, 28, 30, 32, 34, 36,
+                           38, 40, 42, 44, 46, 47, 48, 49, 50, 53, 55};
+    const int regs[] = {32, 34, 36, 38, 40, 42, 44, 46, 47, 48, 49, 50,
+                        51, 52, 53, 54, 55, 56, 57, 58, 59, 61, 62};
     const int counts[] = {2, 2, 2, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 1, 1};
     for (size_t i = 0; i < std::size(offsets); ++i)
         for (uint8_t kind : {K1, K3}) {
