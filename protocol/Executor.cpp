@@ -1,0 +1,169 @@
+#include "protocol/Executor.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ports/Clock.h"
+#include "protocol/Commands.h"
+#include "protocol/Frame.h"
+
+namespace tovik {
+
+namespace {
+
+// Silence that ends a ModBus reply of unknown length.
+constexpr int32_t kModbusGapMs = 2;
+// No native frame is shorter than a length byte, its complement, one
+// payload byte and the final check byte.
+constexpr uint8_t kMinNativeFrame = 4;
+
+TBuff NativePayload(uint8_t address, const TCommandDescriptor& command, const TBuff& data) {
+    TBuff p{address, command.Code};
+    if (command.Param1 != -1) {
+        p.push_back(static_cast<uint8_t>(command.Param1 & 0xFF));
+        if (command.Param2 != -1) p.push_back(static_cast<uint8_t>(command.Param2 & 0xFF));
+    }
+    p.insert(p.end(), data.begin(), data.end());
+    return p;
+}
+
+// The request's outgoing bytes: TxLength of them, never past the block.
+TBuff RequestData(const TProtoRequest& request) {
+    if (!request.TxData || request.TxLength <= 0) return {};
+    const size_t n = std::min(static_cast<size_t>(request.TxLength), request.TxData->size());
+    return TBuff(request.TxData->begin(), request.TxData->begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+bool NativeExchange(TProtoRequest& r, const TBuff& payload, uint32_t timeout) {
+    TProtoPort& port = *r.Port;
+    TRequestStats& stats = port.Stats();
+    if (NativeFrameLength(payload.size()) == 0) return false;  // no frame can carry it
+    TReceiver receiver;
+    while (r.Tries > 0) {
+        if (port.StopRequested()) return false;
+        --r.Tries;
+        receiver.Reset();
+        port.DiscardInput();  // a late reply to an earlier try is not this one's
+        // A frame that did not go out whole was not sent: the line is down,
+        // and waiting for a reply would only waste the time-out.
+        if (!SendNativeFrame(port, payload)) return false;
+        stats.IncSent();
+
+        const uint32_t t0 = timeGetTime();
+        bool complete = false;
+        while (!complete) {
+            if (port.StopRequested()) return false;
+            complete = receiver.Poll(port);
+            if (!complete && ElapsedMs(t0, timeGetTime()) > timeout) break;
+        }
+        if (!complete) continue;
+
+        const TBuff& reply = receiver.Data();
+        const bool addressOk = !reply.empty() && (reply[0] == r.Address || !port.Bus.load());
+        if (reply.size() >= 2 && addressOk && reply[1] == r.Command.Code) {
+            if (r.RxBuffer && r.RxLength > 0) {
+                const size_t n = std::min(static_cast<size_t>(r.RxLength), reply.size() - 2);
+                std::memcpy(r.RxBuffer, reply.data() + 2, n);
+            }
+            stats.IncOk();
+            return true;
+        }
+        stats.IncError();
+    }
+    return false;
+}
+
+bool ModbusExchange(TProtoRequest& r, const TBuff& data, uint32_t timeout) {
+    const auto steps = TranslateCommand(r.DeviceKind, r.Command, data.data(), data.size());
+    if (!steps) return false;  // nothing goes on the line
+    TProtoPort& port = *r.Port;
+    TBuff reply;
+    for (const TModbusStep& step : *steps) {
+        const TBuff frame = BuildModbusRequest(r.Address, step);
+        if (!Exchange(port, frame, static_cast<int32_t>(timeout), kModbusGapMs, r.Tries, reply)) return false;
+        if (!PlaceStepReply(r.DeviceKind, step, reply, r.RxBuffer, r.RxLength)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TBuff BuildNativePayload(const TProtoRequest& request) {
+    return NativePayload(request.Address, request.Command, RequestData(request));
+}
+
+bool SendNativeFrame(TProtoPort& Port, const TBuff& Payload) {
+    const TBuff frame = BuildNativeFrame(Payload);
+    if (frame.empty()) return false;
+    const auto size = static_cast<int32_t>(frame.size());
+    return Port.Write(frame.data(), size) == size;
+}
+
+void TReceiver::Reset() {
+    Payload.clear();
+    Remaining = 0;
+}
+
+void TReceiver::Fail() {
+    Payload.clear();
+    Remaining = 0;
+}
+
+bool TReceiver::Poll(TProtoPort& Port) {
+    uint8_t b = 0;
+    if (Port.Read(&b, 1) != 1) return false;
+    return Push(b, Port.Stats());
+}
+
+bool TReceiver::Push(uint8_t b, TRequestStats& stats) {
+    Sum = static_cast<uint8_t>(Sum + b + Position);
+    if (Remaining == 0) {
+        // A length byte too small for any frame is noise: stay idle, so
+        // that the byte count cannot wrap around.
+        if (b < kMinNativeFrame) return false;
+        Remaining = b;
+        SecondExpected = static_cast<uint8_t>(b - 1);
+        Sum = static_cast<uint8_t>(b + 1);
+        Position = 1;
+    } else if (Remaining == SecondExpected) {
+        if (b != SecondExpected) {
+            Fail();
+            return false;
+        }
+    } else if (Remaining == 1) {
+        if (Sum == 0) return true;
+        stats.IncError();
+        Fail();
+        return false;
+    } else if (Position % 4 == 0) {
+        if (Sum != 0) {
+            Fail();
+            return false;
+        }
+    } else {
+        Payload.push_back(b);
+    }
+    ++Position;
+    --Remaining;
+    return false;
+}
+
+bool ExecuteRequest(TProtoRequest& Request) {
+    if (!Request.Port) return false;
+    const TBuff data = RequestData(Request);
+    Request.TxData.reset();  // copied: the block is not needed any more
+    const auto total = static_cast<int64_t>(Request.Port->ReplyTimeout.load()) + Request.ExtraTimeout;
+    const auto timeout = static_cast<uint32_t>(std::clamp<int64_t>(total, 0, INT32_MAX));
+    switch (Request.DeviceKind) {
+        case kKindTovik:
+        case kKindTovikM:
+            return NativeExchange(Request, NativePayload(Request.Address, Request.Command, data), timeout);
+        case kKindTovikModbus:
+        case kKindTovikMModbus:
+            return ModbusExchange(Request, data, timeout);
+        default:
+            return false;
+    }
+}
+
+}  // namespace tovik
