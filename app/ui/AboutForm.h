@@ -1,0 +1,13 @@
+#pragma once
+#include <QDialog>
+
+namespace tovik {
+
+// The About box: the program's name, version and purpose.
+class TAboutForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TAboutForm(QWidget* parent = nullptr);
+};
+
+}  // namespace tovik

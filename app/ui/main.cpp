@@ -1,0 +1,310 @@
+#include "app/ui/main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/Configuration.h"
+#include "app/TovikDevice.h"
+#include "app/ui/AboutForm.h"
+#include "app/ui/AcessSelectorUnit.h"
+#include "app/ui/Messages.h"
+#include "app/ui/register.h"
+#include "panel/TovikFrame.h"
+#include "ports/ui/OptUnit.h"
+#include "ports/ui/PortListUnit.h"
+#include "ports/ui/UARTSelectUnit.h"
+
+namespace tovik {
+
+namespace {
+const QString kCaption = QStringLiteral("Товик/ТовикМ v2.1");
+}
+
+TMainForm::TMainForm(const QString& configDir, QWidget* parent)
+    : QMainWindow(parent), Stats(std::make_shared<TRequestStats>()), Ports(Stats), ConfigDir(configDir) {
+    BuildWindow();
+    StartUp();
+    CreateWindows();
+}
+
+TMainForm::~TMainForm() { ShutDown(); }
+
+void TMainForm::BuildWindow() {
+    setObjectName("MainForm");
+    setWindowTitle(kCaption);
+    QApplication::setApplicationDisplayName(QString());
+    QApplication::setApplicationName(kCaption);
+    resize(784, 575);
+    setMinimumSize(400, 300);
+    if (const QScreen* screen = QApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    // Actions.
+    auto makeAction = [this](const char* name, const QString& caption, const QKeySequence& key,
+                             QStyle::StandardPixmap icon) {
+        auto* a = new QAction(style()->standardIcon(icon), caption, this);
+        a->setObjectName(name);
+        if (!key.isEmpty()) a->setShortcut(key);
+        addAction(a);
+        ActionList.append(a);
+        return a;
+    };
+    SettingsOpen = makeAction("SettingsOpen", QStringLiteral("Настройки"), QKeySequence("Ctrl+N"),
+                              QStyle::SP_FileDialogDetailedView);
+    ShowAbout = makeAction("ShowAbout", QStringLiteral("О программе"), QKeySequence(Qt::Key_F4),
+                           QStyle::SP_MessageBoxInformation);
+    RegistrateUser = makeAction("RegistrateUser", QStringLiteral("Регистрация"), QKeySequence("Ctrl+R"),
+                                QStyle::SP_DialogApplyButton);
+    OptionsOpen = makeAction("OptionsOpen", QStringLiteral("Статистика"), QKeySequence("Ctrl+O"),
+                             QStyle::SP_FileDialogInfoView);
+    HelpClick = makeAction("HelpClick", QStringLiteral("Помощь"), QKeySequence(Qt::Key_F1),
+                           QStyle::SP_DialogHelpButton);
+    AddTovik = makeAction("AddTovik", QStringLiteral("Добавить Товик"), {}, QStyle::SP_FileIcon);
+    DelDevice = makeAction("DelDevice", QStringLiteral("Удалить устройство"), {}, QStyle::SP_TrashIcon);
+    AddTovikMB = makeAction("AddTovikMB", QStringLiteral("Добавить Товик ModBus"), {}, QStyle::SP_FileIcon);
+    AddTovikM = makeAction("AddTovikM", QStringLiteral("Добавить ТовикМ"), {}, QStyle::SP_FileIcon);
+    AddTovikMMB = makeAction("AddTovikMMB", QStringLiteral("Добавить ТовикМ ModBus"), {}, QStyle::SP_FileIcon);
+
+    connect(SettingsOpen, &QAction::triggered, this, [this] {
+        if (PortListForm) PortListForm->exec();
+    });
+    connect(ShowAbout, &QAction::triggered, this, [this] {
+        if (AboutForm) AboutForm->exec();
+    });
+    connect(RegistrateUser, &QAction::triggered, this, [this] {
+        if (RegForm) RegForm->exec();
+    });
+    connect(OptionsOpen, &QAction::triggered, this, [this] {
+        if (!OptForm) return;
+        OptForm->show();
+        OptForm->raise();
+        OptForm->move(geometry().center() - OptForm->rect().center());
+    });
+    connect(AddTovik, &QAction::triggered, this, [this] { AddDeviceOfKind(0); });
+    connect(AddTovikMB, &QAction::triggered, this, [this] { AddDeviceOfKind(1); });
+    connect(AddTovikM, &QAction::triggered, this, [this] { AddDeviceOfKind(2); });
+    connect(AddTovikMMB, &QAction::triggered, this, [this] { AddDeviceOfKind(3); });
+    connect(DelDevice, &QAction::triggered, this, &TMainForm::DelDeviceExecute);
+    // "Помощь" does nothing: there is no manual to show.
+
+    // Tool bar: flat buttons, picture above caption.
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName("Panel1");
+    Panel1->setFixedHeight(61);
+    auto* bar = new QHBoxLayout(Panel1);
+    bar->setContentsMargins(2, 2, 2, 2);
+    auto makeButton = [this, bar](const char* name, QAction* action) {
+        auto* b = new QToolButton(Panel1);
+        b->setObjectName(name);
+        b->setDefaultAction(action);
+        b->setAutoRaise(true);
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        b->setMinimumWidth(72);
+        bar->addWidget(b);
+        return b;
+    };
+    auto separator = [this, bar](const char* name) {
+        auto* s = new QFrame(Panel1);
+        s->setObjectName(name);
+        s->setFrameShape(QFrame::VLine);
+        s->setFrameShadow(QFrame::Sunken);
+        bar->addWidget(s);
+    };
+    RegBut = makeButton("RegBut", RegistrateUser);
+    separator("Panel3");
+    OptionsBut = makeButton("OptionsBut", SettingsOpen);
+    SettingsBut = makeButton("SettingsBut", OptionsOpen);
+    separator("Panel4");
+    HelpBut = makeButton("HelpBut", HelpClick);
+    AboutBut = makeButton("AboutBut", ShowAbout);
+    bar->addStretch();
+
+    // Device list on the left, panel area on the right.
+    DevsGroupBox = new QGroupBox(QStringLiteral("Устройства:"));
+    DevsGroupBox->setObjectName("DevsGroupBox");
+    DevList = new QListWidget(DevsGroupBox);
+    DevList->setObjectName("DevList");
+    DevList->setContextMenuPolicy(Qt::CustomContextMenu);
+    (new QVBoxLayout(DevsGroupBox))->addWidget(DevList);
+    DevsGroupBox->layout()->setContentsMargins(2, 2, 2, 2);
+    PanelArea = new QWidget;
+    PanelArea->setObjectName("PanelArea");
+    (new QVBoxLayout(PanelArea))->setContentsMargins(0, 0, 0, 0);
+    Splitter1 = new QSplitter(Qt::Horizontal);
+    Splitter1->setObjectName("Splitter1");
+    Splitter1->addWidget(DevsGroupBox);
+    Splitter1->addWidget(PanelArea);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({129, 655});
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(Panel1);
+    layout->addWidget(Splitter1, 1);
+    setCentralWidget(central);
+
+    statusBar()->setObjectName("StatusBar");
+    StatusPanel = new QLabel(statusBar());
+    StatusPanel->setObjectName("StatusPanel");
+    StatusPanel->setMinimumWidth(50);
+    statusBar()->addWidget(StatusPanel, 1);
+
+    // A double click counts as a click.
+    connect(DevList, &QListWidget::itemClicked, this, &TMainForm::DevListClick);
+    connect(DevList, &QListWidget::itemDoubleClicked, this, &TMainForm::DevListClick);
+
+    // Main menu.
+    menuBar()->setObjectName("MainMenu");
+    QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
+    file->setObjectName("File1");
+    QAction* exit = file->addAction(QStringLiteral("Выход"));
+    exit->setObjectName("Exit1");
+    exit->setShortcut(QKeySequence("Alt+F4"));
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+    QMenu* commands = menuBar()->addMenu(QStringLiteral("Команды"));
+    commands->setObjectName("Commands1");
+    commands->addAction(RegistrateUser);
+    commands->addSeparator();
+    commands->addAction(SettingsOpen);
+    commands->addAction(OptionsOpen);
+    commands->addSeparator();
+    commands->addAction(AddTovik);
+    commands->addAction(AddTovikMB);
+    commands->addAction(AddTovikM);
+    commands->addAction(AddTovikMMB);
+    commands->addAction(DelDevice);
+    QMenu* help = menuBar()->addMenu(QStringLiteral("Помощь"));
+    help->setObjectName("Help1");
+    help->addAction(HelpClick);
+    help->addAction(ShowAbout);
+
+    DevListPopupMenu = new QMenu(this);
+    DevListPopupMenu->setObjectName("DevListPopupMenu");
+    DevListPopupMenu->addAction(AddTovik);
+    DevListPopupMenu->addAction(AddTovikMB);
+    DevListPopupMenu->addAction(AddTovikM);
+    DevListPopupMenu->addAction(AddTovikMMB);
+    DevListPopupMenu->addAction(DelDevice);
+    connect(DevList, &QListWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { DevListPopupMenu->popup(DevList->viewport()->mapToGlobal(pos)); });
+}
+
+void TMainForm::StartUp() {
+    RegisterBuiltInKinds();
+    const std::string dir = ConfigDir.toStdString();
+    for (const auto& m : MigratePreviousConfiguration(dir).Messages)
+        ShowMessage(this, QString::fromStdString(m), TMessageKind::Plain);
+
+    Ports.PortsLoadedHandler = [this](std::unique_ptr<TProtoPort> port) { Ports.Add(std::move(port)); };
+    CurrentDevice = nullptr;
+    Devices.OnDeviceLoaded = [this](std::unique_ptr<TDevice> device) { AddDevice(std::move(device)); };
+    const TLoadResult load = LoadConfiguration(dir, Lists());
+    for (const auto& m : load.Messages) ShowMessage(this, QString::fromStdString(m), TMessageKind::Error);
+    FatalStartup = load.Fatal;
+
+    const int index = Users.FindUser("default");
+    SetCurrentUser(index >= 0 ? Users.Get(index) : nullptr);
+}
+
+void TMainForm::CreateWindows() {
+    UARTSelectForm = new TUARTSelectForm(this);
+    PortListForm = new TPortListForm(Ports, *UARTSelectForm, this);
+    AboutForm = new TAboutForm(this);
+    AcessSelectForm = new TAcessSelectForm(this);
+    RegForm = new TRegForm(Users, {[this] { return CurrentUser; }, [this](TUser* u) { SetCurrentUser(u); }},
+                           *AcessSelectForm, this);
+    OptForm = new TOptForm(Stats, this);
+}
+
+void TMainForm::ShutDown() {
+    if (ShutDownDone) return;
+    ShutDownDone = true;
+    CloseCurrentPanel();
+    // After a fatal start-up the file on disk is left as it is, for
+    // recovery, instead of being replaced by whatever could be loaded.
+    if (!FatalStartup) {
+        TSaveOptions options;
+        options.ClosePanel = [this] { CloseCurrentPanel(); };
+        const TSaveResult saved = SaveConfiguration(ConfigDir.toStdString(), Lists(), options);
+        for (const auto& m : saved.Messages) ShowMessage(this, QString::fromStdString(m), TMessageKind::Error);
+    }
+    if (PortListForm) PortListForm->SelectedPort = nullptr;
+    HideSettings();
+    DevList->clear();
+    ReleaseConfiguration(Lists());
+    CurrentUser = nullptr;
+}
+
+void TMainForm::SetCurrentUser(TUser* user) {
+    CurrentUser = user;
+    CloseCurrentPanel();
+    const bool any = user != nullptr;
+    const bool full = user && user->HasFullRights();
+    DevList->setEnabled(any);
+    SetActionEnabled("SettingsOpen", full);
+    SetActionEnabled("OptionsOpen", any);
+    SetActionEnabled("AddTovik", full);
+    SetActionEnabled("AddTovikMB", full);
+    SetActionEnabled("AddTovikM", full);
+    SetActionEnabled("AddTovikMMB", full);
+    SetActionEnabled("DelDevice", full);
+}
+
+void TMainForm::SetActionEnabled(const QString& name, bool enabled) {
+    QAction* match = nullptr;
+    for (QAction* a : ActionList)
+        if (a->objectName() == name) match = a;
+    if (match) match->setEnabled(enabled);
+}
+
+void TMainForm::CloseCurrentPanel() {
+    if (CurrentDevice) CurrentDevice->HidePanel();
+    CurrentDevice = nullptr;
+}
+
+void TMainForm::AddDevice(std::unique_ptr<TDevice> device) {
+    const QString name = QString::fromStdString(device->InstallationName);
+    TDevice* raw = device.get();
+    Devices.Add(std::move(device));
+    auto* item = new QListWidgetItem(name, DevList);
+    item->setData(Qt::UserRole, QVariant::fromValue(static_cast<void*>(raw)));
+}
+
+void TMainForm::AddDeviceOfKind(int kind) { AddDevice(std::make_unique<TTovikDevice>(static_cast<uint8_t>(kind))); }
+
+void TMainForm::DelDeviceExecute() {
+    const int row = DevList->currentRow();
+    if (row < 0 || DevList->selectedItems().isEmpty()) return;
+    CloseCurrentPanel();
+    Devices.DeleteDevice(row);
+    delete DevList->takeItem(row);
+}
+
+void TMainForm::DevListClick() {
+    QListWidgetItem* item = DevList->currentItem();
+    if (!item || !item->isSelected()) return;
+    CloseCurrentPanel();
+    CurrentDevice = static_cast<TDevice*>(item->data(Qt::UserRole).value<void*>());
+    if (CurrentDevice) CurrentDevice->ShowPanel(*this);
+}
+
+std::unique_ptr<IDevicePanel> TMainForm::CreatePanel(TDevice& device) {
+    return std::make_unique<TTovikFrame>(device, *this, PanelArea);
+}
+
+}  // namespace tovik

@@ -1,0 +1,104 @@
+#pragma once
+// The main window: owner of the accounts, ports, devices, the logged-in
+// account and the request statistics. Its creation is the start-up, its
+// destruction the shut-down.
+#include <QMainWindow>
+#include <QString>
+#include <memory>
+
+#include "app/Device.h"
+#include "app/DeviceList.h"
+#include "app/UsersMod.h"
+#include "ports/ProtoPortList.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QSplitter;
+class QToolButton;
+
+namespace tovik {
+
+class TAboutForm;
+class TAcessSelectForm;
+class TOptForm;
+class TPortListForm;
+class TRegForm;
+class TUARTSelectForm;
+
+class TMainForm : public QMainWindow, public IDevicePanelHost {
+    Q_OBJECT
+public:
+    // `configDir` holds "application.cfg" (the executable's directory).
+    explicit TMainForm(const QString& configDir, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    void SetCurrentUser(TUser* user);
+    void AddDevice(std::unique_ptr<TDevice> device);
+    void CloseCurrentPanel();
+    void SetActionEnabled(const QString& name, bool enabled);
+    // Runs the shut-down now (the destructor does it otherwise); only once.
+    void ShutDown();
+
+    std::unique_ptr<IDevicePanel> CreatePanel(TDevice& device) override;
+
+    // Global state.
+    std::shared_ptr<TRequestStats> Stats;
+    TUsers Users;
+    TProtoPortList Ports;
+    TDeviceList Devices;
+    TUser* CurrentUser = nullptr;
+    TDevice* CurrentDevice = nullptr;
+    bool FatalStartup = false;
+
+    // Window parts, named as people and tests know them.
+    QWidget* Panel1 = nullptr;
+    QToolButton* RegBut = nullptr;
+    QToolButton* OptionsBut = nullptr;
+    QToolButton* SettingsBut = nullptr;
+    QToolButton* HelpBut = nullptr;
+    QToolButton* AboutBut = nullptr;
+    QGroupBox* DevsGroupBox = nullptr;
+    QListWidget* DevList = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    QWidget* PanelArea = nullptr;
+    QLabel* StatusPanel = nullptr;  // the status bar's single panel
+    QMenu* DevListPopupMenu = nullptr;
+    QList<QAction*> ActionList;
+    QAction* SettingsOpen = nullptr;
+    QAction* ShowAbout = nullptr;
+    QAction* RegistrateUser = nullptr;
+    QAction* OptionsOpen = nullptr;
+    QAction* HelpClick = nullptr;
+    QAction* AddTovik = nullptr;
+    QAction* DelDevice = nullptr;
+    QAction* AddTovikMB = nullptr;
+    QAction* AddTovikM = nullptr;
+    QAction* AddTovikMMB = nullptr;
+
+    // The windows created after the main window.
+    TPortListForm* PortListForm = nullptr;
+    TAboutForm* AboutForm = nullptr;
+    TUARTSelectForm* UARTSelectForm = nullptr;
+    TRegForm* RegForm = nullptr;
+    TAcessSelectForm* AcessSelectForm = nullptr;
+    TOptForm* OptForm = nullptr;
+
+public slots:
+    void DevListClick();
+    void DelDeviceExecute();
+    void AddDeviceOfKind(int kind);
+
+private:
+    void BuildWindow();
+    void CreateWindows();
+    void StartUp();
+    TConfigLists Lists() { return {Users, Ports, Devices}; }
+
+    QString ConfigDir;
+    bool ShutDownDone = false;
+};
+
+}  // namespace tovik

@@ -1,0 +1,41 @@
+#include "panel/TovikFrame.h"
+
+#include <QLabel>
+#include <QLayout>
+#include <QVBoxLayout>
+
+#include "app/TovikDevice.h"
+#include "app/ui/main.h"
+
+namespace tovik {
+
+TTovikFrame::TTovikFrame(TDevice& device, TMainForm& main, QWidget* area) : Device(device), Main(main) {
+    Frame = new QWidget(area);
+    Frame->setObjectName("TovikFrame");
+    Info = new QLabel(Frame);
+    Info->setObjectName("TovikInfoLabel");
+    Info->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    (new QVBoxLayout(Frame))->addWidget(Info);
+    if (area && area->layout()) area->layout()->addWidget(Frame);
+    Frame->show();
+}
+
+TTovikFrame::~TTovikFrame() {
+    Main.StatusPanel->clear();
+    delete Frame.data();
+}
+
+void TTovikFrame::RefreshPortSelection() {
+    auto* tovik = dynamic_cast<TTovikDevice*>(&Device);
+    TProtoPort* port = Device.PortId ? Main.Ports.FindById(Device.PortId) : nullptr;
+    QString text = QStringLiteral("<b>%1</b><br>").arg(QString::fromStdString(Device.InstallationName).toHtmlEscaped());
+    if (tovik) {
+        text += QString::fromUtf8(DeviceKindName(tovik->GetDeviceKind()));
+        text += QStringLiteral("<br>Адрес в магистрали: %1").arg(tovik->BusAddress);
+    }
+    if (port) text += QStringLiteral("<br>Порт: %1").arg(QString::fromStdString(port->Name).toHtmlEscaped());
+    Info->setText(text);
+    Main.StatusPanel->setText(port ? QString() : QStringLiteral("Не настроено подключение."));
+}
+
+}  // namespace tovik

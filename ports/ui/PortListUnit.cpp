@@ -1,0 +1,116 @@
+#include "ports/ui/PortListUnit.h"
+
+#include <QAction>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/ui/Messages.h"
+#include "ports/ProtoPortList.h"
+#include "ports/ProtoUART.h"
+#include "ports/ui/UARTPortFrame.h"
+#include "ports/ui/UARTSelectUnit.h"
+
+namespace tovik {
+
+TPortListForm::TPortListForm(TProtoPortList& ports, TUARTSelectForm& selectForm, QWidget* parent)
+    : QDialog(parent), Ports(ports), SelectForm(selectForm) {
+    setObjectName("PortListForm");
+    setWindowTitle(QStringLiteral("Операции с портами подключений к контроллерам"));
+    setMinimumSize(510, 330);
+
+    PortsListGroupBox = new QGroupBox(QStringLiteral("Назначенные порты:"), this);
+    PortsListGroupBox->setObjectName("PortsListGroupBox");
+    PortsListBox = new QListWidget(PortsListGroupBox);
+    PortsListBox->setObjectName("PortsListBox");
+    PortsListBox->setContextMenuPolicy(Qt::CustomContextMenu);
+    UARTCloseForm = new QPushButton(QStringLiteral("Закрыть"), PortsListGroupBox);
+    UARTCloseForm->setObjectName("UARTCloseForm");
+    UARTCloseForm->setAutoDefault(false);
+    auto* left = new QVBoxLayout(PortsListGroupBox);
+    left->addWidget(PortsListBox);
+    left->addWidget(UARTCloseForm);
+
+    PortListPopupMenu = new QMenu(this);
+    PortListPopupMenu->setObjectName("PortListPopupMenu");
+    AddNewUARTPort1 = PortListPopupMenu->addAction(QStringLiteral("Добавить UART COM порт"));
+    AddNewUARTPort1->setObjectName("AddNewUARTPort1");
+    DeletePort1 = PortListPopupMenu->addAction(QStringLiteral("Удалить порт"));
+    DeletePort1->setObjectName("DeletePort1");
+
+    SettingsArea = new QWidget(this);
+    SettingsArea->setObjectName("SettingsArea");
+    new QVBoxLayout(SettingsArea);
+    SettingsArea->layout()->setContentsMargins(0, 0, 0, 0);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(PortsListGroupBox);
+    layout->addWidget(SettingsArea, 1);
+
+    connect(PortsListBox, &QListWidget::itemClicked, this, &TPortListForm::PortsListBoxClick);
+    connect(PortsListBox, &QListWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { PortListPopupMenu->popup(PortsListBox->viewport()->mapToGlobal(pos)); });
+    connect(AddNewUARTPort1, &QAction::triggered, this, &TPortListForm::AddNewUARTPort1Click);
+    connect(DeletePort1, &QAction::triggered, this, &TPortListForm::DeletePort1Click);
+    connect(UARTCloseForm, &QPushButton::clicked, this, &TPortListForm::UARTCloseFormClick);
+    FormCreate();
+}
+
+TPortListForm::~TPortListForm() {
+    if (CurrentUartFrame && CurrentUartFrame->parentWidget() == SettingsArea) HideSettings();
+}
+
+void TPortListForm::FormCreate() {
+    PortsListBox->clear();
+    for (int i = 0; i < Ports.Count(); ++i) PortsListBox->addItem(QString::fromStdString(Ports.Items(i)->Name));
+}
+
+void TPortListForm::PortsListBoxClick() {
+    const int row = PortsListBox->currentRow();
+    if (row < 0 || row >= Ports.Count()) return;
+    if (SelectedPort) HideSettings();
+    SelectedPort = Ports.Items(row);
+    ShowSettings(*SelectedPort, SettingsArea);
+}
+
+void TPortListForm::AddNewUARTPort1Click() {
+    if (SelectForm.exec() != QDialog::Accepted) return;
+    const std::string name = SelectForm.PortCB->currentText().toStdString();
+    if (name.empty()) {
+        ShowMessage(this, QStringLiteral("Необходимо выбрать порт."));
+        return;
+    }
+    if (Ports.ContainsId(NameId(name))) {
+        ShowMessage(this, QStringLiteral("Выбранный порт нельзя добавить, выберите другой."));
+        return;
+    }
+    auto port = std::make_unique<TProtoUART>(Ports.Stats());
+    if (port->SetPortName(name)) {
+        port->Bus = false;
+        port->Open();
+    }
+    if (!port->IsOpen()) {
+        port.reset();
+        ShowMessage(this, QStringLiteral("Ошибка открытия выбранного порта."));
+        return;
+    }
+    const QString shown = QString::fromStdString(port->Name);
+    Ports.Add(std::move(port));
+    PortsListBox->addItem(shown);
+}
+
+void TPortListForm::DeletePort1Click() {
+    const int row = PortsListBox->currentRow();
+    if (row < 0 || row >= Ports.Count()) return;
+    if (SelectedPort) HideSettings();
+    Ports.Delete(row);
+    delete PortsListBox->takeItem(row);
+    SelectedPort = nullptr;
+}
+
+void TPortListForm::UARTCloseFormClick() { close(); }
+
+}  // namespace tovik
