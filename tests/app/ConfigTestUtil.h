@@ -111,6 +111,13 @@ inline void WriteBytes(const std::string& path, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+struct Config {
+    TUsers Users;
+    TProtoPortList Ports;
+    TDeviceList Devices;
+    TConfigLists Lists() { return {Users, Ports, Devices}; }
+};
+
 class TempDir {
 public:
     TempDir() {

@@ -27,12 +27,7 @@ TSaveOptions Copy(TCopyPolicy policy) {
 }
 uint32_t TestClock() { return g_clock; }
 
-struct Config {
-    TUsers Users;
-    TProtoPortList Ports;
-    TDeviceList Devices;
-    TConfigLists Lists() { return {Users, Ports, Devices}; }
-};
+using test::Config;
 
 class Configuration : public ::testing::Test {
 protected:
