@@ -1,0 +1,123 @@
+#pragma once
+// The configuration file "application.cfg": an 8-byte header (magic, seed)
+// and a scrambled body holding the users, ports and devices sections.
+//
+// Load, save and the take-over of "app.cfg" show nothing: they return every
+// outcome with the exact message the front end is to show.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/DeviceList.h"
+#include "app/UsersMod.h"
+#include "ports/ProtoPortList.h"
+
+namespace tovik {
+
+inline constexpr uint32_t kConfigMagic = 0x8B439580u;
+inline constexpr size_t kConfigHeaderSize = 8;
+inline constexpr const char* kConfigFileName = "application.cfg";
+// The previous version's file, and the copy left at every shut-down.
+inline constexpr const char* kConfigCopyName = "app.cfg";
+
+// Shown as a plain message box; every other one as an error box.
+inline constexpr const char* kMsgPreviousConfigFailed = "Ошибка загрузки конфигурации предыдущей версии программы.";
+inline constexpr const char* kMsgConfigCannotOpen = "Невозможно открыть файл конфигурации.";
+inline constexpr const char* kMsgConfigDamaged = "Файл конфигурации повреждён.";
+inline constexpr const char* kMsgPortsLoadFailed = "Невозможно загрузить настройки портов.";
+inline constexpr const char* kMsgDevicesLoadFailed = "Невозможно загрузить настройки устройств.";
+inline constexpr const char* kMsgConfigCannotCreate = "Ошибка создания файла конфигурации.";
+inline constexpr const char* kMsgConfigSaveFailed = "Не удалось сохранить конфигурационную информацию.";
+
+// Registers the serial port class 193 and the device kinds 193..196, once
+// per program.
+void RegisterBuiltInKinds();
+
+// Body byte i is stored as plain + k[i mod 4] * i + i (mod 256), k being the
+// seed's bytes, least significant first, and i counted modulo 256.
+uint8_t ScrambleOffset(uint32_t seed, size_t index);
+// Writes the whole plain body (from its first byte) scrambled to `file`;
+// false when the file took fewer bytes.
+bool ScrambleBody(TMemoryStream& plain, TStream& file, uint32_t seed);
+// Replaces `plain` by the unscrambled `stored` body; `plain` is left at 0.
+void UnscrambleBody(TMemoryStream& stored, TMemoryStream& plain, uint32_t seed);
+
+// The three lists the configuration fills and stores. Loaded ports and
+// devices go to each list's load handler, or into the list when none is set.
+struct TConfigLists {
+    TUsers& Users;
+    TProtoPortList& Ports;
+    TDeviceList& Devices;
+};
+
+struct TMigrationResult {
+    bool TookOver = false;              // "app.cfg" replaced "application.cfg"
+    std::vector<std::string> Messages;  // plain message boxes
+};
+
+struct TLoadResult {
+    bool Fatal = false;  // the application is to end after start-up
+    uint32_t Seed = 0;
+    bool UsersLoaded = false;
+    bool PortsLoaded = false;
+    bool DevicesLoaded = false;
+    std::vector<std::string> Messages;  // error boxes, in order
+};
+
+enum class TCopyPolicy {
+    Always,    // the application's shut-down
+    IfExists,  // a tool: keep an existing copy current, never create one
+    Never,
+};
+
+struct TSaveOptions {
+    TCopyPolicy Copy = TCopyPolicy::Always;
+    // Closes the current panel once the file has been created, so that the
+    // device has its layout back before it is written.
+    std::function<void()> ClosePanel;
+    // Called after the new file has been written and flushed, just before it
+    // replaces the old one.
+    std::function<void(const std::string& newFile)> BeforeReplace;
+    // Bytes the new file may take before writes fail (a full disk); -1: any.
+    int64_t WriteLimit = -1;
+};
+
+struct TSaveResult {
+    // False: the file could not be created; nothing was written, no copy was
+    // made, and the shut-down stops here.
+    bool Created = false;
+    bool Saved = false;  // the new file replaced the old one
+    bool CopyRefreshed = false;
+    uint32_t Seed = 0;
+    std::vector<std::string> Messages;  // error boxes
+};
+
+std::string JoinPath(const std::string& dir, const std::string& name);
+
+// "app.cfg" in `dir` replaces "application.cfg" and disappears. The copy is
+// atomic, and "app.cfg" is only removed once the copy has succeeded.
+TMigrationResult MigratePreviousConfiguration(const std::string& dir);
+
+// Loads "application.cfg" of `dir`.
+TLoadResult LoadConfiguration(const std::string& dir, TConfigLists lists);
+TLoadResult LoadConfigurationFile(const std::string& path, TConfigLists lists);
+// The load of a file's whole contents.
+TLoadResult LoadConfigurationBytes(const uint8_t* data, size_t size, TConfigLists lists);
+
+// Saves into "application.cfg" of `dir` and leaves the "app.cfg" copy. The
+// new file is written beside the old one, flushed to disk and renamed over
+// it: a failure at any point leaves the previous file whole.
+TSaveResult SaveConfiguration(const std::string& dir, TConfigLists lists, const TSaveOptions& options = {});
+// The same for any file name; `copyPath` is the copy to refresh.
+TSaveResult SaveConfigurationFile(const std::string& path, const std::string& copyPath, TConfigLists lists,
+                                  const TSaveOptions& options = {});
+
+// The plain body: the three sections in order. False when one failed.
+bool BuildPlainBody(TConfigLists lists, TMemoryStream& plain);
+
+// The end of the shut-down: every port's worker stopped, then the device,
+// port and account lists released.
+void ReleaseConfiguration(TConfigLists lists);
+
+}  // namespace tovik

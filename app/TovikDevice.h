@@ -1,0 +1,56 @@
+#pragma once
+// The relay: one class for the four device kinds, with its bus number,
+// the variant byte of its last state poll and its cached alarm records.
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "app/Device.h"
+
+namespace tovik {
+
+// 0 "Товик", 1 "Товик ModBus", 2 "ТовикМ", 3 "ТовикМ ModBus".
+inline constexpr uint8_t kDeviceKindCount = 4;
+inline constexpr uint32_t kFirstDeviceKindCode = 193;  // kind 0; kinds 1..3 follow
+inline constexpr size_t kMaxInstallationNameLength = 40;
+inline constexpr size_t kInstallationNameField = 41;
+inline constexpr size_t kAlarmRecordSize = 19;
+// Record length without layout block and alarm records.
+inline constexpr size_t kDeviceRecordBaseSize = 59;
+
+// Hour, minute, second, day, month, year - 2000, cause, three u32 currents.
+using TAlarmRecord = std::array<uint8_t, kAlarmRecordSize>;
+
+// The name given to a new device of the kind; empty for an unknown kind.
+const char* DeviceKindName(uint8_t kind);
+
+class TTovikDevice : public TDevice {
+public:
+    // kind 0..3; any other value throws std::out_of_range.
+    explicit TTovikDevice(uint8_t kind);
+    ~TTovikDevice() override;
+
+    bool Load(TStream& stream, const TProtoPortList* ports) override;
+    bool Save(TStream& stream) const override;
+    void ShowPanel(IDevicePanelHost& host) override;
+    void HidePanel() override;
+
+    uint8_t GetDeviceKind() const { return DeviceKind; }
+    void SetDeviceKind(uint8_t kind) { DeviceKind = kind; }
+
+    // Appends the record unless a cached one has the same six time-stamp
+    // bytes. True when it was added.
+    bool OfferAlarmRecord(const TAlarmRecord& record);
+
+    uint8_t VariantByte = 0;
+    uint8_t BusAddress = 1;
+    std::vector<TAlarmRecord> AlarmCache;
+
+private:
+    uint8_t DeviceKind = 0;
+};
+
+// Registers the kind codes 193..196 with constructors of kinds 0..3.
+void RegisterTovikDeviceKinds();
+
+}  // namespace tovik
