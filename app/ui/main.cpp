@@ -25,6 +25,7 @@
 #include "panel/TovikFrame.h"
 #include "ports/ui/OptUnit.h"
 #include "ports/ui/PortListUnit.h"
+#include "ports/ui/UARTPortFrame.h"
 #include "ports/ui/UARTSelectUnit.h"
 
 namespace tovik {

@@ -8,6 +8,7 @@
 
 #include "app/Device.h"
 #include "app/DeviceList.h"
+#include "app/Configuration.h"
 #include "app/UsersMod.h"
 #include "ports/ProtoPortList.h"
 
