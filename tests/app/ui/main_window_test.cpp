@@ -1,0 +1,249 @@
+// The main window: start-up, access rules, devices, ports and shut-down,
+// on configurations written into a temporary directory.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+
+#include "app/Configuration.h"
+#include "app/TovikDevice.h"
+#include "app/ui/Messages.h"
+#include "app/ui/main.h"
+#include "ports/ProtoUART.h"
+#include "ports/ui/PortListUnit.h"
+#include "ports/ui/UARTPortFrame.h"
+#include "ports/ui/UARTSelectUnit.h"
+#include "support/PtyResponder.h"
+
+namespace tovik {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TempDir {
+    fs::path path = fs::temp_directory_path() /
+                    ("tovik-ui-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    static inline int counter = 0;
+    TempDir() { fs::create_directories(path); }
+    ~TempDir() { fs::remove_all(path); }
+    std::string str() const { return path.string(); }
+};
+
+// Writes a configuration with the given accounts (and optional ports and
+// devices) through the same save code as the program.
+void WriteConfig(const std::string& dir, std::vector<std::tuple<std::string, uint8_t, std::string>> accounts,
+                 std::vector<std::string> ports = {}, std::vector<uint8_t> devices = {}) {
+    RegisterBuiltInKinds();
+    TUsers users;
+    TProtoPortList portList;
+    TDeviceList deviceList;
+    for (auto& [name, level, password] : accounts) users.Add(std::make_unique<TUser>(name, level, password));
+    for (auto& p : ports) {
+        auto port = std::make_unique<TProtoUART>(portList.Stats());
+        port->SetPortName(p);
+        portList.Add(std::move(port));
+    }
+    for (uint8_t kind : devices) deviceList.Add(std::make_unique<TTovikDevice>(kind));
+    TSaveOptions options;
+    options.Copy = TCopyPolicy::Never;
+    ASSERT_TRUE(SaveConfiguration(dir, {users, portList, deviceList}, options).Saved);
+    ReleaseConfiguration({users, portList, deviceList});
+}
+
+struct MessageLog {
+    std::vector<std::pair<TMessageKind, QString>> Items;
+    MessageLog() {
+        SetMessageHook([this](TMessageKind k, const QString& t) { Items.emplace_back(k, t); });
+    }
+    ~MessageLog() { SetMessageHook(nullptr); }
+    bool Has(const QString& text) const {
+        return std::any_of(Items.begin(), Items.end(), [&](const auto& i) { return i.second == text; });
+    }
+};
+
+bool Governed(TMainForm& f, bool list, bool settings, bool stats, bool add) {
+    return f.DevList->isEnabled() == list && f.SettingsOpen->isEnabled() == settings &&
+           f.OptionsOpen->isEnabled() == stats && f.AddTovik->isEnabled() == add &&
+           f.AddTovikMB->isEnabled() == add && f.AddTovikM->isEnabled() == add &&
+           f.AddTovikMMB->isEnabled() == add && f.DelDevice->isEnabled() == add;
+}
+
+TEST(MainWindow, ReadOnlyDefaultAccountGovernsTheActions) {
+    TempDir dir;
+    WriteConfig(dir.str(), {{"default", 2, ""}, {"admin", 1, "x"}});
+    MessageLog log;
+    TMainForm form(QString::fromStdString(dir.str()));
+    EXPECT_FALSE(form.FatalStartup);
+    ASSERT_NE(form.CurrentUser, nullptr);
+    EXPECT_EQ(form.CurrentUser->Name, "default");
+    EXPECT_TRUE(Governed(form, true, false, true, false));
+    // Never disabled.
+    EXPECT_TRUE(form.RegistrateUser->isEnabled());
+    EXPECT_TRUE(form.ShowAbout->isEnabled());
+    EXPECT_TRUE(form.HelpClick->isEnabled());
+    EXPECT_EQ(form.windowTitle(), "Товик/ТовикМ v2.1");
+    EXPECT_TRUE(log.Items.empty());
+}
+
+TEST(MainWindow, WithoutDefaultNobodyIsLoggedIn) {
+    TempDir dir;
+    WriteConfig(dir.str(), {{"Default", 1, ""}});  // case matters
+    MessageLog log;
+    TMainForm form(QString::fromStdString(dir.str()));
+    EXPECT_EQ(form.CurrentUser, nullptr);
+    EXPECT_TRUE(Governed(form, false, false, false, false));
+    form.SetCurrentUser(form.Users.Get(0));
+    EXPECT_TRUE(Governed(form, true, true, true, true));
+}
+
+TEST(MainWindow, MissingConfigurationIsFatalAndLeavesNoFile) {
+    TempDir dir;
+    MessageLog log;
+    {
+        TMainForm form(QString::fromStdString(dir.str()));
+        EXPECT_TRUE(form.FatalStartup);
+        EXPECT_TRUE(Governed(form, false, false, false, false));
+    }
+    EXPECT_TRUE(log.Has("Невозможно открыть файл конфигурации."));
+    EXPECT_FALSE(fs::exists(dir.path / "application.cfg"));  // nothing written over it
+    EXPECT_FALSE(fs::exists(dir.path / "app.cfg"));
+}
+
+TEST(MainWindow, DevicesAddedAndDeletedInBothLists) {
+    TempDir dir;
+    WriteConfig(dir.str(), {{"default", 1, ""}}, {}, {0, 2});
+    MessageLog log;
+    TMainForm form(QString::fromStdString(dir.str()));
+    ASSERT_EQ(form.DevList->count(), 2);
+    form.AddTovikMMB->trigger();
+    ASSERT_EQ(form.DevList->count(), 3);
+    EXPECT_EQ(form.DevList->item(2)->text(), "ТовикМ ModBus");
+    EXPECT_EQ(form.Devices.Count(), 3);
+    EXPECT_EQ(form.CurrentDevice, nullptr);  // nothing opens
+
+    // Open the first device's panel, then delete it: both lists lose it.
+    form.DevList->setCurrentRow(0);
+    form.DevListClick();
+    ASSERT_NE(form.CurrentDevice, nullptr);
+    EXPECT_EQ(form.CurrentDevice, form.Devices.GetDevice(0));
+    EXPECT_EQ(form.StatusPanel->text(), "Не настроено подключение.");
+    form.DelDevice->trigger();
+    EXPECT_EQ(form.CurrentDevice, nullptr);
+    ASSERT_EQ(form.DevList->count(), 2);
+    EXPECT_EQ(form.Devices.Count(), 2);
+    EXPECT_EQ(form.DevList->item(0)->text(), "ТовикМ");
+    EXPECT_EQ(form.DevList->item(1)->text(), "ТовикМ ModBus");
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(form.DevList->item(i)->data(Qt::UserRole).value<void*>(), form.Devices.GetDevice(i));
+
+    // Without a selection nothing happens.
+    form.DevList->clearSelection();
+    form.DelDevice->trigger();
+    EXPECT_EQ(form.Devices.Count(), 2);
+}
+
+TEST(MainWindow, LoginOrLogoutClosesThePanel) {
+    TempDir dir;
+    WriteConfig(dir.str(), {{"default", 1, ""}}, {}, {1});
+    MessageLog log;
+    TMainForm form(QString::fromStdString(dir.str()));
+    form.DevList->setCurrentRow(0);
+    form.DevListClick();
+    ASSERT_NE(form.CurrentDevice, nullptr);
+    form.SetCurrentUser(nullptr);
+    EXPECT_EQ(form.CurrentDevice, nullptr);
+    EXPECT_EQ(form.DevList->currentRow(), 0);  // the selection stays
+}
+
+TEST(MainWindow, ShutDownSavesChangesAndLeavesTheCopy) {
+    TempDir dir;
+    WriteConfig(dir.str(), {{"default", 1, ""}});
+    MessageLog log;
+    {
+        TMainForm form(QString::fromStdString(dir.str()));
+        form.AddTovikM->trigger();
+        form.Users.Add(std::make_unique<TUser>("service", 0, "pw"));
+    }
+    ASSERT_TRUE(fs::exists(dir.path / "app.cfg"));
+    for (const char* name : {"application.cfg", "app.cfg"}) {
+        TUsers users;
+        TProtoPortList ports;
+        TDeviceList devices;
+        const auto r = LoadConfigurationFile((dir.path / name).string(), {users, ports, devices});
+        EXPECT_FALSE(r.Fatal) << name;
+        EXPECT_EQ(users.Count(), 2) << name;
+        ASSERT_EQ(devices.Count(), 1) << name;
+        EXPECT_EQ(devices.GetDevice(0)->InstallationName, "ТовикМ");
+        ReleaseConfiguration({users, ports, devices});
+    }
+}
+
+// Port list window: the selection dialog is answered by a timer, as a user would.
+struct PortWindowTest : ::testing::Test {
+    TempDir dir;
+    MessageLog log;
+    std::unique_ptr<TMainForm> form;
+    void SetUp() override {
+        WriteConfig(dir.str(), {{"default", 1, ""}});
+        form = std::make_unique<TMainForm>(QString::fromStdString(dir.str()));
+    }
+    // Adds a port as if the user chose `name` in the dialog.
+    void AddPort(const std::string& name) {
+        QTimer::singleShot(0, form->UARTSelectForm, [this, name] {
+            form->UARTSelectForm->PortCB->addItem(QString::fromStdString(name));
+            form->UARTSelectForm->PortCB->setCurrentIndex(form->UARTSelectForm->PortCB->count() - 1);
+            form->UARTSelectForm->PortCBSelect();
+            form->UARTSelectForm->accept();
+        });
+        form->PortListForm->AddNewUARTPort1Click();
+    }
+};
+
+TEST_F(PortWindowTest, AddTwiceUnopenableAndDelete) {
+    test::PtyResponder simA, simB;
+    AddPort(simA.PortName());
+    ASSERT_EQ(form->Ports.Count(), 1);
+    EXPECT_EQ(form->PortListForm->PortsListBox->item(0)->text().toStdString(), simA.PortName());
+    EXPECT_FALSE(form->Ports.Items(0)->Bus.load());
+    EXPECT_EQ(form->Ports.Items(0)->ReplyTimeout.load(), 0);
+
+    AddPort(simA.PortName());
+    EXPECT_TRUE(log.Has("Выбранный порт нельзя добавить, выберите другой."));
+    EXPECT_EQ(form->Ports.Count(), 1);
+
+    AddPort("ttyNONE5");
+    EXPECT_TRUE(log.Has("Ошибка открытия выбранного порта."));
+    EXPECT_EQ(form->Ports.Count(), 1);
+
+    AddPort(simB.PortName());
+    ASSERT_EQ(form->Ports.Count(), 2);
+
+    // Select the first port: its frame appears; delete it: frame, line and port go.
+    form->PortListForm->PortsListBox->setCurrentRow(0);
+    form->PortListForm->PortsListBoxClick();
+    ASSERT_NE(CurrentUartFrame, nullptr);
+    form->PortListForm->DeletePort1Click();
+    EXPECT_EQ(CurrentUartFrame, nullptr);
+    ASSERT_EQ(form->Ports.Count(), 1);
+    ASSERT_EQ(form->PortListForm->PortsListBox->count(), 1);
+    EXPECT_EQ(form->PortListForm->PortsListBox->item(0)->text().toStdString(), simB.PortName());
+    EXPECT_EQ(form->Ports.Items(0)->Name, simB.PortName());
+}
+
+TEST_F(PortWindowTest, CancelledOrEmptyChoiceAddsNothing) {
+    QTimer::singleShot(0, form->UARTSelectForm, [this] { form->UARTSelectForm->reject(); });
+    form->PortListForm->AddNewUARTPort1Click();
+    QTimer::singleShot(0, form->UARTSelectForm, [this] { form->UARTSelectForm->accept(); });
+    form->PortListForm->AddNewUARTPort1Click();
+    EXPECT_TRUE(log.Has("Необходимо выбрать порт."));
+    EXPECT_EQ(form->Ports.Count(), 0);
+}
+
+}  // namespace
+}  // namespace tovik
