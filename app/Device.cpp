@@ -33,7 +33,9 @@ TDevice::~TDevice() {
     if (g_panelOwner == this) g_panelOwner = nullptr;
 }
 
-TDevice* TDevice::PanelOwner() { return g_panelOwner; }
+TDevice* TDevice::PanelOwner() {
+    return g_panelOwner;
+}
 
 bool TDevice::Load(TStream& stream, const TProtoPortList* /*ports*/) {
     int32_t size = 0;
@@ -43,7 +45,8 @@ bool TDevice::Load(TStream& stream, const TProtoPortList* /*ports*/) {
         return true;
     }
     // Never allocate more than the stream can still deliver.
-    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream); memory && static_cast<size_t>(size) > memory->Remaining())
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream);
+        memory && static_cast<size_t>(size) > memory->Remaining())
         return false;
     auto block = std::make_unique<TMemoryStream>();
     block->Bytes().resize(static_cast<size_t>(size));
@@ -78,6 +81,8 @@ void TDevice::HidePanel() {
     }
 }
 
-void TDevice::SetPanelOwner(TDevice* device) { g_panelOwner = device; }
+void TDevice::SetPanelOwner(TDevice* device) {
+    g_panelOwner = device;
+}
 
 }  // namespace tovik

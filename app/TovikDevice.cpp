@@ -13,7 +13,9 @@ namespace {
 constexpr const char* kKindNames[kDeviceKindCount] = {"Товик", "Товик ModBus", "ТовикМ", "ТовикМ ModBus"};
 }
 
-const char* DeviceKindName(uint8_t kind) { return kind < kDeviceKindCount ? kKindNames[kind] : ""; }
+const char* DeviceKindName(uint8_t kind) {
+    return kind < kDeviceKindCount ? kKindNames[kind] : "";
+}
 
 TTovikDevice::TTovikDevice(uint8_t kind) {
     if (kind >= kDeviceKindCount) throw std::out_of_range("device kind");
@@ -95,7 +97,8 @@ bool TTovikDevice::OfferAlarmRecord(const TAlarmRecord& record) {
 
 void RegisterTovikDeviceKinds() {
     for (uint8_t kind = 0; kind < kDeviceKindCount; ++kind)
-        RegisterDeviceKind(kFirstDeviceKindCode + kind, [kind] { return std::make_unique<TTovikDevice>(kind); });
+        RegisterDeviceKind(kFirstDeviceKindCode + kind,
+                           [kind] { return std::make_unique<TTovikDevice>(kind); });
 }
 
 }  // namespace tovik

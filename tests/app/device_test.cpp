@@ -214,7 +214,8 @@ TEST_F(Devices, PanelRestoresTheLayoutOnceAndEmptiesItWhenHidden) {
     EXPECT_EQ(panel->Applied->PuskStopWidth, 150);
     EXPECT_EQ(panel->Applied->StatsWidth, 300);
     d.HidePanel();
-    EXPECT_EQ(host.Log, (std::vector<std::string>{"create", "ports", "restore 3", "give back", "panel freed"}));
+    EXPECT_EQ(host.Log,
+              (std::vector<std::string>{"create", "ports", "restore 3", "give back", "panel freed"}));
     EXPECT_EQ(d.Panel(), nullptr);
     EXPECT_EQ(TDevice::PanelOwner(), nullptr);
     EXPECT_FALSE(d.PanelHandler);
