@@ -1,5 +1,6 @@
 #include "app/Device.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tovik {
@@ -44,13 +45,20 @@ bool TDevice::Load(TStream& stream, const TProtoPortList* /*ports*/) {
         PanelLayout.reset();
         return true;
     }
-    // Never allocate more than the stream can still deliver.
+    // Never allocate more than the stream can still deliver: a memory stream
+    // is checked at once, any other is read in pieces.
     if (auto* memory = dynamic_cast<TMemoryStream*>(&stream);
         memory && static_cast<size_t>(size) > memory->Remaining())
         return false;
     auto block = std::make_unique<TMemoryStream>();
-    block->Bytes().resize(static_cast<size_t>(size));
-    if (!stream.ReadExact(block->Bytes().data(), size)) return false;
+    auto& bytes = block->Bytes();
+    for (int32_t left = size; left > 0;) {
+        const int32_t piece = std::min<int32_t>(left, 1 << 16);
+        const size_t at = bytes.size();
+        bytes.resize(at + static_cast<size_t>(piece));
+        if (!stream.ReadExact(bytes.data() + at, piece)) return false;
+        left -= piece;
+    }
     PanelLayout = std::move(block);
     return true;
 }
