@@ -53,7 +53,8 @@ std::optional<std::string> DecodeTextField(const uint8_t* field, size_t fieldSiz
     const void* end = std::memchr(field, 0, fieldSize);
     if (!end) return std::nullopt;
     const auto* chars = reinterpret_cast<const char*>(field);
-    return Cp1251ToUtf8(std::string_view(chars, static_cast<size_t>(static_cast<const uint8_t*>(end) - field)));
+    return Cp1251ToUtf8(
+        std::string_view(chars, static_cast<size_t>(static_cast<const uint8_t*>(end) - field)));
 }
 
 }  // namespace tovik

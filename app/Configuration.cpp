@@ -262,7 +262,8 @@ bool BuildPlainBody(TConfigLists lists, TMemoryStream& plain) {
 }
 
 TSaveResult SaveConfiguration(const std::string& dir, TConfigLists lists, const TSaveOptions& options) {
-    return SaveConfigurationFile(JoinPath(dir, kConfigFileName), JoinPath(dir, kConfigCopyName), lists, options);
+    return SaveConfigurationFile(JoinPath(dir, kConfigFileName), JoinPath(dir, kConfigCopyName), lists,
+                                 options);
 }
 
 TSaveResult SaveConfigurationFile(const std::string& path, const std::string& copyPath, TConfigLists lists,

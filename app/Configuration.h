@@ -22,7 +22,8 @@ inline constexpr const char* kConfigFileName = "application.cfg";
 inline constexpr const char* kConfigCopyName = "app.cfg";
 
 // Shown as a plain message box; every other one as an error box.
-inline constexpr const char* kMsgPreviousConfigFailed = "Ошибка загрузки конфигурации предыдущей версии программы.";
+inline constexpr const char* kMsgPreviousConfigFailed =
+    "Ошибка загрузки конфигурации предыдущей версии программы.";
 inline constexpr const char* kMsgConfigCannotOpen = "Невозможно открыть файл конфигурации.";
 inline constexpr const char* kMsgConfigDamaged = "Файл конфигурации повреждён.";
 inline constexpr const char* kMsgPortsLoadFailed = "Невозможно загрузить настройки портов.";

@@ -1,5 +1,6 @@
 #include "app/Device.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tovik {
@@ -33,7 +34,9 @@ TDevice::~TDevice() {
     if (g_panelOwner == this) g_panelOwner = nullptr;
 }
 
-TDevice* TDevice::PanelOwner() { return g_panelOwner; }
+TDevice* TDevice::PanelOwner() {
+    return g_panelOwner;
+}
 
 bool TDevice::Load(TStream& stream, const TProtoPortList* /*ports*/) {
     int32_t size = 0;
@@ -42,12 +45,20 @@ bool TDevice::Load(TStream& stream, const TProtoPortList* /*ports*/) {
         PanelLayout.reset();
         return true;
     }
-    // Never allocate more than the stream can still deliver.
-    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream); memory && static_cast<size_t>(size) > memory->Remaining())
+    // Never allocate more than the stream can still deliver: a memory stream
+    // is checked at once, any other is read in pieces.
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream);
+        memory && static_cast<size_t>(size) > memory->Remaining())
         return false;
     auto block = std::make_unique<TMemoryStream>();
-    block->Bytes().resize(static_cast<size_t>(size));
-    if (!stream.ReadExact(block->Bytes().data(), size)) return false;
+    auto& bytes = block->Bytes();
+    for (int32_t left = size; left > 0;) {
+        const int32_t piece = std::min<int32_t>(left, 1 << 16);
+        const size_t at = bytes.size();
+        bytes.resize(at + static_cast<size_t>(piece));
+        if (!stream.ReadExact(bytes.data() + at, piece)) return false;
+        left -= piece;
+    }
     PanelLayout = std::move(block);
     return true;
 }
@@ -78,6 +89,8 @@ void TDevice::HidePanel() {
     }
 }
 
-void TDevice::SetPanelOwner(TDevice* device) { g_panelOwner = device; }
+void TDevice::SetPanelOwner(TDevice* device) {
+    g_panelOwner = device;
+}
 
 }  // namespace tovik

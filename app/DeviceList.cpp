@@ -15,9 +15,13 @@ void RegisterDeviceKind(uint32_t code, TDeviceConstructor constructor) {
     Registry().Register(code, std::move(constructor));
 }
 
-const TKindRegistry<TDeviceConstructor>& DeviceKindRegistry() { return Registry(); }
+const TKindRegistry<TDeviceConstructor>& DeviceKindRegistry() {
+    return Registry();
+}
 
-TDeviceList::~TDeviceList() { Clear(); }
+TDeviceList::~TDeviceList() {
+    Clear();
+}
 
 int TDeviceList::Add(std::unique_ptr<TDevice> device) {
     Devices.push_back(std::move(device));

@@ -13,7 +13,9 @@ namespace {
 constexpr const char* kKindNames[kDeviceKindCount] = {"Товик", "Товик ModBus", "ТовикМ", "ТовикМ ModBus"};
 }
 
-const char* DeviceKindName(uint8_t kind) { return kind < kDeviceKindCount ? kKindNames[kind] : ""; }
+const char* DeviceKindName(uint8_t kind) {
+    return kind < kDeviceKindCount ? kKindNames[kind] : "";
+}
 
 TTovikDevice::TTovikDevice(uint8_t kind) {
     if (kind >= kDeviceKindCount) throw std::out_of_range("device kind");
@@ -47,9 +49,12 @@ bool TTovikDevice::Load(TStream& stream, const TProtoPortList* ports) {
     if (auto* memory = dynamic_cast<TMemoryStream*>(&stream);
         memory && static_cast<uint64_t>(count) * kAlarmRecordSize > memory->Remaining())
         return false;
-    std::vector<TAlarmRecord> cache(static_cast<size_t>(count));
-    for (auto& record : cache)
+    std::vector<TAlarmRecord> cache;
+    cache.reserve(std::min<size_t>(static_cast<size_t>(count), 4096));
+    for (int32_t i = 0; i < count; ++i) {
+        TAlarmRecord& record = cache.emplace_back();
         if (!stream.ReadExact(record.data(), static_cast<int32_t>(record.size()))) return false;
+    }
     AlarmCache = std::move(cache);
     return true;
 }
@@ -95,7 +100,8 @@ bool TTovikDevice::OfferAlarmRecord(const TAlarmRecord& record) {
 
 void RegisterTovikDeviceKinds() {
     for (uint8_t kind = 0; kind < kDeviceKindCount; ++kind)
-        RegisterDeviceKind(kFirstDeviceKindCode + kind, [kind] { return std::make_unique<TTovikDevice>(kind); });
+        RegisterDeviceKind(kFirstDeviceKindCode + kind,
+                           [kind] { return std::make_unique<TTovikDevice>(kind); });
 }
 
 }  // namespace tovik

@@ -10,7 +10,9 @@ TUartSettingsPort::TUartSettingsPort(std::shared_ptr<TRequestStats> stats) : TPr
     Kind = TProtoUART::KindCode;
 }
 
-TUartSettingsPort::~TUartSettingsPort() { StopWorker(); }
+TUartSettingsPort::~TUartSettingsPort() {
+    StopWorker();
+}
 
 bool TUartSettingsPort::SetPortName(const std::string& name) {
     if (CheckPortName(name) != TPortNameCheck::Ok) return false;

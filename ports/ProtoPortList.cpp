@@ -13,12 +13,16 @@ void RegisterPortClass(int32_t code, TPortConstructor constructor) {
     Registry().Register(code, std::move(constructor));
 }
 
-const TKindRegistry<TPortConstructor>& PortClassRegistry() { return Registry(); }
+const TKindRegistry<TPortConstructor>& PortClassRegistry() {
+    return Registry();
+}
 
 TProtoPortList::TProtoPortList(std::shared_ptr<TRequestStats> stats)
     : StatsRef(stats ? std::move(stats) : std::make_shared<TRequestStats>()) {}
 
-TProtoPortList::~TProtoPortList() { Clear(); }
+TProtoPortList::~TProtoPortList() {
+    Clear();
+}
 
 int TProtoPortList::Add(std::unique_ptr<TProtoPort> port) {
     Ports.push_back(std::move(port));

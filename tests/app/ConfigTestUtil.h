@@ -62,8 +62,9 @@ inline Bytes UartRecord(const std::string& name, uint8_t bus, int32_t timeout, i
     return b;
 }
 
-inline Bytes DeviceRecord(uint32_t code, const Bytes& layout, int32_t portId, uint8_t bus, const std::string& name,
-                          uint8_t kind, int32_t alarmCount, const Bytes& alarms = {}) {
+inline Bytes DeviceRecord(uint32_t code, const Bytes& layout, int32_t portId, uint8_t bus,
+                          const std::string& name, uint8_t kind, int32_t alarmCount,
+                          const Bytes& alarms = {}) {
     Bytes b;
     PutI32(b, static_cast<int32_t>(code));
     PutI32(b, static_cast<int32_t>(layout.size()));
@@ -95,8 +96,8 @@ inline Bytes FileBytes(const Bytes& plainBody, uint32_t seed = 0x12345678) {
 
 inline Bytes PlainBodyOf(const Bytes& file) {
     TMemoryStream stored(Bytes(file.begin() + 8, file.end())), plain;
-    const uint32_t seed = uint32_t(file[4]) | uint32_t(file[5]) << 8 | uint32_t(file[6]) << 16 |
-                          uint32_t(file[7]) << 24;
+    const uint32_t seed =
+        uint32_t(file[4]) | uint32_t(file[5]) << 8 | uint32_t(file[6]) << 16 | uint32_t(file[7]) << 24;
     UnscrambleBody(stored, plain, seed);
     return plain.Bytes();
 }

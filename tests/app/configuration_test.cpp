@@ -1,3 +1,5 @@
+#include "app/Configuration.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -6,7 +8,6 @@
 #include <filesystem>
 
 #include "ConfigTestUtil.h"
-#include "app/Configuration.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
 #include "ports/Clock.h"
@@ -25,7 +26,9 @@ TSaveOptions Copy(TCopyPolicy policy) {
     o.Copy = policy;
     return o;
 }
-uint32_t TestClock() { return g_clock; }
+uint32_t TestClock() {
+    return g_clock;
+}
 
 using test::Config;
 
@@ -163,7 +166,8 @@ TEST_F(Configuration, LoadFailuresAndWhatStaysLoaded) {
     Bytes wrongMagic = test::FileBytes(Body(users, ports, devices));
     wrongMagic[3] = 0x8C;
 
-    const std::string damaged = kMsgConfigDamaged, noPorts = kMsgPortsLoadFailed, noDevices = kMsgDevicesLoadFailed;
+    const std::string damaged = kMsgConfigDamaged, noPorts = kMsgPortsLoadFailed,
+                      noDevices = kMsgDevicesLoadFailed;
     struct Case {
         const char* what;
         Bytes file;
@@ -177,27 +181,67 @@ TEST_F(Configuration, LoadFailuresAndWhatStaysLoaded) {
         {"7 bytes", {0x80, 0x95, 0x43, 0x8B, 1, 2, 3}, true, {damaged}, 0, 0, 0, 0},
         {"wrong magic", wrongMagic, true, {damaged}, 0, 0, 0, 0},
         {"header without body", test::FileBytes({}), true, {damaged, noPorts, noDevices}, 0, 0, 0, 0},
-        {"flipped byte in the ports payload", test::FileBytes(Body(users, flippedPorts, devices)), false,
-         {noPorts}, 1, 0, 1, 0},
+        {"flipped byte in the ports payload",
+         test::FileBytes(Body(users, flippedPorts, devices)),
+         false,
+         {noPorts},
+         1,
+         0,
+         1,
+         0},
         {"device kind 197", test::FileBytes(Body(users, ports, kind197)), false, {noDevices}, 1, 1, 0, 0},
-        {"users section of length 0", test::FileBytes(Body(zeroLength, ports, devices)), true,
-         {damaged, noPorts, noDevices}, 0, 0, 0, 0},
+        {"users section of length 0",
+         test::FileBytes(Body(zeroLength, ports, devices)),
+         true,
+         {damaged, noPorts, noDevices},
+         0,
+         0,
+         0,
+         0},
         {"damaged users still load ports and devices",
-         test::FileBytes(Body(test::Section(test::Payload(1, test::AccountRecord("a", "", 1)), 5), ports, devices)),
-         true, {damaged}, 0, 1, 1, portId},
-        {"ports section of negative length", test::FileBytes(Body(users, negativeLength, devices)), false,
-         {noPorts, noDevices}, 1, 0, 0, 0},
+         test::FileBytes(
+             Body(test::Section(test::Payload(1, test::AccountRecord("a", "", 1)), 5), ports, devices)),
+         true,
+         {damaged},
+         0,
+         1,
+         1,
+         portId},
+        {"ports section of negative length",
+         test::FileBytes(Body(users, negativeLength, devices)),
+         false,
+         {noPorts, noDevices},
+         1,
+         0,
+         0,
+         0},
         {"negative counts load empty lists",
          test::FileBytes(Body(test::Section(test::Payload(-1)), test::Section(test::Payload(-7)),
                               test::Section(test::Payload(0)))),
-         false, {}, 0, 0, 0, 0},
-        {"trailing bytes", test::FileBytes(test::Concat({Body(users, ports, devices), Bytes(300, 0xEE)})), false, {},
-         1, 1, 1, portId},
+         false,
+         {},
+         0,
+         0,
+         0,
+         0},
+        {"trailing bytes",
+         test::FileBytes(test::Concat({Body(users, ports, devices), Bytes(300, 0xEE)})),
+         false,
+         {},
+         1,
+         1,
+         1,
+         portId},
         {"two billion alarm records",
          test::FileBytes(Body(users, ports,
-                              test::Section(test::Payload(1, test::DeviceRecord(193, {}, 0, 1, "a", 0, 2000000000,
-                                                                                Bytes(19, 0)))))),
-         false, {noDevices}, 1, 1, 0, 0},
+                              test::Section(test::Payload(
+                                  1, test::DeviceRecord(193, {}, 0, 1, "a", 0, 2000000000, Bytes(19, 0)))))),
+         false,
+         {noDevices},
+         1,
+         1,
+         0,
+         0},
     };
     for (const auto& c : cases) {
         Config cfg;
@@ -219,7 +263,8 @@ TEST_F(Configuration, MissingFileCannotBeOpened) {
     EXPECT_TRUE(result.Fatal);
     EXPECT_EQ(result.Messages, std::vector<std::string>{kMsgConfigCannotOpen});
     fs::create_directory(Dir.File(kConfigFileName));  // not a file either
-    EXPECT_EQ(LoadConfiguration(Dir.Path, c.Lists()).Messages, std::vector<std::string>{kMsgConfigCannotOpen});
+    EXPECT_EQ(LoadConfiguration(Dir.Path, c.Lists()).Messages,
+              std::vector<std::string>{kMsgConfigCannotOpen});
 }
 
 TEST_F(Configuration, MigrationTakesOverAppCfg) {
@@ -228,7 +273,8 @@ TEST_F(Configuration, MigrationTakesOverAppCfg) {
 
     Config c;
     Fill(c);
-    ASSERT_TRUE(SaveConfigurationFile(Dir.File(kConfigCopyName), "", c.Lists(), Copy(TCopyPolicy::Never)).Saved);
+    ASSERT_TRUE(
+        SaveConfigurationFile(Dir.File(kConfigCopyName), "", c.Lists(), Copy(TCopyPolicy::Never)).Saved);
     const auto migrated = MigratePreviousConfiguration(Dir.Path);
     EXPECT_TRUE(migrated.TookOver);
     EXPECT_TRUE(migrated.Messages.empty());
@@ -296,7 +342,8 @@ TEST_F(Configuration, FailedSaveLeavesThePreviousFileWhole) {
         test::WriteBytes(Dir.File(kConfigCopyName), {9});
     }
     size_t leftovers = 0;
-    for (const auto& e : fs::directory_iterator(Dir.Path)) leftovers += e.path().filename().string().find(".new-") != std::string::npos;
+    for (const auto& e : fs::directory_iterator(Dir.Path))
+        leftovers += e.path().filename().string().find(".new-") != std::string::npos;
     EXPECT_EQ(leftovers, 0u);
 }
 

@@ -71,7 +71,7 @@ TEST(KindRegistry, LaterEntryWins) {
 TEST(TextField, FitsExactlyOrIsRefused) {
     EXPECT_TRUE(EncodeTextField(std::string(15, 'x'), 16));
     EXPECT_FALSE(EncodeTextField(std::string(16, 'x'), 16));
-    EXPECT_TRUE(EncodeTextField("Оператор_пятнад", 16));   // 15 Cyrillic letters, 30 bytes of UTF-8
+    EXPECT_TRUE(EncodeTextField("Оператор_пятнад", 16));    // 15 Cyrillic letters, 30 bytes of UTF-8
     EXPECT_FALSE(EncodeTextField("Оператор_шестнад", 16));  // 16
     EXPECT_FALSE(EncodeTextField("日本", 16));
     EXPECT_FALSE(EncodeTextField(std::string("a\0b", 3), 16));
@@ -94,7 +94,10 @@ TEST(Account, RecordIs33BytesAndRoundTrips) {
     ASSERT_TRUE(u.Save(s));
     Bytes expected;
     test::PutText(expected, "\xC8\xE2\xE0\xED\xEE\xE2", 16);
-    test::PutText(expected, "\xCF\xE0\xF0\xEE\xEB\xFC" "1", 16);
+    test::PutText(expected,
+                  "\xCF\xE0\xF0\xEE\xEB\xFC"
+                  "1",
+                  16);
     expected.push_back(0);
     EXPECT_EQ(s.Bytes(), expected);
 
@@ -182,10 +185,14 @@ TEST(Users, SectionLoadOutcomes) {
         {"count 0", test::Section(test::Payload(0)), true, {}},
         {"negative count", test::Section(test::Payload(-5, a)), true, {}},
         {"duplicate names", test::Section(test::Payload(2, test::Concat({a, a}))), true, {"a", "a"}},
-        {"count beyond the records keeps those read", test::Section(test::Payload(3, test::Concat({a, b}))), false,
+        {"count beyond the records keeps those read",
+         test::Section(test::Payload(3, test::Concat({a, b}))),
+         false,
          {"a", "b"}},
-        {"bad second record keeps the first", test::Section(test::Payload(2, test::Concat({a, test::AccountRecord("x", "", 9)}))),
-         false, {"a"}},
+        {"bad second record keeps the first",
+         test::Section(test::Payload(2, test::Concat({a, test::AccountRecord("x", "", 9)}))),
+         false,
+         {"a"}},
         {"checksum", test::Section(test::Payload(1, a), 1), false, {}},
         {"huge count", test::Section(test::Payload(0x7FFFFFFF, a)), false, {"a"}},
     };

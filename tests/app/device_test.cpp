@@ -153,6 +153,29 @@ TEST_F(Devices, DamagedRecordsFail) {
     }
 }
 
+// A stream that cannot tell how much is left, like a file or a line.
+class TPlainStream : public TStream {
+public:
+    explicit TPlainStream(Bytes data) : Inner(std::move(data)) {}
+    int32_t Read(void* buffer, int32_t count) override { return Inner.Read(buffer, count); }
+    int32_t Write(const void*, int32_t) override { return 0; }
+
+private:
+    TMemoryStream Inner;
+};
+
+TEST_F(Devices, HugeCountsOnAnyStreamFailWithoutHugeAllocations) {
+    Bytes hugeLayout = test::DeviceRecord(193, {}, 0, 1, "a", 0, 0);
+    hugeLayout[4] = hugeLayout[5] = hugeLayout[6] = 0xFF;
+    hugeLayout[7] = 0x7F;
+    for (const auto& record :
+         {test::DeviceRecord(193, {}, 0, 1, "a", 0, 2000000000, Bytes(19, 0)), hugeLayout}) {
+        TPlainStream s(Bytes(record.begin() + 4, record.end()));
+        TTovikDevice d(0);
+        EXPECT_FALSE(d.Load(s, &Ports));
+    }
+}
+
 TEST_F(Devices, NamesThatDoNotFitAreNeverWritten) {
     for (const std::string& name : {std::string(41, 'x'), std::string("Насос ✓"), std::string("a\0b", 3)}) {
         TTovikDevice d(0);
@@ -214,7 +237,8 @@ TEST_F(Devices, PanelRestoresTheLayoutOnceAndEmptiesItWhenHidden) {
     EXPECT_EQ(panel->Applied->PuskStopWidth, 150);
     EXPECT_EQ(panel->Applied->StatsWidth, 300);
     d.HidePanel();
-    EXPECT_EQ(host.Log, (std::vector<std::string>{"create", "ports", "restore 3", "give back", "panel freed"}));
+    EXPECT_EQ(host.Log,
+              (std::vector<std::string>{"create", "ports", "restore 3", "give back", "panel freed"}));
     EXPECT_EQ(d.Panel(), nullptr);
     EXPECT_EQ(TDevice::PanelOwner(), nullptr);
     EXPECT_FALSE(d.PanelHandler);

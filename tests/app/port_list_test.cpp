@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "ConfigTestUtil.h"
-#include "support/PtyResponder.h"
 #include "app/Configuration.h"
 #include "app/UartSettingsPort.h"
 #include "ports/ProtoPortList.h"
 #include "ports/ProtoUART.h"
+#include "support/PtyResponder.h"
 
 namespace tovik {
 namespace {
@@ -44,7 +44,8 @@ TEST_F(PortList, TwoSerialRecordsGiveTwoPortsInRecordOrder) {
     TProtoPortList list(stats);
     std::vector<TProtoPort*> handed;
     const Bytes body = test::Section(test::Payload(
-        2, test::Concat({test::UartRecord(kNoLine1, 2, 250, 1000), test::UartRecord(kNoLine2, 0, 100, 300)})));
+        2,
+        test::Concat({test::UartRecord(kNoLine1, 2, 250, 1000), test::UartRecord(kNoLine2, 0, 100, 300)})));
     ASSERT_TRUE(Load(body, list, handed));
     ASSERT_EQ(handed.size(), 2u);
     ASSERT_EQ(list.Count(), 2);
@@ -62,8 +63,8 @@ TEST_F(PortList, TwoSerialRecordsGiveTwoPortsInRecordOrder) {
 
     TMemoryStream saved;
     ASSERT_TRUE(list.SaveToStream(saved));
-    Bytes expected = test::Section(test::Payload(
-        2, test::Concat({test::UartRecord(kNoLine1, 1, 250, 1000), test::UartRecord(kNoLine2, 0, 100, 300)})));
+    Bytes expected = test::Section(test::Payload(2, test::Concat({test::UartRecord(kNoLine1, 1, 250, 1000),
+                                                                  test::UartRecord(kNoLine2, 0, 100, 300)})));
     EXPECT_EQ(saved.Bytes(), expected);  // bus byte 2 comes back as 1
     EXPECT_EQ(saved.Size(), 4 + 4 + 2 * 23 + 4u);
 }
@@ -72,7 +73,8 @@ TEST_F(PortList, LoadedPortOpensItsLine) {
     test::PtyResponder line;
     TProtoPortList list;
     std::vector<TProtoPort*> handed;
-    ASSERT_TRUE(Load(test::Section(test::Payload(1, test::UartRecord(line.PortName(), 0, 100, 100))), list, handed));
+    ASSERT_TRUE(
+        Load(test::Section(test::Payload(1, test::UartRecord(line.PortName(), 0, 100, 100))), list, handed));
     ASSERT_EQ(list.Count(), 1);
     EXPECT_TRUE(list.Items(0)->IsOpen());
 }
@@ -152,7 +154,8 @@ TEST_F(PortList, SaveWritesNothingWhenAPortCannotBeStored) {
 
 // The port class of the tools writes exactly the serial port's record.
 TEST_F(PortList, SettingsPortRecordEqualsTheSerialPortRecord) {
-    for (const auto& record : {test::UartRecord("ttyS0", 0, 100, 200), test::UartRecord("pts/9", 5, -1, 0x7FFFFFFF)}) {
+    for (const auto& record :
+         {test::UartRecord("ttyS0", 0, 100, 200), test::UartRecord("pts/9", 5, -1, 0x7FFFFFFF)}) {
         TProtoUART uart;
         TUartSettingsPort stored;
         TMemoryStream a(Bytes(record.begin() + 4, record.end())), b(Bytes(record.begin() + 4, record.end()));

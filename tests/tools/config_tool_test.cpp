@@ -56,8 +56,9 @@ protected:
 TEST_F(ConfigTool, HelpDocumentsEveryCommand) {
     const auto r = Tool({"--help"});
     EXPECT_EQ(r.Status, 0);
-    for (const char* c : {"show", "init", "add-account", "add-port", "add-device", "remove-account", "remove-port",
-                          "remove-device", "--force", "--reply-timeout", "--interval", "--name", "app.cfg"})
+    for (const char* c :
+         {"show", "init", "add-account", "add-port", "add-device", "remove-account", "remove-port",
+          "remove-device", "--force", "--reply-timeout", "--interval", "--name", "app.cfg"})
         EXPECT_NE(r.Out.find(c), std::string::npos) << c;
     EXPECT_EQ(Tool({}).Status, 2);
     EXPECT_EQ(Tool({"frobnicate", File}).Status, 2);
@@ -74,23 +75,29 @@ TEST_F(ConfigTool, InitShowAndEdit) {
     EXPECT_NE(r.Out.find(R"({"name": "default", "password": "", "level": 1})"), std::string::npos) << r.Out;
 
     ASSERT_EQ(Tool({"add-account", File, "сервис", "Пар\"оль\\", "0"}).Status, 0);
-    ASSERT_EQ(Tool({"add-port", File, "ttyUSB0", "--bus", "--reply-timeout", "250", "--interval", "1000"}).Status, 0);
+    ASSERT_EQ(
+        Tool({"add-port", File, "ttyUSB0", "--bus", "--reply-timeout", "250", "--interval", "1000"}).Status,
+        0);
     ASSERT_EQ(Tool({"add-port", File, "ttyS1"}).Status, 0);
-    ASSERT_EQ(Tool({"add-device", File, "3", "--port", "ttyUSB0", "--bus", "17", "--name", "Насосная №1"}).Status, 0);
+    ASSERT_EQ(
+        Tool({"add-device", File, "3", "--port", "ttyUSB0", "--bus", "17", "--name", "Насосная №1"}).Status,
+        0);
     ASSERT_EQ(Tool({"add-device", File, "ТовикМ", "--port", "ttyS1", "--bus", "2"}).Status, 0);
     ASSERT_EQ(Tool({"add-device", File, "193", "--port", "ttyS1", "--bus", "250"}).Status, 0);
 
     r = Tool({"show", File});
     EXPECT_EQ(r.Status, 0);
     const std::string id = std::to_string(NameId("ttyUSB0"));
-    for (const std::string& piece :
-         {std::string(R"({"name": "сервис", "password": "Пар\"оль\\", "level": 0})"),
-          R"({"kind": 193, "name": "ttyUSB0", "bus": true, "reply_timeout": 250, "request_interval": 1000, "id": )" + id + "}",
-          std::string(R"("name": "ttyS1", "bus": false, "reply_timeout": 100, "request_interval": 100)"),
-          R"({"kind_code": 196, "device_kind": 3, "name": "Насосная №1", "port_id": )" + id +
-              R"(, "bus_address": 17, "layout": [], "alarms": []})",
-          std::string(R"("kind_code": 195, "device_kind": 2, "name": "ТовикМ")"),
-          std::string(R"("kind_code": 193, "device_kind": 0, "name": "Товик")")})
+    for (
+        const std::string& piece :
+        {std::string(R"({"name": "сервис", "password": "Пар\"оль\\", "level": 0})"),
+         R"({"kind": 193, "name": "ttyUSB0", "bus": true, "reply_timeout": 250, "request_interval": 1000, "id": )" +
+             id + "}",
+         std::string(R"("name": "ttyS1", "bus": false, "reply_timeout": 100, "request_interval": 100)"),
+         R"({"kind_code": 196, "device_kind": 3, "name": "Насосная №1", "port_id": )" + id +
+             R"(, "bus_address": 17, "layout": [], "alarms": []})",
+         std::string(R"("kind_code": 195, "device_kind": 2, "name": "ТовикМ")"),
+         std::string(R"("kind_code": 193, "device_kind": 0, "name": "Товик")")})
         EXPECT_NE(r.Out.find(piece), std::string::npos) << piece << "\n" << r.Out;
 
     // Removal by name, then by index.
@@ -116,15 +123,15 @@ TEST_F(ConfigTool, RefusedInputLeavesTheFileAsItWas) {
     ASSERT_EQ(Tool({"add-port", File, "ttyS0"}).Status, 0);
     const Bytes before = test::ReadBytes(File);
     const std::vector<std::vector<std::string>> refused = {
-        {"add-account", File, "шестнадцатьбукв!", "", "1"},   // 16 characters
+        {"add-account", File, "шестнадцатьбукв!", "", "1"},  // 16 characters
         {"add-account", File, "user", std::string(16, 'p'), "1"},
         {"add-account", File, "emoji😀", "", "1"},
         {"add-account", File, "", "", "1"},
-        {"add-account", File, "default", "x", "1"},           // taken
+        {"add-account", File, "default", "x", "1"},  // taken
         {"add-account", File, "user", "", "3"},
-        {"add-port", File, "ttyUSB01234"},                    // ten characters
+        {"add-port", File, "ttyUSB01234"},  // ten characters
         {"add-port", File, "../sda"},
-        {"add-port", File, "ttyS0"},                          // already there
+        {"add-port", File, "ttyS0"},  // already there
         {"add-port", File, "ttyS5", "--interval", "99"},
         {"add-device", File, "4", "--port", "ttyS0", "--bus", "1"},
         {"add-device", File, "0", "--port", "ttyS9", "--bus", "1"},

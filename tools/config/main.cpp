@@ -113,7 +113,8 @@ std::string DirName(const std::string& path) {
 
 std::string TextProblem(const std::string& text, size_t maxChars, const char* what) {
     switch (CheckRecordText(text, maxChars)) {
-        case TFieldTextCheck::Ok: return {};
+        case TFieldTextCheck::Ok:
+            return {};
         case TFieldTextCheck::TooLong:
             return std::string(what) + " is longer than " + std::to_string(maxChars) + " characters";
         case TFieldTextCheck::BadChar:
@@ -169,7 +170,8 @@ void WriteJson(std::ostream& out, const TLoadResult& result, TConfig& config) {
     for (int i = 0; i < config.Ports.Count(); ++i) {
         const TProtoPort* p = config.Ports.Items(i);
         out << (i ? "," : "") << "\n    {\"kind\": " << p->Kind << ", \"name\": " << JsonString(p->Name)
-            << ", \"bus\": " << (p->Bus.load() ? "true" : "false") << ", \"reply_timeout\": " << p->ReplyTimeout.load()
+            << ", \"bus\": " << (p->Bus.load() ? "true" : "false")
+            << ", \"reply_timeout\": " << p->ReplyTimeout.load()
             << ", \"request_interval\": " << p->RequestInterval.load() << ", \"id\": " << p->Id << "}";
     }
     out << (config.Ports.Count() ? "\n  " : "") << "],\n  \"devices\": [";
@@ -177,8 +179,9 @@ void WriteJson(std::ostream& out, const TLoadResult& result, TConfig& config) {
         const auto* d = dynamic_cast<const TTovikDevice*>(config.Devices.GetDevice(i));
         if (!d) continue;
         out << (i ? "," : "") << "\n    {\"kind_code\": " << d->KindCode
-            << ", \"device_kind\": " << int(d->GetDeviceKind()) << ", \"name\": " << JsonString(d->InstallationName)
-            << ", \"port_id\": " << d->PortId << ", \"bus_address\": " << int(d->BusAddress) << ", \"layout\": [";
+            << ", \"device_kind\": " << int(d->GetDeviceKind())
+            << ", \"name\": " << JsonString(d->InstallationName) << ", \"port_id\": " << d->PortId
+            << ", \"bus_address\": " << int(d->BusAddress) << ", \"layout\": [";
         if (d->PanelLayout) {
             TMemoryStream block(d->PanelLayout->Bytes());
             int32_t value = 0;
@@ -186,7 +189,8 @@ void WriteJson(std::ostream& out, const TLoadResult& result, TConfig& config) {
         }
         out << "], \"alarms\": [";
         for (size_t k = 0; k < d->AlarmCache.size(); ++k)
-            out << (k ? ", " : "") << '"' << HexBytes(d->AlarmCache[k].data(), d->AlarmCache[k].size()) << '"';
+            out << (k ? ", " : "") << '"' << HexBytes(d->AlarmCache[k].data(), d->AlarmCache[k].size())
+                << '"';
         out << "]}";
     }
     out << (config.Devices.Count() ? "\n  " : "") << "]\n}\n";
@@ -226,7 +230,8 @@ int AddAccount(const std::vector<std::string>& args) {
     if (args.size() != 4) throw TUsageError{"add-account takes FILE NAME PASSWORD LEVEL"};
     const std::string &path = args[0], &name = args[1], &password = args[2];
     const auto level = static_cast<uint8_t>(ParseRange(args[3], 0, 2, "LEVEL"));
-    std::string problem = name.empty() ? "the name is empty" : TextProblem(name, kMaxAccountTextLength, "the name");
+    std::string problem =
+        name.empty() ? "the name is empty" : TextProblem(name, kMaxAccountTextLength, "the name");
     if (problem.empty()) problem = TextProblem(password, kMaxAccountTextLength, "the password");
     if (!problem.empty()) {
         std::cerr << "tovik-config: " << problem << '\n';
@@ -269,7 +274,8 @@ int AddPort(const std::vector<std::string>& args) {
     }
     if (!LoadForChange(config, path)) return kFailed;
     if (config.Ports.ContainsId(port->Id)) {
-        std::cerr << "tovik-config: the file already has the port '" << name << "' (or one of the same identity)\n";
+        std::cerr << "tovik-config: the file already has the port '" << name
+                  << "' (or one of the same identity)\n";
         return kFailed;
     }
     port->Bus = bus;
@@ -305,7 +311,8 @@ int AddDevice(const std::vector<std::string>& args) {
             positional.push_back(a);
         }
     }
-    if (positional.size() != 2 || !port || !bus) throw TUsageError{"add-device takes FILE KIND --port NAME --bus N"};
+    if (positional.size() != 2 || !port || !bus)
+        throw TUsageError{"add-device takes FILE KIND --port NAME --bus N"};
     const uint8_t kind = ParseKind(positional[1]);
     auto device = std::make_unique<TTovikDevice>(kind);
     if (name) {
