@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -29,8 +30,28 @@ TPortNameCheck CheckPortName(const std::string& name) {
                         c == '/' || c == '_' || c == '-' || c == '.';
         if (!ok) return TPortNameCheck::BadChar;
     }
+    // Terminals that are never serial lines: the controlling terminal, the
+    // console, the pseudo-terminal multiplexer and the virtual consoles.
+    // Switching one of them to raw 19200 baud would take the user's screen.
+    if (name == "tty" || name == "console" || name == "ptmx" || name == "pts/ptmx") return TPortNameCheck::NotSerial;
+    if (name.size() > 3 && name.compare(0, 3, "tty") == 0 &&
+        name.find_first_not_of("0123456789", 3) == std::string::npos)
+        return TPortNameCheck::NotSerial;
     return TPortNameCheck::Ok;
 }
+
+namespace {
+// The terminal this program was started from may be a pseudo-terminal like
+// any simulator line; it must never be taken over.
+bool IsControllingTerminal(int fd) {
+    const int ctty = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (ctty < 0) return false;
+    struct stat a {}, b {};
+    const bool same = ::fstat(fd, &a) == 0 && ::fstat(ctty, &b) == 0 && a.st_rdev == b.st_rdev;
+    ::close(ctty);
+    return same;
+}
+}  // namespace
 
 // ---- TUartPort ----
 
@@ -44,7 +65,7 @@ void TUartPort::Open() {
     auto fail = [fd] { ::close(fd); };
     // Only terminals are serial lines; and the line is ours alone: the
     // advisory lock also holds against root, for whom TIOCEXCL does not.
-    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail();
+    if (!::isatty(fd) || IsControllingTerminal(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail();
     ::ioctl(fd, TIOCEXCL);
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) return fail();

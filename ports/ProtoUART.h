@@ -13,7 +13,7 @@ namespace tovik {
 // Longest port name the settings record can hold.
 inline constexpr size_t kMaxPortNameLength = 9;
 
-enum class TPortNameCheck { Ok, Empty, TooLong, BadChar };
+enum class TPortNameCheck { Ok, Empty, TooLong, BadChar, NotSerial };
 
 // Port names are relative to /dev ("ttyS0", "ttyUSB0", "pts/3"): at most
 // nine Windows-1251 characters, and only characters that cannot leave /dev.

@@ -100,6 +100,10 @@ TEST(PortNames, OnlyShortNamesThatStayUnderDev) {
     EXPECT_EQ(CheckPortName("порт"), TPortNameCheck::BadChar);
     EXPECT_EQ(CheckPortName("tty\xe2\x82"), TPortNameCheck::BadChar);  // broken UTF-8
     EXPECT_EQ(CheckPortName("\xe4\xb8\xad"), TPortNameCheck::BadChar);  // not in Windows-1251
+    // Terminals that are not serial lines.
+    for (const char* name : {"tty", "console", "ptmx", "tty0", "tty12"})
+        EXPECT_EQ(CheckPortName(name), TPortNameCheck::NotSerial) << name;
+    EXPECT_EQ(CheckPortName("ttyS1"), TPortNameCheck::Ok);
 
     TProtoUART port;
     ASSERT_TRUE(port.SetPortName("ttyS0"));

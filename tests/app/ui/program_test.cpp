@@ -1,0 +1,92 @@
+// The program as a process: started in a directory of its own, closed by
+// SIGTERM like "Выход", its files checked with tovik-config.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString kBin = QStringLiteral(TOVIK_BINARY_DIR "/bin/");
+
+QString RunConfigTool(const QStringList& args, int* exitCode = nullptr) {
+    QProcess p;
+    p.start(kBin + "tovik-config", args);
+    p.waitForFinished(20000);
+    if (exitCode) *exitCode = p.exitCode();
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+struct ProgramTest : ::testing::Test {
+    QTemporaryDir dir;
+    QString Path(const QString& name) const { return dir.filePath(name); }
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        // The program keeps its configuration beside itself.
+        ASSERT_TRUE(QFile::copy(kBin + "tovik", Path("tovik")));
+        QFile::setPermissions(Path("tovik"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    QProcessEnvironment Env() const {
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("TOVIK_MESSAGE_LOG", Path("messages.log"));
+        return env;
+    }
+    QString Messages() const {
+        QFile f(Path("messages.log"));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+};
+
+TEST_F(ProgramTest, TakesOverTheCopyRunsAndSavesBothFilesOnSigterm) {
+    int rc = -1;
+    RunConfigTool({"init", Path("application.cfg")}, &rc);
+    ASSERT_EQ(rc, 0);
+    // The copy left at the previous exit holds more than the file itself.
+    RunConfigTool({"init", Path("newer.cfg")}, &rc);
+    RunConfigTool({"add-account", Path("newer.cfg"), "reader", "pw", "2"}, &rc);
+    RunConfigTool({"add-port", Path("newer.cfg"), "ttyNONE4", "--bus"}, &rc);
+    RunConfigTool({"add-device", Path("newer.cfg"), "3", "--port", "ttyNONE4", "--bus", "7", "--name", "Насосная"},
+                  &rc);
+    ASSERT_EQ(rc, 0);
+    ASSERT_TRUE(QFile::rename(Path("newer.cfg"), Path("app.cfg")));
+
+    QProcess app;
+    app.setProcessEnvironment(Env());
+    app.start(Path("tovik"), {});
+    ASSERT_TRUE(app.waitForStarted(10000));
+    // While it runs there is no "app.cfg": it has been taken over.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !QFile::exists(Path("app.cfg")); }, 10000));
+    QTest::qWait(500);
+    app.terminate();  // SIGTERM: closes the main window, which saves
+    ASSERT_TRUE(app.waitForFinished(15000));
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_TRUE(Messages().isEmpty()) << Messages().toStdString();
+
+    for (const QString& name : {QStringLiteral("application.cfg"), QStringLiteral("app.cfg")}) {
+        const QString shown = RunConfigTool({"show", Path(name)}, &rc);
+        EXPECT_EQ(rc, 0) << name.toStdString();
+        EXPECT_TRUE(shown.contains("\"name\": \"reader\"")) << shown.toStdString();
+        EXPECT_TRUE(shown.contains("\"name\": \"ttyNONE4\"")) << shown.toStdString();
+        EXPECT_TRUE(shown.contains("\"name\": \"Насосная\"")) << shown.toStdString();
+        EXPECT_TRUE(shown.contains("\"bus_address\": 7")) << shown.toStdString();
+    }
+}
+
+TEST_F(ProgramTest, MissingConfigurationIsReportedAndTheProgramEnds) {
+    QProcess app;
+    app.setProcessEnvironment(Env());
+    app.start(Path("tovik"), {});
+    ASSERT_TRUE(app.waitForFinished(15000));
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 1);
+    EXPECT_EQ(Messages().trimmed(), "Невозможно открыть файл конфигурации.");
+    EXPECT_FALSE(QFile::exists(Path("application.cfg")));
+    EXPECT_FALSE(QFile::exists(Path("app.cfg")));
+}
+
+}  // namespace
