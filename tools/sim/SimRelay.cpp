@@ -20,7 +20,7 @@ int DaysInMonth(int64_t year, int month) {
 }
 
 // Days since 1.01.1970 of a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+constexpr int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
     y -= m <= 2;
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
     const int64_t yoe = y - era * 400;
@@ -29,7 +29,7 @@ int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
     return era * 146097 + doe - 719468;
 }
 
-const int64_t kEpoch2000 = DaysFromCivil(2000, 1, 1);
+constexpr int64_t kEpoch2000 = DaysFromCivil(2000, 1, 1);
 
 }  // namespace
 
@@ -276,8 +276,8 @@ void TSimRelay::Update(int64_t nowMs) {
     if (blocked) state = StateRunBlocked;
     else if (cond[2]) state = StateProblemMax;
     else if (cond[1]) state = StateProblemNom;
+    else if (cond[4]) state = StateProblemPhase;  // a lost phase is also an imbalance
     else if (cond[3]) state = StateProblemDisb;
-    else if (cond[4]) state = StateProblemPhase;
     else if (cond[0]) state = StateProblemMin;
     // In automatic mode the running states have their "АВТО" twins (1 -> 13, 2 -> 14, 3..7 -> 8..12).
     if (automat) state = state == StateRun ? StateAutoRun : state == StateRunBlocked ? StateAutoRunBlocked : state + 5;
