@@ -43,15 +43,20 @@ std::vector<uint8_t> FixUp(const std::vector<uint16_t>& words, bool tovikM) {
 }
 
 TEST(SimClock, DeviceTimeRoundTripAndRefusals) {
-    for (const TDeviceTime t : std::vector<TDeviceTime>{{0, 0, 0, 1, 1, 0}, {23, 59, 59, 29, 2, 24},
-                                                         {12, 30, 0, 31, 12, 99}, {1, 2, 3, 28, 2, 255}}) {
+    for (const TDeviceTime t : std::vector<TDeviceTime>{
+             {0, 0, 0, 1, 1, 0}, {23, 59, 59, 29, 2, 24}, {12, 30, 0, 31, 12, 99}, {1, 2, 3, 28, 2, 255}}) {
         const auto s = DeviceTimeToSeconds(t);
         ASSERT_TRUE(s.has_value());
         EXPECT_EQ(SecondsToDeviceTime(*s), t);
     }
-    for (const TDeviceTime t : std::vector<TDeviceTime>{
-             {24, 0, 0, 1, 1, 0}, {0, 60, 0, 1, 1, 0}, {0, 0, 60, 1, 1, 0}, {0, 0, 0, 0, 1, 0}, {0, 0, 0, 29, 2, 25},
-             {0, 0, 0, 31, 4, 26}, {0, 0, 0, 1, 13, 26}, {0, 0, 0, 1, 0, 26}})
+    for (const TDeviceTime t : std::vector<TDeviceTime>{{24, 0, 0, 1, 1, 0},
+                                                        {0, 60, 0, 1, 1, 0},
+                                                        {0, 0, 60, 1, 1, 0},
+                                                        {0, 0, 0, 0, 1, 0},
+                                                        {0, 0, 0, 29, 2, 25},
+                                                        {0, 0, 0, 31, 4, 26},
+                                                        {0, 0, 0, 1, 13, 26},
+                                                        {0, 0, 0, 1, 0, 26}})
         EXPECT_FALSE(DeviceTimeToSeconds(t).has_value());
 }
 
@@ -167,7 +172,8 @@ TEST(SimRelay, CutOffTripsAtOnceEvenWhileProtectionsAreBlocked) {
 
 TEST(SimRelay, JournalKeepsTheNewestRecordsAndClearChangesTheMarker) {
     TSimRelay r(0, 1, kT0, kClock);
-    for (int i = 0; i < static_cast<int>(kAlarmCapacity) + 3; ++i) r.Trip(static_cast<uint8_t>(i % 7), kT0 + i * 1000);
+    for (int i = 0; i < static_cast<int>(kAlarmCapacity) + 3; ++i)
+        r.Trip(static_cast<uint8_t>(i % 7), kT0 + i * 1000);
     EXPECT_EQ(r.AlarmCount(), kAlarmCapacity);
     EXPECT_EQ(r.Alarm(0)[6], 3);  // the three oldest went
     const uint8_t marker = r.AlarmMarker();
@@ -203,23 +209,23 @@ TEST(SimRelay, SetpointWritesAreCheckedAndRaiseTheMarkUntilTheStatePoll) {
         bool Accepted;
     };
     const std::vector<Case> cases = {
-        {{6, 8, 4, 0x10, 0x27, 0, 0}, true},     // Inom 10 A
-        {{6, 8, 4, 0, 0, 0, 0}, true},           // 0: protection off
-        {{6, 8, 4, 0x3F, 0x06, 0, 0}, false},    // 1.599 A: below the minimum 1.6 A
+        {{6, 8, 4, 0x10, 0x27, 0, 0}, true},   // Inom 10 A
+        {{6, 8, 4, 0, 0, 0, 0}, true},         // 0: protection off
+        {{6, 8, 4, 0x3F, 0x06, 0, 0}, false},  // 1.599 A: below the minimum 1.6 A
         {{6, 8, 4, 0x40, 0x06, 0, 0}, true},
-        {{6, 0, 4, 0, 0, 0, 0}, false},          // Iпор has no zero
-        {{6, 28, 2, 4, 0}, false},               // Tmin below 5
+        {{6, 0, 4, 0, 0, 0, 0}, false},  // Iпор has no zero
+        {{6, 28, 2, 4, 0}, false},       // Tmin below 5
         {{6, 28, 2, 5, 0}, true},
-        {{6, 24, 4, 2, 0, 0, 0}, false},         // ratio 1 only on model 3
-        {{6, 48, 1, 1}, true},                   // АВТОМАТ on
+        {{6, 24, 4, 2, 0, 0, 0}, false},  // ratio 1 only on model 3
+        {{6, 48, 1, 1}, true},            // АВТОМАТ on
         {{6, 48, 1, 2}, false},
         {{6, 50, 3, 31, 12, 99}, true},
         {{6, 50, 3, 32, 12, 99}, false},
-        {{6, 55, 2, 100, 0}, false},             // no Tпс on "Товик"
-        {{6, 9, 4, 1, 1, 1, 1}, false},          // no item at offset 9
-        {{6, 8, 2, 1, 1}, false},                // wrong size
-        {{6, 8, 4, 1, 1}, false},                // missing data
-        {{6, 49, 1, 0x10}, false},               // model code 0
+        {{6, 55, 2, 100, 0}, false},     // no Tпс on "Товик"
+        {{6, 9, 4, 1, 1, 1, 1}, false},  // no item at offset 9
+        {{6, 8, 2, 1, 1}, false},        // wrong size
+        {{6, 8, 4, 1, 1}, false},        // missing data
+        {{6, 49, 1, 0x10}, false},       // model code 0
     };
     for (const auto& c : cases) {
         const auto res = Native(r, c.Request);
@@ -342,8 +348,8 @@ TEST(SimRelay, StatisticsOnlyOnTovikMModbus) {
     r.Update(kT0 + 10500);
     auto res = r.ReadRegisters(400, 12, kT0 + 10500);
     ASSERT_EQ(res.Exception, 0);
-    EXPECT_EQ(res.Values[8], 1);   // switch-ons, low word
-    EXPECT_EQ(res.Values[10], 10); // seconds running (after the 0.3 s delayed start)
+    EXPECT_EQ(res.Values[8], 1);    // switch-ons, low word
+    EXPECT_EQ(res.Values[10], 10);  // seconds running (after the 0.3 s delayed start)
     EXPECT_EQ(res.Values[0], 14 | 5 << 8);
     ASSERT_EQ(r.WriteRegisters(256, {2}, kT0 + 10500).Exception, 0);
     res = r.ReadRegisters(400, 12, kT0 + 10500);
@@ -358,8 +364,8 @@ TEST(SimRelay, StatisticsOnlyOnTovikMModbus) {
 
 TEST(SimRelay, RefusesMalformedRequests) {
     TSimRelay r(0, 1, kT0, kClock);
-    for (const auto& tail : std::vector<std::vector<uint8_t>>{{3, 0}, {4, 49}, {4, 49, 2}, {4, 50, 8}, {12}, {22, 0},
-                                                               {26, 1}, {34, 27, 2}, {99}, {5}}) {
+    for (const auto& tail : std::vector<std::vector<uint8_t>>{
+             {3, 0}, {4, 49}, {4, 49, 2}, {4, 50, 8}, {12}, {22, 0}, {26, 1}, {34, 27, 2}, {99}, {5}}) {
         const auto res = Native(r, tail);
         EXPECT_FALSE(res.Answered) << testing::PrintToString(tail);
         EXPECT_FALSE(res.Note.empty());
@@ -458,7 +464,8 @@ TEST(SimLine, AnswersOnlyItsOwnAddressesAndAppliesFaults) {
     EXPECT_TRUE(line.HandleFrame(bad, kT0).Reply.empty());
 
     // The count byte carries the number of registers.
-    EXPECT_EQ(line.HandleFrame(Modbus({5, 16, 0, 57, 0, 1, 1, 0, 1}), kT0).Reply, Modbus({5, 16, 0, 57, 0, 1}));
+    EXPECT_EQ(line.HandleFrame(Modbus({5, 16, 0, 57, 0, 1, 1, 0, 1}), kT0).Reply,
+              Modbus({5, 16, 0, 57, 0, 1}));
     EXPECT_EQ(line.HandleFrame(Modbus({5, 16, 0, 57, 0, 1, 2, 0, 1}), kT0).Reply, Modbus({5, 0x90, 3}));
     EXPECT_EQ(line.HandleFrame(Modbus({5, 4, 0, 0, 0, 1}), kT0).Reply, Modbus({5, 0x84, 1}));
 

@@ -89,7 +89,8 @@ public:
                 OutText.erase(0, eol + 1);
                 return line;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             if (left.count() <= 0) return std::nullopt;
             pollfd p{Out, POLLIN, 0};
             if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -144,10 +145,15 @@ private:
     bool Exited = false;
 };
 
-// A started simulator with its port opened.
+std::vector<std::string> Unpaced(std::vector<std::string> args) {
+    args.insert(args.end(), {"--baud", "0"});
+    return args;
+}
+
+// A started simulator, without pacing, with its port opened in bus mode.
 struct Line {
-    explicit Line(std::vector<std::string> args, const std::string& runtimeDir = "")
-        : Sim((args.push_back("--baud"), args.push_back("0"), args), runtimeDir) {
+    explicit Line(const std::vector<std::string>& args, const std::string& runtimeDir = "")
+        : Sim(Unpaced(args), runtimeDir) {
         const auto name = Sim.ReadLine();
         if (!name) return;
         PortName = *name;
@@ -225,8 +231,8 @@ TEST(SimProgram, NativeRelaysAnswerTheirCommands) {
         ASSERT_EQ(block->size(), 2 + 57u);
         EXPECT_EQ((*block)[0], address);
         EXPECT_EQ((*block)[1], 3);
-        EXPECT_EQ((*block)[2 + 46], address);   // bus identifier
-        EXPECT_NE((*block)[2 + 49] & 7, 0);     // a model
+        EXPECT_EQ((*block)[2 + 46], address);  // bus identifier
+        EXPECT_NE((*block)[2 + 49] & 7, 0);    // a model
         const auto poll = NativeExchange(line.Port, {address, 4, 49, 1});
         ASSERT_TRUE(poll.has_value());
         EXPECT_EQ(poll->size(), 2 + 4u);
@@ -354,7 +360,7 @@ TEST(SimProgram, TripFromTheLoadCommandReachesTheJournal) {
     ASSERT_TRUE(header.has_value());
     EXPECT_EQ(line.Sim.Command("start 1"), "ok");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));  // past the delayed start
-    EXPECT_EQ(line.Sim.Command("load 1 100000"), "ok");  // beyond the cut-off current
+    EXPECT_EQ(line.Sim.Command("load 1 100000"), "ok");           // beyond the cut-off current
     const auto state = NativeExchange(line.Port, {1, 23});
     ASSERT_TRUE(state.has_value());
     EXPECT_EQ(state->at(5), 18);  // "АВАРИЯ"
@@ -406,8 +412,8 @@ TEST(SimProgram, AnnouncementsOfDeadOrForeignProcessesAreSkipped) {
     TAnnouncedLine parsed;
     EXPECT_TRUE(ParseAnnouncement("pts/3\n1:5\n3:7\n", parsed));
     EXPECT_EQ(parsed.Relays.size(), 2u);
-    for (const char* bad : {"", "pts/3\n", "pts/3\n4:1\n", "pts/3\n1:0\n", "pts/3\n1:251\n", "/dev/pts/3\n1:1\n",
-                            "../x\n1:1\n", "pts/3\n1-1\n", "pts/3\n1:1 x\n"})
+    for (const char* bad : {"", "pts/3\n", "pts/3\n4:1\n", "pts/3\n1:0\n", "pts/3\n1:251\n",
+                            "/dev/pts/3\n1:1\n", "../x\n1:1\n", "pts/3\n1-1\n", "pts/3\n1:1 x\n"})
         EXPECT_FALSE(ParseAnnouncement(bad, parsed)) << bad;
 }
 
@@ -479,10 +485,11 @@ TEST(SimProgram, HelpDocumentsOptionsAndCommands) {
     SimProcess sim({"--help"});
     EXPECT_EQ(sim.Wait(), 0);
     const std::string text = sim.Stdout();
-    for (const char* word : {"--relay KIND:ADDRESS", "--baud", "--delay-ms", "--log", "--ignore", "--corrupt",
-                             "--wrong-address", "--noise", "--silent", "--load", "ignore N", "corrupt N",
-                             "wrong-address N", "noise N", "silent | speak", "load ADDR", "trip ADDR", "clock ADDR",
-                             "XDG_RUNTIME_DIR", "Exit codes"})
+    for (const char* word :
+         {"--relay KIND:ADDRESS", "--baud",    "--delay-ms",     "--log",     "--ignore",  "--corrupt",
+          "--wrong-address",      "--noise",   "--silent",       "--load",    "ignore N",  "corrupt N",
+          "wrong-address N",      "noise N",   "silent | speak", "load ADDR", "trip ADDR", "clock ADDR",
+          "XDG_RUNTIME_DIR",      "Exit codes"})
         EXPECT_NE(text.find(word), std::string::npos) << word;
 }
 

@@ -25,8 +25,8 @@ namespace tovik::sim {
 
 struct TAnnouncedLine {
     int Pid = 0;
-    std::string Port;                                  // relative to /dev, e.g. "pts/5"
-    std::vector<std::pair<uint8_t, uint8_t>> Relays;   // kind, address
+    std::string Port;                                 // relative to /dev, e.g. "pts/5"
+    std::vector<std::pair<uint8_t, uint8_t>> Relays;  // kind, address
 };
 
 // $XDG_RUNTIME_DIR/tovik-sim, or /tmp/tovik-sim-UID without a runtime folder.

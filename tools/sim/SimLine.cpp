@@ -73,7 +73,9 @@ public:
         Text = "{\"time\":" + JsonString(WallTime()) + ",\"bytes\":" + JsonString(Hex(frame));
     }
     void Int(const char* key, long v) { Text += std::string(",\"") + key + "\":" + std::to_string(v); }
-    void Str(const char* key, const std::string& v) { Text += std::string(",\"") + key + "\":" + JsonString(v); }
+    void Str(const char* key, const std::string& v) {
+        Text += std::string(",\"") + key + "\":" + JsonString(v);
+    }
     void Raw(const char* key, const std::string& v) { Text += std::string(",\"") + key + "\":" + v; }
     std::string Finish(bool answered, const std::vector<uint8_t>& reply, const std::string& note) {
         Text += std::string(",\"answered\":") + (answered ? "true" : "false");
@@ -89,9 +91,19 @@ private:
 // Number of parameter bytes that follow the command code.
 size_t NativeParamCount(uint8_t command) {
     switch (command) {
-        case 4: case 6: case 34: case 35: case 36: case 37: return 2;
-        case 12: case 19: case 20: return 1;
-        default: return 0;
+        case 4:
+        case 6:
+        case 34:
+        case 35:
+        case 36:
+        case 37:
+            return 2;
+        case 12:
+        case 19:
+        case 20:
+            return 1;
+        default:
+            return 0;
     }
 }
 
@@ -173,7 +185,8 @@ std::optional<std::vector<uint8_t>> ParseNativeFrame(const std::vector<uint8_t>&
 // ---- The line ----
 
 bool TSimLine::AddRelay(uint8_t kind, uint8_t address, int64_t nowMs, int64_t clockSeconds) {
-    if (kind > 3 || IsModbusKind(kind) != ModbusLine || address < 1 || address > 250 || Find(address)) return false;
+    if (kind > 3 || IsModbusKind(kind) != ModbusLine || address < 1 || address > 250 || Find(address))
+        return false;
     auto relay = std::make_unique<TSimRelay>(kind, address, nowMs, clockSeconds);
     relay->CanTakeAddress = [this](uint8_t a) { return Find(a) == nullptr; };
     RelayList.push_back(std::move(relay));
@@ -188,7 +201,8 @@ TSimRelay* TSimLine::Find(uint8_t address) {
 
 std::vector<std::string> TSimLine::Describe() const {
     std::vector<std::string> out;
-    for (const auto& r : RelayList) out.push_back(std::to_string(r->Kind()) + ":" + std::to_string(r->Address()));
+    for (const auto& r : RelayList)
+        out.push_back(std::to_string(r->Kind()) + ":" + std::to_string(r->Address()));
     return out;
 }
 
@@ -319,7 +333,8 @@ TSimLine::TOutcome TSimLine::HandleModbus(const std::vector<uint8_t>& frame, int
             // The count byte carries the number of registers.
             if (frame.size() != 9u + 2u * count || frame[6] != count) {
                 exception = 3;
-                note = "count byte " + std::to_string(frame[6]) + " for " + std::to_string(count) + " registers";
+                note =
+                    "count byte " + std::to_string(frame[6]) + " for " + std::to_string(count) + " registers";
             } else {
                 for (size_t i = 0; i < count; ++i)
                     values.push_back(static_cast<uint16_t>(frame[7 + 2 * i] << 8 | frame[8 + 2 * i]));
@@ -381,12 +396,26 @@ bool ParseNumber(const std::string& text, T& value, T lo, T hi) {
 }
 
 const char* StateName(uint8_t code) {
-    static const char* names[] = {"СТОП", "РАБОТА", "РАБОТА С БЛОКИРОВКОЙ ЗАЩИТ", "ПРОБЛЕМА МИН ТОКА",
-                                  "ПРОБЛЕМА НОМ ТОКА", "ПРОБЛЕМА МАКС ТОКА", "ПРОБЛЕМА ДИСБ ТОКОВ", "ПРОБЛЕМА ФАЗ",
-                                  "АВТО ПРОБЛЕМА МИН ТОКА", "АВТО ПРОБЛЕМА НОМ ТОКА", "АВТО ПРОБЛЕМА МАКС ТОКА",
-                                  "АВТО ПРОБЛЕМА ДИСБ ТОКОВ", "АВТО ПРОБЛЕМА ФАЗ", "АВТО РАБОТА",
-                                  "АВТО РАБОТА С БЛОКИРОВКОЙ ЗАЩИТ", "АВТО ПЕРЕРЫВ", "АВТО САМОЗАПУСК",
-                                  "ОТЛОЖЕННЫЙ ПУСК", "АВАРИЯ", "АВАРИЙНЫЙ АВТОВОЗВРАТ"};
+    static const char* names[] = {"СТОП",
+                                  "РАБОТА",
+                                  "РАБОТА С БЛОКИРОВКОЙ ЗАЩИТ",
+                                  "ПРОБЛЕМА МИН ТОКА",
+                                  "ПРОБЛЕМА НОМ ТОКА",
+                                  "ПРОБЛЕМА МАКС ТОКА",
+                                  "ПРОБЛЕМА ДИСБ ТОКОВ",
+                                  "ПРОБЛЕМА ФАЗ",
+                                  "АВТО ПРОБЛЕМА МИН ТОКА",
+                                  "АВТО ПРОБЛЕМА НОМ ТОКА",
+                                  "АВТО ПРОБЛЕМА МАКС ТОКА",
+                                  "АВТО ПРОБЛЕМА ДИСБ ТОКОВ",
+                                  "АВТО ПРОБЛЕМА ФАЗ",
+                                  "АВТО РАБОТА",
+                                  "АВТО РАБОТА С БЛОКИРОВКОЙ ЗАЩИТ",
+                                  "АВТО ПЕРЕРЫВ",
+                                  "АВТО САМОЗАПУСК",
+                                  "ОТЛОЖЕННЫЙ ПУСК",
+                                  "АВАРИЯ",
+                                  "АВАРИЙНЫЙ АВТОВОЗВРАТ"};
     return code < 20 ? names[code] : "Неизвестно";
 }
 
@@ -399,7 +428,8 @@ std::string TSimLine::CommandHelp() {
            "  wrong-address N       the next N replies come from another address\n"
            "  noise N               the next N replies are preceded by the stray byte 0xA5\n"
            "  silent | speak        stop answering / answer again\n"
-           "  load ADDR|* IA [IB IC]  phase currents in mA as the relay measures them (one value: all phases)\n"
+           "  load ADDR|* IA [IB IC]  phase currents in mA as the relay measures them (one value: all "
+           "phases)\n"
            "  trip ADDR|* [CAUSE]   trip now with the event code CAUSE (default 2, maximum current)\n"
            "  start ADDR|*          start the installation; stop ADDR|* stops it\n"
            "  clock ADDR|* HH:MM:SS DD.MM.YYYY   set the relay clock\n"
@@ -433,13 +463,15 @@ std::string TSimLine::Command(const std::string& text, int64_t nowMs) {
     }
     if (verb == "delay") {
         int ms = 0;
-        if (words.size() != 2 || !ParseNumber(words[1], ms, 0, 60000)) return error("usage: delay MS (0..60000)");
+        if (words.size() != 2 || !ParseNumber(words[1], ms, 0, 60000))
+            return error("usage: delay MS (0..60000)");
         DelayMs = ms;
         return "ok";
     }
     if (verb == "baud") {
         int baud = 0;
-        if (words.size() != 2 || !ParseNumber(words[1], baud, 0, 4000000)) return error("usage: baud N (0..4000000)");
+        if (words.size() != 2 || !ParseNumber(words[1], baud, 0, 4000000))
+            return error("usage: baud N (0..4000000)");
         Baud = baud;
         return "ok";
     }
@@ -450,7 +482,8 @@ std::string TSimLine::Command(const std::string& text, int64_t nowMs) {
             r->Update(nowMs);
             const auto c = r->Currents();
             char line[200];
-            std::snprintf(line, sizeof line, "relay %u kind %u state %u %s currents %.0f %.0f %.0f alarms %zu tasks %zu",
+            std::snprintf(line, sizeof line,
+                          "relay %u kind %u state %u %s currents %.0f %.0f %.0f alarms %zu tasks %zu",
                           r->Address(), r->Kind(), r->State(), StateName(r->State()), c[0], c[1], c[2],
                           r->AlarmCount(), r->TaskCount());
             out += std::string(out.empty() ? "" : "\n") + line;
@@ -494,7 +527,8 @@ std::string TSimLine::Command(const std::string& text, int64_t nowMs) {
     }
     if (verb == "variant") {
         int v = 0;
-        if (words.size() != 3 || !ParseNumber(words[2], v, 0, 255)) return error("usage: variant ADDR|* N (0..255)");
+        if (words.size() != 3 || !ParseNumber(words[2], v, 0, 255))
+            return error("usage: variant ADDR|* N (0..255)");
         for (auto* r : targets) r->SetVariant(static_cast<uint8_t>(v));
         return "ok";
     }
@@ -502,14 +536,14 @@ std::string TSimLine::Command(const std::string& text, int64_t nowMs) {
         int h = 0, mi = 0, s = 0, d = 0, mo = 0, y = 0;
         char c1 = 0, c2 = 0, c3 = 0, c4 = 0, extra = 0;
         const std::string when = words.size() == 4 ? words[2] + " " + words[3] : "";
-        const int got = std::sscanf(when.c_str(), "%2d%c%2d%c%2d %2d%c%2d%c%4d%c", &h, &c1, &mi, &c2, &s, &d, &c3,
-                                    &mo, &c4, &y, &extra);
+        const int got = std::sscanf(when.c_str(), "%2d%c%2d%c%2d %2d%c%2d%c%4d%c", &h, &c1, &mi, &c2, &s, &d,
+                                    &c3, &mo, &c4, &y, &extra);
         std::optional<int64_t> seconds;
-        if (got == 10 && c1 == ':' && c2 == ':' && c3 == '.' && c4 == '.' && y >= 2000 && y <= 2255 && h >= 0 &&
-            mi >= 0 && s >= 0 && d >= 0 && mo >= 0)
-            seconds = DeviceTimeToSeconds({static_cast<uint8_t>(h), static_cast<uint8_t>(mi), static_cast<uint8_t>(s),
-                                           static_cast<uint8_t>(d), static_cast<uint8_t>(mo),
-                                           static_cast<uint8_t>(y - 2000)});
+        if (got == 10 && c1 == ':' && c2 == ':' && c3 == '.' && c4 == '.' && y >= 2000 && y <= 2255 &&
+            h >= 0 && mi >= 0 && s >= 0 && d >= 0 && mo >= 0)
+            seconds = DeviceTimeToSeconds({static_cast<uint8_t>(h), static_cast<uint8_t>(mi),
+                                           static_cast<uint8_t>(s), static_cast<uint8_t>(d),
+                                           static_cast<uint8_t>(mo), static_cast<uint8_t>(y - 2000)});
         if (!seconds) return error("usage: clock ADDR|* HH:MM:SS DD.MM.YYYY (a real time, years 2000..2255)");
         for (auto* r : targets) r->SetClock(*seconds, nowMs);
         return "ok";

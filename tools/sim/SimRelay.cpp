@@ -12,7 +12,9 @@ namespace tovik::sim {
 
 namespace {
 
-bool IsLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int64_t y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int DaysInMonth(int64_t year, int month) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -56,17 +58,21 @@ TDeviceTime SecondsToDeviceTime(int64_t seconds) {
     const int64_t m = mp < 10 ? mp + 3 : mp - 9;
     const int64_t y = yoe + era * 400 + (m <= 2);
     const int64_t yearByte = std::clamp<int64_t>(y - 2000, 0, 255);
-    return {static_cast<uint8_t>(rest / 3600), static_cast<uint8_t>(rest / 60 % 60), static_cast<uint8_t>(rest % 60),
-            static_cast<uint8_t>(d), static_cast<uint8_t>(m), static_cast<uint8_t>(yearByte)};
+    return {static_cast<uint8_t>(rest / 3600), static_cast<uint8_t>(rest / 60 % 60),
+            static_cast<uint8_t>(rest % 60),   static_cast<uint8_t>(d),
+            static_cast<uint8_t>(m),           static_cast<uint8_t>(yearByte)};
 }
 
 int64_t LocalClockSeconds() {
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
     localtime_r(&now, &tm);
-    TDeviceTime t{static_cast<uint8_t>(tm.tm_hour), static_cast<uint8_t>(tm.tm_min),
-                  static_cast<uint8_t>(std::min(tm.tm_sec, 59)), static_cast<uint8_t>(tm.tm_mday),
-                  static_cast<uint8_t>(tm.tm_mon + 1), static_cast<uint8_t>(std::clamp(tm.tm_year - 100, 0, 255))};
+    TDeviceTime t{static_cast<uint8_t>(tm.tm_hour),
+                  static_cast<uint8_t>(tm.tm_min),
+                  static_cast<uint8_t>(std::min(tm.tm_sec, 59)),
+                  static_cast<uint8_t>(tm.tm_mday),
+                  static_cast<uint8_t>(tm.tm_mon + 1),
+                  static_cast<uint8_t>(std::clamp(tm.tm_year - 100, 0, 255))};
     return DeviceTimeToSeconds(t).value_or(0);
 }
 
@@ -82,10 +88,12 @@ constexpr uint32_t kCurrentMax[8] = {0, 50000, 100000, 250000, 600000, 1250000, 
 constexpr uint32_t kRatioMax[8] = {0, 1998, 999, 1, 1, 1, 1, 1};
 
 uint32_t GetU32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
-uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t GetU16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 void PutU32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
@@ -202,8 +210,12 @@ TSimRelay::TSimRelay(uint8_t kind, uint8_t address, int64_t nowMs, int64_t clock
     }
 }
 
-uint32_t TSimRelay::U32(size_t offset) const { return GetU32(Setpoints.data() + offset); }
-uint16_t TSimRelay::U16(size_t offset) const { return GetU16(Setpoints.data() + offset); }
+uint32_t TSimRelay::U32(size_t offset) const {
+    return GetU32(Setpoints.data() + offset);
+}
+uint16_t TSimRelay::U16(size_t offset) const {
+    return GetU16(Setpoints.data() + offset);
+}
 
 TDeviceTime TSimRelay::Clock(int64_t nowMs) const {
     const int64_t elapsed = nowMs >= ClockBaseMs ? (nowMs - ClockBaseMs) / 1000 : 0;
@@ -261,8 +273,8 @@ void TSimRelay::Update(int64_t nowMs) {
     const int64_t cutoffMs = DeviceKind == 3 ? Setpoints[27] * 20 : 0;
     const std::array<int64_t, 6> limitMs = {U16(28) * 20, U16(30) * 20, U16(32) * 20,
                                             U16(34) * 20, U16(36) * 20, cutoffMs};
-    const uint8_t causes[6] = {CauseIdle, CauseNominal, CauseMaximum, CauseImbalance, CausePhaseLoss,
-                               CauseShortCircuit};
+    const uint8_t causes[6] = {CauseIdle,      CauseNominal,   CauseMaximum,
+                               CauseImbalance, CausePhaseLoss, CauseShortCircuit};
     for (size_t i = 0; i < 6; ++i) Pending[i] = cond[i] ? Pending[i] + dt : 0;
     // The cut-off first, then the larger currents.
     const size_t order[6] = {5, 2, 1, 3, 4, 0};
@@ -273,14 +285,21 @@ void TSimRelay::Update(int64_t nowMs) {
         }
     }
     uint8_t state = StateRun;
-    if (blocked) state = StateRunBlocked;
-    else if (cond[2]) state = StateProblemMax;
-    else if (cond[1]) state = StateProblemNom;
-    else if (cond[4]) state = StateProblemPhase;  // a lost phase is also an imbalance
-    else if (cond[3]) state = StateProblemDisb;
-    else if (cond[0]) state = StateProblemMin;
+    if (blocked)
+        state = StateRunBlocked;
+    else if (cond[2])
+        state = StateProblemMax;
+    else if (cond[1])
+        state = StateProblemNom;
+    else if (cond[4])
+        state = StateProblemPhase;  // a lost phase is also an imbalance
+    else if (cond[3])
+        state = StateProblemDisb;
+    else if (cond[0])
+        state = StateProblemMin;
     // In automatic mode the running states have their "АВТО" twins (1 -> 13, 2 -> 14, 3..7 -> 8..12).
-    if (automat) state = state == StateRun ? StateAutoRun : state == StateRunBlocked ? StateAutoRunBlocked : state + 5;
+    if (automat)
+        state = state == StateRun ? StateAutoRun : state == StateRunBlocked ? StateAutoRunBlocked : state + 5;
     StateCode = state;
 }
 
@@ -326,7 +345,8 @@ void TSimRelay::Trip(uint8_t cause, int64_t nowMs) {
     if (Alarms.size() >= kAlarmCapacity) Alarms.pop_front();
     Alarms.push_back(rec);
     ChangeJournal();
-    static const int counterOf[7] = {CountMin, CountNom, CountMax, CountDisb, CountCutoff, CountPhase, CountInsulation};
+    static const int counterOf[7] = {CountMin,    CountNom,   CountMax,       CountDisb,
+                                     CountCutoff, CountPhase, CountInsulation};
     const int counter = cause < 7 ? counterOf[cause] : CountInsulation;
     if (Counters[static_cast<size_t>(counter)] < 0xFFFF) ++Counters[static_cast<size_t>(counter)];
     Running = false;
@@ -342,14 +362,15 @@ void TSimRelay::SetClock(int64_t seconds, int64_t nowMs) {
 
 // ---- Setpoints ----
 
-bool TSimRelay::ItemInLimits(int row, const std::array<uint8_t, kSetpointSize>& block, std::string& why) const {
+bool TSimRelay::ItemInLimits(int row, const std::array<uint8_t, kSetpointSize>& block,
+                             std::string& why) const {
     const uint8_t m = block[49] & 7;
     auto u32 = [&](size_t o) { return GetU32(block.data() + o); };
     auto u16 = [&](size_t o) { return GetU16(block.data() + o); };
     auto range = [&](uint32_t v, uint32_t lo, uint32_t hi, bool zeroAllowed) {
         if ((v >= lo && v <= hi) || (zeroAllowed && v == 0)) return true;
-        why = "item " + std::to_string(row) + " value " + std::to_string(v) + " outside " + std::to_string(lo) +
-              ".." + std::to_string(hi);
+        why = "item " + std::to_string(row) + " value " + std::to_string(v) + " outside " +
+              std::to_string(lo) + ".." + std::to_string(hi);
         return false;
     };
     if (m == 0) {
@@ -357,30 +378,51 @@ bool TSimRelay::ItemInLimits(int row, const std::array<uint8_t, kSetpointSize>& 
         return false;
     }
     switch (row) {
-        case 0: return range(u32(0), kThresholdMin[m], kCurrentMax[m], false);
-        case 1: case 2: case 3: case 5:
+        case 0:
+            return range(u32(0), kThresholdMin[m], kCurrentMax[m], false);
+        case 1:
+        case 2:
+        case 3:
+        case 5:
             return range(u32(static_cast<size_t>(row) * 4), kCurrentMin[m], kCurrentMax[m], true);
-        case 4: return range(u32(16), kImbalanceMin[m], kCurrentMax[m], true);
+        case 4:
+            return range(u32(16), kImbalanceMin[m], kCurrentMax[m], true);
         case 6:
             // Tovik relays hold the ratio in a 32-bit field.
             return range(IsTovikM(DeviceKind) ? u16(24) : u32(24), 1, kRatioMax[m], false);
-        case 7: case 8: case 9: case 10: case 11: case 12:
+        case 7:
+        case 8:
+        case 9:
+        case 10:
+        case 11:
+        case 12:
             return range(u16(28 + 2 * static_cast<size_t>(row - 7)), 5, 65000, false);
-        case 13: return range(u16(40), Variant ? 0 : 15, 65000, false);
-        case 14: return range(u16(42), 50, 65000, false);
-        case 15: return range(u16(44), 0, 65000, true);
-        case 16: return range(block[46], 1, 250, false);
-        case 17: return range(block[47], 0, 1, true);
-        case 18: return range(block[48], 0, 1, true);
-        case 19: return true;
+        case 13:
+            return range(u16(40), Variant ? 0 : 15, 65000, false);
+        case 14:
+            return range(u16(42), 50, 65000, false);
+        case 15:
+            return range(u16(44), 0, 65000, true);
+        case 16:
+            return range(block[46], 1, 250, false);
+        case 17:
+            return range(block[47], 0, 1, true);
+        case 18:
+            return range(block[48], 0, 1, true);
+        case 19:
+            return true;
         case 20:
             if (block[50] == 0 && block[51] == 0 && block[52] == 0) return true;
             return range(block[50], 1, 31, false) && range(block[51], 1, 12, false) &&
                    range(block[52], 0, 99, false);
-        case 21: return true;
-        case 22: return range(u16(55), 5, 65000, false);
-        case 23: return range(block[27], 0, 25, false);
-        case 24: return range(block[26], 0, 3, false);
+        case 21:
+            return true;
+        case 22:
+            return range(u16(55), 5, 65000, false);
+        case 23:
+            return range(block[27], 0, 25, false);
+        case 24:
+            return range(block[26], 0, 3, false);
     }
     return false;
 }
@@ -401,7 +443,8 @@ void TSimRelay::ClampToModel() {
     if (!IsTovikM(DeviceKind)) PutU16(b + 26, 0);
 }
 
-bool TSimRelay::WriteItem(const TSetpointItem& item, const std::vector<uint8_t>& bytes, int64_t nowMs, std::string& why) {
+bool TSimRelay::WriteItem(const TSetpointItem& item, const std::vector<uint8_t>& bytes, int64_t nowMs,
+                          std::string& why) {
     std::array<uint8_t, kSetpointSize> block = Setpoints;
     switch (item.Row) {
         case 6:
@@ -412,7 +455,9 @@ bool TSimRelay::WriteItem(const TSetpointItem& item, const std::vector<uint8_t>&
                 std::copy_n(bytes.begin(), 4, block.begin() + 24);
             }
             break;
-        case 23: block[27] = bytes[0]; break;
+        case 23:
+            block[27] = bytes[0];
+            break;
         case 24:
             if (bytes[1] != 0) {
                 why = "item 24 value above 255";
@@ -420,7 +465,9 @@ bool TSimRelay::WriteItem(const TSetpointItem& item, const std::vector<uint8_t>&
             }
             block[26] = bytes[0];
             break;
-        default: std::copy_n(bytes.begin(), item.Size, block.begin() + item.Offset); break;
+        default:
+            std::copy_n(bytes.begin(), item.Size, block.begin() + item.Offset);
+            break;
     }
     if (item.Row == 19 && (block[49] & 7) == 0) {
         why = "model code 0";
@@ -508,8 +555,8 @@ TNativeResult TSimRelay::HandleNative(const std::vector<uint8_t>& payload, int64
     const std::vector<uint8_t> args(payload.begin() + 2, payload.end());
     auto need = [&](size_t n) {
         if (args.size() == n) return true;
-        r.Note = "command " + std::to_string(cmd) + " with " + std::to_string(args.size()) + " bytes, expected " +
-                 std::to_string(n);
+        r.Note = "command " + std::to_string(cmd) + " with " + std::to_string(args.size()) +
+                 " bytes, expected " + std::to_string(n);
         return false;
     };
     auto answer = [&](std::vector<uint8_t> data = {}) {
@@ -555,7 +602,8 @@ TNativeResult TSimRelay::HandleNative(const std::vector<uint8_t>& payload, int64
             }
             const TSetpointItem* item = FindItemByOffset(args[0]);
             if (!item || item->Size != args[1]) {
-                r.Note = "no item at offset " + std::to_string(args[0]) + " with size " + std::to_string(args[1]);
+                r.Note =
+                    "no item at offset " + std::to_string(args[0]) + " with size " + std::to_string(args[1]);
                 return r;
             }
             if (!need(2u + item->Size)) return r;
@@ -646,9 +694,10 @@ TNativeResult TSimRelay::HandleNative(const std::vector<uint8_t>& payload, int64
         case 31:
             if (!need(1 + kTaskEntrySize)) return r;
             if (Tasks.size() >= kTaskCapacity || args[0] != Tasks.size()) {
-                r.Note = Tasks.size() >= kTaskCapacity ? "task log full"
-                                                       : "new entry index " + std::to_string(args[0]) +
-                                                             ", the log holds " + std::to_string(Tasks.size());
+                r.Note = Tasks.size() >= kTaskCapacity
+                             ? "task log full"
+                             : "new entry index " + std::to_string(args[0]) + ", the log holds " +
+                                   std::to_string(Tasks.size());
                 return r;
             }
             if (!SetTaskEntry(Tasks.size(), args.data() + 1, r.Note)) return r;
@@ -673,7 +722,9 @@ std::optional<uint16_t> TSimRelay::Register(uint16_t reg, int64_t nowMs) const {
         for (float f : Measured) AppendFloat(bytes, f * static_cast<float>(U16(24)));
         return GetU16(bytes.data() + 2 * reg);
     }
-    if (reg == 6) return static_cast<uint16_t>(StateCode | (SettingsChanged ? 0x100 : 0) | (TaskLogChanged ? 0x200 : 0));
+    if (reg == 6)
+        return static_cast<uint16_t>(StateCode | (SettingsChanged ? 0x100 : 0) |
+                                     (TaskLogChanged ? 0x200 : 0));
     if (reg == 7) return static_cast<uint16_t>(Alarms.size() | JournalMarker << 8);
     if (reg == 8) return static_cast<uint16_t>(Imax & 0xFFFF);
     if (reg == 9) return static_cast<uint16_t>(Imax >> 16);
@@ -728,7 +779,8 @@ std::optional<uint16_t> TSimRelay::Register(uint16_t reg, int64_t nowMs) const {
     if (reg == 311) return 0;
     if (reg >= 352 && reg <= 359) return GetU16(TimersReply().data() + 2 * (reg - 352));
     if (reg >= 384 && reg <= 390) return Counters[reg - 384];
-    if (reg >= 400 && reg <= 411 && DeviceKind == 3) return GetU16(StatisticsReply().data() + 2 * (reg - 400));
+    if (reg >= 400 && reg <= 411 && DeviceKind == 3)
+        return GetU16(StatisticsReply().data() + 2 * (reg - 400));
     return std::nullopt;
 }
 
@@ -776,8 +828,9 @@ TModbusResult TSimRelay::WriteRegisters(uint16_t first, const std::vector<uint16
         return r;
     }
     if (const TSetpointItem* item = FindItemByRegister(first)) {
-        if (n != item->Registers) return refuse(2, "item " + std::to_string(item->Row) + " takes " +
-                                                       std::to_string(item->Registers) + " registers");
+        if (n != item->Registers)
+            return refuse(2, "item " + std::to_string(item->Row) + " takes " +
+                                 std::to_string(item->Registers) + " registers");
         std::vector<uint8_t> bytes = WordsToBytes(values);
         // One-byte items and the date's fourth byte leave a high byte that must be empty.
         const bool byteItem = (item->Row >= 16 && item->Row <= 19) || item->Row == 23;
@@ -787,8 +840,8 @@ TModbusResult TSimRelay::WriteRegisters(uint16_t first, const std::vector<uint16
         return r;
     }
     if (first == 112 && n == 4) {
-        const TDeviceTime t = {static_cast<uint8_t>(values[0]), static_cast<uint8_t>(values[0] >> 8),
-                               static_cast<uint8_t>(values[1]), static_cast<uint8_t>(values[2]),
+        const TDeviceTime t = {static_cast<uint8_t>(values[0]),      static_cast<uint8_t>(values[0] >> 8),
+                               static_cast<uint8_t>(values[1]),      static_cast<uint8_t>(values[2]),
                                static_cast<uint8_t>(values[2] >> 8), static_cast<uint8_t>(values[3])};
         const auto seconds = DeviceTimeToSeconds(t);
         if (!seconds || values[1] > 0xFF || values[3] > 0xFF) return refuse(3, "impossible clock time");
@@ -846,7 +899,8 @@ TModbusResult TSimRelay::WriteRegisters(uint16_t first, const std::vector<uint16
                 Tasks.clear();
                 TaskLogChanged = true;
                 return r;
-            default: return refuse(3, "task command " + std::to_string(values[0]));
+            default:
+                return refuse(3, "task command " + std::to_string(values[0]));
         }
     }
     return refuse(2, "no writable registers at " + std::to_string(first) + " (" + std::to_string(n) + ")");

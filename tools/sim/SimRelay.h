@@ -22,9 +22,13 @@ inline constexpr uint32_t kOverflowCurrent = 100000000;  // marks a current too 
 inline constexpr uint8_t kCalibrationPoints = 6;
 
 // Device kinds 1 and 3 speak ModBus, 0 and 2 the native frames.
-inline bool IsModbusKind(uint8_t kind) { return kind == 1 || kind == 3; }
+inline bool IsModbusKind(uint8_t kind) {
+    return kind == 1 || kind == 3;
+}
 // TovikM relays (kinds 2 and 3) have item 22; kind 3 also items 23 and 24.
-inline bool IsTovikM(uint8_t kind) { return kind == 2 || kind == 3; }
+inline bool IsTovikM(uint8_t kind) {
+    return kind == 2 || kind == 3;
+}
 
 // hour, minute, second, day, month, year - 2000
 using TDeviceTime = std::array<uint8_t, 6>;
@@ -52,11 +56,11 @@ enum TRelayStateCode : uint8_t {
 
 // Event codes of alarm records (trip causes).
 enum TTripCause : uint8_t {
-    CauseIdle = 0,         // underload (Imin)
-    CauseNominal = 1,      // above Inom
-    CauseMaximum = 2,      // above Imax
-    CauseImbalance = 3,    // imbalance above Iдисб
-    CauseShortCircuit = 4, // above the cut-off current
+    CauseIdle = 0,          // underload (Imin)
+    CauseNominal = 1,       // above Inom
+    CauseMaximum = 2,       // above Imax
+    CauseImbalance = 3,     // imbalance above Iдисб
+    CauseShortCircuit = 4,  // above the cut-off current
     CausePhaseLoss = 5,
     CauseInsulation = 6,
 };
@@ -136,7 +140,8 @@ private:
     const TSetpointItem* FindItemByOffset(uint8_t offset) const;
     const TSetpointItem* FindItemByRegister(uint16_t reg) const;
     // Stores a setpoint item after checking it against the model's limits.
-    bool WriteItem(const TSetpointItem& item, const std::vector<uint8_t>& bytes, int64_t nowMs, std::string& why);
+    bool WriteItem(const TSetpointItem& item, const std::vector<uint8_t>& bytes, int64_t nowMs,
+                   std::string& why);
     bool ItemInLimits(int row, const std::array<uint8_t, kSetpointSize>& block, std::string& why) const;
     void ClampToModel();
 
@@ -160,8 +165,8 @@ private:
     // Running state.
     bool Running = false;
     int64_t LastUpdate = 0;
-    int64_t StartAt = 0;         // end of the delayed start
-    int64_t BlockingUntil = 0;   // end of the start-up blocking of protections
+    int64_t StartAt = 0;        // end of the delayed start
+    int64_t BlockingUntil = 0;  // end of the start-up blocking of protections
     std::array<uint32_t, 3> Load{};
     std::array<float, 3> Measured{};
     uint32_t Imax = 0;

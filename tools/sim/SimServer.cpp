@@ -155,7 +155,8 @@ std::string ParseOptions(const std::vector<std::string>& args, TSimOptions& o) {
     for (const auto& r : o.Relays) {
         if (IsModbusKind(r.first) != IsModbusKind(o.Relays[0].first))
             return "relays of one line share one wire format: kind " + std::to_string(o.Relays[0].first) +
-                   " and kind " + std::to_string(r.first) + " cannot be mixed (0 and 2 native, 1 and 3 ModBus)";
+                   " and kind " + std::to_string(r.first) +
+                   " cannot be mixed (0 and 2 native, 1 and 3 ModBus)";
     }
     return "";
 }
@@ -165,7 +166,9 @@ std::string ParseOptions(const std::vector<std::string>& args, TSimOptions& o) {
 namespace {
 
 volatile sig_atomic_t g_signal = 0;
-void OnSignal(int sig) { g_signal = sig; }
+void OnSignal(int sig) {
+    g_signal = sig;
+}
 
 int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -200,7 +203,8 @@ public:
 
 private:
     void Warn(const std::string& where, const std::string& why) {
-        if (!Warned) std::fprintf(stderr, "tovik-sim: line not announced: %s: %s\n", where.c_str(), why.c_str());
+        if (!Warned)
+            std::fprintf(stderr, "tovik-sim: line not announced: %s: %s\n", where.c_str(), why.c_str());
         Warned = true;
     }
     std::string Path;
@@ -236,7 +240,8 @@ bool OthersHoldOpen(const std::string& path) {
 
 class TServer {
 public:
-    TServer(const TSimOptions& o) : Options(o), Line(IsModbusKind(o.Relays[0].first)), Frames(Line.Modbus()) {}
+    TServer(const TSimOptions& o)
+        : Options(o), Line(IsModbusKind(o.Relays[0].first)), Frames(Line.Modbus()) {}
     ~TServer() {
         Announce.Remove();
         for (int fd : {Master, Slave, Watch}) {
@@ -250,7 +255,8 @@ public:
         const int64_t clock = LocalClockSeconds();
         for (const auto& [kind, address] : Options.Relays) Line.AddRelay(kind, address, now, clock);
         if (Options.LoadMa)
-            for (const auto& r : Line.Relays()) r->SetLoad(*Options.LoadMa, *Options.LoadMa, *Options.LoadMa, now);
+            for (const auto& r : Line.Relays())
+                r->SetLoad(*Options.LoadMa, *Options.LoadMa, *Options.LoadMa, now);
         Line.Faults = Options.Faults;
         Line.Baud = Options.Baud;
         Line.DelayMs = Options.DelayMs;
@@ -269,17 +275,20 @@ public:
         while (!g_signal) {
             int timeout = 20;
             if (Frames.Pending())
-                timeout = static_cast<int>(std::clamp<int64_t>(Frames.GapMs() - (NowMs() - Frames.LastByteMs()), 0, 20));
+                timeout = static_cast<int>(
+                    std::clamp<int64_t>(Frames.GapMs() - (NowMs() - Frames.LastByteMs()), 0, 20));
             pollfd fds[3] = {{Master, POLLIN, 0}, {Watch, POLLIN, 0}, {stdinOpen ? 0 : -1, POLLIN, 0}};
             const timespec ts{0, static_cast<long>(timeout) * 1000000L};
             const int r = ::ppoll(fds, 3, &ts, &waitMask);
             if (r < 0 && errno != EINTR) return Fail(std::string("poll: ") + std::strerror(errno));
             Line.Update(NowMs());
-            if (r > 0 && (fds[0].revents & POLLIN)) ReadLine();
+            if (r > 0 && (fds[0].revents & POLLIN))
+                ReadLine();
             else if (r > 0 && (fds[0].revents & (POLLHUP | POLLERR)))
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             while (auto frame = Frames.Next()) Serve(*frame);
-            if (Frames.Pending() && NowMs() - Frames.LastByteMs() >= Frames.GapMs()) Serve(Frames.TakePending());
+            if (Frames.Pending() && NowMs() - Frames.LastByteMs() >= Frames.GapMs())
+                Serve(Frames.TakePending());
             if (r > 0 && (fds[1].revents & POLLIN)) WatchEvents();
             if (r > 0 && stdinOpen && (fds[2].revents & (POLLIN | POLLHUP | POLLERR)))
                 stdinOpen = ReadCommands(input);
@@ -336,7 +345,8 @@ private:
     }
 
     std::chrono::microseconds ByteTime() const {
-        return Line.Baud > 0 ? std::chrono::microseconds(10000000LL / Line.Baud) : std::chrono::microseconds(0);
+        return Line.Baud > 0 ? std::chrono::microseconds(10000000LL / Line.Baud)
+                             : std::chrono::microseconds(0);
     }
 
     void Serve(const std::vector<uint8_t>& frame) {
