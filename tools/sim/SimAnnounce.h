@@ -85,7 +85,9 @@ inline std::vector<TAnnouncedLine> ListAnnouncedLines(const std::string& dir = A
     if (!d) return out;
     while (const dirent* e = ::readdir(d)) {
         const std::string name = e->d_name;
-        if (name.empty() || name.size() > 9 || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
+        if (name.empty() || name.size() > 9 ||
+            !std::all_of(name.begin(), name.end(), [](unsigned char c) { return c >= '0' && c <= '9'; }))
+            continue;
         TAnnouncedLine line;
         line.Pid = std::atoi(name.c_str());
         if (!SimulatorAlive(line.Pid)) continue;

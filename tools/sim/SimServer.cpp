@@ -219,7 +219,9 @@ bool OthersHoldOpen(const std::string& path) {
     bool found = false;
     while (const dirent* p = ::readdir(proc)) {
         const std::string pid = p->d_name;
-        if (pid == self || pid.empty() || !std::all_of(pid.begin(), pid.end(), ::isdigit)) continue;
+        if (pid == self || pid.empty() ||
+            !std::all_of(pid.begin(), pid.end(), [](unsigned char c) { return c >= '0' && c <= '9'; }))
+            continue;
         const std::string fdDir = "/proc/" + pid + "/fd";
         DIR* fds = ::opendir(fdDir.c_str());
         if (!fds) continue;
