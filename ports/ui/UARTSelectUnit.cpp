@@ -4,8 +4,11 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "ports/ProtoUART.h"
 #include "ports/SerialPorts.h"
+#include "tools/sim/SimAnnounce.h"
 
 namespace tovik {
 
@@ -14,7 +17,15 @@ void TPortComboBox::showPopup() {
     QComboBox::showPopup();
 }
 
-std::vector<std::string> AvailablePortNames() { return ListSerialPorts(); }
+std::vector<std::string> AvailablePortNames() {
+    std::vector<std::string> names = ListSerialPorts();
+    // Lines of running simulators, for training and tests without hardware.
+    for (const auto& line : sim::ListAnnouncedLines()) {
+        if (CheckPortName(line.Port) != TPortNameCheck::Ok) continue;
+        if (std::find(names.begin(), names.end(), line.Port) == names.end()) names.push_back(line.Port);
+    }
+    return names;
+}
 
 TUARTSelectForm::TUARTSelectForm(QWidget* parent, TPortSource source)
     : QDialog(parent), Source(source ? std::move(source) : TPortSource(&AvailablePortNames)) {

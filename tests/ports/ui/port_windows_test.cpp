@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QElapsedTimer>
@@ -195,6 +196,32 @@ TEST(PortSelection, ListFilledOnDropDownAndOkOnlyAfterAChoice) {
     form.show();  // shown again: cleared
     EXPECT_FALSE(form.OKBut->isEnabled());
     EXPECT_EQ(form.PortCB->currentText(), "");
+}
+
+}  // namespace
+}  // namespace tovik
+
+namespace tovik {
+namespace {
+
+TEST(PortSelection, OffersTheLinesOfRunningSimulators) {
+    QProcess sim;
+    sim.start(QStringLiteral(TOVIK_BINARY_DIR "/bin/tovik-sim"), {"--relay", "0:1", "--baud", "0"});
+    ASSERT_TRUE(sim.waitForStarted(5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.canReadLine(); }, 5000));
+    const std::string port = QString::fromUtf8(sim.readLine()).trimmed().toStdString();
+    ASSERT_FALSE(port.empty());
+    auto names = AvailablePortNames();
+    // The announcement is written just after the name is printed.
+    for (int i = 0; i < 50 && std::find(names.begin(), names.end(), port) == names.end(); ++i) {
+        QTest::qWait(20);
+        names = AvailablePortNames();
+    }
+    EXPECT_NE(std::find(names.begin(), names.end(), port), names.end()) << port;
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(5000));
+    names = AvailablePortNames();
+    EXPECT_EQ(std::find(names.begin(), names.end(), port), names.end());
 }
 
 }  // namespace

@@ -1,0 +1,62 @@
+// Renders the main windows of the application for the documentation:
+// make_screenshots CONFIG_DIR OUT_DIR. Run under a real X server (Xvfb).
+#include <QApplication>
+#include <QDir>
+#include <QListWidget>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include "app/ui/Messages.h"
+#include "app/ui/main.h"
+#include "app/ui/register.h"
+#include "ports/ui/OptUnit.h"
+#include "ports/ui/PortListUnit.h"
+
+using namespace tovik;
+
+namespace {
+bool Save(QWidget* w, const QString& path) {
+    w->show();
+    w->raise();
+    QTest::qWaitForWindowExposed(w);
+    QTest::qWait(300);
+    // The whole window with its frame, as a person sees it.
+    const QRect frame = w->frameGeometry();
+    const QPixmap shot = QApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(),
+                                                                    frame.height());
+    return shot.save(path);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc < 3) {
+        fprintf(stderr, "usage: make_screenshots CONFIG_DIR OUT_DIR\n");
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[2]);
+    QDir().mkpath(out);
+    SetMessageHook([](TMessageKind, const QString& t) { fprintf(stderr, "%s\n", qPrintable(t)); });
+    TMainForm form(QString::fromLocal8Bit(argv[1]));
+    form.move(40, 40);
+    form.DevList->setCurrentRow(3);
+    form.DevListClick();
+    bool ok = Save(&form, out + "/main-window.png");
+
+    form.RegForm->move(120, 120);
+    ok = Save(form.RegForm, out + "/login-dialog.png") && ok;
+    form.RegForm->hide();
+
+    form.PortListForm->move(120, 120);
+    form.PortListForm->PortsListBox->setCurrentRow(0);
+    form.PortListForm->PortsListBoxClick();
+    ok = Save(form.PortListForm, out + "/port-list.png") && ok;
+    form.PortListForm->hide();
+
+    form.OptForm->move(120, 120);
+    QTest::qWait(600);  // a refresh of the counters
+    ok = Save(form.OptForm, out + "/statistics.png") && ok;
+    form.OptForm->hide();
+    return ok ? 0 : 1;
+}
