@@ -335,6 +335,7 @@ struct Step {
     TBuild Build;
     size_t RxLength = 0;  // 0: the handler gets no block
     Bytes Native;         // native request payload after the address: code, params, data
+    std::function<Bytes(uint8_t kind)> NativeOf;  // instead of Native, when it depends on the kind
     std::function<std::vector<MbStep>(uint8_t kind)> Modbus;
     // Bytes of the ModBus block not compared with the native twin (values
     // that move with time, or items only one kind holds).
@@ -435,13 +436,14 @@ protected:
                 ASSERT_EQ(r.Log.size(), 1u);
                 const auto request = NativePayload(r.Log[0].Request);
                 ASSERT_TRUE(request.has_value()) << r.Log[0].Line;
-                EXPECT_EQ(*request, Cat({address}, s.Native)) << r.Log[0].Line;
+                const Bytes native = s.NativeOf ? s.NativeOf(kind) : s.Native;
+                EXPECT_EQ(*request, Cat({address}, native)) << r.Log[0].Line;
                 ASSERT_TRUE(r.Log[0].Answered) << r.Log[0].Line;
                 const auto reply = NativePayload(r.Log[0].Reply);
                 ASSERT_TRUE(reply.has_value()) << r.Log[0].Line;
                 ASSERT_GE(reply->size(), 2u);
                 EXPECT_EQ((*reply)[0], address);
-                EXPECT_EQ((*reply)[1], s.Native[0]);
+                EXPECT_EQ((*reply)[1], native[0]);
                 if (r.Out.Data) {
                     const size_t n = std::min(s.RxLength, reply->size() - 2);
                     EXPECT_EQ(Bytes(r.Out.Data->begin(), r.Out.Data->begin() + static_cast<long>(n)),
@@ -574,6 +576,37 @@ TEST_F(SimEndToEnd, EveryBuilderOnEveryKindThatHasIt) {
             });
     };
     steps.push_back(poll(0, 0));
+    // Every row written back with the value it holds: the wire form of each offset.
+    for (const auto& c : kCells) {
+        std::vector<uint8_t> kinds = all;
+        if (c.Row == 22) kinds = {2, 3};
+        const CellWire cell = c;
+        auto value = [&ust, cell](uint8_t kind) {
+            return Bytes(ust[kind].begin() + cell.Offset, ust[kind].begin() + cell.Offset + cell.Size);
+        };
+        auto build = [value, cell](TProtoPort& p, uint8_t a, int32_t o, uint8_t k, TEvents r,
+                                   TResultHandler h) {
+            TUstRaw raw{};
+            const Bytes v = value(k);
+            std::copy(v.begin(), v.end(), raw.begin());
+            return RequestWriteCell(p, a, o, k, std::move(r), std::move(h), cell.Row, raw);
+        };
+        // Two registers carry the two little-endian words (the date's second
+        // word holds one byte); one register carries the item's word or byte.
+        auto wire = [value, cell](uint8_t kind) {
+            const Bytes v = value(kind);
+            const bool two = cell.Count == 2 && !(cell.Row == 6 && kind == 3);
+            std::vector<int> words = {v[0] | (v.size() > 1 ? v[1] << 8 : 0)};
+            if (two) words.push_back(v[2] | (v.size() > 3 ? v[3] << 8 : 0));
+            return std::vector<MbStep>{{16, cell.Register, two ? 2 : 1, words}};
+        };
+        Step s = Req("write cell back", kinds, build, 0, {}, wire);
+        s.NativeOf = [value, cell](uint8_t kind) { return Cat({6, cell.Offset, cell.Size}, value(kind)); };
+        steps.push_back(s);
+    }
+    steps.push_back(poll(1, 0));
+    steps.push_back(Req("read setpoints after writing them back", all, RequestReadUst, 57, {3}, UstRead(),
+                        {26, 27}, [&](const Result& r) { EXPECT_EQ(*r.Out.Data, ust[r.Kind]); }));
 
     // Setpoint writes; the next state poll reports the change once, and the block holds the values.
     steps.push_back(Req("write Inom", all, WriteCell(2, 24000), 0, Cat({6, 8, 4}, Le({24000}, 4)),
@@ -831,6 +864,7 @@ TEST_F(SimEndToEnd, FaultsOnTheLine) {
             // No answer: three tries, each waiting the request's whole time.
             if (c.Sent == 3) {
                 EXPECT_GE(spent, 3 * 200ms);
+                for (const auto& e : r.Log) EXPECT_FALSE(e.Answered) << e.Line;
             }
         }
     }
