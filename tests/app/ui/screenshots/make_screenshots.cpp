@@ -19,7 +19,7 @@ namespace {
 bool Save(QWidget* w, const QString& path) {
     w->show();
     w->raise();
-    QTest::qWaitForWindowExposed(w);
+    if (!QTest::qWaitForWindowExposed(w)) return false;
     QTest::qWait(300);
     // The whole window with its frame, as a person sees it.
     const QRect frame = w->frameGeometry();
