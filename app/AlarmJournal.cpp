@@ -81,7 +81,8 @@ bool WriteFixedWidth(std::string_view text, size_t width, std::string& out) {
 std::string FixedWidthText(const TTextGrid& grid, const std::vector<size_t>& widths) {
     std::string out;
     for (const auto& row : grid) {
-        for (size_t c = 0; c < widths.size(); ++c) WriteFixedWidth(c < row.size() ? row[c] : "", widths[c], out);
+        for (size_t c = 0; c < widths.size(); ++c)
+            WriteFixedWidth(c < row.size() ? row[c] : "", widths[c], out);
         out += "\r\n";
     }
     return out;
@@ -160,16 +161,16 @@ bool ExportGridToExcel(const TTextGrid& grid, const std::vector<int>& columnPixe
         e = worksheet_set_column(sheet, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), width, column);
     }
     if (e == LXW_NO_ERROR && cols < LXW_COL_MAX)
-        e = worksheet_set_column(sheet, static_cast<lxw_col_t>(cols), LXW_COL_MAX - 1, kDefaultSheetColumnWidth,
-                                 column);
+        e = worksheet_set_column(sheet, static_cast<lxw_col_t>(cols), LXW_COL_MAX - 1,
+                                 kDefaultSheetColumnWidth, column);
     for (size_t r = 0; r < rows && e == LXW_NO_ERROR; ++r) {
         for (size_t c = 0; c < cols && e == LXW_NO_ERROR; ++c) {
             const std::string& text = c < grid[r].size() ? grid[r][c] : std::string();
             // An empty text leaves a formatted blank cell.
-            e = text.empty() ? worksheet_write_blank(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c),
-                                                     cell)
-                             : worksheet_write_string(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c),
-                                                      text.c_str(), cell);
+            e = text.empty()
+                    ? worksheet_write_blank(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c), cell)
+                    : worksheet_write_string(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c),
+                                             text.c_str(), cell);
         }
     }
     if (e != LXW_NO_ERROR) {

@@ -20,12 +20,9 @@ std::array<uint8_t, 6> TimeBytes(const TLocalTime& t) {
 
 std::string TaskTimeText(std::span<const uint8_t, 6> Time, const TLocaleFormat& Locale) {
     const std::array<uint8_t, 6> t = {
-        std::min<uint8_t>(Time[0], 23),
-        std::min<uint8_t>(Time[1], 59),
-        std::min<uint8_t>(Time[2], 59),
-        std::clamp<uint8_t>(Time[3], 1, 31),
-        std::clamp<uint8_t>(Time[4], 1, 12),
-        std::min<uint8_t>(Time[5], 99),
+        std::min<uint8_t>(Time[0], 23),      std::min<uint8_t>(Time[1], 59),
+        std::min<uint8_t>(Time[2], 59),      std::clamp<uint8_t>(Time[3], 1, 31),
+        std::clamp<uint8_t>(Time[4], 1, 12), std::min<uint8_t>(Time[5], 99),
     };
     return FormatDateTime(t, Locale);
 }

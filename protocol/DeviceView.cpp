@@ -47,8 +47,8 @@ uint16_t U16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | p[1] << 8);
 }
 uint32_t U32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 float F32(const uint8_t* p) {
     const uint32_t bits = U32(p);
@@ -84,10 +84,11 @@ std::string FormatAlarmCurrent(uint32_t Raw, uint32_t Ktr, const TLocaleFormat& 
     return FormatNumber(static_cast<double>(product) / 1000.0, 3, 2, Locale);
 }
 
-std::string AlarmCurrentsText(std::span<const uint8_t, 19> Record, uint32_t Ktr, const TLocaleFormat& Locale) {
-    return "Ia=" + FormatAlarmCurrent(U32(&Record[7]), Ktr, Locale) + " Ib=" +
-           FormatAlarmCurrent(U32(&Record[11]), Ktr, Locale) + " Ic=" +
-           FormatAlarmCurrent(U32(&Record[15]), Ktr, Locale);
+std::string AlarmCurrentsText(std::span<const uint8_t, 19> Record, uint32_t Ktr,
+                              const TLocaleFormat& Locale) {
+    return "Ia=" + FormatAlarmCurrent(U32(&Record[7]), Ktr, Locale) +
+           " Ib=" + FormatAlarmCurrent(U32(&Record[11]), Ktr, Locale) +
+           " Ic=" + FormatAlarmCurrent(U32(&Record[15]), Ktr, Locale);
 }
 
 std::optional<TStatePoll> DecodeStatePoll(bool Ok, const TBlock* Data) {
@@ -96,7 +97,8 @@ std::optional<TStatePoll> DecodeStatePoll(bool Ok, const TBlock* Data) {
     return TStatePoll{d[0], d[1] != 0, d[2] != 0, d[3]};
 }
 
-TDeviceView::TDeviceView(uint8_t DeviceKind, TLocaleFormat Locale) : Kind(DeviceKind), Locale(std::move(Locale)) {
+TDeviceView::TDeviceView(uint8_t DeviceKind, TLocaleFormat Locale)
+    : Kind(DeviceKind), Locale(std::move(Locale)) {
     Reset();
 }
 
@@ -148,8 +150,8 @@ void TDeviceView::OnSetpoints(bool Ok, const TBlock* Data) {
 
 void TDeviceView::OnCurrents(bool Ok, const TBlock* Data) {
     const uint8_t* d = Usable(Ok, Data, kCurrentsReplySize);
-    const std::array<float, 3> raw = d ? std::array<float, 3>{F32(d), F32(d + 4), F32(d + 8)}
-                                       : std::array<float, 3>{};
+    const std::array<float, 3> raw =
+        d ? std::array<float, 3>{F32(d), F32(d + 4), F32(d + 8)} : std::array<float, 3>{};
     // A value the relay cannot have (not finite) is not shown as a number.
     const bool valid = d && std::all_of(raw.begin(), raw.end(), [](float f) { return std::isfinite(f); });
     constexpr TLabelId ids[4] = {LabelTokA, LabelTokB, LabelTokC, LabelDisb};
@@ -173,8 +175,8 @@ void TDeviceView::OnMaxCurrent(bool Ok, const TBlock* Data) {
 }
 
 void TDeviceView::OnProtectionTimers(bool Ok, const TBlock* Data) {
-    constexpr TLabelId timers[7] = {LabelMinLoadT,  LabelNomLoadT, LabelMaxLoadT, LabelDisbLoadT,
-                                    LabelPhaLoadT,  LabelTpLoadT,  LabelSzLoadT};
+    constexpr TLabelId timers[7] = {LabelMinLoadT, LabelNomLoadT, LabelMaxLoadT, LabelDisbLoadT,
+                                    LabelPhaLoadT, LabelTpLoadT,  LabelSzLoadT};
     const uint8_t* d = Usable(Ok, Data, 16);  // the 17th byte is not shown
     if (!d) {
         for (TLabelId id : timers) SetUnavailable(id);

@@ -17,32 +17,32 @@ namespace tovik {
 
 // The data labels in the panel's order.
 enum TLabelId : int {
-    LabelTokA,               // ToviktokALabel
-    LabelTokB,               // ToviktokBLabel
-    LabelTokC,               // ToviktokCLabel
-    LabelDisb,               // TovikdisbLabel
-    LabelImax,               // ImaxLabel
-    LabelKtr,                // KtrLabel
-    LabelMinLoadT,           // MinLoadTLabel
-    LabelNomLoadT,           // NomLoadTLabel
-    LabelMaxLoadT,           // MaxLoadTLabel
-    LabelDisbLoadT,          // DisbLoadTLabel
-    LabelPhaLoadT,           // PhaLoadTLabel
-    LabelTpLoadT,            // TpLoadTLabel
-    LabelSzLoadT,            // SzLoadTLabel
-    LabelAvszN,              // AVSZLoadNLabel
-    LabelDateTime,           // TovikDateTimeLabel
-    LabelUstEditDateTime,    // TovikUstEditDateTimeLabel ("ТовикМ ModBus" only)
-    LabelStartRstDateTime,   // TovikStartRstDateTimeLabel ("ТовикМ ModBus" only)
-    LabelMoto,               // ToviktMotoLabel ("ТовикМ ModBus" only)
-    LabelOnCount,            // TovikonCntLabel ("ТовикМ ModBus" only)
-    LabelAvnMin,             // TovikAVNminLabel
-    LabelAvnNom,             // TovikAVNnomLabel
-    LabelAvnMax,             // TovikAVNmaxLabel
-    LabelAvnDis,             // TovikAVNdisLabel
-    LabelAvnPha,             // TovikAVNphaLabel
-    LabelAvnOts,             // TovikAVNotsLabel
-    LabelAvnRizo,            // TovikAVNrizoLabel
+    LabelTokA,              // ToviktokALabel
+    LabelTokB,              // ToviktokBLabel
+    LabelTokC,              // ToviktokCLabel
+    LabelDisb,              // TovikdisbLabel
+    LabelImax,              // ImaxLabel
+    LabelKtr,               // KtrLabel
+    LabelMinLoadT,          // MinLoadTLabel
+    LabelNomLoadT,          // NomLoadTLabel
+    LabelMaxLoadT,          // MaxLoadTLabel
+    LabelDisbLoadT,         // DisbLoadTLabel
+    LabelPhaLoadT,          // PhaLoadTLabel
+    LabelTpLoadT,           // TpLoadTLabel
+    LabelSzLoadT,           // SzLoadTLabel
+    LabelAvszN,             // AVSZLoadNLabel
+    LabelDateTime,          // TovikDateTimeLabel
+    LabelUstEditDateTime,   // TovikUstEditDateTimeLabel ("ТовикМ ModBus" only)
+    LabelStartRstDateTime,  // TovikStartRstDateTimeLabel ("ТовикМ ModBus" only)
+    LabelMoto,              // ToviktMotoLabel ("ТовикМ ModBus" only)
+    LabelOnCount,           // TovikonCntLabel ("ТовикМ ModBus" only)
+    LabelAvnMin,            // TovikAVNminLabel
+    LabelAvnNom,            // TovikAVNnomLabel
+    LabelAvnMax,            // TovikAVNmaxLabel
+    LabelAvnDis,            // TovikAVNdisLabel
+    LabelAvnPha,            // TovikAVNphaLabel
+    LabelAvnOts,            // TovikAVNotsLabel
+    LabelAvnRizo,           // TovikAVNrizoLabel
     kLabelCount
 };
 

@@ -1,5 +1,3 @@
-#include "app/AlarmJournal.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "XlsxTestUtil.h"
+#include "app/AlarmJournal.h"
 #include "app/TaskLog.h"
 
 namespace tovik {
@@ -55,9 +54,9 @@ TEST(WriteFixedWidthTest, PadsCutsAndEncodes) {
         {"", 3, "   ", true},
         {"ab", 4, "ab  ", true},
         {"abcdef", 4, "abcd", true},
-        {"токи", 6, "\xF2\xEE\xEA\xE8  ", true},     // one Windows-1251 byte per letter
+        {"токи", 6, "\xF2\xEE\xEA\xE8  ", true},  // one Windows-1251 byte per letter
         {"ёЁ№", 3, "\xB8\xA8\xB9", true},
-        {"a日b", 3, "a?b", false},                     // not in Windows-1251
+        {"a日b", 3, "a?b", false},                      // not in Windows-1251
         {std::string("a\xFF") + "b", 3, "a?b", false},  // not UTF-8
         {"\xD0", 2, "? ", false},                       // a cut-off sequence
         {"abc", 0, "", true},
@@ -78,7 +77,8 @@ TEST(AlarmGridTest, RowsAsTheGridShowsThem) {
     ASSERT_EQ(grid.size(), 3u);
     EXPECT_EQ(grid[0], (TTextRow{"Дата/время", "причина аварии", "токи"}));
     EXPECT_EQ(grid[1], (TTextRow{"7.03.2026 14:30:05", "Короткое замыкание", "Ia=12,3 Ib=^^^^ Ic=0,00"}));
-    EXPECT_EQ(grid[2], (TTextRow{"1.12.2025 09:00:00", "Превышение максимального тока", "Ia=0,5 Ib=0,6 Ic=0,7"}));
+    EXPECT_EQ(grid[2],
+              (TTextRow{"1.12.2025 09:00:00", "Превышение максимального тока", "Ia=0,5 Ib=0,6 Ic=0,7"}));
     // Kтр scales the currents.
     EXPECT_EQ(AlarmGrid(cache, 100, kRu)[1][2], "Ia=1230 Ib=^^^^ Ic=0,00");
 
@@ -133,8 +133,8 @@ TEST(ExcelExportTest, SheetNameCellsBoldAndWidths) {
     EXPECT_EQ(test::CountOf(workbook, "<sheet "), 1u);
 
     const std::string strings = test::XlsxPart(path, "xl/sharedStrings.xml");
-    for (const char* text : {"Дата/время", "причина аварии", "токи", "7.03.2026 14:30:05", "Короткое замыкание",
-                             "Ia=12,3 Ib=^^^^ Ic=0,00"})
+    for (const char* text : {"Дата/время", "причина аварии", "токи", "7.03.2026 14:30:05",
+                             "Короткое замыкание", "Ia=12,3 Ib=^^^^ Ic=0,00"})
         EXPECT_NE(strings.find(std::string("<t>") + text + "</t>"), std::string::npos) << text;
 
     const std::string sheet = test::XlsxPart(path, "xl/worksheets/sheet1.xml");
@@ -149,8 +149,9 @@ TEST(ExcelExportTest, SheetNameCellsBoldAndWidths) {
     EXPECT_EQ(test::CountOf(sheet, "s=\"2\" t=\"s\""), 6u);
     const std::string styles = test::XlsxPart(path, "xl/styles.xml");
     EXPECT_NE(styles.find("<font><b/>"), std::string::npos);
-    EXPECT_NE(styles.find("fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\" applyAlignment=\"1\">"
-                          "<alignment horizontal=\"left\"/>"),
+    EXPECT_NE(styles.find(
+                  "fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\" applyAlignment=\"1\">"
+                  "<alignment horizontal=\"left\"/>"),
               std::string::npos)
         << styles;
     EXPECT_NE(styles.find("<alignment horizontal=\"right\"/>"), std::string::npos);

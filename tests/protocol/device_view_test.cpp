@@ -1,5 +1,3 @@
-#include "protocol/DeviceView.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/DeviceView.h"
 #include "protocol/SettingsView.h"
 
 namespace tovik {
@@ -275,9 +274,9 @@ TEST(SettingsViewTest, ItemCountsAndWriteAccess) {
 
 TEST(SettingsViewTest, NowColumn) {
     std::array<uint8_t, 57> block{};
-    block[24] = 10;  // Kтр
-    block[26] = 3;   // item 24 on "ТовикМ ModBus"
-    block[27] = 5;   // item 23
+    block[24] = 10;   // Kтр
+    block[26] = 3;    // item 24 on "ТовикМ ModBus"
+    block[27] = 5;    // item 23
     block[8] = 0x88;  // Inom 5000 mA
     block[9] = 0x13;
     block[49] = 0x0B;

@@ -24,9 +24,9 @@ struct TCliOptions {
     std::optional<std::string> Password;
     bool Json = false;
     bool Help = false;
-    std::optional<long> Count;            // watch
-    std::optional<std::string> TextFile;  // alarms --txt
-    std::optional<std::string> SheetFile; // alarms --xlsx
+    std::optional<long> Count;             // watch
+    std::optional<std::string> TextFile;   // alarms --txt
+    std::optional<std::string> SheetFile;  // alarms --xlsx
     std::string Command;
     std::vector<std::string> Args;
 };

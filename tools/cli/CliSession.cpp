@@ -38,7 +38,8 @@ void InstallInterruptHandlers() {
 }
 
 TCliSession::TCliSession(const TLineSettings& settings)
-    : Settings(settings), StatsRef(std::make_shared<TRequestStats>()),
+    : Settings(settings),
+      StatsRef(std::make_shared<TRequestStats>()),
       Results(std::make_shared<TResultEventsList>()) {}
 
 TCliSession::~TCliSession() {

@@ -20,7 +20,8 @@ bool TPanelCycle::Run() {
     SetpointsRead = false;
     Added = 0;
     FetchFailed = false;
-    Session.Send(RequestReadCell, [this](uint8_t ok, const TBlock* d) { OnStatePoll(ok, d); }, kUstModelRow);
+    Session.Send(
+        RequestReadCell, [this](uint8_t ok, const TBlock* d) { OnStatePoll(ok, d); }, kUstModelRow);
     const bool drained = Session.Drain();
     // The status bar as the next cycle shows it: with the records just fetched.
     if (Added > 0) DeviceView.RefreshStateText(LastAlarm());
@@ -83,7 +84,8 @@ void TPanelCycle::OnAlarmCount(uint8_t ok, const TBlock* data) {
     if (Header == LastHeader) return;
     LastHeader = Header;
     FetchIndex = 0;
-    Session.Send(RequestReadAlarm, [this](uint8_t ok, const TBlock* d) { OnAlarmRecord(ok, d); }, FetchIndex);
+    Session.Send(
+        RequestReadAlarm, [this](uint8_t ok, const TBlock* d) { OnAlarmRecord(ok, d); }, FetchIndex);
 }
 
 void TPanelCycle::OnAlarmRecord(uint8_t ok, const TBlock* data) {
@@ -97,8 +99,8 @@ void TPanelCycle::OnAlarmRecord(uint8_t ok, const TBlock* data) {
     if (Device.OfferAlarmRecord(record)) ++Added;
     ++FetchIndex;
     if (FetchIndex < Header[0])
-        Session.Send(RequestReadAlarm, [this](uint8_t ok, const TBlock* d) { OnAlarmRecord(ok, d); },
-                     FetchIndex);
+        Session.Send(
+            RequestReadAlarm, [this](uint8_t ok, const TBlock* d) { OnAlarmRecord(ok, d); }, FetchIndex);
 }
 
 bool TPanelCycle::FetchAlarms() {

@@ -2,7 +2,6 @@
 
 #include <QLocale>
 #include <QString>
-
 #include <cctype>
 
 namespace tovik::cli {

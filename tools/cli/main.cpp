@@ -5,11 +5,11 @@
 #include <array>
 #include <chrono>
 #include <functional>
-#include <optional>
-#include <span>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -20,6 +20,7 @@
 #include "app/TaskLog.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
+#include "ports/ProtoUART.h"
 #include "protocol/Builders.h"
 #include "protocol/DeviceView.h"
 #include "protocol/SettingsView.h"
@@ -157,6 +158,8 @@ void ResolveLine(TContext& ctx) {
     if (o.BusMode) ctx.Line.BusMode = true;
     if (o.ReplyTimeout) ctx.Line.ReplyTimeout = *o.ReplyTimeout;
     if (o.RequestInterval) ctx.Line.RequestInterval = *o.RequestInterval;
+    if (CheckPortName(ctx.Line.PortName) != TPortNameCheck::Ok)
+        throw TExit{kExitUsage, "недопустимое имя порта \"" + ctx.Line.PortName + "\""};
 }
 
 // Checked before anything is sent: a refused command sends nothing.
@@ -170,7 +173,8 @@ void RequireChangeAccess(TContext& ctx) {
     if (!user || user->Password != *o.Password) throw TExit{kExitRefused, kMsgBadLogin};
     ctx.AccessLevel = user->AccessLevel;
     if (!user->HasFullRights())
-        throw TExit{kExitRefused, "учётная запись \"" + user->Name + "\" только для чтения (\"Только чтение\")"};
+        throw TExit{kExitRefused,
+                    "учётная запись \"" + user->Name + "\" только для чтения (\"Только чтение\")"};
 }
 
 void RequireItemAccess(const TContext& ctx, int item) {
@@ -204,8 +208,9 @@ bool RunOne(TCliSession& session, TBuilder builder, TResultHandler handler, TArg
 // The state poll and the setpoint read, as the settings tab needs them.
 void ReadStateAndSetpoints(TCliSession& session, TDeviceView& view, TTovikDevice& device) {
     std::optional<TStatePoll> poll;
-    RunOne(session, RequestReadCell, [&](uint8_t ok, const TBlock* d) { poll = DecodeStatePoll(ok, d); },
-           kUstModelRow);
+    RunOne(
+        session, RequestReadCell, [&](uint8_t ok, const TBlock* d) { poll = DecodeStatePoll(ok, d); },
+        kUstModelRow);
     if (!poll) throw TExit{kExitFailed, kMsgNoAnswer};
     view.OnStatePoll(*poll);
     device.VariantByte = poll->VariantByte;
@@ -221,10 +226,8 @@ void ReadSetpointsOnly(TCliSession& session, TDeviceView& view) {
 // ---- poll and watch ----
 
 void NoArguments(const TContext& ctx) {
-    if (!ctx.Options.Args.empty())
-        throw TExit{kExitUsage, ctx.Options.Command + " не принимает аргументов"};
+    if (!ctx.Options.Args.empty()) throw TExit{kExitUsage, ctx.Options.Command + " не принимает аргументов"};
 }
-
 
 std::string LabelsJson(const TDeviceView& view, const std::vector<TLabelId>& ids) {
     std::string out = "[";
@@ -237,7 +240,8 @@ std::string LabelsJson(const TDeviceView& view, const std::vector<TLabelId>& ids
 void PrintFullView(const TContext& ctx, const TPanelCycle& cycle) {
     const TDeviceView& view = cycle.View();
     if (ctx.Options.Json) {
-        std::cout << "{\"kind\":" << int(ctx.Kind()) << ",\"kind_name\":" << JsonString(DeviceKindName(ctx.Kind()))
+        std::cout << "{\"kind\":" << int(ctx.Kind())
+                  << ",\"kind_name\":" << JsonString(DeviceKindName(ctx.Kind()))
                   << ",\"ok\":" << (cycle.LastPollOk() ? "true" : "false")
                   << ",\"model\":" << JsonArray(SplitLines(view.ModelText()))
                   << ",\"labels\":" << LabelsJson(view, view.VisibleLabels())
@@ -305,7 +309,8 @@ int Watch(TContext& ctx) {
         // The next poll waits for the request interval, counted from the
         // previous one.
         const auto due = started + std::chrono::milliseconds(ctx.Line.RequestInterval);
-        while (Clock::now() < due && !Interrupted.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (Clock::now() < due && !Interrupted.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (Interrupted.load()) break;
     }
     if (!lastOk) throw TExit{kExitFailed, kMsgNoAnswer};
@@ -325,8 +330,8 @@ int ItemArgument(const TContext& ctx, const std::string& text) {
         item = -1;
     }
     if (item < 0 || item >= count)
-        throw TExit{kExitUsage, "номер уставки \"" + text + "\" вне 0.." + std::to_string(count - 1) + " для \"" +
-                                    DeviceKindName(ctx.Kind()) + "\""};
+        throw TExit{kExitUsage, "номер уставки \"" + text + "\" вне 0.." + std::to_string(count - 1) +
+                                    " для \"" + DeviceKindName(ctx.Kind()) + "\""};
     return item;
 }
 
@@ -334,11 +339,12 @@ void PrintSetpointRows(const TContext& ctx, const TDeviceView& view, const std::
                        const std::optional<std::string>& newText) {
     const auto* block = view.HasSetpoints() ? &view.SetpointBlock() : nullptr;
     if (ctx.Options.Json) {
-        std::cout << "{\"kind\":" << int(ctx.Kind()) << ",\"model\":" << JsonString(ModelName(view.ModelByte(), ctx.Kind()))
+        std::cout << "{\"kind\":" << int(ctx.Kind())
+                  << ",\"model\":" << JsonString(ModelName(view.ModelByte(), ctx.Kind()))
                   << ",\"ktr\":" << view.Ktr() << ",\"rows\":[";
         for (size_t i = 0; i < items.size(); ++i) {
-            const TSetpointRow r =
-                SetpointRow(items[i], ctx.Kind(), view.ModelByte(), ctx.Device->VariantByte, block, ctx.Locale);
+            const TSetpointRow r = SetpointRow(items[i], ctx.Kind(), view.ModelByte(),
+                                               ctx.Device->VariantByte, block, ctx.Locale);
             std::cout << (i ? "," : "") << "{\"item\":" << items[i] << ",\"name\":" << JsonString(r.Name)
                       << ",\"min\":" << JsonString(r.Min) << ",\"max\":" << JsonString(r.Max)
                       << ",\"now\":" << JsonString(r.Now);
@@ -379,7 +385,9 @@ int WriteItem(TContext& ctx, TCliSession& session, TDeviceView& view, int item, 
         FormatUstValue(raw, item, SetpointMultiplier(item, view.Ktr()), ctx.Kind(), ctx.Locale);
     ReadSetpointsOnly(session, view);
     PrintSetpointRows(ctx, view, {item}, newText);
-    if (!written) throw TExit{kExitFailed, "уставка " + std::to_string(item) + " не записана: устройство не подтвердило запись"};
+    if (!written)
+        throw TExit{kExitFailed,
+                    "уставка " + std::to_string(item) + " не записана: устройство не подтвердило запись"};
     return kExitOk;
 }
 
@@ -426,7 +434,8 @@ int Control(TContext& ctx, TBuilder builder, TArgs&&... args) {
     NoArguments(ctx);
     RequireChangeAccess(ctx);
     auto session = OpenSession(ctx);
-    if (!RunOne(*session, builder, nullptr, std::forward<TArgs>(args)...)) throw TExit{kExitFailed, kMsgCommandFailed};
+    if (!RunOne(*session, builder, nullptr, std::forward<TArgs>(args)...))
+        throw TExit{kExitFailed, kMsgCommandFailed};
     PrintDone(ctx);
     return kExitOk;
 }
@@ -454,14 +463,15 @@ int SyncClock(TContext& ctx) {
     RequireChangeAccess(ctx);
     auto session = OpenSession(ctx);
     const TLocalTime now = LocalTimeNow();
-    if (!RunOne(*session, static_cast<bool (*)(TProtoPort&, uint8_t, int32_t, uint8_t, TEvents, TResultHandler,
-                                               const TLocalTime&)>(RequestSetClock),
+    if (!RunOne(*session,
+                static_cast<bool (*)(TProtoPort&, uint8_t, int32_t, uint8_t, TEvents, TResultHandler,
+                                     const TLocalTime&)>(RequestSetClock),
                 nullptr, now))
         throw TExit{kExitFailed, kMsgCommandFailed};
-    const std::array<uint8_t, 6> t = {static_cast<uint8_t>(now.Hour), static_cast<uint8_t>(now.Minute),
-                                      static_cast<uint8_t>(now.Second), static_cast<uint8_t>(now.Day),
-                                      static_cast<uint8_t>(now.Month),
-                                      static_cast<uint8_t>(std::clamp(now.Year - 2000, 0, 255))};
+    const std::array<uint8_t, 6> t = {
+        static_cast<uint8_t>(now.Hour),   static_cast<uint8_t>(now.Minute),
+        static_cast<uint8_t>(now.Second), static_cast<uint8_t>(now.Day),
+        static_cast<uint8_t>(now.Month),  static_cast<uint8_t>(std::clamp(now.Year - 2000, 0, 255))};
     const std::string text = FormatDateTime(t, ctx.Locale);
     if (ctx.Options.Json)
         PrintDone(ctx, ",\"time\":" + JsonString(text));
@@ -483,19 +493,22 @@ int Alarms(TContext& ctx) {
     const int relayCount = cycle.AlarmHeader()[0];
     if (ctx.Options.Json) {
         std::cout << "{\"relay_records\":" << relayCount << ",\"added\":" << cycle.AddedAlarms()
-                  << ",\"complete\":" << (fetched ? "true" : "false") << ",\"grid\":" << JsonGrid(grid) << "}\n";
+                  << ",\"complete\":" << (fetched ? "true" : "false") << ",\"grid\":" << JsonGrid(grid)
+                  << "}\n";
     } else {
         std::cout << Tsv(grid[0]) << '\n';
         for (size_t r = 1; r <= ctx.Device->AlarmCache.size(); ++r) std::cout << Tsv(grid[r]) << '\n';
     }
     std::cout.flush();
     std::string error;
-    if (ctx.Options.TextFile && !SaveAlarmTextFile(grid, *ctx.Options.TextFile, error)) throw TExit{kExitFailed, error};
+    if (ctx.Options.TextFile && !SaveAlarmTextFile(grid, *ctx.Options.TextFile, error))
+        throw TExit{kExitFailed, error};
     if (ctx.Options.SheetFile &&
         !ExportGridToExcel(grid, {kAlarmColumnPixels.begin(), kAlarmColumnPixels.end()}, kAlarmSheetTitle,
                            *ctx.Options.SheetFile, error))
         throw TExit{kExitFailed, error};
-    if (!fetched) throw TExit{kExitFailed, "журнал аварий прочитан не полностью: " + std::string(kMsgNoAnswer)};
+    if (!fetched)
+        throw TExit{kExitFailed, "журнал аварий прочитан не полностью: " + std::string(kMsgNoAnswer)};
     return kExitOk;
 }
 
@@ -564,7 +577,8 @@ int TaskAdd(TContext& ctx) {
     ReadTaskLogOrFail(*session, log);
     if (log.IsFull()) throw TExit{kExitFailed, kMsgTaskLogFull};
     const TLocalTime now = LocalTimeNow();
-    const bool ok = RunOne(*session, RequestAddTask, nullptr, static_cast<uint8_t>(log.Count()), MakeTaskEntry(now, now));
+    const bool ok =
+        RunOne(*session, RequestAddTask, nullptr, static_cast<uint8_t>(log.Count()), MakeTaskEntry(now, now));
     return AfterTaskChange(ctx, *session, ok, kMsgTaskAddFailed);
 }
 
@@ -598,13 +612,15 @@ int TaskSet(TContext& ctx) {
     for (size_t i = 0; i < 2; ++i) {
         times[i] = ParseUstValue(ctx.Options.Args[1 + i], UstCellDateTime, UstDateTimeLimits, 1, ctx.Locale);
         if (!times[i].Numeric)
-            throw TExit{kExitUsage, "\"" + ctx.Options.Args[1 + i] + "\" не дата и время; задание не записано"};
+            throw TExit{kExitUsage,
+                        "\"" + ctx.Options.Args[1 + i] + "\" не дата и время; задание не записано"};
     }
     auto session = OpenSession(ctx);
     TTaskLog log;
     ReadTaskLogOrFail(*session, log);
     if (n < 1 || static_cast<size_t>(n) > log.Count())
-        throw TExit{kExitUsage, "нет задания " + std::to_string(n) + " (заданий: " + std::to_string(log.Count()) + ")"};
+        throw TExit{kExitUsage,
+                    "нет задания " + std::to_string(n) + " (заданий: " + std::to_string(log.Count()) + ")"};
     const TTaskEntry entry = TaskEntryFromTimes(std::span<const uint8_t, 6>(times[0].Raw.data(), 6),
                                                 std::span<const uint8_t, 6>(times[1].Raw.data(), 6));
     const bool ok = RunOne(*session, RequestWriteTask, nullptr, static_cast<uint8_t>(n - 1), entry);
@@ -624,8 +640,8 @@ int CalInfo(TContext& ctx) {
     });
     if (!ok || reply.size() < 3) throw TExit{kExitFailed, kMsgNoAnswer};
     if (ctx.Options.Json)
-        std::cout << "{\"points\":" << int(reply[0]) << ",\"bytes\":" << JsonString(tool::HexBytes(reply.data(), 3))
-                  << "}\n";
+        std::cout << "{\"points\":" << int(reply[0])
+                  << ",\"bytes\":" << JsonString(tool::HexBytes(reply.data(), 3)) << "}\n";
     else
         std::cout << "Точек калибровки на фазу: " << int(reply[0]) << '\n';
     return kExitOk;
@@ -656,9 +672,10 @@ int RunCommand(TContext& ctx) {
 }
 
 bool KnownCommand(const std::string& c) {
-    static const char* const known[] = {"poll",  "watch",  "setpoints",    "set",   "start",       "stop",
-                                        "reset-counters",  "sync-clock",   "auto",  "alarms",      "alarms-clear",
-                                        "tasks", "task-add", "task-delete", "task-clear", "task-set", "cal-info"};
+    static const char* const known[] = {
+        "poll",           "watch",       "setpoints",  "set",      "start",        "stop",
+        "reset-counters", "sync-clock",  "auto",       "alarms",   "alarms-clear", "tasks",
+        "task-add",       "task-delete", "task-clear", "task-set", "cal-info"};
     for (const char* k : known)
         if (c == k) return true;
     return false;
