@@ -313,7 +313,8 @@ int Watch(TContext& ctx) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (Interrupted.load()) break;
     }
-    if (!lastOk) throw TExit{kExitFailed, kMsgNoAnswer};
+    // Ctrl+C is the ordinary end of an endless watch.
+    if (!lastOk && !Interrupted.load()) throw TExit{kExitFailed, kMsgNoAnswer};
     return kExitOk;
 }
 
