@@ -1,0 +1,188 @@
+#include "app/AlarmJournal.h"
+
+#include <xlsxwriter.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "app/Cp1251.h"
+#include "protocol/DeviceView.h"
+
+namespace tovik {
+
+namespace {
+
+// Length of the UTF-8 sequence that starts with `lead`; 0 for a byte that
+// cannot start one.
+size_t Utf8SequenceLength(uint8_t lead) {
+    if (lead < 0x80) return 1;
+    if ((lead & 0xE0) == 0xC0) return 2;
+    if ((lead & 0xF0) == 0xE0) return 3;
+    if ((lead & 0xF8) == 0xF0) return 4;
+    return 0;
+}
+
+constexpr double kDefaultSheetColumnWidth = 14;
+constexpr int kPixelsPerWidthUnit = 6;
+constexpr size_t kMaxSheetNameLength = 31;
+
+// Characters of a UTF-8 text (bytes that are not UTF-8 count one each).
+size_t CharacterCount(std::string_view text) {
+    size_t n = 0;
+    for (size_t i = 0; i < text.size(); ++n) {
+        const size_t len = Utf8SequenceLength(static_cast<uint8_t>(text[i]));
+        i += (len == 0 || i + len > text.size()) ? 1 : len;
+    }
+    return n;
+}
+
+}  // namespace
+
+TTextRow AlarmGridRow(const TAlarmRecord& record, uint32_t Ktr, const TLocaleFormat& Locale) {
+    return {FormatDateTime(std::span<const uint8_t, 6>(record.data(), 6), Locale), EventText(record[6]),
+            AlarmCurrentsText(record, Ktr, Locale)};
+}
+
+TTextGrid AlarmGrid(const std::vector<TAlarmRecord>& cache, uint32_t Ktr, const TLocaleFormat& Locale) {
+    TTextGrid grid;
+    grid.emplace_back(kAlarmGridHeader.begin(), kAlarmGridHeader.end());
+    for (const auto& record : cache) grid.push_back(AlarmGridRow(record, Ktr, Locale));
+    if (cache.empty()) grid.emplace_back(kAlarmGridHeader.size());
+    return grid;
+}
+
+bool WriteFixedWidth(std::string_view text, size_t width, std::string& out) {
+    bool exact = true;
+    size_t written = 0;
+    for (size_t i = 0; i < text.size() && written < width; ++written) {
+        const size_t len = Utf8SequenceLength(static_cast<uint8_t>(text[i]));
+        if (len == 0 || i + len > text.size()) {
+            out += '?';
+            exact = false;
+            ++i;
+            continue;
+        }
+        const auto byte = Utf8ToCp1251(text.substr(i, len));
+        if (byte && byte->size() == 1) {
+            out += *byte;
+        } else {
+            out += '?';
+            exact = false;
+        }
+        i += len;
+    }
+    out.append(width - written, ' ');
+    return exact;
+}
+
+std::string FixedWidthText(const TTextGrid& grid, const std::vector<size_t>& widths) {
+    std::string out;
+    for (const auto& row : grid) {
+        for (size_t c = 0; c < widths.size(); ++c)
+            WriteFixedWidth(c < row.size() ? row[c] : "", widths[c], out);
+        out += "\r\n";
+    }
+    return out;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes, std::string& error) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    const size_t n = std::fwrite(bytes.data(), 1, bytes.size(), f);
+    const int writeErrno = errno;
+    const bool closed = std::fclose(f) == 0;
+    if (n != bytes.size() || !closed) {
+        error = path + ": " + std::strerror(n != bytes.size() ? writeErrno : errno);
+        return false;
+    }
+    return true;
+}
+
+bool SaveAlarmTextFile(const TTextGrid& grid, const std::string& path, std::string& error) {
+    return WriteFileBytes(path, FixedWidthText(grid, {kAlarmTextWidths.begin(), kAlarmTextWidths.end()}),
+                          error);
+}
+
+bool ExportGridToExcel(const TTextGrid& grid, const std::vector<int>& columnPixels, const std::string& title,
+                       const std::string& path, std::string& error) {
+    const size_t rows = grid.size();
+    const size_t cols = columnPixels.size();
+    if (rows == 0 || cols == 0) return true;
+    if (rows > LXW_ROW_MAX || cols > LXW_COL_MAX) {
+        error = "таблица не помещается на лист";
+        return false;
+    }
+    if (title.empty() || CharacterCount(title) > kMaxSheetNameLength ||
+        title.find_first_of("[]:*?/\\") != std::string::npos) {
+        error = "недопустимое имя листа \"" + title + "\"";
+        return false;
+    }
+
+    lxw_workbook* book = workbook_new(path.c_str());
+    if (!book) {
+        error = path + ": " + std::strerror(errno ? errno : ENOMEM);
+        return false;
+    }
+    // Closing writes the file; a failed export frees the book unwritten.
+    struct TCloser {
+        lxw_workbook* Book;
+        lxw_error Close() {
+            lxw_error e = workbook_close(Book);
+            Book = nullptr;
+            return e;
+        }
+        ~TCloser() {
+            if (Book) lxw_workbook_free(Book);
+        }
+    } closer{book};
+
+    lxw_worksheet* sheet = workbook_add_worksheet(book, title.c_str());
+    lxw_format* column = workbook_add_format(book);
+    lxw_format* cell = workbook_add_format(book);
+    if (!sheet || !column || !cell) {
+        error = "не удалось создать лист \"" + title + "\"";
+        return false;
+    }
+    format_set_bold(column);
+    format_set_align(column, LXW_ALIGN_RIGHT);
+    format_set_bold(cell);
+    format_set_align(cell, LXW_ALIGN_LEFT);
+
+    // Column ranges must not overlap: the grid's columns first, then the rest.
+    lxw_error e = LXW_NO_ERROR;
+    for (size_t c = 0; c < cols && e == LXW_NO_ERROR; ++c) {
+        const double width = std::max(columnPixels[c], 0) / kPixelsPerWidthUnit;
+        e = worksheet_set_column(sheet, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), width, column);
+    }
+    if (e == LXW_NO_ERROR && cols < LXW_COL_MAX)
+        e = worksheet_set_column(sheet, static_cast<lxw_col_t>(cols), LXW_COL_MAX - 1,
+                                 kDefaultSheetColumnWidth, column);
+    for (size_t r = 0; r < rows && e == LXW_NO_ERROR; ++r) {
+        for (size_t c = 0; c < cols && e == LXW_NO_ERROR; ++c) {
+            const std::string& text = c < grid[r].size() ? grid[r][c] : std::string();
+            // An empty text leaves a formatted blank cell.
+            e = text.empty()
+                    ? worksheet_write_blank(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c), cell)
+                    : worksheet_write_string(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c),
+                                             text.c_str(), cell);
+        }
+    }
+    if (e != LXW_NO_ERROR) {
+        error = lxw_strerror(e);
+        return false;
+    }
+    e = closer.Close();
+    if (e != LXW_NO_ERROR) {
+        error = path + ": " + lxw_strerror(e);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tovik

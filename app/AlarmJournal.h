@@ -1,0 +1,54 @@
+#pragma once
+// The alarm journal as the alarm grid shows it, and its two file forms:
+// the fixed-width text file and the spreadsheet export.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/TextGrid.h"
+#include "app/TovikDevice.h"
+#include "protocol/Codecs.h"
+
+namespace tovik {
+
+inline constexpr const char* kAlarmSheetTitle = "Аварийные отключения";
+inline constexpr std::array<const char*, 3> kAlarmGridHeader = {"Дата/время", "причина аварии", "токи"};
+// Pixel widths of the grid's columns; the sheet's widths are derived from them.
+inline constexpr std::array<int, 3> kAlarmColumnPixels = {110, 200, 160};
+// Characters per column of the text file.
+inline constexpr std::array<size_t, 3> kAlarmTextWidths = {21, 32, 25};
+
+// One grid row of a cached record: time stamp, cause, "Ia=.. Ib=.. Ic=..".
+TTextRow AlarmGridRow(const TAlarmRecord& record, uint32_t Ktr, const TLocaleFormat& Locale);
+// The header row, then one row per cached record in cache order; an empty
+// cache gives one row of empty cells, as the grid keeps it.
+TTextGrid AlarmGrid(const std::vector<TAlarmRecord>& cache, uint32_t Ktr, const TLocaleFormat& Locale);
+
+// Appends one field of the text file to `out`: the text's first `width`
+// characters, padded with spaces, one Windows-1251 byte per character.
+// A character Windows-1251 cannot hold (or a byte that is not UTF-8) is
+// written as "?"; the result is then false. The field is always `width` bytes.
+bool WriteFixedWidth(std::string_view text, size_t width, std::string& out);
+
+// The whole text file: one line per grid row (header included), each of the
+// fixed-width fields followed by CR LF.
+std::string FixedWidthText(const TTextGrid& grid, const std::vector<size_t>& widths);
+
+// Writes `bytes` to a new (or truncated) file. False with the system's
+// message in `error`; what was written before a failure stays.
+bool WriteFileBytes(const std::string& path, const std::string& bytes, std::string& error);
+
+// The journal as a text file: columns of 21, 32 and 25 characters.
+bool SaveAlarmTextFile(const TTextGrid& grid, const std::string& path, std::string& error);
+
+// The grid as a workbook of one sheet named `title` (at most 31
+// characters, none of []:*?/\): every cell of the grid from A1 on with the
+// header in row 1, the whole sheet bold and right-aligned with columns 14
+// wide; the grid's own columns are as wide as their pixel width / 6 and its
+// cells left-aligned. An empty grid writes nothing and succeeds.
+bool ExportGridToExcel(const TTextGrid& grid, const std::vector<int>& columnPixels, const std::string& title,
+                       const std::string& path, std::string& error);
+
+}  // namespace tovik

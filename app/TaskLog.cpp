@@ -1,0 +1,98 @@
+#include "app/TaskLog.h"
+
+#include <algorithm>
+
+#include "protocol/Commands.h"
+
+namespace tovik {
+
+namespace {
+
+uint8_t Byte(int v) {
+    return static_cast<uint8_t>(v);
+}
+
+std::array<uint8_t, 6> TimeBytes(const TLocalTime& t) {
+    return {Byte(t.Hour), Byte(t.Minute), Byte(t.Second), Byte(t.Day), Byte(t.Month), Byte(t.Year - 2000)};
+}
+
+}  // namespace
+
+std::string TaskTimeText(std::span<const uint8_t, 6> Time, const TLocaleFormat& Locale) {
+    const std::array<uint8_t, 6> t = {
+        std::min<uint8_t>(Time[0], 23),      std::min<uint8_t>(Time[1], 59),
+        std::min<uint8_t>(Time[2], 59),      std::clamp<uint8_t>(Time[3], 1, 31),
+        std::clamp<uint8_t>(Time[4], 1, 12), std::min<uint8_t>(Time[5], 99),
+    };
+    return FormatDateTime(t, Locale);
+}
+
+TTaskEntry TaskEntryFromTimes(std::span<const uint8_t, 6> Start, std::span<const uint8_t, 6> End) {
+    TTaskEntry e{};
+    std::copy(Start.begin(), Start.end(), e.begin());
+    std::copy(End.begin(), End.end(), e.begin() + 6);
+    return e;
+}
+
+TTaskEntry MakeTaskEntry(const TLocalTime& Start, const TLocalTime& End) {
+    const auto s = TimeBytes(Start);
+    const auto e = TimeBytes(End);
+    return TaskEntryFromTimes(s, e);
+}
+
+void TTaskLog::BeginRead() {
+    Last = -1;
+    Failed = false;
+}
+
+std::optional<uint8_t> TTaskLog::OnTaskEntry(bool Ok, const TBlock* Data) {
+    if (!Ok || !Data || Data->size() < kTaskReplySize) {
+        Failed = true;
+        return std::nullopt;
+    }
+    const TBlock& d = *Data;
+    const uint8_t index = d[kTaskIndexByte];
+    const uint8_t count = d[kTaskCountByte];
+    TaskCapacity = d[kTaskCapacityByte];
+    if (List.size() != count) List.resize(count, TTaskEntry{});
+    if (count == 0) {
+        Last = -1;
+        return std::nullopt;
+    }
+    // An index outside the log it reports cannot be stored anywhere: the
+    // chain ends there rather than asking on past the end.
+    if (index >= count) {
+        Failed = true;
+        return std::nullopt;
+    }
+    std::copy_n(d.begin(), kTaskEntrySize, List[index].begin());
+    Last = index;
+    if (index + 1 >= count) return std::nullopt;
+    return static_cast<uint8_t>(index + 1);
+}
+
+bool TTaskLog::SetEntry(size_t index, const TTaskEntry& entry) {
+    if (index >= List.size()) return false;
+    List[index] = entry;
+    return true;
+}
+
+TTextGrid TTaskLog::Grid(const TLocaleFormat& Locale) const {
+    TTextGrid grid;
+    grid.emplace_back(kTaskGridHeader.begin(), kTaskGridHeader.end());
+    if (List.empty()) {
+        grid.emplace_back(kTaskGridHeader.size());
+        return grid;
+    }
+    for (size_t i = 0; i < List.size(); ++i) {
+        TTextRow row = {std::to_string(i + 1), "", ""};
+        if (static_cast<int>(i) <= Last) {
+            row[1] = TaskTimeText(std::span<const uint8_t, 6>(List[i].data(), 6), Locale);
+            row[2] = TaskTimeText(std::span<const uint8_t, 6>(List[i].data() + 6, 6), Locale);
+        }
+        grid.push_back(std::move(row));
+    }
+    return grid;
+}
+
+}  // namespace tovik

@@ -1,0 +1,71 @@
+#pragma once
+// The relay's task log as the panel keeps it: the entries read entry by
+// entry, the relay's capacity, the grid texts and the tab's messages.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/TextGrid.h"
+#include "protocol/Builders.h"
+#include "protocol/Codecs.h"
+
+namespace tovik {
+
+inline constexpr const char* kMsgTaskLogFull = "Больше нет свободного места в журнале заданий.";
+inline constexpr const char* kMsgSelectTaskRow = "Выберите ячейку строки удаляемого задания.";
+inline constexpr const char* kMsgTaskWriteFailed = "Ошибка задания.";
+inline constexpr const char* kMsgTaskAddFailed = "Ошибка добавления задания.";
+inline constexpr const char* kMsgTaskDeleteFailed = "Ошибка удаления задания.";
+inline constexpr const char* kMsgTaskClearFailed = "Ошибка очистки журнала.";
+
+inline constexpr std::array<const char*, 3> kTaskGridHeader = {"№", "Начало", "Окончание"};
+
+// The text of a task time stamp: each byte first brought into range (hour
+// at most 23, minute and second at most 59, day and month at least 1 and at
+// most 31 and 12, year byte at most 99).
+std::string TaskTimeText(std::span<const uint8_t, 6> Time, const TLocaleFormat& Locale);
+
+// The entry's start and end: hour, minute, second, day, month, year - 2000.
+TTaskEntry MakeTaskEntry(const TLocalTime& Start, const TLocalTime& End);
+TTaskEntry TaskEntryFromTimes(std::span<const uint8_t, 6> Start, std::span<const uint8_t, 6> End);
+
+class TTaskLog {
+public:
+    // Takes one reply of the read chain (15 bytes: entry, its index, the
+    // number of entries, the capacity). Returns the index to read next, or
+    // none when the chain ends: the last entry came, the read failed, or the
+    // reply was damaged (an index outside the log, a short block), in which
+    // case nothing of it is stored.
+    std::optional<uint8_t> OnTaskEntry(bool Ok, const TBlock* Data);
+
+    const std::vector<TTaskEntry>& Entries() const { return List; }
+    size_t Count() const { return List.size(); }
+    uint8_t Capacity() const { return TaskCapacity; }
+    bool IsFull() const { return List.size() >= TaskCapacity; }
+    // Index of the last entry received in the running or last chain; -1
+    // before the first.
+    int LastReceived() const { return Last; }
+    // The last chain ended on a failed or damaged reply.
+    bool ReadFailed() const { return Failed; }
+
+    // Starts a new chain: entries already held stay until replies replace them.
+    void BeginRead();
+    // Replaces entry `index` (an edit of the grid).
+    bool SetEntry(size_t index, const TTaskEntry& entry);
+
+    // The grid: header, then "№", start and end per entry; entries not yet
+    // received in this chain show only their number; an empty log one
+    // empty row.
+    TTextGrid Grid(const TLocaleFormat& Locale) const;
+
+private:
+    std::vector<TTaskEntry> List;
+    uint8_t TaskCapacity = 0;
+    int Last = -1;
+    bool Failed = false;
+};
+
+}  // namespace tovik

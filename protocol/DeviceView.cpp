@@ -1,0 +1,264 @@
+#include "protocol/DeviceView.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "protocol/Commands.h"
+
+namespace tovik {
+
+namespace {
+
+constexpr std::array<TLabelInfo, kLabelCount> kLabels = {{
+    {"ToviktokALabel", "Ia = "},
+    {"ToviktokBLabel", "Ib = "},
+    {"ToviktokCLabel", "Ic = "},
+    {"TovikdisbLabel", "Di = "},
+    {"ImaxLabel", "Imax = "},
+    {"KtrLabel", "Kтр = "},
+    {"MinLoadTLabel", "Недогрузка по Imin = "},
+    {"NomLoadTLabel", "Превышение Inom = "},
+    {"MaxLoadTLabel", "Перегрузка по Imax = "},
+    {"DisbLoadTLabel", "Превышение по Di = "},
+    {"PhaLoadTLabel", "Пропадание фаз Tфаз = "},
+    {"TpLoadTLabel", "Блокировка защит Tп = "},
+    {"SzLoadTLabel", "Время до самозапуска Tсз = "},
+    {"AVSZLoadNLabel", "Автовозвратов защиты Nапв = "},
+    {"TovikDateTimeLabel", "Текущее время: "},
+    {"TovikUstEditDateTimeLabel", "Время последнего изменения уставок: "},
+    {"TovikStartRstDateTimeLabel", "Время последнего сброса статистики: "},
+    {"ToviktMotoLabel", "Tмото (чч:мм:сс): "},
+    {"TovikonCntLabel", "Nвкл = "},
+    {"TovikAVNminLabel", "Nmin = "},
+    {"TovikAVNnomLabel", "Nnom = "},
+    {"TovikAVNmaxLabel", "Nmax = "},
+    {"TovikAVNdisLabel", "Nдисб = "},
+    {"TovikAVNphaLabel", "Nфаз = "},
+    {"TovikAVNotsLabel", "Nотс = "},
+    {"TovikAVNrizoLabel", "N Rиз = "},
+}};
+
+constexpr const char* kAmps = " A";  // Latin A, as the panel writes it
+constexpr const char* kSeconds = " сек";
+constexpr uint8_t kAlarmStateCode = 18;
+
+uint16_t U16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+uint32_t U32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+float F32(const uint8_t* p) {
+    const uint32_t bits = U32(p);
+    float f = 0;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+// The block of a completion when it is usable: Ok, present and long enough.
+const uint8_t* Usable(bool ok, const TBlock* data, size_t size) {
+    if (!ok || data == nullptr || data->size() < size) return nullptr;
+    return data->data();
+}
+
+std::string TimeStampText(const uint8_t* bytes, const TLocaleFormat& locale) {
+    return FormatDateTime(std::span<const uint8_t, 6>(bytes, 6), locale);
+}
+
+}  // namespace
+
+const TLabelInfo& LabelInfo(TLabelId id) {
+    return kLabels[static_cast<size_t>(id)];
+}
+
+bool IsStatisticsLabel(TLabelId id) {
+    return id == LabelUstEditDateTime || id == LabelStartRstDateTime || id == LabelMoto || id == LabelOnCount;
+}
+
+std::string FormatAlarmCurrent(uint32_t Raw, uint32_t Ktr, const TLocaleFormat& Locale) {
+    if (Raw == kAlarmCurrentOverflow) return "^^^^";
+    // A 64-bit product: large currents of a high ratio must not wrap around.
+    const uint64_t product = static_cast<uint64_t>(Raw) * Ktr;
+    return FormatNumber(static_cast<double>(product) / 1000.0, 3, 2, Locale);
+}
+
+std::string AlarmCurrentsText(std::span<const uint8_t, 19> Record, uint32_t Ktr,
+                              const TLocaleFormat& Locale) {
+    return "Ia=" + FormatAlarmCurrent(U32(&Record[7]), Ktr, Locale) +
+           " Ib=" + FormatAlarmCurrent(U32(&Record[11]), Ktr, Locale) +
+           " Ic=" + FormatAlarmCurrent(U32(&Record[15]), Ktr, Locale);
+}
+
+std::optional<TStatePoll> DecodeStatePoll(bool Ok, const TBlock* Data) {
+    const uint8_t* d = Usable(Ok, Data, 4);
+    if (!d) return std::nullopt;
+    return TStatePoll{d[0], d[1] != 0, d[2] != 0, d[3]};
+}
+
+TDeviceView::TDeviceView(uint8_t DeviceKind, TLocaleFormat Locale)
+    : Kind(DeviceKind), Locale(std::move(Locale)) {
+    Reset();
+}
+
+void TDeviceView::Reset() {
+    for (int i = 0; i < kLabelCount; ++i) SetUnavailable(static_cast<TLabelId>(i));
+    StatusText.clear();
+    State.reset();
+}
+
+void TDeviceView::SetUnavailable(TLabelId id) {
+    Labels[static_cast<size_t>(id)] = std::string(LabelInfo(id).Prefix) + kNotAvailableText;
+}
+
+void TDeviceView::SetValue(TLabelId id, const std::string& value) {
+    Labels[static_cast<size_t>(id)] = LabelInfo(id).Prefix + value;
+}
+
+bool TDeviceView::LabelVisible(TLabelId id) const {
+    return !IsStatisticsLabel(id) || Kind == kKindTovikMModbus;
+}
+
+std::vector<TLabelId> TDeviceView::VisibleLabels() const {
+    std::vector<TLabelId> out;
+    for (int i = 0; i < kLabelCount; ++i)
+        if (LabelVisible(static_cast<TLabelId>(i))) out.push_back(static_cast<TLabelId>(i));
+    return out;
+}
+
+std::string TDeviceView::ModelText() const {
+    return ModelDescription(Model, Kind);
+}
+
+uint16_t TDeviceView::Ktr() const {
+    return U16(&Setpoints[kUstOffsetKtr]);
+}
+
+void TDeviceView::OnStatePoll(const TStatePoll& Poll) {
+    Model = Poll.ModelByte;
+    Variant = Poll.VariantByte;
+}
+
+void TDeviceView::OnSetpoints(bool Ok, const TBlock* Data) {
+    const uint8_t* d = Usable(Ok, Data, kSetpointBlockSize);
+    if (!d) return;  // the label keeps its text; the grid shows "Н/Д"
+    std::copy_n(d, kSetpointBlockSize, Setpoints.begin());
+    SetpointsRead = true;
+    SetValue(LabelKtr, std::to_string(Ktr()));
+}
+
+void TDeviceView::OnCurrents(bool Ok, const TBlock* Data) {
+    const uint8_t* d = Usable(Ok, Data, kCurrentsReplySize);
+    const std::array<float, 3> raw =
+        d ? std::array<float, 3>{F32(d), F32(d + 4), F32(d + 8)} : std::array<float, 3>{};
+    // A value the relay cannot have (not finite) is not shown as a number.
+    const bool valid = d && std::all_of(raw.begin(), raw.end(), [](float f) { return std::isfinite(f); });
+    constexpr TLabelId ids[4] = {LabelTokA, LabelTokB, LabelTokC, LabelDisb};
+    if (!valid) {
+        for (TLabelId id : ids) SetUnavailable(id);
+        return;
+    }
+    // ModBus relays report currents already on the primary side.
+    const double scale = IsModbusKind(Kind) ? 1.0 / 1000.0 : static_cast<double>(Ktr()) / 1000.0;
+    const auto [lo, hi] = std::minmax_element(raw.begin(), raw.end());
+    const double values[4] = {raw[0] * scale, raw[1] * scale, raw[2] * scale,
+                              (static_cast<double>(*hi) - static_cast<double>(*lo)) * scale};
+    for (int i = 0; i < 4; ++i) SetValue(ids[i], FormatNumber(values[i], 3, 2, Locale) + kAmps);
+}
+
+void TDeviceView::OnMaxCurrent(bool Ok, const TBlock* Data) {
+    const uint8_t* d = Usable(Ok, Data, kImaxReplySize);
+    if (!d) return SetUnavailable(LabelImax);
+    const double value = static_cast<double>(U32(d)) / 1000.0 * Ktr();
+    SetValue(LabelImax, FormatNumber(value, 3, 2, Locale) + kAmps);
+}
+
+void TDeviceView::OnProtectionTimers(bool Ok, const TBlock* Data) {
+    constexpr TLabelId timers[7] = {LabelMinLoadT, LabelNomLoadT, LabelMaxLoadT, LabelDisbLoadT,
+                                    LabelPhaLoadT, LabelTpLoadT,  LabelSzLoadT};
+    const uint8_t* d = Usable(Ok, Data, 16);  // the 17th byte is not shown
+    if (!d) {
+        for (TLabelId id : timers) SetUnavailable(id);
+        SetUnavailable(LabelAvszN);
+        SetUnavailable(LabelDateTime);
+        return;
+    }
+    for (size_t i = 0; i < 7; ++i)
+        SetValue(timers[i], FormatNumber(U16(d + 2 * i) / 50.0, 3, 1, Locale) + kSeconds);
+    SetValue(LabelAvszN, std::to_string(U16(d + 14)));
+}
+
+void TDeviceView::OnAlarmCounters(bool Ok, const TBlock* Data) {
+    // Words in reply order; word 4 is the cut-off counter and word 5 the
+    // phase counter as the panel labels them.
+    constexpr TLabelId words[7] = {LabelAvnMin, LabelAvnNom, LabelAvnMax, LabelAvnDis,
+                                   LabelAvnOts, LabelAvnPha, LabelAvnRizo};
+    const uint8_t* d = Usable(Ok, Data, kAlarmCountersSize);
+    for (size_t i = 0; i < 7; ++i) {
+        if (d)
+            SetValue(words[i], std::to_string(U16(d + 2 * i)));
+        else
+            SetUnavailable(words[i]);
+    }
+}
+
+void TDeviceView::OnDeviceState(bool Ok, const TBlock* Data,
+                                const std::optional<std::array<uint8_t, 19>>& LastAlarm) {
+    const uint8_t* d = Usable(Ok, Data, kStateReplySize);
+    if (!d) {
+        SetUnavailable(LabelKtr);
+        StatusText = kStateUnavailableText;
+        State.reset();
+        return;
+    }
+    State = d[kStateCodeByte];
+    RefreshStateText(LastAlarm);
+}
+
+void TDeviceView::RefreshStateText(const std::optional<std::array<uint8_t, 19>>& LastAlarm) {
+    if (!State) return;
+    StatusText = StateText(*State);
+    if (*State != kAlarmStateCode || !LastAlarm) return;
+    const auto& rec = *LastAlarm;
+    StatusText += " " + TimeStampText(rec.data(), Locale) + " " + EventText(rec[6]) + " " +
+                  AlarmCurrentsText(rec, Ktr(), Locale);
+}
+
+void TDeviceView::OnDeviceClock(bool Ok, const TBlock* Data) {
+    const uint8_t* d = Usable(Ok, Data, kDeviceTimeSize);
+    if (!d) return;  // the last time shown stays
+    SetValue(LabelDateTime, TimeStampText(d, Locale));
+}
+
+void TDeviceView::OnStatistics(bool Ok, const TBlock* Data) {
+    const uint8_t* d = Usable(Ok, Data, kStatisticsReplySize);
+    if (!d) {
+        for (TLabelId id : {LabelUstEditDateTime, LabelStartRstDateTime, LabelMoto, LabelOnCount})
+            SetUnavailable(id);
+        return;
+    }
+    // Each time stamp takes 8 bytes; bytes 3 and 7 of it are not part of the time.
+    auto stamp = [&](size_t at) {
+        const uint8_t t[6] = {d[at], d[at + 1], d[at + 2], d[at + 4], d[at + 5], d[at + 6]};
+        return TimeStampText(t, Locale);
+    };
+    SetValue(LabelStartRstDateTime, stamp(0));
+    SetValue(LabelUstEditDateTime, stamp(8));
+    SetValue(LabelOnCount, std::to_string(U32(d + 16)));
+    const uint32_t t = U32(d + 20);
+    SetValue(LabelMoto,
+             std::to_string(t / 3600) + ":" + std::to_string(t / 60 % 60) + ":" + std::to_string(t % 60));
+}
+
+void TDeviceView::OnPollFailed() {
+    OnCurrents(false, nullptr);
+    OnMaxCurrent(false, nullptr);
+    OnProtectionTimers(false, nullptr);
+    OnAlarmCounters(false, nullptr);
+    OnDeviceState(false, nullptr, std::nullopt);
+    OnSetpoints(false, nullptr);
+    OnStatistics(false, nullptr);
+}
+
+}  // namespace tovik

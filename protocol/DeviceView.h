@@ -1,0 +1,141 @@
+#pragma once
+// What the device panel shows of a relay: the texts of its data labels,
+// the model description and the state text for the status bar, made from
+// the reply blocks of the poll cycle. Front ends (the panel, the command
+// line client) feed it the completions and show its texts.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "ports/ProtoPort.h"
+#include "protocol/Codecs.h"
+
+namespace tovik {
+
+// The data labels in the panel's order.
+enum TLabelId : int {
+    LabelTokA,              // ToviktokALabel
+    LabelTokB,              // ToviktokBLabel
+    LabelTokC,              // ToviktokCLabel
+    LabelDisb,              // TovikdisbLabel
+    LabelImax,              // ImaxLabel
+    LabelKtr,               // KtrLabel
+    LabelMinLoadT,          // MinLoadTLabel
+    LabelNomLoadT,          // NomLoadTLabel
+    LabelMaxLoadT,          // MaxLoadTLabel
+    LabelDisbLoadT,         // DisbLoadTLabel
+    LabelPhaLoadT,          // PhaLoadTLabel
+    LabelTpLoadT,           // TpLoadTLabel
+    LabelSzLoadT,           // SzLoadTLabel
+    LabelAvszN,             // AVSZLoadNLabel
+    LabelDateTime,          // TovikDateTimeLabel
+    LabelUstEditDateTime,   // TovikUstEditDateTimeLabel ("ТовикМ ModBus" only)
+    LabelStartRstDateTime,  // TovikStartRstDateTimeLabel ("ТовикМ ModBus" only)
+    LabelMoto,              // ToviktMotoLabel ("ТовикМ ModBus" only)
+    LabelOnCount,           // TovikonCntLabel ("ТовикМ ModBus" only)
+    LabelAvnMin,            // TovikAVNminLabel
+    LabelAvnNom,            // TovikAVNnomLabel
+    LabelAvnMax,            // TovikAVNmaxLabel
+    LabelAvnDis,            // TovikAVNdisLabel
+    LabelAvnPha,            // TovikAVNphaLabel
+    LabelAvnOts,            // TovikAVNotsLabel
+    LabelAvnRizo,           // TovikAVNrizoLabel
+    kLabelCount
+};
+
+struct TLabelInfo {
+    const char* Name;    // the control's name
+    const char* Prefix;  // the caption before the value; the unavailable text is Prefix + "Н/Д"
+};
+
+const TLabelInfo& LabelInfo(TLabelId id);
+// The four labels that only "ТовикМ ModBus" relays fill.
+bool IsStatisticsLabel(TLabelId id);
+
+// State text while the relay's state cannot be read.
+inline constexpr const char* kStateUnavailableText = "Недоступно";
+// A current too large for the relay to measure.
+inline constexpr uint32_t kAlarmCurrentOverflow = 100000000;
+
+// One alarm current: "^^^^" for the overflow mark, else raw × Kтр (an
+// unsigned 32-bit product) in amperes, 3 significant digits, 2 decimals.
+std::string FormatAlarmCurrent(uint32_t Raw, uint32_t Ktr, const TLocaleFormat& Locale);
+
+// "Ia=" A " Ib=" B " Ic=" C of a 19-byte alarm record.
+std::string AlarmCurrentsText(std::span<const uint8_t, 19> Record, uint32_t Ktr, const TLocaleFormat& Locale);
+
+// The four bytes of the state poll reply.
+struct TStatePoll {
+    uint8_t ModelByte = 0;
+    bool SettingsChanged = false;
+    bool TaskLogChanged = false;
+    uint8_t VariantByte = 0;
+};
+
+// The state poll reply; none when the poll failed or its block is short.
+std::optional<TStatePoll> DecodeStatePoll(bool Ok, const TBlock* Data);
+
+class TDeviceView {
+public:
+    TDeviceView(uint8_t DeviceKind, TLocaleFormat Locale);
+
+    // Every label back to its unavailable caption, the status text empty.
+    void Reset();
+
+    // Completions of the poll cycle. Ok false, a missing block or one too
+    // short for its contents show the handler's values as unavailable.
+    void OnStatePoll(const TStatePoll& Poll);
+    void OnSetpoints(bool Ok, const TBlock* Data);
+    void OnCurrents(bool Ok, const TBlock* Data);
+    void OnMaxCurrent(bool Ok, const TBlock* Data);
+    void OnProtectionTimers(bool Ok, const TBlock* Data);
+    void OnAlarmCounters(bool Ok, const TBlock* Data);
+    // LastAlarm: the newest cached alarm record, shown beside "АВАРИЯ".
+    void OnDeviceState(bool Ok, const TBlock* Data, const std::optional<std::array<uint8_t, 19>>& LastAlarm);
+    void OnDeviceClock(bool Ok, const TBlock* Data);
+    void OnStatistics(bool Ok, const TBlock* Data);
+    // A failed state poll: every reading shown as unavailable.
+    void OnPollFailed();
+
+    // Re-makes the state text from the last state reply (after the alarm
+    // cache changed); nothing when no state reply has been taken.
+    void RefreshStateText(const std::optional<std::array<uint8_t, 19>>& LastAlarm);
+
+    const std::string& Label(TLabelId id) const { return Labels[static_cast<size_t>(id)]; }
+    bool LabelVisible(TLabelId id) const;
+    // The visible labels in the panel's order.
+    std::vector<TLabelId> VisibleLabels() const;
+
+    const std::string& StateStatusText() const { return StatusText; }
+    // The model memo: ModelDescription of the last polled model byte.
+    std::string ModelText() const;
+
+    uint8_t DeviceKind() const { return Kind; }
+    uint8_t ModelByte() const { return Model; }
+    uint8_t VariantByte() const { return Variant; }
+    // Kтр: item 6 of the last setpoint block, 0 before the first one.
+    uint16_t Ktr() const;
+    bool HasSetpoints() const { return SetpointsRead; }
+    const std::array<uint8_t, 57>& SetpointBlock() const { return Setpoints; }
+    // The last state reply's state code, if any.
+    std::optional<uint8_t> StateCode() const { return State; }
+
+private:
+    void SetUnavailable(TLabelId id);
+    void SetValue(TLabelId id, const std::string& value);
+
+    uint8_t Kind;
+    TLocaleFormat Locale;
+    std::array<std::string, kLabelCount> Labels;
+    std::string StatusText;
+    uint8_t Model = 0;
+    uint8_t Variant = 0;
+    bool SetpointsRead = false;
+    std::array<uint8_t, 57> Setpoints{};
+    std::optional<uint8_t> State;
+};
+
+}  // namespace tovik

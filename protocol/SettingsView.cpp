@@ -1,0 +1,76 @@
+#include "protocol/SettingsView.h"
+
+#include "protocol/Commands.h"
+
+namespace tovik {
+
+namespace {
+
+// Access levels of the accounts: service, full access, read-only.
+constexpr uint8_t kLevelService = 0;
+constexpr uint8_t kLevelFull = 1;
+
+constexpr int kDinProtocolItem = 24;
+
+}  // namespace
+
+int SetpointItemCount(uint8_t DeviceKind) {
+    switch (DeviceKind) {
+        case kKindTovik:
+        case kKindTovikModbus:
+            return 22;
+        case kKindTovikM:
+            return 23;
+        case kKindTovikMModbus:
+            return 25;
+        default:
+            return 0;
+    }
+}
+
+TUstRaw SetpointRawValue(const std::array<uint8_t, 57>& Block, int Item) {
+    TUstRaw raw{};
+    if (Item < 0 || Item >= kUstCellCount) return raw;
+    const TSetpointField field = kSetpointFields[static_cast<size_t>(Item)];
+    // Kтр is the 16-bit value of its field; the upper half belongs to items
+    // 23 and 24 on TovikM relays.
+    const size_t size = Item == kUstKtrRow ? 2 : field.Size;
+    for (size_t i = 0; i < size; ++i) raw[i] = Block[field.Offset + i];
+    return raw;
+}
+
+uint32_t SetpointMultiplier(int Item, uint32_t Ktr) {
+    if (Item < 0 || Item >= kUstCellCount) return 0;
+    return UstCells[static_cast<size_t>(Item)].ScalesWithKtr ? Ktr : 0;
+}
+
+std::string SetpointNowText(const std::array<uint8_t, 57>& Block, int Item, uint8_t DeviceKind,
+                            const TLocaleFormat& Locale) {
+    const TUstRaw raw = SetpointRawValue(Block, Item);
+    if (Item == kDinProtocolItem) return std::to_string(raw[0]);
+    const uint32_t ktr = static_cast<uint32_t>(Block[kUstOffsetKtr] | Block[kUstOffsetKtr + 1] << 8);
+    return FormatUstValue(raw, Item, SetpointMultiplier(Item, ktr), DeviceKind, Locale);
+}
+
+TSetpointRow SetpointRow(int Item, uint8_t DeviceKind, uint8_t ModelByte, uint8_t VariantByte,
+                         const std::array<uint8_t, 57>* Block, const TLocaleFormat& Locale) {
+    TSetpointRow row;
+    row.Name = UstCellName(Item);
+    if (!Block) {
+        row.Min = row.Max = row.Now = kNotAvailableText;
+        return row;
+    }
+    const uint32_t ktr = static_cast<uint32_t>((*Block)[kUstOffsetKtr] | (*Block)[kUstOffsetKtr + 1] << 8);
+    row.Min = UstMinText(ModelByte, Item, ktr, DeviceKind, VariantByte, Locale);
+    row.Max = UstMaxText(ModelByte, Item, ktr, DeviceKind, VariantByte, Locale);
+    row.Now = SetpointNowText(*Block, Item, DeviceKind, Locale);
+    return row;
+}
+
+bool SetpointWriteAllowed(uint8_t AccessLevel, int Item) {
+    if (AccessLevel == kLevelService) return true;
+    if (AccessLevel == kLevelFull) return Item < 19 || Item > 21;
+    return false;
+}
+
+}  // namespace tovik

@@ -1,0 +1,611 @@
+// tovik-cli as a program, against tovik-sim as a child process, on every
+// device kind.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/Configuration.h"
+#include "app/Cp1251.h"
+#include "app/TovikDevice.h"
+#include "app/UartSettingsPort.h"
+#include "app/XlsxTestUtil.h"
+
+namespace tovik::cli {
+namespace {
+
+const char* const kCli = TOVIK_BINARY_DIR "/bin/tovik-cli";
+const char* const kSim = TOVIK_BINARY_DIR "/bin/tovik-sim";
+
+class TempDir {
+public:
+    TempDir() {
+        char tmpl[] = "/tmp/tovik-cli-test-XXXXXX";
+        Path = ::mkdtemp(tmpl);
+    }
+    ~TempDir() { std::filesystem::remove_all(Path); }
+    std::string Path;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+bool StartsWith(const std::string& s, const std::string& prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
+
+// The simulator: a child process answering on a pseudo-terminal.
+class SimProcess {
+public:
+    explicit SimProcess(std::vector<std::string> args) {
+        int in[2], out[2];
+        if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC)) return;
+        args.insert(args.begin(), kSim);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        Pid = ::fork();
+        if (Pid == 0) {
+            ::dup2(in[0], 0);
+            ::dup2(out[1], 1);
+            const int devnull = ::open("/dev/null", O_WRONLY);
+            ::dup2(devnull, 2);
+            ::execv(kSim, argv.data());
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        In = in[1];
+        Out = out[0];
+        Port = ReadLine().value_or("");
+    }
+    ~SimProcess() {
+        if (Pid > 0) {
+            ::kill(Pid, SIGKILL);
+            ::waitpid(Pid, nullptr, 0);
+        }
+        if (In >= 0) ::close(In);
+        if (Out >= 0) ::close(Out);
+    }
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    std::optional<std::string> ReadLine(int timeoutMs = 5000) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            const size_t eol = Buffer.find('\n');
+            if (eol != std::string::npos) {
+                std::string line = Buffer.substr(0, eol);
+                Buffer.erase(0, eol + 1);
+                return line;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return std::nullopt;
+            pollfd p{Out, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+            char buf[512];
+            const ssize_t n = ::read(Out, buf, sizeof buf);
+            if (n <= 0) return std::nullopt;
+            Buffer.append(buf, static_cast<size_t>(n));
+        }
+    }
+    // A command on the simulator's input; its first answer line.
+    std::string Command(const std::string& line) {
+        const std::string text = line + "\n";
+        if (::write(In, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return "write failed";
+        return ReadLine().value_or("no answer");
+    }
+
+    std::string Port;
+
+private:
+    pid_t Pid = -1;
+    int In = -1;
+    int Out = -1;
+    std::string Buffer;
+};
+
+struct CliResult {
+    int Code = -1;
+    std::string Out;
+    std::string Err;
+};
+
+// Runs tovik-cli with the arguments under a locale; killed after 60 s.
+CliResult RunCli(const std::vector<std::string>& args, const std::string& locale = "ru_RU.UTF-8") {
+    CliResult r;
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) return r;
+    std::vector<std::string> all = {kCli};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::string lc = "LC_ALL=" + locale;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
+        const int devnull = ::open("/dev/null", O_RDONLY);
+        ::dup2(devnull, 0);
+        ::putenv(lc.data());
+        ::execv(kCli, argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0 && std::chrono::steady_clock::now() < end) {
+        if (::poll(fds, 2, 100) <= 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buf[4096];
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n <= 0) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+                continue;
+            }
+            (i == 0 ? r.Out : r.Err).append(buf, static_cast<size_t>(n));
+        }
+    }
+    for (auto& f : fds)
+        if (f.fd >= 0) {
+            ::close(f.fd);
+            ::kill(pid, SIGKILL);
+        }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+// Windows-1251 bytes of a UTF-8 text padded with spaces to `width`.
+std::string Field(const std::string& utf8, size_t width) {
+    std::string bytes = Utf8ToCp1251(utf8).value();
+    bytes.resize(width, ' ');
+    return bytes;
+}
+
+// A request of the simulator's log that changes nothing on the relay: a
+// native read command, or a ModBus read (with the record selection that
+// reading an alarm record or a task entry takes).
+bool IsReadRequest(const std::string& logLine) {
+    for (int command : {3, 4, 7, 11, 12, 14, 17, 19, 21, 23, 24, 26, 33, 34, 36})
+        if (logLine.find("\"command\":" + std::to_string(command) + ",") != std::string::npos) return true;
+    if (logLine.find("\"function\":3,") != std::string::npos) return true;
+    return logLine.find("\"function\":16,\"register\":128,") != std::string::npos ||
+           logLine.find("\"function\":16,\"register\":304,") != std::string::npos;
+}
+
+class CliTest : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        Kind = static_cast<uint8_t>(GetParam());
+        LogPath = Dir.Path + "/requests.log";
+        Sim = std::make_unique<SimProcess>(std::vector<std::string>{"--relay", std::to_string(Kind) + ":1",
+                                                                    "--baud", "0", "--log", LogPath});
+        ASSERT_FALSE(Sim->Port.empty());
+        ASSERT_EQ(Sim->Command("clock * 12:00:00 07.03.2026"), "ok");
+        WriteConfig();
+    }
+
+    // Accounts of every level, the simulator's line and one device on it.
+    void WriteConfig() {
+        ConfigPath = Dir.Path + "/application.cfg";
+        auto stats = std::make_shared<TRequestStats>();
+        TUsers users;
+        users.Add(std::make_unique<TUser>("service", kServiceAccess, "sv"));
+        users.Add(std::make_unique<TUser>("admin", kFullAccess, "pw"));
+        users.Add(std::make_unique<TUser>("viewer", kReadOnlyAccess, "ro"));
+        TProtoPortList ports(stats);
+        auto port = std::make_unique<TUartSettingsPort>(stats);
+        ASSERT_TRUE(port->SetPortName(Sim->Port));
+        port->ReplyTimeout = 100;
+        port->RequestInterval = 100;
+        const int32_t portId = port->Id;
+        ports.Add(std::move(port));
+        TDeviceList devices;
+        auto device = std::make_unique<TTovikDevice>(Kind);
+        device->PortId = portId;
+        device->BusAddress = 1;
+        device->InstallationName = "Насосная";
+        devices.Add(std::move(device));
+        TSaveOptions options;
+        options.Copy = TCopyPolicy::Never;
+        const auto result = SaveConfigurationFile(ConfigPath, "", {users, ports, devices}, options);
+        ASSERT_TRUE(result.Saved);
+    }
+
+    std::vector<std::string> Line() const {
+        return {"--port", Sim->Port, "--kind", std::to_string(Kind), "--bus", "1"};
+    }
+    CliResult Cli(std::vector<std::string> args, const std::string& locale = "ru_RU.UTF-8") {
+        std::vector<std::string> all = Line();
+        all.insert(all.end(), args.begin(), args.end());
+        return RunCli(all, locale);
+    }
+    CliResult As(const std::string& user, const std::string& password, std::vector<std::string> args) {
+        std::vector<std::string> all = {"--config", ConfigPath, "--user", user, "--password", password};
+        all.insert(all.end(), args.begin(), args.end());
+        return Cli(all);
+    }
+    std::vector<std::string> LogLines() const { return Lines(ReadFile(LogPath)); }
+
+    bool TovikM() const { return Kind == 2 || Kind == 3; }
+    bool Modbus() const { return Kind == 1 || Kind == 3; }
+
+    TempDir Dir;
+    uint8_t Kind = 0;
+    std::string LogPath;
+    std::string ConfigPath;
+    std::unique_ptr<SimProcess> Sim;
+};
+
+// The sections of poll's output: model, labels, state.
+struct PollOutput {
+    std::vector<std::string> Model, Labels;
+    std::string State;
+};
+PollOutput SplitPoll(const std::string& out) {
+    PollOutput p;
+    int section = 0;
+    for (const auto& line : Lines(out)) {
+        if (line.empty()) {
+            ++section;
+            continue;
+        }
+        if (section == 0) p.Model.push_back(line);
+        if (section == 1) p.Labels.push_back(line);
+        if (section == 2) p.State = line;
+    }
+    return p;
+}
+
+TEST_P(CliTest, PollShowsThePanelLabels) {
+    ASSERT_EQ(Sim->Command("trip 1 2"), "ok");  // an idle relay records its 20 A load
+    const CliResult r = Cli({"poll"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const PollOutput p = SplitPoll(r.Out);
+    ASSERT_FALSE(p.Model.empty());
+    EXPECT_EQ(p.Model[0], TovikM() ? "ТовикМ-25-M2" : "Товик-25-M3");
+    EXPECT_EQ(p.Model[1], "Номинальный ток 25А.");
+
+    std::vector<std::string> expected = {
+        "Ia = 0,00 A",
+        "Ib = 0,00 A",
+        "Ic = 0,00 A",
+        "Di = 0,00 A",
+        "Imax = 0,00 A",
+        "Kтр = 1",
+        "Недогрузка по Imin = 0,00 сек",
+        "Превышение Inom = 0,00 сек",
+        "Перегрузка по Imax = 0,00 сек",
+        "Превышение по Di = 0,00 сек",
+        "Пропадание фаз Tфаз = 0,00 сек",
+        "Блокировка защит Tп = 0,00 сек",
+        "Время до самозапуска Tсз = 0,00 сек",
+        "Автовозвратов защиты Nапв = 0",
+        "Текущее время: 7.03.2026 12:00:0",
+    };
+    if (Kind == 3) {
+        expected.push_back("Время последнего изменения уставок: ");
+        expected.push_back("Время последнего сброса статистики: ");
+        expected.push_back("Tмото (чч:мм:сс): 0:0:0");
+        expected.push_back("Nвкл = 0");
+    }
+    for (const char* c :
+         {"Nmin = 0", "Nnom = 0", "Nmax = 1", "Nдисб = 0", "Nфаз = 0", "Nотс = 0", "N Rиз = 0"})
+        expected.push_back(c);
+    ASSERT_EQ(p.Labels.size(), expected.size()) << r.Out;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_TRUE(StartsWith(p.Labels[i], expected[i])) << p.Labels[i] << " / " << expected[i];
+        EXPECT_EQ(p.Labels[i].find("Н/Д"), std::string::npos) << p.Labels[i];
+    }
+    EXPECT_TRUE(StartsWith(p.State, "АВАРИЯ 7.03.2026 12:00:0")) << p.State;
+    EXPECT_NE(p.State.find(" Превышение максимального тока Ia=20,0 Ib=20,0 Ic=20,0"), std::string::npos)
+        << p.State;
+
+    // The poll reads only.
+    const auto log = LogLines();
+    EXPECT_FALSE(log.empty());
+    for (const auto& line : log) EXPECT_TRUE(IsReadRequest(line)) << line;
+}
+
+TEST_P(CliTest, FailedPollShowsUnavailable) {
+    ASSERT_EQ(Sim->Command("ignore 3"), "ok");  // every try of the state poll
+    const CliResult r = Cli({"--reply-timeout", "50", "poll"});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Err.find("Устройство не отвечает."), std::string::npos) << r.Err;
+    const PollOutput p = SplitPoll(r.Out);
+    EXPECT_EQ(p.Model, std::vector<std::string>{"Неизвестно"});
+    ASSERT_EQ(p.Labels.size(), Kind == 3 ? 26u : 22u);
+    for (const auto& label : p.Labels)
+        EXPECT_TRUE(label.ends_with(" Н/Д") || label.ends_with(": Н/Д")) << label;
+    EXPECT_EQ(p.Labels[0], "Ia = Н/Д");
+    EXPECT_EQ(p.Labels[5], "Kтр = Н/Д");
+    EXPECT_EQ(p.State, "Недоступно");
+}
+
+TEST_P(CliTest, SetpointWriteAndReadBack) {
+    CliResult r = As("admin", "pw", {"set", "2", "12"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const auto lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 2u) << r.Out;
+    EXPECT_EQ(lines[0], "№\tФункция/наименование\tмин\tмакс\tсейчас\tновое");
+    EXPECT_EQ(lines[1], "2\tноминальный ток нагрузки Inom, A\t0;1,60\t250\t12,0\t12,0");
+
+    // Held within the model's limits, rounded as the grid shows it.
+    r = As("admin", "pw", {"set", "7", "2,37"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(Lines(r.Out).at(1).ends_with("\t2,4\t2,4")) << r.Out;
+    r = As("admin", "pw", {"set", "0", "100000"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(Lines(r.Out).at(1).ends_with("\t250\t250")) << r.Out;
+
+    r = Cli({"setpoints"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const auto rows = Lines(r.Out);
+    ASSERT_EQ(rows.size(), 1u + (Kind == 3 ? 25u : Kind == 2 ? 23u : 22u));
+    EXPECT_TRUE(StartsWith(rows[3], "2\tноминальный ток нагрузки Inom, A\t")) << rows[3];
+    EXPECT_TRUE(rows[3].ends_with("\t12,0")) << rows[3];
+    EXPECT_TRUE(rows[8].ends_with("\t2,4")) << rows[8];
+
+    // The locale's decimal separator, on input and output.
+    r = As("admin", "pw", {"--json", "set", "2", "-5"});
+    EXPECT_EQ(r.Code, 0) << r.Err;  // below the minimum: the minimum
+    EXPECT_NE(r.Out.find("\"now\":\"1,60\""), std::string::npos) << r.Out;
+    std::vector<std::string> us = {"--config", ConfigPath, "--user", "admin", "--password",
+                                   "pw",       "set",      "2",      "13.5"};
+    r = Cli(us, "en_US.UTF-8");
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(Lines(r.Out).at(1).ends_with("\t13.5\t13.5")) << r.Out;
+}
+
+TEST_P(CliTest, NonNumericSetpointIsRefusedAndNothingSent) {
+    for (const char* text : {"abc", "", "12 A", "1,2,3"}) {
+        const CliResult r = As("admin", "pw", {"set", "2", text});
+        EXPECT_EQ(r.Code, 2) << text;
+        EXPECT_NE(r.Err.find("не число"), std::string::npos) << r.Err;
+    }
+    const CliResult date = As("service", "sv", {"set", "20", "15/06/2024"});
+    EXPECT_EQ(date.Code, 2);
+    EXPECT_NE(date.Err.find("не дата"), std::string::npos) << date.Err;
+    EXPECT_TRUE(LogLines().empty()) << ReadFile(LogPath);
+}
+
+TEST_P(CliTest, AccessRulesRefuseBeforeSending) {
+    ASSERT_EQ(Cli({"poll"}).Code, 0);
+    const size_t reads = LogLines().size();
+    ASSERT_GT(reads, 0u);
+
+    struct Case {
+        std::string user, password;
+        std::vector<std::string> command;
+    };
+    const std::vector<Case> refused = {
+        {"viewer", "ro", {"set", "2", "12"}},
+        {"viewer", "ro", {"start"}},
+        {"viewer", "ro", {"stop"}},
+        {"viewer", "ro", {"reset-counters"}},
+        {"viewer", "ro", {"sync-clock"}},
+        {"viewer", "ro", {"auto", "on"}},
+        {"viewer", "ro", {"alarms-clear"}},
+        {"viewer", "ro", {"task-add"}},
+        {"viewer", "ro", {"task-delete", "1"}},
+        {"viewer", "ro", {"task-set", "1", "7.03.2026 09:05:00", "7.03.2026 10:00:00"}},
+        {"viewer", "ro", {"task-clear"}},
+        {"admin", "wrong", {"start"}},
+        {"nobody", "pw", {"start"}},
+        {"admin", "pw", {"set", "19", "3"}},  // model, date and serial number: service level only
+        {"admin", "pw", {"set", "20", "1.01.2025"}},
+        {"admin", "pw", {"set", "21", "7"}},
+    };
+    for (const auto& c : refused) {
+        const CliResult r = As(c.user, c.password, c.command);
+        EXPECT_EQ(r.Code, 3) << c.user << " " << c.command[0] << ": " << r.Err;
+    }
+    const CliResult anonymous = Cli({"start"});
+    EXPECT_EQ(anonymous.Code, 3);
+    // Nothing but the poll's reads reached the relay.
+    const auto log = LogLines();
+    EXPECT_EQ(log.size(), reads) << ReadFile(LogPath);
+    for (const auto& line : log) EXPECT_TRUE(IsReadRequest(line)) << line;
+
+    const CliResult service = As("service", "sv", {"set", "21", "1234"});
+    ASSERT_EQ(service.Code, 0) << service.Err;
+    EXPECT_TRUE(Lines(service.Out).at(1).ends_with("\t1234\t1234")) << service.Out;
+}
+
+TEST_P(CliTest, AlarmJournalWithoutDuplicatesAndItsFiles) {
+    // An empty journal: the header line and a line of 78 spaces.
+    const std::string emptyTxt = Dir.Path + "/empty.txt";
+    CliResult r = Cli({"alarms", "--txt", emptyTxt});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Out, "Дата/время\tпричина аварии\tтоки\n");
+    const std::string header =
+        Field("Дата/время", 21) + Field("причина аварии", 32) + Field("токи", 25) + "\r\n";
+    EXPECT_EQ(ReadFile(emptyTxt), header + std::string(78, ' ') + "\r\n");
+
+    // Two trips within one second carry the same time stamp: the second is kept out.
+    ASSERT_EQ(Sim->Command("clock * 12:00:00 07.03.2026"), "ok");
+    ASSERT_EQ(Sim->Command("trip 1 2"), "ok");
+    ASSERT_EQ(Sim->Command("trip 1 4"), "ok");
+    ASSERT_EQ(Sim->Command("load 1 1500 2500 3500"), "ok");
+    ASSERT_EQ(Sim->Command("clock * 13:15:00 08.03.2026"), "ok");
+    ASSERT_EQ(Sim->Command("trip 1 5"), "ok");
+
+    const std::string txt = Dir.Path + "/journal.txt";
+    const std::string xlsx = Dir.Path + "/journal.xlsx";
+    r = Cli({"alarms", "--txt", txt, "--xlsx", xlsx});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const auto lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 3u) << r.Out;
+    EXPECT_EQ(lines[1], "7.03.2026 12:00:00\tПревышение максимального тока\tIa=20,0 Ib=20,0 Ic=20,0");
+    EXPECT_EQ(lines[2], "8.03.2026 13:15:00\tОбрыв фазы\tIa=1,50 Ib=2,50 Ic=3,50");
+
+    const std::string expectedTxt =
+        header + Field("7.03.2026 12:00:00", 21) + Field("Превышение максимального тока", 32) +
+        Field("Ia=20,0 Ib=20,0 Ic=20,0", 25) + "\r\n" + Field("8.03.2026 13:15:00", 21) +
+        Field("Обрыв фазы", 32) + Field("Ia=1,50 Ib=2,50 Ic=3,50", 25) + "\r\n";
+    EXPECT_EQ(ReadFile(txt), expectedTxt);
+
+    const std::string workbook = test::XlsxPart(xlsx, "xl/workbook.xml");
+    EXPECT_NE(workbook.find("<sheet name=\"Аварийные отключения\""), std::string::npos) << workbook;
+    const std::string strings = test::XlsxPart(xlsx, "xl/sharedStrings.xml");
+    for (const char* text : {"Дата/время", "причина аварии", "токи", "7.03.2026 12:00:00",
+                             "Превышение максимального тока", "Ia=20,0 Ib=20,0 Ic=20,0", "Обрыв фазы"})
+        EXPECT_NE(strings.find(std::string("<t>") + text + "</t>"), std::string::npos) << text;
+    const std::string sheet = test::XlsxPart(xlsx, "xl/worksheets/sheet1.xml");
+    EXPECT_NE(sheet.find("<c r=\"A1\" s=\"2\" t=\"s\"><v>0</v></c>"), std::string::npos) << sheet;
+    EXPECT_EQ(test::CountOf(sheet, "<c r="), 9u);
+    EXPECT_EQ(test::CountOf(sheet, "s=\"2\""), 9u);
+    EXPECT_NE(sheet.find("<col min=\"1\" max=\"1\" width=\"18."), std::string::npos);
+    EXPECT_NE(sheet.find("<col min=\"2\" max=\"2\" width=\"33."), std::string::npos);
+    EXPECT_NE(sheet.find("<col min=\"3\" max=\"3\" width=\"26."), std::string::npos);
+    const std::string styles = test::XlsxPart(xlsx, "xl/styles.xml");
+    EXPECT_NE(styles.find("<font><b/>"), std::string::npos);
+    EXPECT_NE(styles.find(
+                  "fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\" applyAlignment=\"1\">"
+                  "<alignment horizontal=\"left\"/>"),
+              std::string::npos)
+        << styles;
+
+    r = Cli({"--json", "alarms"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_NE(r.Out.find("\"relay_records\":3,\"added\":2,"), std::string::npos) << r.Out;
+
+    ASSERT_EQ(As("admin", "pw", {"alarms-clear"}).Code, 0);
+    r = Cli({"alarms"});
+    EXPECT_EQ(r.Out, "Дата/время\tпричина аварии\tтоки\n");
+}
+
+TEST_P(CliTest, TaskLogCommands) {
+    CliResult r = Cli({"tasks"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    auto lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 4u) << r.Out;
+    EXPECT_EQ(lines[0], "№\tНачало\tОкончание");
+    // The simulator's two shifts on its first day.
+    EXPECT_TRUE(StartsWith(lines[1], "1\t")) << lines[1];
+    EXPECT_NE(lines[1].find(" 08:00:00\t"), std::string::npos) << lines[1];
+    EXPECT_TRUE(lines[2].ends_with(" 17:00:00")) << lines[2];
+    EXPECT_EQ(lines[3], "Заданий: 2 из 16");
+
+    r = As("admin", "pw", {"task-add"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(Lines(r.Out).back(), "Заданий: 3 из 16");
+    r = As("admin", "pw", {"task-set", "3", "7.03.2026 9:5:0", "7.03.2026 10:00:00"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(Lines(r.Out).at(3), "3\t7.03.2026 09:05:00\t7.03.2026 10:00:00");
+    r = As("admin", "pw", {"task-set", "3", "soon", "7.03.2026 10:00:00"});
+    EXPECT_EQ(r.Code, 2);
+    r = As("admin", "pw", {"task-delete", "1"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    lines = Lines(r.Out);
+    EXPECT_EQ(lines.at(2), "2\t7.03.2026 09:05:00\t7.03.2026 10:00:00");
+    r = As("admin", "pw", {"task-delete", "5"});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("Выберите ячейку строки удаляемого задания."), std::string::npos);
+    r = As("admin", "pw", {"task-clear"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(Lines(r.Out).back(), "Заданий: 0 из 16");
+}
+
+TEST_P(CliTest, ControlCommands) {
+    ASSERT_EQ(As("admin", "pw", {"start"}).Code, 0);
+    EXPECT_EQ(Sim->Command("status").find("state 0 "), std::string::npos);
+    ASSERT_EQ(As("admin", "pw", {"stop"}).Code, 0);
+    EXPECT_NE(Sim->Command("status").find("state 0 "), std::string::npos);
+
+    CliResult r = As("admin", "pw", {"auto", "on"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(Lines(r.Out).at(1).ends_with("\t1\t1")) << r.Out;
+    r = As("admin", "pw", {"auto", "off"});
+    EXPECT_TRUE(Lines(r.Out).at(1).ends_with("\t0\t0")) << r.Out;
+
+    ASSERT_EQ(As("admin", "pw", {"sync-clock"}).Code, 0);
+    r = Cli({"poll"});
+    EXPECT_EQ(r.Out.find("Текущее время: 7.03.2026"), std::string::npos);  // the PC's time now
+
+    ASSERT_EQ(Sim->Command("trip 1 2"), "ok");
+    r = As("admin", "pw", {"reset-counters"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    r = Cli({"poll"});
+    // "ТовикМ ModBus" clears the journal instead of the counters.
+    EXPECT_NE(r.Out.find(Kind == 3 ? "Nmax = 1" : "Nmax = 0"), std::string::npos) << r.Out;
+    EXPECT_NE(Sim->Command("status").find(Kind == 3 ? "alarms 0" : "alarms 1"), std::string::npos);
+
+    r = Cli({"cal-info"});
+    if (Modbus()) {
+        EXPECT_EQ(r.Code, 1);
+    } else {
+        EXPECT_EQ(r.Code, 0) << r.Err;
+        EXPECT_EQ(r.Out, "Точек калибровки на фазу: 6\n");
+    }
+}
+
+TEST_P(CliTest, WatchAndDeviceFromConfiguration) {
+    CliResult r = RunCli({"--config", ConfigPath, "--device", "0", "--json", "watch", "--count", "2"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const auto lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 2u) << r.Out;
+    EXPECT_NE(lines[0].find("\"labels\":[{\"name\":\"ToviktokALabel\",\"text\":\"Ia = 0,00 A\"}"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[0].find("\"status\":\"СТОП\""), std::string::npos);
+    EXPECT_TRUE(StartsWith(lines[1], "{\"cycle\":2,\"ok\":true,\"labels\":[")) << lines[1];
+    EXPECT_EQ(lines[1].find("Ia = "), std::string::npos) << lines[1];  // unchanged labels are left out
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryKind, CliTest, ::testing::Values(0, 1, 2, 3),
+                         [](const auto& info) { return "Kind" + std::to_string(info.param); });
+
+TEST(CliProgramTest, HelpAndUsageErrors) {
+    CliResult r = RunCli({"--help"});
+    ASSERT_EQ(r.Code, 0);
+    for (const char* c :
+         {"poll", "watch", "setpoints", "set ITEM TEXT", "start", "stop", "reset-counters", "sync-clock",
+          "auto on|off", "alarms [--txt FILE] [--xlsx FILE]", "alarms-clear", "tasks", "task-add",
+          "task-delete N", "task-clear", "task-set N START END", "cal-info", "--json", "Exit status"})
+        EXPECT_NE(r.Out.find(c), std::string::npos) << c;
+    EXPECT_EQ(RunCli({}).Code, 2);
+    EXPECT_EQ(RunCli({"--port", "pts/0", "--kind", "0", "--bus", "1", "frobnicate"}).Code, 2);
+    EXPECT_EQ(RunCli({"--port", "pts/0", "--bus", "1", "poll"}).Code, 2);  // no kind
+    EXPECT_EQ(RunCli({"--port", "pts/0", "--kind", "7", "--bus", "1", "poll"}).Code, 2);
+    EXPECT_EQ(RunCli({"--port", "pts/0", "--kind", "0", "--bus", "0", "poll"}).Code, 2);
+    EXPECT_EQ(RunCli({"--port", "../etc", "--kind", "0", "--bus", "1", "poll"}).Code, 2);
+    EXPECT_EQ(RunCli({"--port", "nosuchtt", "--kind", "0", "--bus", "1", "poll"}).Code, 1);
+    EXPECT_EQ(RunCli({"--config", "/nonexistent/application.cfg", "--device", "0", "poll"}).Code, 2);
+    EXPECT_EQ(RunCli({"--port", "pts/0", "--kind", "0", "--bus", "1", "set", "99", "1"}).Code, 2);
+}
+
+}  // namespace
+}  // namespace tovik::cli

@@ -1,0 +1,206 @@
+#include "tools/cli/CliOptions.h"
+
+#include <charconv>
+
+namespace tovik::cli {
+
+namespace {
+
+bool ParseInt(const std::string& text, long lo, long hi, long& out) {
+    long v = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, v);
+    if (text.empty() || ec != std::errc() || ptr != end || v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+std::string ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o) {
+    bool onlyArguments = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string word = args[i];
+        if (onlyArguments || word.rfind("--", 0) != 0 || word == "-h") {
+            if (word == "-h") {
+                o.Help = true;
+            } else if (o.Command.empty()) {
+                o.Command = word;
+            } else {
+                o.Args.push_back(word);
+            }
+            continue;
+        }
+        if (word == "--") {
+            onlyArguments = true;
+            continue;
+        }
+        std::string name = word, value;
+        bool inlineValue = false;
+        if (const size_t eq = word.find('='); eq != std::string::npos) {
+            name = word.substr(0, eq);
+            value = word.substr(eq + 1);
+            inlineValue = true;
+        }
+        auto take = [&](std::string& out) {
+            if (inlineValue) {
+                out = value;
+                return true;
+            }
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        auto number = [&](long lo, long hi, long& out) -> std::string {
+            std::string text;
+            if (!take(text)) return name + " requires a value";
+            if (!ParseInt(text, lo, hi, out))
+                return "bad value \"" + text + "\" for " + name + " (" + std::to_string(lo) + ".." +
+                       std::to_string(hi) + ")";
+            return "";
+        };
+        auto text = [&](std::optional<std::string>& field) -> std::string {
+            std::string t;
+            if (!take(t)) return name + " requires a value";
+            field = t;
+            return "";
+        };
+        auto flag = [&](bool& field) -> std::string {
+            if (inlineValue) return name + " takes no value";
+            field = true;
+            return "";
+        };
+        long n = 0;
+        std::string err;
+        if (name == "--help") {
+            err = flag(o.Help);
+        } else if (name == "--json") {
+            err = flag(o.Json);
+        } else if (name == "--bus-mode") {
+            err = flag(o.BusMode);
+        } else if (name == "--config") {
+            err = text(o.ConfigPath);
+        } else if (name == "--port") {
+            err = text(o.PortName);
+        } else if (name == "--user") {
+            err = text(o.User);
+        } else if (name == "--password") {
+            err = text(o.Password);
+        } else if (name == "--txt") {
+            err = text(o.TextFile);
+        } else if (name == "--xlsx") {
+            err = text(o.SheetFile);
+        } else if (name == "--device") {
+            if ((err = number(0, 1000000, n)).empty()) o.DeviceIndex = static_cast<int>(n);
+        } else if (name == "--kind") {
+            if ((err = number(0, 3, n)).empty()) o.Kind = static_cast<int>(n);
+        } else if (name == "--bus") {
+            if ((err = number(1, 250, n)).empty()) o.Bus = static_cast<int>(n);
+        } else if (name == "--reply-timeout") {
+            if ((err = number(1, 3600000, n)).empty()) o.ReplyTimeout = static_cast<int>(n);
+        } else if (name == "--interval") {
+            if ((err = number(0, 3600000, n)).empty()) o.RequestInterval = static_cast<int>(n);
+        } else if (name == "--count") {
+            if ((err = number(1, 1000000000, n)).empty()) o.Count = n;
+        } else {
+            err = "unknown option " + name;
+        }
+        if (!err.empty()) return err;
+    }
+    return "";
+}
+
+const char* CliHelpText() {
+    return R"(Usage: tovik-cli [--config FILE] (--device INDEX | --port NAME --kind K --bus N
+                 [--bus-mode] [--reply-timeout MS] [--interval MS])
+                 [--user NAME --password PW] [--json] COMMAND [ARGS]
+
+Runs the service tool's relay operations from the command line, through the
+same request engine, protocol, codecs and access rules as the application.
+
+The relay:
+  --device INDEX      port, kind and bus number of device INDEX (from 0, in
+                      the order "tovik-config show" lists them) of the
+                      configuration file; also its port's bus mode, reply
+                      time-out and request interval, and its alarm cache.
+  --config FILE       the configuration file; default "application.cfg"
+                      beside the program. Read only, never written.
+  --port NAME         the serial line under /dev ("ttyUSB0", "pts/3").
+  --kind K            0 "Товик", 1 "Товик ModBus", 2 "ТовикМ", 3 "ТовикМ ModBus".
+  --bus N             bus number 1..250.
+  --bus-mode          only replies from the bus number count (RS-485 with
+                      several relays).
+  --reply-timeout MS  reply time-out, default 100.
+  --interval MS       request interval between polls (watch), default 100.
+  --port, --kind, --bus, --bus-mode, --reply-timeout and --interval also
+  override what --device takes from the file.
+
+Access:
+  Reading needs no account. Every command that changes the relay needs
+  --user and --password of an account of the configuration file; read-only
+  accounts are refused, and the model, the date of manufacture and the serial
+  number (setpoint items 19 to 21) are written only at the service level.
+  A refused command sends nothing.
+
+Reading commands:
+  poll                the panel's first cycle: state poll, setpoint read, then
+                      currents, maximum current, timers, counters, state, alarm
+                      count (and the new journal records), clock and, for
+                      "ТовикМ ModBus", the operating statistics. Prints the
+                      model description, an empty line, the data labels as
+                      the panel shows them, an empty line and the state text
+                      of the status bar.
+  watch [--count N]   poll cycles paced by the request interval, until Ctrl+C
+                      or N cycles; after the first cycle only the labels (and
+                      the state text) that changed are printed.
+  setpoints           the settings grid, tab-separated: item, "Функция/
+                      наименование", "мин", "макс", "сейчас".
+  alarms [--txt FILE] [--xlsx FILE]
+                      fetches the alarm journal into the cache (records
+                      already cached are kept out) and prints the alarm grid,
+                      tab-separated with its header. --txt writes the
+                      fixed-width text file (Windows-1251, 78 characters and
+                      CR LF per line); --xlsx the spreadsheet with the sheet
+                      "Аварийные отключения".
+  tasks               the task log: "№", "Начало", "Окончание", then the
+                      number of entries and the capacity.
+  cal-info            the calibration information: points per phase (native
+                      relays only).
+
+Commands that change the relay:
+  set ITEM TEXT       writes setpoint item ITEM (0..21, 0..22 on "ТовикМ",
+                      0..24 on "ТовикМ ModBus", as "setpoints" numbers them)
+                      from TEXT as the settings grid parses it (rounded, held
+                      within the model's limits), re-reads the setpoints and
+                      prints the row with the value written. Text that is not
+                      a number (for item 20: not a date) is refused and
+                      nothing is written.
+  start | stop        starts or stops the installation.
+  reset-counters      resets the alarm counters; on "ТовикМ ModBus" it clears
+                      the alarm journal instead, as the panel's "Сбросить".
+  sync-clock          sets the relay clock to this computer's local time.
+  auto on|off         switches the automatic mode (setpoint item 18).
+  alarms-clear        clears the relay's alarm journal.
+  task-add            adds a task starting and ending now.
+  task-delete N       deletes task N (as "tasks" numbers them, from 1).
+  task-set N START END
+                      sets task N's start and end ("7.03.2026 09:05:00" with
+                      the locale's separators); text that is not a date and
+                      time is refused.
+  task-clear          clears the task log.
+
+Output:
+  --json              the same results as one JSON object (watch: one object
+                      per cycle and line). Messages go to standard error.
+  Decimal, date and time separators follow the locale (LC_ALL, LANG).
+
+Exit status: 0 done; 1 the relay did not answer or a command failed;
+2 wrong usage or configuration; 3 access refused.
+
+Against the simulator:
+  build/bin/tovik-sim --relay 3:1            # prints its line, e.g. pts/5
+  build/bin/tovik-cli --port pts/5 --kind 3 --bus 1 watch
+)";
+}
+
+}  // namespace tovik::cli

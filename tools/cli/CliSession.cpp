@@ -1,0 +1,95 @@
+#include "tools/cli/CliSession.h"
+
+#include <signal.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "ports/ProtoUART.h"
+
+namespace tovik::cli {
+
+std::atomic<bool> Interrupted{false};
+
+namespace {
+
+void OnSignal(int) {
+    Interrupted.store(true);
+}
+
+// The longest a request may take: every try of every ModBus step at the
+// full time-out, with room to spare.
+int64_t SilenceLimitMs(int32_t replyTimeout) {
+    constexpr int64_t kLongestExtra = 700;
+    constexpr int64_t kStepsTimesTries = 12;
+    return (static_cast<int64_t>(replyTimeout) + kLongestExtra) * kStepsTimesTries + 2000;
+}
+
+}  // namespace
+
+void InstallInterruptHandlers() {
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+TCliSession::TCliSession(const TLineSettings& settings)
+    : Settings(settings),
+      StatsRef(std::make_shared<TRequestStats>()),
+      Results(std::make_shared<TResultEventsList>()) {}
+
+TCliSession::~TCliSession() {
+    if (Port) {
+        Port->UnregisterOwner(OwnerId);
+        Port->StopWorker();
+    }
+}
+
+bool TCliSession::Open(std::string& error) {
+    auto uart = std::make_unique<TProtoUART>(StatsRef);
+    if (!uart->SetPortName(Settings.PortName)) {
+        error = "недопустимое имя порта \"" + Settings.PortName + "\"";
+        return false;
+    }
+    if (!uart->IsOpen()) {
+        error = "не удалось открыть порт /dev/" + Settings.PortName;
+        return false;
+    }
+    uart->Bus = Settings.BusMode;
+    uart->ReplyTimeout = Settings.ReplyTimeout;
+    uart->RequestInterval = Settings.RequestInterval;
+    Port = std::move(uart);
+    OwnerId = Port->RegisterOwner();
+    return true;
+}
+
+TResultHandler TCliSession::Track(TResultHandler handler) {
+    ++Outstanding;
+    return [this, handler = std::move(handler)](uint8_t ok, const TBlock* data) {
+        --Outstanding;
+        if (handler) handler(ok, data);
+    };
+}
+
+bool TCliSession::Drain() {
+    using Clock = std::chrono::steady_clock;
+    const auto limit = std::chrono::milliseconds(SilenceLimitMs(Settings.ReplyTimeout));
+    auto lastEvent = Clock::now();
+    while (Outstanding > 0) {
+        if (Interrupted.load()) return false;
+        if (Results->IsEmpty()) {
+            if (Clock::now() - lastEvent > limit) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        Results->DispatchOne();
+        lastEvent = Clock::now();
+    }
+    return true;
+}
+
+}  // namespace tovik::cli
