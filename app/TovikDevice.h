@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/Device.h"
+#include "protocol/Commands.h"  // kAlarmRecordSize
 
 namespace tovik {
 
@@ -14,7 +15,6 @@ inline constexpr uint8_t kDeviceKindCount = 4;
 inline constexpr uint32_t kFirstDeviceKindCode = 193;  // kind 0; kinds 1..3 follow
 inline constexpr size_t kMaxInstallationNameLength = 40;
 inline constexpr size_t kInstallationNameField = 41;
-inline constexpr size_t kAlarmRecordSize = 19;
 // Record length without layout block and alarm records.
 inline constexpr size_t kDeviceRecordBaseSize = 59;
 

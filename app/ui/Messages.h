@@ -35,3 +35,8 @@ private:
 };
 
 }  // namespace tovik
+
+// Checks an internal condition; a failure is reported and the program goes on.
+#define TOVIK_ASSERT(condition)                                                                      \
+    ((condition) ? static_cast<void>(0)                                                              \
+                 : ::tovik::AssertionReport(#condition, __FILE__, __LINE__, __builtin_return_address(0)))

@@ -374,7 +374,8 @@ TEST(SimProgram, TripFromTheLoadCommandReachesTheJournal) {
     EXPECT_EQ((*record)[2 + 6], 4);  // "Короткое замыкание"
     const auto counters = NativeExchange(line.Port, {1, 21});
     ASSERT_TRUE(counters.has_value());
-    EXPECT_EQ((*counters)[2 + 10], 1);  // Nотс, word 5
+    EXPECT_EQ((*counters)[2 + 8], 1);  // Nотс, word 4
+    EXPECT_EQ((*counters)[2 + 10], 0);  // Nфаз, word 5
 }
 
 TEST(SimProgram, EndOfInputDoesNotStopItAndSignalsEndItCleanly) {

@@ -65,8 +65,10 @@ enum TTripCause : uint8_t {
     CauseInsulation = 6,
 };
 
-// Alarm counter words, in reply order.
-enum TAlarmCounter { CountMin = 0, CountNom, CountMax, CountDisb, CountPhase, CountCutoff, CountInsulation };
+// Alarm counter words, in reply order. The relay keeps the cut-off count in
+// word 4 and the phase-loss count in word 5, which is how the panel labels
+// them ("Nотс" then "Nфаз").
+enum TAlarmCounter { CountMin = 0, CountNom, CountMax, CountDisb, CountCutoff, CountPhase, CountInsulation };
 
 // One setpoint item of the relay's memory with its ModBus registers.
 struct TSetpointItem {

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -243,6 +244,25 @@ TEST_F(PortWindowTest, CancelledOrEmptyChoiceAddsNothing) {
     form->PortListForm->AddNewUARTPort1Click();
     EXPECT_TRUE(log.Has("Необходимо выбрать порт."));
     EXPECT_EQ(form->Ports.Count(), 0);
+}
+
+}  // namespace
+}  // namespace tovik
+
+namespace tovik {
+namespace {
+
+TEST(Assertions, FailedCheckIsReportedAndTheProgramGoesOn) {
+    MessageLog log;
+    int value = 2;
+    TOVIK_ASSERT(value == 2);
+    EXPECT_TRUE(log.Items.empty());
+    TOVIK_ASSERT(value == 3);
+    ASSERT_EQ(log.Items.size(), 1u);
+    EXPECT_EQ(log.Items[0].first, TMessageKind::Error);
+    const QRegularExpression format(
+        R"(^value == 3 \(.*main_window_test\.cpp, line \d+, address \$[0-9a-f]+\)$)");
+    EXPECT_TRUE(format.match(log.Items[0].second).hasMatch()) << log.Items[0].second.toStdString();
 }
 
 }  // namespace
