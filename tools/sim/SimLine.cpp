@@ -6,6 +6,7 @@
 #include <ctime>
 #include <sstream>
 
+#include "protocol/Codecs.h"
 #include "protocol/Frame.h"
 
 namespace tovik::sim {
@@ -395,29 +396,6 @@ bool ParseNumber(const std::string& text, T& value, T lo, T hi) {
     return true;
 }
 
-const char* StateName(uint8_t code) {
-    static const char* names[] = {"СТОП",
-                                  "РАБОТА",
-                                  "РАБОТА С БЛОКИРОВКОЙ ЗАЩИТ",
-                                  "ПРОБЛЕМА МИН ТОКА",
-                                  "ПРОБЛЕМА НОМ ТОКА",
-                                  "ПРОБЛЕМА МАКС ТОКА",
-                                  "ПРОБЛЕМА ДИСБ ТОКОВ",
-                                  "ПРОБЛЕМА ФАЗ",
-                                  "АВТО ПРОБЛЕМА МИН ТОКА",
-                                  "АВТО ПРОБЛЕМА НОМ ТОКА",
-                                  "АВТО ПРОБЛЕМА МАКС ТОКА",
-                                  "АВТО ПРОБЛЕМА ДИСБ ТОКОВ",
-                                  "АВТО ПРОБЛЕМА ФАЗ",
-                                  "АВТО РАБОТА",
-                                  "АВТО РАБОТА С БЛОКИРОВКОЙ ЗАЩИТ",
-                                  "АВТО ПЕРЕРЫВ",
-                                  "АВТО САМОЗАПУСК",
-                                  "ОТЛОЖЕННЫЙ ПУСК",
-                                  "АВАРИЯ",
-                                  "АВАРИЙНЫЙ АВТОВОЗВРАТ"};
-    return code < 20 ? names[code] : "Неизвестно";
-}
 
 }  // namespace
 
@@ -484,7 +462,7 @@ std::string TSimLine::Command(const std::string& text, int64_t nowMs) {
             char line[200];
             std::snprintf(line, sizeof line,
                           "relay %u kind %u state %u %s currents %.0f %.0f %.0f alarms %zu tasks %zu",
-                          r->Address(), r->Kind(), r->State(), StateName(r->State()), c[0], c[1], c[2],
+                          r->Address(), r->Kind(), r->State(), StateText(r->State()).c_str(), c[0], c[1], c[2],
                           r->AlarmCount(), r->TaskCount());
             out += std::string(out.empty() ? "" : "\n") + line;
         }
