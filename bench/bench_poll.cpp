@@ -12,10 +12,6 @@
 // The simulator is the program built next to this one (bin/tovik-sim);
 // TOVIK_SIM names another.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -32,6 +28,7 @@
 #include "protocol/Builders.h"
 #include "protocol/Commands.h"
 #include "protocol/UstTable.h"
+#include "support/ChildProcess.h"
 
 using namespace tovik;
 
@@ -40,67 +37,8 @@ namespace {
 constexpr int kBaud = 19200;
 constexpr int kDelayMs = 5;  // the simulator's response delay in the paced runs
 
-std::string SimBinary() {
-    if (const char* env = std::getenv("TOVIK_SIM")) return env;
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return "tovik-sim";
-    std::string path(self, static_cast<size_t>(n));
-    return path.substr(0, path.rfind('/') + 1) + "tovik-sim";
-}
-
-// The simulator as a child process, killed when this goes.
-class Sim {
-public:
-    explicit Sim(std::vector<std::string> args) {
-        const std::string binary = SimBinary();
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC)) return;
-        args.insert(args.begin(), binary);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        Pid = ::fork();
-        if (Pid == 0) {
-            ::dup2(in[0], 0);
-            ::dup2(out[1], 1);
-            ::execv(binary.c_str(), argv.data());
-            ::_exit(127);
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        In = in[1];
-        Out = out[0];
-        // The first line is the port name.
-        std::string text;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < end) {
-            pollfd p{Out, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            char buf[256];
-            const ssize_t got = ::read(Out, buf, sizeof buf);
-            if (got <= 0) break;
-            text.append(buf, static_cast<size_t>(got));
-        }
-        if (text.find('\n') != std::string::npos) PortName = text.substr(0, text.find('\n'));
-    }
-    ~Sim() {
-        if (Pid > 0) {
-            ::kill(Pid, SIGKILL);
-            ::waitpid(Pid, nullptr, 0);
-        }
-        for (int fd : {In, Out})
-            if (fd >= 0) ::close(fd);
-    }
-    Sim(const Sim&) = delete;
-    Sim& operator=(const Sim&) = delete;
-
-    std::string PortName;
-
-private:
-    pid_t Pid = -1;
-    int In = -1, Out = -1;
-};
+using test::SimBinaryBesideThisProgram;
+using test::TSimProcess;
 
 // What crossed the line, from the simulator's log lines since the last call.
 struct Traffic {
@@ -213,14 +151,15 @@ std::string TempLog() {
 void BM_PollCycle(benchmark::State& state) {
     const auto kind = static_cast<uint8_t>(state.range(0));
     const std::string log = TempLog();
-    Sim sim({"--relay", std::to_string(kind) + ":" + std::to_string(kAddress), "--baud",
-             std::to_string(kBaud), "--delay-ms", std::to_string(kDelayMs), "--log", log});
-    if (sim.PortName.empty()) {
-        state.SkipWithError(("tovik-sim did not start: " + SimBinary()).c_str());
+    TSimProcess sim(SimBinaryBesideThisProgram(),
+                    {"--relay", std::to_string(kind) + ":" + std::to_string(kAddress), "--baud",
+                     std::to_string(kBaud), "--delay-ms", std::to_string(kDelayMs), "--log", log});
+    if (sim.Port().empty()) {
+        state.SkipWithError(("tovik-sim did not start: " + SimBinaryBesideThisProgram()).c_str());
         std::remove(log.c_str());
         return;
     }
-    Client client(sim.PortName);
+    Client client(sim.Port());
     LogReader reader(log);
     PollCycle(client, kind);  // warm-up: the line opened, the relay's first poll
     reader.Next();
@@ -269,12 +208,13 @@ BENCHMARK(BM_PollCycle)
 // (the clock read) queued 100 at a time, as exchanges per second.
 void BM_PollCycleUnpaced(benchmark::State& state) {
     const auto kind = static_cast<uint8_t>(state.range(0));
-    Sim sim({"--relay", std::to_string(kind) + ":" + std::to_string(kAddress), "--baud", "0"});
-    if (sim.PortName.empty()) {
-        state.SkipWithError(("tovik-sim did not start: " + SimBinary()).c_str());
+    TSimProcess sim(SimBinaryBesideThisProgram(),
+                    {"--relay", std::to_string(kind) + ":" + std::to_string(kAddress), "--baud", "0"});
+    if (sim.Port().empty()) {
+        state.SkipWithError(("tovik-sim did not start: " + SimBinaryBesideThisProgram()).c_str());
         return;
     }
-    Client client(sim.PortName);
+    Client client(sim.Port());
     PollCycle(client, kind);
     for (auto _ : state) {
         if (!PollCycle(client, kind)) {
@@ -292,12 +232,13 @@ BENCHMARK(BM_PollCycleUnpaced)
 
 void BM_ExchangesUnpaced(benchmark::State& state) {
     const auto kind = static_cast<uint8_t>(state.range(0));
-    Sim sim({"--relay", std::to_string(kind) + ":" + std::to_string(kAddress), "--baud", "0"});
-    if (sim.PortName.empty()) {
-        state.SkipWithError(("tovik-sim did not start: " + SimBinary()).c_str());
+    TSimProcess sim(SimBinaryBesideThisProgram(),
+                    {"--relay", std::to_string(kind) + ":" + std::to_string(kAddress), "--baud", "0"});
+    if (sim.Port().empty()) {
+        state.SkipWithError(("tovik-sim did not start: " + SimBinaryBesideThisProgram()).c_str());
         return;
     }
-    Client client(sim.PortName);
+    Client client(sim.Port());
     constexpr int kBatch = 100;
     int64_t exchanges = 0;
     for (auto _ : state) {

@@ -22,6 +22,7 @@
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
 #include "app/XlsxTestUtil.h"
+#include "support/ChildProcess.h"
 
 namespace tovik::cli {
 namespace {
@@ -56,78 +57,6 @@ std::vector<std::string> Lines(const std::string& text) {
 bool StartsWith(const std::string& s, const std::string& prefix) {
     return s.rfind(prefix, 0) == 0;
 }
-
-// The simulator: a child process answering on a pseudo-terminal.
-class SimProcess {
-public:
-    explicit SimProcess(std::vector<std::string> args) {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC)) return;
-        args.insert(args.begin(), kSim);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        Pid = ::fork();
-        if (Pid == 0) {
-            ::dup2(in[0], 0);
-            ::dup2(out[1], 1);
-            const int devnull = ::open("/dev/null", O_WRONLY);
-            ::dup2(devnull, 2);
-            ::execv(kSim, argv.data());
-            ::_exit(127);
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        In = in[1];
-        Out = out[0];
-        Port = ReadLine().value_or("");
-    }
-    ~SimProcess() {
-        if (Pid > 0) {
-            ::kill(Pid, SIGKILL);
-            ::waitpid(Pid, nullptr, 0);
-        }
-        if (In >= 0) ::close(In);
-        if (Out >= 0) ::close(Out);
-    }
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
-
-    std::optional<std::string> ReadLine(int timeoutMs = 5000) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            const size_t eol = Buffer.find('\n');
-            if (eol != std::string::npos) {
-                std::string line = Buffer.substr(0, eol);
-                Buffer.erase(0, eol + 1);
-                return line;
-            }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return std::nullopt;
-            pollfd p{Out, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-            char buf[512];
-            const ssize_t n = ::read(Out, buf, sizeof buf);
-            if (n <= 0) return std::nullopt;
-            Buffer.append(buf, static_cast<size_t>(n));
-        }
-    }
-    // A command on the simulator's input; its first answer line.
-    std::string Command(const std::string& line) {
-        const std::string text = line + "\n";
-        if (::write(In, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return "write failed";
-        return ReadLine().value_or("no answer");
-    }
-
-    std::string Port;
-
-private:
-    pid_t Pid = -1;
-    int In = -1;
-    int Out = -1;
-    std::string Buffer;
-};
 
 struct CliResult {
     int Code = -1;
@@ -210,9 +139,10 @@ protected:
     void SetUp() override {
         Kind = static_cast<uint8_t>(GetParam());
         LogPath = Dir.Path + "/requests.log";
-        Sim = std::make_unique<SimProcess>(std::vector<std::string>{"--relay", std::to_string(Kind) + ":1",
-                                                                    "--baud", "0", "--log", LogPath});
-        ASSERT_FALSE(Sim->Port.empty());
+        const std::vector<std::string> args = {"--relay", std::to_string(Kind) + ":1", "--baud", "0", "--log",
+                                               LogPath};
+        Sim = std::make_unique<test::TSimProcess>(kSim, args, test::TChildProcess::EStderr::Discard);
+        ASSERT_FALSE(Sim->Port().empty());
         ASSERT_EQ(Sim->Command("clock * 12:00:00 07.03.2026"), "ok");
         WriteConfig();
     }
@@ -227,7 +157,7 @@ protected:
         users.Add(std::make_unique<TUser>("viewer", kReadOnlyAccess, "ro"));
         TProtoPortList ports(stats);
         auto port = std::make_unique<TUartSettingsPort>(stats);
-        ASSERT_TRUE(port->SetPortName(Sim->Port));
+        ASSERT_TRUE(port->SetPortName(Sim->Port()));
         port->ReplyTimeout = 100;
         port->RequestInterval = 100;
         const int32_t portId = port->Id;
@@ -245,7 +175,7 @@ protected:
     }
 
     std::vector<std::string> Line() const {
-        return {"--port", Sim->Port, "--kind", std::to_string(Kind), "--bus", "1"};
+        return {"--port", Sim->Port(), "--kind", std::to_string(Kind), "--bus", "1"};
     }
     CliResult Cli(std::vector<std::string> args, const std::string& locale = "ru_RU.UTF-8") {
         std::vector<std::string> all = Line();
@@ -266,7 +196,7 @@ protected:
     uint8_t Kind = 0;
     std::string LogPath;
     std::string ConfigPath;
-    std::unique_ptr<SimProcess> Sim;
+    std::unique_ptr<test::TSimProcess> Sim;
 };
 
 // The sections of poll's output: model, labels, state.

@@ -6,11 +6,7 @@
 // here on their own, the ModBus steps are compared with the translation
 // each command must make, and the reshaped ModBus reply blocks must equal
 // the native blocks of a twin relay in the same state.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -29,6 +25,7 @@
 #include "protocol/Builders.h"
 #include "protocol/Commands.h"
 #include "protocol/UstTable.h"
+#include "support/ChildProcess.h"
 
 namespace tovik {
 namespace {
@@ -37,73 +34,6 @@ using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
 const char* const kSimBinary = TOVIK_BINARY_DIR "/bin/tovik-sim";
-
-// ---- The simulator as a child process ----
-
-class SimProcess {
-public:
-    explicit SimProcess(std::vector<std::string> args) {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC)) return;
-        args.insert(args.begin(), kSimBinary);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        Pid = ::fork();
-        if (Pid == 0) {
-            ::dup2(in[0], 0);
-            ::dup2(out[1], 1);
-            ::execv(kSimBinary, argv.data());
-            ::_exit(127);
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        In = in[1];
-        Out = out[0];
-    }
-    ~SimProcess() {
-        if (Pid > 0) {
-            ::kill(Pid, SIGKILL);
-            ::waitpid(Pid, nullptr, 0);
-        }
-        for (int fd : {In, Out})
-            if (fd >= 0) ::close(fd);
-    }
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
-
-    std::optional<std::string> ReadLine(int timeoutMs = 5000) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            const size_t eol = Text.find('\n');
-            if (eol != std::string::npos) {
-                std::string line = Text.substr(0, eol);
-                Text.erase(0, eol + 1);
-                return line;
-            }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return std::nullopt;
-            pollfd p{Out, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-            char buf[512];
-            const ssize_t n = ::read(Out, buf, sizeof buf);
-            if (n <= 0) return std::nullopt;
-            Text.append(buf, static_cast<size_t>(n));
-        }
-    }
-    // One command on standard input; the first line of its answer.
-    std::string Command(const std::string& line) {
-        const std::string text = line + "\n";
-        if (::write(In, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return "write failed";
-        return ReadLine().value_or("no answer");
-    }
-
-private:
-    pid_t Pid = -1;
-    int In = -1, Out = -1;
-    std::string Text;
-};
 
 // ---- The request log ----
 
@@ -192,10 +122,9 @@ public:
     SimLine(const std::vector<std::string>& relays, const std::string& logPath) : LogPath(logPath) {
         std::vector<std::string> args = {"--baud", "0", "--log", logPath};
         for (const auto& r : relays) args.insert(args.end(), {"--relay", r});
-        Sim = std::make_unique<SimProcess>(args);
-        const auto name = Sim->ReadLine();
-        if (!name) return;
-        PortName = *name;
+        Sim = std::make_unique<test::TSimProcess>(kSimBinary, args);  // its errors go to the test's output
+        if (Sim->Port().empty()) return;
+        PortName = Sim->Port();
         Port = std::make_unique<TProtoUART>(std::make_shared<TRequestStats>());
         Port->ReplyTimeout = 0;  // the requests' own extra time is plenty on a pty
         Port->Bus = true;
@@ -220,7 +149,7 @@ public:
     }
     TStatsSnapshot Stats() const { return Port->Stats().GetStats(); }
 
-    std::unique_ptr<SimProcess> Sim;
+    std::unique_ptr<test::TSimProcess> Sim;
     std::string LogPath;
     size_t LogOffset = 0;
     std::string PortName;

@@ -2,11 +2,9 @@
 // pseudo-terminal with the serial port of the engine.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,6 +20,7 @@
 #include "ports/Clock.h"
 #include "ports/ProtoUART.h"
 #include "protocol/Frame.h"
+#include "support/ChildProcess.h"
 #include "tools/sim/SimAnnounce.h"
 
 namespace tovik::sim {
@@ -40,127 +39,32 @@ public:
     std::string Path;
 };
 
-// The simulator as a child process; killed in every case when it goes.
-class SimProcess {
-public:
-    explicit SimProcess(const std::vector<std::string>& args, const std::string& runtimeDir = "") {
-        int in[2], out[2], err[2];
-        if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) return;
-        std::vector<std::string> all = {kBinary};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::string env = "XDG_RUNTIME_DIR=" + runtimeDir;
-        Pid = ::fork();
-        if (Pid == 0) {
-            ::dup2(in[0], 0);
-            ::dup2(out[1], 1);
-            ::dup2(err[1], 2);
-            if (!runtimeDir.empty()) ::putenv(env.data());
-            ::execv(kBinary, argv.data());
-            ::_exit(127);
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        ::close(err[1]);
-        In = in[1];
-        Out = out[0];
-        Err = err[0];
-    }
-    ~SimProcess() {
-        if (Pid > 0 && !Exited) {
-            ::kill(Pid, SIGKILL);
-            ::waitpid(Pid, nullptr, 0);
-        }
-        for (int fd : {In, Out, Err})
-            if (fd >= 0) ::close(fd);
-    }
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
+using test::TChildProcess;
+using test::TSimProcess;
 
-    // One line of standard output, or nullopt after the time-out.
-    std::optional<std::string> ReadLine(int timeoutMs = 5000) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            const size_t eol = OutText.find('\n');
-            if (eol != std::string::npos) {
-                std::string line = OutText.substr(0, eol);
-                OutText.erase(0, eol + 1);
-                return line;
-            }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return std::nullopt;
-            pollfd p{Out, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-            char buf[512];
-            const ssize_t n = ::read(Out, buf, sizeof buf);
-            if (n <= 0) return std::nullopt;
-            OutText.append(buf, static_cast<size_t>(n));
-        }
-    }
-    // Sends a command line and returns the first line of its answer.
-    std::string Command(const std::string& line) {
-        const std::string text = line + "\n";
-        if (::write(In, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return "write failed";
-        return ReadLine().value_or("no answer");
-    }
-    void CloseInput() {
-        ::close(In);
-        In = -1;
-    }
-    // Waits for the exit; the exit code, or -1 (also after a time-out).
-    int Wait(int timeoutMs = 5000) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (std::chrono::steady_clock::now() < end) {
-            int status = 0;
-            if (::waitpid(Pid, &status, WNOHANG) == Pid) {
-                Exited = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return -1;
-    }
-    std::string ErrorText() {
-        std::string text;
-        char buf[512];
-        ::fcntl(Err, F_SETFL, O_NONBLOCK);
-        for (ssize_t n; (n = ::read(Err, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
-        return text;
-    }
-    std::string Stdout() {
-        std::string text = OutText;
-        char buf[4096];
-        for (ssize_t n; (n = ::read(Out, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
-        return text;
-    }
-
-    pid_t Pid = -1;
-
-private:
-    int In = -1, Out = -1, Err = -1;
-    std::string OutText;
-    bool Exited = false;
-};
+// The simulator announces its line under XDG_RUNTIME_DIR; without a folder
+// given it keeps this process's own.
+std::vector<std::string> RuntimeEnv(const std::string& runtimeDir) {
+    if (runtimeDir.empty()) return {};
+    return {"XDG_RUNTIME_DIR=" + runtimeDir};
+}
 
 std::vector<std::string> Unpaced(std::vector<std::string> args) {
     args.insert(args.end(), {"--baud", "0"});
     return args;
 }
 
-// A started simulator, without pacing, with its port opened in bus mode.
+// A started simulator, without pacing, with its port opened in bus mode;
+// its standard error is kept for the failure messages.
 struct Line {
     explicit Line(const std::vector<std::string>& args, const std::string& runtimeDir = "")
-        : Sim(Unpaced(args), runtimeDir) {
-        const auto name = Sim.ReadLine();
-        if (!name) return;
-        PortName = *name;
+        : Sim(kBinary, Unpaced(args), TChildProcess::EStderr::Capture, RuntimeEnv(runtimeDir)) {
+        if (Sim.Port().empty()) return;
+        PortName = Sim.Port();
         Port.SetPortName(PortName);
         Port.Bus = true;
     }
-    SimProcess Sim;
+    TSimProcess Sim;
     std::string PortName;
     TProtoUART Port;
 };
@@ -382,19 +286,19 @@ TEST(SimProgram, EndOfInputDoesNotStopItAndSignalsEndItCleanly) {
     TempDir runtime;
     Line line({"--relay", "2:1", "--relay", "0:20"}, runtime.Path);
     ASSERT_FALSE(line.PortName.empty());
-    const std::string file = runtime.Path + "/tovik-sim/" + std::to_string(line.Sim.Pid);
+    const std::string file = runtime.Path + "/tovik-sim/" + std::to_string(line.Sim.Pid());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(ReadLines(file), (std::vector<std::string>{line.PortName, "2:1", "0:20"}));
     const auto lines = ListAnnouncedLines(runtime.Path + "/tovik-sim");
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].Pid, line.Sim.Pid);
+    EXPECT_EQ(lines[0].Pid, line.Sim.Pid());
     EXPECT_EQ(lines[0].Port, line.PortName);
     EXPECT_EQ(lines[0].Relays, (std::vector<std::pair<uint8_t, uint8_t>>{{2, 1}, {0, 20}}));
 
     line.Sim.CloseInput();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(NativeExchange(line.Port, {20, 23}).has_value());
-    ::kill(line.Sim.Pid, SIGTERM);
+    ::kill(line.Sim.Pid(), SIGTERM);
     EXPECT_EQ(line.Sim.Wait(), 0);
     struct stat st {};
     EXPECT_NE(::stat(file.c_str(), &st), 0) << "announcement left behind";
@@ -437,7 +341,8 @@ TEST(SimProgram, ALaterClientCanOpenTheLineAgain) {
 }
 
 TEST(SimProgram, PacingAndDelayHoldTheLineAtLeastThatLong) {
-    SimProcess sim({"--relay", "0:1", "--baud", "9600", "--delay-ms", "40"});
+    TChildProcess sim(kBinary, {"--relay", "0:1", "--baud", "9600", "--delay-ms", "40"},
+                      TChildProcess::EStderr::Capture);
     const auto name = sim.ReadLine();
     ASSERT_TRUE(name.has_value());
     TProtoUART port;
@@ -474,7 +379,7 @@ TEST(SimProgram, BadOptionsAreRefused) {
         {{"--relay=0:1", "--silent=yes"}, "unknown option"},
     };
     for (const auto& c : cases) {
-        SimProcess sim(c.Args);
+        TChildProcess sim(kBinary, c.Args, TChildProcess::EStderr::Capture);
         EXPECT_EQ(sim.Wait(), 2) << testing::PrintToString(c.Args);
         const std::string err = sim.ErrorText();
         EXPECT_NE(err.find(c.Message), std::string::npos) << testing::PrintToString(c.Args) << ": " << err;
@@ -483,7 +388,7 @@ TEST(SimProgram, BadOptionsAreRefused) {
 }
 
 TEST(SimProgram, HelpDocumentsOptionsAndCommands) {
-    SimProcess sim({"--help"});
+    TChildProcess sim(kBinary, {"--help"}, TChildProcess::EStderr::Capture);
     EXPECT_EQ(sim.Wait(), 0);
     const std::string text = sim.Stdout();
     for (const char* word :
