@@ -45,9 +45,10 @@ TMainForm::~TMainForm() { ShutDown(); }
 
 void TMainForm::BuildWindow() {
     setObjectName("MainForm");
+    // The caption is the application's title too: on this desktop that is
+    // the window title itself. (The application name stays a plain word: it
+    // names files and folders.)
     setWindowTitle(kCaption);
-    QApplication::setApplicationDisplayName(QString());
-    QApplication::setApplicationName(kCaption);
     resize(784, 575);
     setMinimumSize(400, 300);
     if (const QScreen* screen = QApplication::primaryScreen())

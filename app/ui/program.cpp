@@ -27,6 +27,7 @@ void Beep() { QApplication::beep(); }
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tovik"));
     tovik::SetBeepHook(&Beep);
 
     // Non-interactive runs (tests, scripted checks) may collect the message

@@ -89,6 +89,9 @@ TEST(MainWindow, ReadOnlyDefaultAccountGovernsTheActions) {
     EXPECT_TRUE(form.ShowAbout->isEnabled());
     EXPECT_TRUE(form.HelpClick->isEnabled());
     EXPECT_EQ(form.windowTitle(), "Товик/ТовикМ v2.1");
+    // The application name names files and folders (temporary files among
+    // them): the caption with its "/" must not become it.
+    EXPECT_FALSE(QCoreApplication::applicationName().contains('/'));
     EXPECT_TRUE(log.Items.empty());
 }
 
