@@ -195,30 +195,39 @@ bool TProtoUART::SetPortName(const std::string& name) {
     return true;
 }
 
-bool TProtoUART::SaveSettings(TStream& stream) {
-    const auto name = Utf8ToCp1251(Name);
-    if (!name || name->size() > kMaxPortNameLength) return false;  // never stored truncated
+bool ReadSerialPortRecord(TStream& stream, TSerialPortRecord& record) {
+    uint8_t bus = 0;
+    char field[kMaxPortNameLength + 1];
+    int32_t timeout = 0, interval = 0;
+    if (!stream.ReadU8(bus) || !stream.ReadExact(field, sizeof field)) return false;
+    const void* end = std::memchr(field, 0, sizeof field);
+    if (!end) return false;  // no terminator: the record is damaged
+    auto name = Cp1251ToUtf8(std::string(static_cast<const char*>(field), static_cast<const char*>(end)));
+    if (!name || !stream.ReadI32(timeout) || !stream.ReadI32(interval)) return false;
+    record = {bus != 0, std::move(*name), timeout, interval};
+    return true;
+}
+
+bool WriteSerialPortRecord(TStream& stream, const TSerialPortRecord& record) {
+    const auto name = Utf8ToCp1251(record.Name);
+    if (!name || name->size() > kMaxPortNameLength) return false;
     uint8_t field[kMaxPortNameLength + 1] = {};
     std::memcpy(field, name->data(), name->size());
-    return stream.WriteI32(Kind) && stream.WriteU8(Bus.load() ? 1 : 0) &&
-           stream.WriteExact(field, sizeof field) && stream.WriteI32(ReplyTimeout.load()) &&
-           stream.WriteI32(RequestInterval.load());
+    return stream.WriteI32(TProtoUART::KindCode) && stream.WriteU8(record.Bus ? 1 : 0) &&
+           stream.WriteExact(field, sizeof field) && stream.WriteI32(record.ReplyTimeout) &&
+           stream.WriteI32(record.RequestInterval);
+}
+
+bool TProtoUART::SaveSettings(TStream& stream) {
+    return WriteSerialPortRecord(stream, {Bus.load(), Name, ReplyTimeout.load(), RequestInterval.load()});
 }
 
 bool TProtoUART::LoadSettings(TStream& stream) {
-    uint8_t bus = 0;
-    if (!stream.ReadU8(bus)) return false;
-    Bus = bus != 0;
-    char field[kMaxPortNameLength + 1];
-    if (!stream.ReadExact(field, sizeof field)) return false;
-    const void* end = std::memchr(field, 0, sizeof field);
-    if (!end) return false;  // no terminator: the record is damaged
-    const auto name = Cp1251ToUtf8(std::string(static_cast<const char*>(field), static_cast<const char*>(end)));
-    if (!name || !SetPortName(*name)) return false;
-    int32_t timeout = 0, interval = 0;
-    if (!stream.ReadI32(timeout) || !stream.ReadI32(interval)) return false;
-    ReplyTimeout = timeout;
-    RequestInterval = interval;
+    TSerialPortRecord record;
+    if (!ReadSerialPortRecord(stream, record) || !SetPortName(record.Name)) return false;
+    Bus = record.Bus;
+    ReplyTimeout = record.ReplyTimeout;
+    RequestInterval = record.RequestInterval;
     return true;
 }
 

@@ -26,6 +26,21 @@ inline constexpr int kWriteTimeoutPerByteMs = 2;
 // Longest wait of one read when nothing is buffered.
 inline constexpr int kReadWaitMs = 10;
 
+// The 23-byte settings record of a serial port: Kind (193), bus byte, the
+// name in a zero-terminated 10-byte field, reply time-out, request interval.
+struct TSerialPortRecord {
+    bool Bus = false;
+    std::string Name;  // UTF-8
+    int32_t ReplyTimeout = 0;
+    int32_t RequestInterval = 0;
+};
+// Reads the record after its Kind field. A name field without terminator or
+// with the byte Windows-1251 leaves undefined fails it.
+bool ReadSerialPortRecord(TStream& stream, TSerialPortRecord& record);
+// Writes the whole record, Kind first. A name that does not fit or cannot be
+// encoded is refused, never stored truncated.
+bool WriteSerialPortRecord(TStream& stream, const TSerialPortRecord& record);
+
 class TUartPort {
 public:
     TUartPort() = default;

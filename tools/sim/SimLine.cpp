@@ -385,20 +385,6 @@ TSimLine::TOutcome TSimLine::HandleModbus(const std::vector<uint8_t>& frame, int
 
 // ---- Command input ----
 
-namespace {
-
-template <typename T>
-bool ParseNumber(const std::string& text, T& value, T lo, T hi) {
-    T v{};
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (ec != std::errc() || end != text.data() + text.size() || v < lo || v > hi) return false;
-    value = v;
-    return true;
-}
-
-
-}  // namespace
-
 std::string TSimLine::CommandHelp() {
     return "Commands on standard input (one per line; each is answered with \"ok\" or \"error: ...\"):\n"
            "  ignore N              the next N requests to our relays go unanswered\n"
@@ -426,7 +412,7 @@ std::string TSimLine::Command(const std::string& text, int64_t nowMs) {
 
     auto count = [&](int& field) -> std::string {
         int n = 0;
-        if (words.size() != 2 || !ParseNumber(words[1], n, 0, 1000000)) return error("usage: " + verb + " N");
+        if (words.size() != 2 || !ParseWhole(words[1], n, 0, 1000000)) return error("usage: " + verb + " N");
         field = n;
         return "ok";
     };
@@ -441,14 +427,14 @@ std::string TSimLine::Command(const std::string& text, int64_t nowMs) {
     }
     if (verb == "delay") {
         int ms = 0;
-        if (words.size() != 2 || !ParseNumber(words[1], ms, 0, 60000))
+        if (words.size() != 2 || !ParseWhole(words[1], ms, 0, 60000))
             return error("usage: delay MS (0..60000)");
         DelayMs = ms;
         return "ok";
     }
     if (verb == "baud") {
         int baud = 0;
-        if (words.size() != 2 || !ParseNumber(words[1], baud, 0, 4000000))
+        if (words.size() != 2 || !ParseWhole(words[1], baud, 0, 4000000))
             return error("usage: baud N (0..4000000)");
         Baud = baud;
         return "ok";
@@ -476,16 +462,16 @@ std::string TSimLine::Command(const std::string& text, int64_t nowMs) {
         for (auto& r : RelayList) targets.push_back(r.get());
     } else {
         int address = 0;
-        if (!ParseNumber(words[1], address, 1, 250) || !Find(static_cast<uint8_t>(address)))
+        if (!ParseWhole(words[1], address, 1, 250) || !Find(static_cast<uint8_t>(address)))
             return error("no relay at address \"" + words[1] + "\"");
         targets.push_back(Find(static_cast<uint8_t>(address)));
     }
     if (verb == "load") {
         uint32_t a = 0, b = 0, c = 0;
-        const bool one = words.size() == 3 && ParseNumber(words[2], a, 0u, kOverflowCurrent);
-        const bool three = words.size() == 5 && ParseNumber(words[2], a, 0u, kOverflowCurrent) &&
-                           ParseNumber(words[3], b, 0u, kOverflowCurrent) &&
-                           ParseNumber(words[4], c, 0u, kOverflowCurrent);
+        const bool one = words.size() == 3 && ParseWhole(words[2], a, 0u, kOverflowCurrent);
+        const bool three = words.size() == 5 && ParseWhole(words[2], a, 0u, kOverflowCurrent) &&
+                           ParseWhole(words[3], b, 0u, kOverflowCurrent) &&
+                           ParseWhole(words[4], c, 0u, kOverflowCurrent);
         if (!one && !three) return error("usage: load ADDR|* IA [IB IC] (mA, 0..100000000)");
         if (one) b = c = a;
         for (auto* r : targets) r->SetLoad(a, b, c, nowMs);
@@ -493,7 +479,7 @@ std::string TSimLine::Command(const std::string& text, int64_t nowMs) {
     }
     if (verb == "trip") {
         int cause = CauseMaximum;
-        if (words.size() > 3 || (words.size() == 3 && !ParseNumber(words[2], cause, 0, 127)))
+        if (words.size() > 3 || (words.size() == 3 && !ParseWhole(words[2], cause, 0, 127)))
             return error("usage: trip ADDR|* [CAUSE 0..127]");
         for (auto* r : targets) r->Trip(static_cast<uint8_t>(cause), nowMs);
         return "ok";
@@ -505,7 +491,7 @@ std::string TSimLine::Command(const std::string& text, int64_t nowMs) {
     }
     if (verb == "variant") {
         int v = 0;
-        if (words.size() != 3 || !ParseNumber(words[2], v, 0, 255))
+        if (words.size() != 3 || !ParseWhole(words[2], v, 0, 255))
             return error("usage: variant ADDR|* N (0..255)");
         for (auto* r : targets) r->SetVariant(static_cast<uint8_t>(v));
         return "ok";

@@ -3,6 +3,7 @@
 // splitting of received bytes into request frames, the request parsing and
 // reply building, injected faults, the request log and the operator's
 // command input.
+#include <charconv>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -12,6 +13,16 @@
 #include "tools/sim/SimRelay.h"
 
 namespace tovik::sim {
+
+// A whole number in [lo, hi] making up the whole text (options and commands).
+template <typename T>
+bool ParseWhole(const std::string& text, T& value, T lo, T hi) {
+    T v{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size() || v < lo || v > hi) return false;
+    value = v;
+    return true;
+}
 
 inline constexpr uint8_t kNoiseByte = 0xA5;
 inline constexpr int kDefaultBaud = 19200;

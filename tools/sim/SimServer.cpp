@@ -20,23 +20,11 @@
 #include <thread>
 
 #include "tools/sim/SimAnnounce.h"
+#include "tools/sim/SimLine.h"
 
 namespace tovik::sim {
 
 // ---- Options ----
-
-namespace {
-
-template <typename T>
-bool ParseWhole(const std::string& text, T& value, T lo, T hi) {
-    T v{};
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (ec != std::errc() || end != text.data() + text.size() || v < lo || v > hi) return false;
-    value = v;
-    return true;
-}
-
-}  // namespace
 
 std::string HelpText() {
     return "Usage: tovik-sim --relay KIND:ADDRESS [--relay KIND:ADDRESS ...] [options]\n"
