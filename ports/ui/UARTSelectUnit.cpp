@@ -8,7 +8,7 @@
 
 #include "ports/ProtoUART.h"
 #include "ports/SerialPorts.h"
-#include "tools/sim/SimAnnounce.h"
+#include "ports/SimAnnounce.h"
 
 namespace tovik {
 

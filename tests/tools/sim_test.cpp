@@ -17,11 +17,11 @@
 #include <thread>
 #include <vector>
 
-#include "ports/Clock.h"
+#include "base/Clock.h"
 #include "ports/ProtoUART.h"
 #include "protocol/Frame.h"
 #include "support/ChildProcess.h"
-#include "tools/sim/SimAnnounce.h"
+#include "ports/SimAnnounce.h"
 
 namespace tovik::sim {
 namespace {

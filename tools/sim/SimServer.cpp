@@ -19,7 +19,7 @@
 #include <set>
 #include <thread>
 
-#include "tools/sim/SimAnnounce.h"
+#include "ports/SimAnnounce.h"
 #include "tools/sim/SimLine.h"
 
 namespace tovik::sim {
