@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/Cp1251.h"
 #include "app/Device.h"
 #include "protocol/Commands.h"  // kAlarmRecordSize
 
@@ -23,6 +24,18 @@ using TAlarmRecord = std::array<uint8_t, kAlarmRecordSize>;
 
 // The name given to a new device of the kind; empty for an unknown kind.
 const char* DeviceKindName(uint8_t kind);
+// Kinds 0..3. A file may hold any other byte: such a device is listed, and
+// nothing is ever sent to it.
+inline constexpr bool IsKnownDeviceKind(uint8_t kind) {
+    return kind < kDeviceKindCount;
+}
+// Bus numbers a request may carry. A file may hold any byte; a device with
+// another one is listed, and nothing is sent to it.
+inline constexpr uint8_t kMinBusAddress = 1;
+inline constexpr uint8_t kMaxBusAddress = 250;
+inline constexpr bool IsValidBusAddress(uint8_t address) {
+    return address >= kMinBusAddress && address <= kMaxBusAddress;
+}
 
 class TTovikDevice : public TDevice {
 public:
@@ -36,6 +49,7 @@ public:
     void HidePanel() override;
 
     uint8_t GetDeviceKind() const { return DeviceKind; }
+    bool HasKnownKind() const { return IsKnownDeviceKind(DeviceKind); }
     void SetDeviceKind(uint8_t kind) { DeviceKind = kind; }
 
     // Appends the record unless a cached one has the same six time-stamp
@@ -45,6 +59,8 @@ public:
     uint8_t VariantByte = 0;
     uint8_t BusAddress = 1;
     std::vector<TAlarmRecord> AlarmCache;
+    // The name field as read from the file.
+    TFieldText InstallationNameRead;
 
 private:
     uint8_t DeviceKind = 0;
