@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <system_error>
 
 #include "app/TovikDevice.h"
 #include "base/Clock.h"
@@ -18,8 +20,15 @@ namespace tovik {
 
 namespace {
 
+std::string SystemReason(int error) {
+    return std::generic_category().message(error);
+}
+
+// Said of a FIFO, a device or a socket given as the configuration.
+constexpr const char* kNotRegularFile = "не обычный файл";
+
 // A file descriptor as a write-only stream, with an optional cap that
-// stands in for a full disk.
+// stands in for a full disk. Error keeps the errno of a failed write.
 class TFdWriter : public TStream {
 public:
     TFdWriter(int fd, int64_t limit) : Fd(fd), Limit(limit) {}
@@ -33,12 +42,17 @@ public:
         while (done < allowed) {
             const ssize_t n = ::write(Fd, p + done, static_cast<size_t>(allowed - done));
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
+            if (n <= 0) {
+                Error = n < 0 ? errno : ENOSPC;
+                break;
+            }
             done += n;
         }
+        if (done < count && Error == 0) Error = ENOSPC;
         Written += done;
         return static_cast<int32_t>(done);
     }
+    int Error = 0;
 
 private:
     int Fd;
@@ -58,20 +72,89 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Makes the new file beside `path` under a name nobody else uses; -1 on
-// failure. It takes the mode of the file it is to replace.
-int CreateNewFile(const std::string& path, std::string& newPath) {
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// The file a name stands for, its symbolic links followed to their end: a
+// save replaces that file, in its own directory, and keeps the links. The
+// file need not exist yet. nullopt, with errno in `error`, on a link that
+// cannot be read or a loop.
+std::optional<std::string> ResolveLinks(const std::string& path, int& error) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0) {
+            if (errno == ENOENT) return current;
+            error = errno;
+            return std::nullopt;
+        }
+        if (!S_ISLNK(st.st_mode)) return current;
+        std::vector<char> buffer(static_cast<size_t>(std::max<off_t>(st.st_size, 255)) + 1);
+        const ssize_t n = ::readlink(current.c_str(), buffer.data(), buffer.size());
+        if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) {
+            error = n < 0 ? errno : n == 0 ? ENOENT : ENAMETOOLONG;
+            return std::nullopt;
+        }
+        const std::string target(buffer.data(), static_cast<size_t>(n));
+        current = target.front() == '/' ? target : JoinPath(DirectoryOf(current), target);
+    }
+    error = ELOOP;
+    return std::nullopt;
+}
+
+// Whether the file at `target` (no link) may be replaced. Renaming over a
+// file needs only the directory's permission, so the file's own is checked
+// here: a file without write permission stays as it is, even for root.
+bool MayReplace(const std::string& target, std::optional<struct stat>& existing, std::string& reason) {
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) {
+        if (errno == ENOENT) return true;
+        reason = SystemReason(errno);
+        return false;
+    }
+    existing = st;
+    if (S_ISDIR(st.st_mode)) {
+        reason = SystemReason(EISDIR);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        reason = kNotRegularFile;
+        return false;
+    }
+    if ((st.st_mode & 0222) == 0) {
+        reason = SystemReason(EACCES);
+        return false;
+    }
+    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+        reason = SystemReason(errno);
+        return false;
+    }
+    return true;
+}
+
+// Makes the new file beside `target` under a name nobody else uses; -1 on
+// failure, with errno in `error`. It takes the mode and, where allowed, the
+// owner of the file it is to replace.
+int CreateNewFile(const std::string& target, const std::optional<struct stat>& existing, std::string& newPath,
+                  int& error) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        newPath = path + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        newPath = target + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
         const int fd = ::open(newPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
-            struct stat st {};
-            if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd, st.st_mode & 07777);
+            if (existing) {
+                ::fchmod(fd, existing->st_mode & 07777);
+                [[maybe_unused]] const int owned = ::fchown(fd, existing->st_uid, existing->st_gid);
+            }
             return fd;
         }
         if (errno != EEXIST) break;
     }
+    error = errno;
     newPath.clear();
     return -1;
 }
@@ -83,28 +166,57 @@ void SyncDirectory(const std::string& path) {
     ::close(fd);
 }
 
-// Flushes and closes the new file and renames it over `path`. The new file
-// is removed on failure.
-bool CommitNewFile(int fd, const std::string& newPath, const std::string& path, bool ok,
-                   const std::function<void(const std::string&)>& beforeReplace) {
-    if (ok && ::fsync(fd) != 0) ok = false;
-    if (::close(fd) != 0) ok = false;
+// Flushes and closes the new file and renames it over `target`. The new
+// file is removed on failure; `error` gets the errno of the failed step.
+bool CommitNewFile(int fd, const std::string& newPath, const std::string& target, bool ok,
+                   const std::function<void(const std::string&)>& beforeReplace, int& error) {
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
     if (ok && beforeReplace) beforeReplace(newPath);
-    if (ok && ::rename(newPath.c_str(), path.c_str()) != 0) ok = false;
+    if (ok && ::rename(newPath.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
     if (!ok) {
         ::unlink(newPath.c_str());
         return false;
     }
-    SyncDirectory(path);
+    SyncDirectory(target);
     return true;
 }
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, bool& opened) {
+// The whole contents of a regular file. `opened` tells a file that could
+// not be opened from one that could not be read; `reason` says why.
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, bool& opened,
+                                                  std::string& reason) {
     opened = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+    // The type is checked before the file is opened: opening a FIFO waits
+    // for a writer, and opening a serial line switches its modem lines.
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::stat(path.c_str(), &st) != 0) {
+        reason = SystemReason(errno);
+        return std::nullopt;
+    }
+    auto notRegular = [&reason](const struct stat& s) {
+        if (S_ISREG(s.st_mode)) return false;
+        reason = S_ISDIR(s.st_mode) ? SystemReason(EISDIR) : kNotRegularFile;
+        return true;
+    };
+    if (notRegular(st)) return std::nullopt;
+    // Non-blocking, in case the name has been replaced by a FIFO meanwhile.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        reason = SystemReason(errno);
+        return std::nullopt;
+    }
+    if (::fstat(fd, &st) != 0 || notRegular(st)) {
+        if (reason.empty()) reason = SystemReason(errno);
         ::close(fd);
         return std::nullopt;
     }
@@ -115,6 +227,7 @@ std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, bool&
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
+            reason = SystemReason(errno);
             ::close(fd);
             return std::nullopt;
         }
@@ -127,15 +240,21 @@ std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, bool&
 
 // Copies `from` over `to` the same way a save replaces its file.
 bool CopyFileAtomically(const std::string& from, const std::string& to) {
+    if (to.empty()) return false;
     bool opened = false;
-    const auto data = ReadWholeFile(from, opened);
+    std::string reason;
+    const auto data = ReadWholeFile(from, opened, reason);
     if (!data || data->size() > static_cast<size_t>(INT32_MAX)) return false;
+    int error = 0;
+    const auto target = ResolveLinks(to, error);
+    std::optional<struct stat> existing;
+    if (!target || !MayReplace(*target, existing, reason)) return false;
     std::string newPath;
-    const int fd = CreateNewFile(to, newPath);
+    const int fd = CreateNewFile(*target, existing, newPath, error);
     if (fd < 0) return false;
     TFdWriter writer(fd, -1);
     const bool ok = data->empty() || writer.WriteExact(data->data(), static_cast<int32_t>(data->size()));
-    return CommitNewFile(fd, newPath, to, ok, nullptr);
+    return CommitNewFile(fd, newPath, *target, ok, nullptr, error);
 }
 
 }  // namespace
@@ -187,18 +306,30 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
     return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
+std::string MessageWithReason(const std::string& message, const std::string& reason) {
+    return reason.empty() ? message : message + "\n" + reason;
+}
+
 TMigrationResult MigratePreviousConfiguration(const std::string& dir) {
     TMigrationResult result;
     const std::string previous = JoinPath(dir, kConfigCopyName);
+    const std::string current = JoinPath(dir, kConfigFileName);
+    std::optional<std::string> previousFile;
     try {
         if (!FileExists(previous)) return result;
-        result.TookOver = CopyFileAtomically(previous, JoinPath(dir, kConfigFileName));
+        // One file under both names (a link): nothing to take over, and
+        // removing the copy would remove the configuration itself.
+        if (SameFile(previous, current)) return result;
+        int error = 0;
+        previousFile = ResolveLinks(previous, error);
+        if (!previousFile) return result;
+        result.TookOver = CopyFileAtomically(*previousFile, current);
     } catch (const std::exception&) {
         result.Messages.push_back(kMsgPreviousConfigFailed);
     }
     // The copy stays until it has been taken over: a failed take-over is
     // tried again at the next start instead of losing the newer file.
-    if (result.TookOver) ::unlink(previous.c_str());
+    if (result.TookOver) ::unlink(previousFile->c_str());
     return result;
 }
 
@@ -208,9 +339,10 @@ TLoadResult LoadConfiguration(const std::string& dir, TConfigLists lists) {
 
 TLoadResult LoadConfigurationFile(const std::string& path, TConfigLists lists) {
     bool opened = false;
+    std::string reason;
     std::optional<std::vector<uint8_t>> data;
     try {
-        data = ReadWholeFile(path, opened);
+        data = ReadWholeFile(path, opened, reason);
     } catch (const std::exception&) {
         data.reset();
     }
@@ -218,6 +350,7 @@ TLoadResult LoadConfigurationFile(const std::string& path, TConfigLists lists) {
         TLoadResult result;
         result.Fatal = true;
         result.Messages.push_back(opened ? kMsgConfigDamaged : kMsgConfigCannotOpen);
+        result.Reason = reason;
         return result;
     }
     return LoadConfigurationBytes(data->data(), data->size(), lists);
@@ -269,14 +402,23 @@ TSaveResult SaveConfiguration(const std::string& dir, TConfigLists lists, const 
 TSaveResult SaveConfigurationFile(const std::string& path, const std::string& copyPath, TConfigLists lists,
                                   const TSaveOptions& options) {
     TSaveResult result;
-    TMemoryStream plain;
-    std::string newPath;
-    const int fd = CreateNewFile(path, newPath);
-    if (fd < 0) {
+    auto cannotCreate = [&result](std::string reason) {
         result.Messages.push_back(kMsgConfigCannotCreate);
+        result.Reason = std::move(reason);
         return result;
-    }
+    };
+    int error = 0;
+    const auto target = ResolveLinks(path, error);
+    if (!target) return cannotCreate(SystemReason(error));
+    std::optional<struct stat> existing;
+    std::string reason;
+    if (!MayReplace(*target, existing, reason)) return cannotCreate(reason);
+    std::string newPath;
+    const int fd = CreateNewFile(*target, existing, newPath, error);
+    if (fd < 0) return cannotCreate(SystemReason(error));
     result.Created = true;
+
+    TMemoryStream plain;
     bool ok = false;
     try {
         if (options.ClosePanel) options.ClosePanel();
@@ -285,17 +427,21 @@ TSaveResult SaveConfigurationFile(const std::string& path, const std::string& co
             TFdWriter file(fd, options.WriteLimit);
             ok = file.WriteU32(kConfigMagic) && file.WriteU32(result.Seed) &&
                  ScrambleBody(plain, file, result.Seed);
+            if (!ok) error = file.Error;
         }
     } catch (const std::exception&) {
         ok = false;
     }
     plain.Clear();
-    result.Saved = CommitNewFile(fd, newPath, path, ok, options.BeforeReplace);
-    if (!result.Saved) result.Messages.push_back(kMsgConfigSaveFailed);
+    result.Saved = CommitNewFile(fd, newPath, *target, ok, options.BeforeReplace, error);
+    if (!result.Saved) {
+        result.Messages.push_back(kMsgConfigSaveFailed);
+        if (error != 0) result.Reason = SystemReason(error);
+    }
 
     const bool copy = options.Copy == TCopyPolicy::Always ||
                       (options.Copy == TCopyPolicy::IfExists && FileExists(copyPath));
-    if (copy) result.CopyRefreshed = CopyFileAtomically(path, copyPath);
+    if (copy) result.CopyRefreshed = CopyFileAtomically(*target, copyPath);
     return result;
 }
 

@@ -64,6 +64,9 @@ struct TLoadResult {
     bool PortsLoaded = false;
     bool DevicesLoaded = false;
     std::vector<std::string> Messages;  // error boxes, in order
+    // The system's reason for the failed file operation behind the first
+    // message ("Permission denied"); empty when a file operation did not fail.
+    std::string Reason;
 };
 
 enum class TCopyPolicy {
@@ -92,15 +95,24 @@ struct TSaveResult {
     bool CopyRefreshed = false;
     uint32_t Seed = 0;
     std::vector<std::string> Messages;  // error boxes
+    // The system's reason for the failed file operation behind the first
+    // message; empty when a file operation did not fail.
+    std::string Reason;
 };
+
+// A message box text: the message, and the system's reason on a line below.
+std::string MessageWithReason(const std::string& message, const std::string& reason);
 
 std::string JoinPath(const std::string& dir, const std::string& name);
 
 // "app.cfg" in `dir` replaces "application.cfg" and disappears. The copy is
-// atomic, and "app.cfg" is only removed once the copy has succeeded.
+// atomic, and "app.cfg" is only removed once the copy has succeeded. When
+// "app.cfg" is a symbolic link, what it points to is removed and the link
+// stays, so that the copy made at shut-down goes there again.
 TMigrationResult MigratePreviousConfiguration(const std::string& dir);
 
-// Loads "application.cfg" of `dir`.
+// Loads "application.cfg" of `dir`. Anything but a regular file is refused
+// without being read (a FIFO would block the reader forever).
 TLoadResult LoadConfiguration(const std::string& dir, TConfigLists lists);
 TLoadResult LoadConfigurationFile(const std::string& path, TConfigLists lists);
 // The load of a file's whole contents.
@@ -108,7 +120,10 @@ TLoadResult LoadConfigurationBytes(const uint8_t* data, size_t size, TConfigList
 
 // Saves into "application.cfg" of `dir` and leaves the "app.cfg" copy. The
 // new file is written beside the old one, flushed to disk and renamed over
-// it: a failure at any point leaves the previous file whole.
+// it: a failure at any point leaves the previous file whole. A name that is
+// a symbolic link is written through into the link's target. A file the
+// user may not write (or that has no write permission at all), and anything
+// but a regular file, is never replaced: the file counts as not created.
 TSaveResult SaveConfiguration(const std::string& dir, TConfigLists lists, const TSaveOptions& options = {});
 // The same for any file name; `copyPath` is the copy to refresh.
 TSaveResult SaveConfigurationFile(const std::string& path, const std::string& copyPath, TConfigLists lists,

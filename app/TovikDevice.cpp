@@ -36,14 +36,11 @@ bool TTovikDevice::Load(TStream& stream, const TProtoPortList* ports) {
     PortId = ports && ports->ContainsId(portId) ? portId : 0;
     uint8_t name[kInstallationNameField];
     if (!stream.ReadU8(BusAddress) || !stream.ReadExact(name, sizeof name)) return false;
-    auto text = DecodeTextField(name, sizeof name);
-    if (!text) return false;
-    InstallationName = std::move(*text);
-    uint8_t kind = 0;
-    if (!stream.ReadU8(kind)) return false;
-    // Every later table is indexed by the kind: an unknown one is damage.
-    if (kind >= kDeviceKindCount) return false;
-    DeviceKind = kind;
+    InstallationNameRead = ReadFieldText(name, sizeof name);
+    InstallationName = InstallationNameRead.Text;
+    // Any kind byte loads and is kept; an unknown kind is refused where
+    // requests are built.
+    if (!stream.ReadU8(DeviceKind)) return false;
     int32_t count = 0;
     if (!stream.ReadI32(count) || count < 0) return false;
     if (auto* memory = dynamic_cast<TMemoryStream*>(&stream);
@@ -60,7 +57,7 @@ bool TTovikDevice::Load(TStream& stream, const TProtoPortList* ports) {
 }
 
 bool TTovikDevice::Save(TStream& stream) const {
-    const auto name = EncodeTextField(InstallationName, kInstallationNameField);
+    const auto name = WriteFieldText(InstallationName, InstallationNameRead, kInstallationNameField);
     if (!name || AlarmCache.size() > static_cast<size_t>(INT32_MAX / kAlarmRecordSize)) return false;
     if (!TDevice::Save(stream)) return false;
     if (!stream.WriteI32(PortId) || !stream.WriteU8(BusAddress) ||

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/Cp1251.h"
 #include "app/Device.h"
 #include "base/DeviceTypes.h"
 
@@ -17,6 +18,8 @@ inline constexpr size_t kDeviceRecordBaseSize = 59;
 
 // The name given to a new device of the kind; empty for an unknown kind.
 const char* DeviceKindName(uint8_t kind);
+// A file may hold any kind byte and any bus number: such a device is
+// listed, and nothing is ever sent to it (IsKnownKind, IsValidBusAddress).
 
 class TTovikDevice : public TDevice {
 public:
@@ -30,6 +33,7 @@ public:
     void HidePanel() override;
 
     uint8_t GetDeviceKind() const { return DeviceKind; }
+    bool HasKnownKind() const { return IsKnownKind(DeviceKind); }
     void SetDeviceKind(uint8_t kind) { DeviceKind = kind; }
 
     // Appends the record unless a cached one has the same six time-stamp
@@ -39,6 +43,8 @@ public:
     uint8_t VariantByte = 0;
     uint8_t BusAddress = 1;
     std::vector<TAlarmRecord> AlarmCache;
+    // The name field as read from the file.
+    TFieldText InstallationNameRead;
 
 private:
     uint8_t DeviceKind = 0;

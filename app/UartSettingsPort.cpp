@@ -22,7 +22,11 @@ bool TUartSettingsPort::SetPortName(const std::string& name) {
 
 bool TUartSettingsPort::LoadSettings(TStream& stream) {
     TSerialPortRecord record;
-    if (!ReadSerialPortRecord(stream, record) || !SetPortName(record.Name)) return false;
+    if (!ReadSerialPortRecord(stream, record)) return false;
+    // Like the serial port, it keeps a name no line can have.
+    Name = record.Name;
+    Id = NameId(record.NameRead.Bytes);
+    NameRead = std::move(record.NameRead);
     Bus = record.Bus;
     ReplyTimeout = record.ReplyTimeout;
     RequestInterval = record.RequestInterval;
@@ -30,7 +34,8 @@ bool TUartSettingsPort::LoadSettings(TStream& stream) {
 }
 
 bool TUartSettingsPort::SaveSettings(TStream& stream) {
-    return WriteSerialPortRecord(stream, {Bus.load(), Name, ReplyTimeout.load(), RequestInterval.load()});
+    return WriteSerialPortRecord(stream,
+                                 {Bus.load(), Name, ReplyTimeout.load(), RequestInterval.load(), NameRead});
 }
 
 void RegisterUartSettingsPortClass() {

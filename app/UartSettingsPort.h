@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "base/Cp1251.h"
 #include "ports/ProtoPort.h"
 
 namespace tovik {
@@ -26,6 +27,9 @@ public:
 
     // Takes the name (and its Id) when the serial port would accept it.
     bool SetPortName(const std::string& name);
+
+    // The name field as read from the configuration.
+    TFieldText NameRead;
 };
 
 // Registers TUartSettingsPort for code 193, over the serial port.

@@ -8,19 +8,17 @@ TUser::TUser(std::string name, uint8_t accessLevel, std::string password)
 bool TUser::Load(TStream& stream) {
     uint8_t record[kAccountRecordSize];
     if (!stream.ReadExact(record, sizeof record)) return false;
-    auto name = DecodeTextField(record, kAccountTextField);
-    auto password = DecodeTextField(record + kAccountTextField, kAccountTextField);
-    const uint8_t level = record[2 * kAccountTextField];
-    if (!name || !password || level > kReadOnlyAccess) return false;
-    Name = std::move(*name);
-    Password = std::move(*password);
-    AccessLevel = level;
+    NameRead = ReadFieldText(record, kAccountTextField);
+    PasswordRead = ReadFieldText(record + kAccountTextField, kAccountTextField);
+    Name = NameRead.Text;
+    Password = PasswordRead.Text;
+    AccessLevel = record[2 * kAccountTextField];
     return true;
 }
 
 bool TUser::Save(TStream& stream) const {
-    const auto name = EncodeTextField(Name, kAccountTextField);
-    const auto password = EncodeTextField(Password, kAccountTextField);
+    const auto name = WriteFieldText(Name, NameRead, kAccountTextField);
+    const auto password = WriteFieldText(Password, PasswordRead, kAccountTextField);
     if (!name || !password) return false;
     std::vector<uint8_t> record(*name);
     record.insert(record.end(), password->begin(), password->end());

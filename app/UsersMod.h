@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/CRC.h"
+#include "base/Cp1251.h"
 
 namespace tovik {
 
@@ -23,10 +24,11 @@ class TUser {
 public:
     TUser(std::string name, uint8_t accessLevel, std::string password);
 
-    // The 33-byte record. Load refuses a field without terminator, the byte
-    // Windows-1251 leaves undefined, and a level other than 0, 1 or 2.
+    // The 33-byte record. Any level byte loads as it is (every level but 2
+    // has full rights), and so do odd text fields (see TFieldText); all of
+    // them are written back unchanged.
     bool Load(TStream& stream);
-    // False, with nothing written, when a text does not fit its field.
+    // False, with nothing written, when a changed text does not fit its field.
     bool Save(TStream& stream) const;
 
     bool HasFullRights() const { return AccessLevel != kReadOnlyAccess; }
@@ -34,6 +36,9 @@ public:
     std::string Name;      // UTF-8
     std::string Password;  // UTF-8, plain text
     uint8_t AccessLevel = kReadOnlyAccess;
+    // The fields as read from the file.
+    TFieldText NameRead;
+    TFieldText PasswordRead;
 };
 
 class TUsers {

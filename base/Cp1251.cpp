@@ -1,6 +1,7 @@
 #include "base/Cp1251.h"
 
 #include <array>
+#include <cstring>
 
 namespace tovik {
 
@@ -104,6 +105,38 @@ TTextCheck CheckFieldText(std::string_view utf8, size_t maxChars) {
     if (!encoded) return TTextCheck::BadChar;
     if (encoded->size() > maxChars) return TTextCheck::TooLong;
     return TTextCheck::Ok;
+}
+
+TFieldText ReadFieldText(const uint8_t* field, size_t size) {
+    const void* zero = std::memchr(field, 0, size);
+    const size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - field) : size;
+    TFieldText read;
+    read.Bytes.assign(reinterpret_cast<const char*>(field), length);
+    read.Text.reserve(length * 2);
+    for (char ch : read.Bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b < 0x80)
+            read.Text.push_back(ch);
+        else
+            AppendUtf8(read.Text, kHigh[b - 0x80] != 0 ? kHigh[b - 0x80] : 0xFFFD);
+    }
+    return read;
+}
+
+std::optional<std::vector<uint8_t>> WriteFieldText(const std::string& utf8, const TFieldText& read,
+                                                   size_t size) {
+    std::string bytes;
+    if (utf8 == read.Text && read.Bytes.size() <= size) {
+        bytes = read.Bytes;
+    } else {
+        auto encoded = Utf8ToCp1251(utf8);
+        if (!encoded || encoded->size() >= size || encoded->find('\0') != std::string::npos)
+            return std::nullopt;
+        bytes = std::move(*encoded);
+    }
+    std::vector<uint8_t> field(size, 0);
+    std::memcpy(field.data(), bytes.data(), bytes.size());
+    return field;
 }
 
 }  // namespace tovik

@@ -8,7 +8,7 @@ namespace {
 
 // Access levels of the accounts: service, full access, read-only.
 constexpr uint8_t kLevelService = 0;
-constexpr uint8_t kLevelFull = 1;
+constexpr uint8_t kLevelReadOnly = 2;
 
 constexpr int kDinProtocolItem = 24;
 
@@ -69,7 +69,8 @@ TSetpointRow SetpointRow(int Item, uint8_t DeviceKind, uint8_t ModelByte, uint8_
 
 bool SetpointWriteAllowed(uint8_t AccessLevel, int Item) {
     if (AccessLevel == kLevelService) return true;
-    if (AccessLevel == kLevelFull) return Item < kUstFirstFactoryRow || Item > kUstLastFactoryRow;
+    // Any other level read from a file has full access, like level 1.
+    if (AccessLevel != kLevelReadOnly) return Item < kUstFirstFactoryRow || Item > kUstLastFactoryRow;
     return false;
 }
 

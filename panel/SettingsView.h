@@ -38,8 +38,9 @@ TSetpointRow SetpointRow(int Item, uint8_t DeviceKind, uint8_t ModelByte, uint8_
                          const TSetpointBlock* Block, const TLocaleFormat& Locale);
 
 // Whether an account of this access level may write the item: the service
-// level always, full access all but the model, the date of manufacture and
-// the serial number (items 19 to 21), read-only never.
+// level always, full access (1, and any level above 2) all but the model,
+// the date of manufacture and the serial number (items 19 to 21), read-only
+// never.
 bool SetpointWriteAllowed(uint8_t AccessLevel, int Item);
 
 }  // namespace tovik

@@ -197,34 +197,42 @@ bool TProtoUART::SetPortName(const std::string& name) {
 
 bool ReadSerialPortRecord(TStream& stream, TSerialPortRecord& record) {
     uint8_t bus = 0;
-    char field[kMaxPortNameLength + 1];
+    uint8_t field[kMaxPortNameLength + 1];
     int32_t timeout = 0, interval = 0;
-    if (!stream.ReadU8(bus) || !stream.ReadExact(field, sizeof field)) return false;
-    const void* end = std::memchr(field, 0, sizeof field);
-    if (!end) return false;  // no terminator: the record is damaged
-    auto name = Cp1251ToUtf8(std::string(static_cast<const char*>(field), static_cast<const char*>(end)));
-    if (!name || !stream.ReadI32(timeout) || !stream.ReadI32(interval)) return false;
-    record = {bus != 0, std::move(*name), timeout, interval};
+    if (!stream.ReadU8(bus) || !stream.ReadExact(field, sizeof field) || !stream.ReadI32(timeout) ||
+        !stream.ReadI32(interval))
+        return false;
+    TFieldText name = ReadFieldText(field, sizeof field);
+    record = {bus != 0, name.Text, timeout, interval, std::move(name)};
     return true;
 }
 
 bool WriteSerialPortRecord(TStream& stream, const TSerialPortRecord& record) {
-    const auto name = Utf8ToCp1251(record.Name);
-    if (!name || name->size() > kMaxPortNameLength) return false;
-    uint8_t field[kMaxPortNameLength + 1] = {};
-    std::memcpy(field, name->data(), name->size());
+    const auto field = WriteFieldText(record.Name, record.NameRead, kMaxPortNameLength + 1);
+    if (!field) return false;
     return stream.WriteI32(TProtoUART::KindCode) && stream.WriteU8(record.Bus ? 1 : 0) &&
-           stream.WriteExact(field, sizeof field) && stream.WriteI32(record.ReplyTimeout) &&
-           stream.WriteI32(record.RequestInterval);
+           stream.WriteExact(field->data(), static_cast<int32_t>(field->size())) &&
+           stream.WriteI32(record.ReplyTimeout) && stream.WriteI32(record.RequestInterval);
 }
 
 bool TProtoUART::SaveSettings(TStream& stream) {
-    return WriteSerialPortRecord(stream, {Bus.load(), Name, ReplyTimeout.load(), RequestInterval.load()});
+    return WriteSerialPortRecord(stream,
+                                 {Bus.load(), Name, ReplyTimeout.load(), RequestInterval.load(), NameRead});
 }
 
 bool TProtoUART::LoadSettings(TStream& stream) {
     TSerialPortRecord record;
-    if (!ReadSerialPortRecord(stream, record) || !SetPortName(record.Name)) return false;
+    if (!ReadSerialPortRecord(stream, record)) return false;
+    if (!SetPortName(record.Name)) {
+        // A name no line here can have still loads: the port keeps it and
+        // stays closed, since the line refuses to open such a name.
+        std::lock_guard lock(LineLock);
+        Uart->Close();
+        Uart->Name = record.Name;
+        Name = record.Name;
+    }
+    Id = NameId(record.NameRead.Bytes);  // the identity of the name's bytes in the file
+    NameRead = std::move(record.NameRead);
     Bus = record.Bus;
     ReplyTimeout = record.ReplyTimeout;
     RequestInterval = record.RequestInterval;

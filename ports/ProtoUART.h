@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/Cp1251.h"
 #include "ports/ProtoPort.h"
 
 namespace tovik {
@@ -33,12 +34,14 @@ struct TSerialPortRecord {
     std::string Name;  // UTF-8
     int32_t ReplyTimeout = 0;
     int32_t RequestInterval = 0;
+    TFieldText NameRead;  // the name field as read
 };
-// Reads the record after its Kind field. A name field without terminator or
-// with the byte Windows-1251 leaves undefined fails it.
+// Reads the record after its Kind field. Any name field loads (see
+// TFieldText); one that CheckPortName refuses is simply never opened.
 bool ReadSerialPortRecord(TStream& stream, TSerialPortRecord& record);
-// Writes the whole record, Kind first. A name that does not fit or cannot be
-// encoded is refused, never stored truncated.
+// Writes the whole record, Kind first. The name read is written back as it
+// was; a new name that does not fit or cannot be encoded is refused, never
+// stored truncated.
 bool WriteSerialPortRecord(TStream& stream, const TSerialPortRecord& record);
 
 class TUartPort {
@@ -86,6 +89,9 @@ public:
     // Closes the line, takes the new name and opens it. A name that fails
     // CheckPortName is refused and nothing changes.
     bool SetPortName(const std::string& name);
+
+    // The name field as read from the configuration.
+    TFieldText NameRead;
 
 private:
     // Serialises the line between the worker and the user-interface thread

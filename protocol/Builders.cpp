@@ -32,6 +32,8 @@ TBlockPtr Block(std::initializer_list<uint8_t> bytes) {
 
 bool Queue(TProtoPort& port, uint8_t address, int32_t ownerId, uint8_t kind, TEvents results,
            TResultHandler onResult, TBuildSpec spec, int presetAt = -1, uint8_t presetValue = 0) {
+    // A configuration file may hold any kind byte; no request speaks an unknown one.
+    if (kind > kMaxDeviceKind) return false;
     TBlockPtr reply;
     if (spec.RxLength > 0) {
         reply = std::make_unique<TBlock>(static_cast<size_t>(spec.RxLength), 0);

@@ -4,8 +4,9 @@
 // result list as a call of OnResult (which may be empty) with the success
 // flag and the reply block (none for commands without reply data).
 //
-// Every builder returns true when the request was queued; only the ones
-// that take an item row can refuse (a row outside the setpoint table).
+// Every builder returns true when the request was queued. Every builder
+// refuses a device kind other than 0..3, and the ones that take an item row
+// a row outside the setpoint table.
 #include <array>
 #include <cstdint>
 #include <ctime>

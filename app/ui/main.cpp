@@ -216,11 +216,19 @@ void TMainForm::StartUp() {
     CurrentDevice = nullptr;
     Devices.OnDeviceLoaded = [this](std::unique_ptr<TDevice> device) { AddDevice(std::move(device)); };
     const TLoadResult load = LoadConfiguration(dir, Lists());
-    for (const auto& m : load.Messages) ShowMessage(this, QString::fromStdString(m), TMessageKind::Error);
+    ShowMessages(load.Messages, load.Reason);
     FatalStartup = load.Fatal;
 
     const int index = Users.FindUser("default");
     SetCurrentUser(index >= 0 ? Users.Get(index) : nullptr);
+}
+
+void TMainForm::ShowMessages(const std::vector<std::string>& messages, const std::string& reason) {
+    // The system's reason belongs to the first message (a failed file operation).
+    for (size_t i = 0; i < messages.size(); ++i)
+        ShowMessage(this,
+                    QString::fromStdString(MessageWithReason(messages[i], i == 0 ? reason : std::string())),
+                    TMessageKind::Error);
 }
 
 void TMainForm::CreateWindows() {
@@ -243,7 +251,7 @@ void TMainForm::ShutDown() {
         TSaveOptions options;
         options.ClosePanel = [this] { CloseCurrentPanel(); };
         const TSaveResult saved = SaveConfiguration(ConfigDir.toStdString(), Lists(), options);
-        for (const auto& m : saved.Messages) ShowMessage(this, QString::fromStdString(m), TMessageKind::Error);
+        ShowMessages(saved.Messages, saved.Reason);
     }
     if (PortListForm) PortListForm->SelectedPort = nullptr;
     HideSettings();

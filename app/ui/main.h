@@ -96,6 +96,7 @@ private:
     void BuildWindow();
     void CreateWindows();
     void StartUp();
+    void ShowMessages(const std::vector<std::string>& messages, const std::string& reason);
     TConfigLists Lists() { return {Users, Ports, Devices}; }
 
     QString ConfigDir;

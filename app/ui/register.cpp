@@ -10,6 +10,7 @@
 
 #include "app/UsersMod.h"
 #include "app/ui/AcessSelectorUnit.h"
+#include "base/Clock.h"
 #include "base/ui/Messages.h"
 
 namespace tovik {
@@ -56,7 +57,7 @@ TRegForm::TRegForm(TUsers& users, TSession session, TAcessSelectForm& accessForm
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
-    Timer1->setInterval(100);
+    Timer1->setInterval(static_cast<int>(kLoginWaitMs));
     Timer1->setSingleShot(true);
 
     auto* grid = new QGridLayout;
@@ -78,7 +79,7 @@ TRegForm::TRegForm(TUsers& users, TSession session, TAcessSelectForm& accessForm
 
     connect(LoginEdit, &QLineEdit::textChanged, this, &TRegForm::RefreshLoginState);
     connect(PasswEdit, &QLineEdit::textChanged, this, &TRegForm::RefreshLoginState);
-    connect(Timer1, &QTimer::timeout, this, &TRegForm::Timer1Timer);
+    connect(Timer1, &QTimer::timeout, this, &TRegForm::Timer1Elapsed);
     connect(EnterBut, &QPushButton::clicked, this, &TRegForm::EnterButClick);
     connect(CancelBut, &QPushButton::clicked, this, &QDialog::reject);
     connect(UsersLB, &QListWidget::itemClicked, this, &TRegForm::UsersLBClick);
@@ -92,6 +93,9 @@ bool TRegForm::CurrentHasFullRights() const {
 
 void TRegForm::showEvent(QShowEvent* event) {
     ReloadUserList();
+    // Nothing of an earlier opening (by an operator with other rights) stays.
+    LoginMode = TLoginMode::Login;
+    AccountButtonMode = TAccountButtonMode::Disabled;
     AddUserButton->setEnabled(CurrentHasFullRights());
     {
         const QSignalBlocker b1(LoginEdit), b2(PasswEdit);
@@ -115,11 +119,25 @@ void TRegForm::RefreshLoginState() {
     const int index = Users.FindUser(LoginEdit->text().toStdString());
     if (index >= 0 && Users.UserPassword(index) == PasswEdit->text().toStdString()) CredentialsValid = true;
     // Operators without full rights wait a moment after each key: guessing
-    // passwords by watching the button is slowed down.
-    if (CurrentHasFullRights())
+    // passwords by watching the button is slowed down. They never manage
+    // accounts, not even while the wait runs.
+    if (CurrentHasFullRights()) {
         Timer1Timer();
-    else
-        Timer1->start();
+        return;
+    }
+    AccountButtonMode = TAccountButtonMode::Disabled;
+    AddUserButton->setEnabled(false);
+    WaitStart = timeGetTime();
+    Timer1->start(static_cast<int>(kLoginWaitMs));
+}
+
+void TRegForm::Timer1Elapsed() {
+    const uint32_t waited = ElapsedMs(WaitStart, timeGetTime());
+    if (waited < kLoginWaitMs) {
+        Timer1->start(static_cast<int>(kLoginWaitMs - waited));
+        return;
+    }
+    Timer1Timer();
 }
 
 void TRegForm::Timer1Timer() {
@@ -136,11 +154,12 @@ void TRegForm::Timer1Timer() {
         EnterBut->setText(QStringLiteral("Вход"));
     }
     const bool full = CurrentHasFullRights();
-    if (Users.FindUser(typed) < 0) {
-        AccountButtonMode = full && !typed.empty() ? TAccountButtonMode::Add : TAccountButtonMode::Disabled;
-    } else if (full) {
+    if (!full)
+        AccountButtonMode = TAccountButtonMode::Disabled;
+    else if (Users.FindUser(typed) < 0)
+        AccountButtonMode = typed.empty() ? TAccountButtonMode::Disabled : TAccountButtonMode::Add;
+    else
         AccountButtonMode = TAccountButtonMode::Delete;
-    }
     switch (AccountButtonMode) {
         case TAccountButtonMode::Add:
             AddUserButton->setEnabled(true);
@@ -170,6 +189,13 @@ void TRegForm::UsersLBClick() {
 }
 
 void TRegForm::AddUserButtonClick() {
+    // Whatever the button shows, only an operator with full rights manages
+    // accounts.
+    if (!CurrentHasFullRights()) {
+        AccountButtonMode = TAccountButtonMode::Disabled;
+        AddUserButton->setEnabled(false);
+        return;
+    }
     if (AccountButtonMode == TAccountButtonMode::Add) {
         if (AccessForm.exec() == QDialog::Accepted) {
             Users.Add(std::make_unique<TUser>(LoginEdit->text().toStdString(), AccessForm.SelectedAccess,

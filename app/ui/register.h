@@ -2,6 +2,7 @@
 // The login dialog: log in as an account or log out, and, with full rights,
 // add and delete accounts.
 #include <QDialog>
+#include <cstdint>
 #include <functional>
 
 class QLabel;
@@ -28,6 +29,9 @@ public:
         std::function<void(TUser*)> SetCurrentUser;
     };
 
+    // Operators without full rights wait this long after each change.
+    static constexpr uint32_t kLoginWaitMs = 100;
+
     TRegForm(TUsers& users, TSession session, TAcessSelectForm& accessForm, QWidget* parent = nullptr);
 
     void RefreshLoginState();
@@ -52,6 +56,9 @@ public slots:
     void EnterButClick();
     void UsersLBClick();
     void AddUserButtonClick();
+    // Timer1 elapsed: runs the timer step once the wait has passed on the
+    // millisecond clock (a timer may fire a little early).
+    void Timer1Elapsed();
     void Timer1Timer();
 
 protected:
@@ -63,6 +70,7 @@ private:
     TUsers& Users;
     TSession Session;
     TAcessSelectForm& AccessForm;
+    uint32_t WaitStart = 0;
 };
 
 }  // namespace tovik

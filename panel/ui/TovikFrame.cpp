@@ -30,6 +30,14 @@ void TTovikFrame::RefreshPortSelection() {
     auto* tovik = dynamic_cast<TTovikDevice*>(&Device);
     TProtoPort* port = Device.PortId ? Ports.FindById(Device.PortId) : nullptr;
     QString text = QStringLiteral("<b>%1</b><br>").arg(QString::fromStdString(Device.InstallationName).toHtmlEscaped());
+    if (tovik && !tovik->HasKnownKind()) {
+        // Listed as the file has it, but nothing is ever sent to it.
+        const QString refusal =
+            QStringLiteral("Неизвестный тип устройства (%1).").arg(tovik->GetDeviceKind());
+        Info->setText(text + refusal);
+        if (StatusPanel) StatusPanel->setText(refusal);
+        return;
+    }
     if (tovik) {
         text += QString::fromUtf8(DeviceKindName(tovik->GetDeviceKind()));
         text += QStringLiteral("<br>Адрес в магистрали: %1").arg(tovik->BusAddress);

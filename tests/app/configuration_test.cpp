@@ -1,11 +1,16 @@
 #include "app/Configuration.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
+#include <system_error>
 
 #include "ConfigTestUtil.h"
 #include "app/TovikDevice.h"
@@ -371,6 +376,310 @@ TEST_F(Configuration, KillBetweenWriteAndRenameLeavesThePreviousFile) {
     Config back;
     EXPECT_TRUE(LoadConfiguration(Dir.Path, back.Lists()).Messages.empty());
     EXPECT_EQ(back.Users.Count(), 1);
+}
+
+}  // namespace
+}  // namespace tovik
+
+namespace tovik {
+namespace {
+
+std::string Reason(int error) {
+    return std::generic_category().message(error);
+}
+
+class ConfigurationFiles : public Configuration {
+protected:
+    // Saves a fresh configuration with `users` accounts; the file's bytes.
+    Bytes SaveWith(const std::string& path, int users, const std::string& copyPath = "") {
+        Config c;
+        for (int i = 0; i < users; ++i) c.Users.Add(std::make_unique<TUser>("u" + std::to_string(i), 1, ""));
+        EXPECT_TRUE(SaveConfigurationFile(path, copyPath, c.Lists(),
+                                          Copy(copyPath.empty() ? TCopyPolicy::Never : TCopyPolicy::Always))
+                        .Saved);
+        return test::ReadBytes(path);
+    }
+    static int UsersIn(const std::string& path) {
+        Config c;
+        LoadConfigurationFile(path, c.Lists());
+        return c.Users.Count();
+    }
+};
+
+TEST_F(ConfigurationFiles, LoadKeepsTheSystemsReason) {
+    Config c;
+    auto missing = LoadConfiguration(Dir.Path, c.Lists());
+    EXPECT_EQ(missing.Messages, std::vector<std::string>{kMsgConfigCannotOpen});
+    EXPECT_EQ(missing.Reason, Reason(ENOENT));
+    fs::create_directory(Dir.File(kConfigFileName));
+    auto directory = LoadConfiguration(Dir.Path, c.Lists());
+    EXPECT_EQ(directory.Messages, std::vector<std::string>{kMsgConfigCannotOpen});
+    EXPECT_EQ(directory.Reason, Reason(EISDIR));
+    // A readable file says nothing more than its message.
+    fs::remove(Dir.File(kConfigFileName));
+    test::WriteBytes(Dir.File(kConfigFileName), {1, 2, 3});
+    auto damaged = LoadConfiguration(Dir.Path, c.Lists());
+    EXPECT_EQ(damaged.Messages, std::vector<std::string>{kMsgConfigDamaged});
+    EXPECT_EQ(damaged.Reason, "");
+    EXPECT_EQ(MessageWithReason(kMsgConfigCannotOpen, Reason(ENOENT)),
+              std::string(kMsgConfigCannotOpen) + "\n" + Reason(ENOENT));
+    EXPECT_EQ(MessageWithReason(kMsgConfigDamaged, ""), kMsgConfigDamaged);
+}
+
+// A FIFO would block a reader until someone writes into it.
+TEST_F(ConfigurationFiles, FifoIsRefusedWithoutBlocking) {
+    const std::string fifo = Dir.File(kConfigFileName);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto load = std::async(std::launch::async, [&] {
+        Config c;
+        return LoadConfigurationFile(fifo, c.Lists());
+    });
+    if (load.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        const int unblock = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        load.wait();
+        ::close(unblock);
+        FAIL() << "the load waited on the FIFO";
+    }
+    const TLoadResult result = load.get();
+    EXPECT_TRUE(result.Fatal);
+    EXPECT_EQ(result.Messages, std::vector<std::string>{kMsgConfigCannotOpen});
+    EXPECT_EQ(result.Reason, "не обычный файл");
+
+    // Nor is it replaced by a save.
+    Config c;
+    Fill(c);
+    const auto saved = SaveConfiguration(Dir.Path, c.Lists());
+    EXPECT_FALSE(saved.Created);
+    EXPECT_EQ(saved.Messages, std::vector<std::string>{kMsgConfigCannotCreate});
+    EXPECT_EQ(saved.Reason, "не обычный файл");
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_FALSE(fs::exists(Dir.File(kConfigCopyName)));
+}
+
+// Renaming over a file needs only the directory's permission: the file's
+// own is checked, for root too.
+TEST_F(ConfigurationFiles, WriteProtectedFileIsNeverReplaced) {
+    const std::string path = Dir.File(kConfigFileName);
+    const Bytes before = SaveWith(path, 1);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    Config c;
+    Fill(c);
+    bool panelClosed = false;
+    TSaveOptions options;
+    options.ClosePanel = [&] { panelClosed = true; };
+    const auto result = SaveConfiguration(Dir.Path, c.Lists(), options);
+    EXPECT_FALSE(result.Created);
+    EXPECT_FALSE(result.Saved);
+    EXPECT_FALSE(result.CopyRefreshed);
+    EXPECT_FALSE(panelClosed);
+    EXPECT_EQ(result.Messages, std::vector<std::string>{kMsgConfigCannotCreate});
+    EXPECT_EQ(result.Reason, Reason(EACCES));
+    EXPECT_EQ(test::ReadBytes(path), before);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    EXPECT_FALSE(fs::exists(Dir.File(kConfigCopyName)));
+
+    // A write-protected copy is left as it is too; the save itself goes on.
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    test::WriteBytes(Dir.File(kConfigCopyName), {7});
+    ASSERT_EQ(::chmod(Dir.File(kConfigCopyName).c_str(), 0400), 0);
+    const auto second = SaveConfiguration(Dir.Path, c.Lists());
+    EXPECT_TRUE(second.Saved);
+    EXPECT_FALSE(second.CopyRefreshed);
+    EXPECT_EQ(test::ReadBytes(Dir.File(kConfigCopyName)), Bytes{7});
+}
+
+// Another user's file that this user may not write, in a directory anyone
+// may write: only root can set that up, and the save runs as another user.
+TEST_F(ConfigurationFiles, AnotherUsersFileIsNeverReplaced) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
+    const std::string path = Dir.File(kConfigFileName);
+    const Bytes before = SaveWith(path, 1);
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(Dir.Path.c_str(), 0777), 0);
+    Config c;  // accounts only: no port, so no worker thread at the fork
+    c.Users.Add(std::make_unique<TUser>("default", 1, ""));
+    c.Users.Add(std::make_unique<TUser>("second", 2, ""));
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+        const auto result = SaveConfiguration(Dir.Path, c.Lists(), Copy(TCopyPolicy::Never));
+        const std::string report = (result.Created ? "created\n" : "refused\n") + result.Reason;
+        [[maybe_unused]] auto n = ::write(pipeFds[1], report.data(), report.size());
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    std::string report;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, size_t(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(report, "refused\n" + Reason(EACCES));
+    EXPECT_EQ(test::ReadBytes(path), before);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+}
+
+TEST_F(ConfigurationFiles, SaveFailuresKeepTheSystemsReason) {
+    Config c;
+    Fill(c);
+    const auto noDir = SaveConfiguration(Dir.File("no/such/dir"), c.Lists());
+    EXPECT_EQ(noDir.Messages, std::vector<std::string>{kMsgConfigCannotCreate});
+    EXPECT_EQ(noDir.Reason, Reason(ENOENT));
+    TSaveOptions full;
+    full.WriteLimit = 100;
+    const auto diskFull = SaveConfiguration(Dir.Path, c.Lists(), full);
+    EXPECT_EQ(diskFull.Messages, std::vector<std::string>{kMsgConfigSaveFailed});
+    EXPECT_EQ(diskFull.Reason, Reason(ENOSPC));
+    // A failure that is no file operation has no reason.
+    c.Devices.GetDevice(0)->InstallationName = std::string(41, 'x');
+    const auto badName = SaveConfiguration(Dir.Path, c.Lists());
+    EXPECT_EQ(badName.Messages, std::vector<std::string>{kMsgConfigSaveFailed});
+    EXPECT_EQ(badName.Reason, "");
+}
+
+bool IsLink(const std::string& path) {
+    std::error_code ec;
+    return fs::is_symlink(fs::symlink_status(path, ec));
+}
+
+// The links stay, and the files they point to get the new contents.
+TEST_F(ConfigurationFiles, SavesGoThroughSymbolicLinks) {
+    fs::create_directory(Dir.File("real"));
+    SaveWith(Dir.File("real/config.cfg"), 1);
+    SaveWith(Dir.File("real/copy.cfg"), 1);
+    fs::create_symlink("real/config.cfg", Dir.File("step.cfg"));  // relative, and a chain of two
+    fs::create_symlink(Dir.File("step.cfg"), Dir.File(kConfigFileName));
+    fs::create_symlink("real/copy.cfg", Dir.File(kConfigCopyName));
+
+    Config c;
+    Fill(c);
+    const auto result = SaveConfiguration(Dir.Path, c.Lists());
+    EXPECT_TRUE(result.Saved);
+    EXPECT_TRUE(result.CopyRefreshed);
+    EXPECT_TRUE(IsLink(Dir.File(kConfigFileName)));
+    EXPECT_TRUE(IsLink(Dir.File("step.cfg")));
+    EXPECT_TRUE(IsLink(Dir.File(kConfigCopyName)));
+    EXPECT_EQ(UsersIn(Dir.File("real/config.cfg")), 2);
+    EXPECT_EQ(UsersIn(Dir.File("real/copy.cfg")), 2);
+    size_t leftovers = 0;
+    for (const auto& e : fs::recursive_directory_iterator(Dir.Path))
+        leftovers += e.path().filename().string().find(".new-") != std::string::npos;
+    EXPECT_EQ(leftovers, 0u);
+
+    // A link to a file that is not there yet: the file is made there.
+    fs::remove(Dir.File("real/copy.cfg"));
+    EXPECT_TRUE(SaveConfiguration(Dir.Path, c.Lists()).CopyRefreshed);
+    EXPECT_TRUE(IsLink(Dir.File(kConfigCopyName)));
+    EXPECT_EQ(UsersIn(Dir.File("real/copy.cfg")), 2);
+
+    // A write-protected target is refused like the file itself.
+    ASSERT_EQ(::chmod(Dir.File("real/config.cfg").c_str(), 0444), 0);
+    const auto refused = SaveConfiguration(Dir.Path, c.Lists());
+    EXPECT_FALSE(refused.Created);
+    EXPECT_EQ(refused.Reason, Reason(EACCES));
+
+    // A loop of links cannot be saved into.
+    fs::remove(Dir.File(kConfigFileName));
+    fs::create_symlink(kConfigFileName, Dir.File(kConfigFileName));
+    const auto loop = SaveConfiguration(Dir.Path, c.Lists());
+    EXPECT_FALSE(loop.Created);
+    EXPECT_EQ(loop.Reason, Reason(ELOOP));
+}
+
+TEST_F(ConfigurationFiles, MigrationThroughALinkKeepsTheLink) {
+    fs::create_directory(Dir.File("real"));
+    SaveWith(Dir.File(kConfigFileName), 1);
+    SaveWith(Dir.File("real/copy.cfg"), 3);
+    fs::create_symlink(Dir.File("real/copy.cfg"), Dir.File(kConfigCopyName));
+    EXPECT_TRUE(MigratePreviousConfiguration(Dir.Path).TookOver);
+    EXPECT_EQ(UsersIn(Dir.File(kConfigFileName)), 3);
+    EXPECT_FALSE(IsLink(Dir.File(kConfigFileName)));
+    // No copy while the program runs; the link waits for the next one.
+    EXPECT_FALSE(fs::exists(Dir.File(kConfigCopyName)));
+    EXPECT_TRUE(IsLink(Dir.File(kConfigCopyName)));
+    Config c;
+    Fill(c);
+    EXPECT_TRUE(SaveConfiguration(Dir.Path, c.Lists()).CopyRefreshed);
+    EXPECT_EQ(UsersIn(Dir.File("real/copy.cfg")), 2);
+}
+
+// "app.cfg" a link to "application.cfg" (or the other way round): one file
+// under both names, which the take-over must not remove.
+TEST_F(ConfigurationFiles, MigrationOfOneFileUnderBothNamesLosesNothing) {
+    for (bool copyIsLink : {true, false}) {
+        const std::string file = Dir.File(copyIsLink ? kConfigFileName : kConfigCopyName);
+        const std::string link = Dir.File(copyIsLink ? kConfigCopyName : kConfigFileName);
+        const Bytes before = SaveWith(file, 2);
+        fs::create_symlink(file, link);
+        EXPECT_FALSE(MigratePreviousConfiguration(Dir.Path).TookOver) << copyIsLink;
+        EXPECT_EQ(test::ReadBytes(file), before) << copyIsLink;
+        EXPECT_TRUE(IsLink(link)) << copyIsLink;
+        Config c;
+        Fill(c);
+        EXPECT_TRUE(SaveConfiguration(Dir.Path, c.Lists()).Saved) << copyIsLink;
+        EXPECT_EQ(UsersIn(file), 2) << copyIsLink;
+        EXPECT_TRUE(IsLink(link)) << copyIsLink;
+        fs::remove(file);
+        fs::remove(link);
+    }
+}
+
+// A file written by another version with records the program reads as they
+// are: it loads without a message and is written back byte for byte.
+TEST_F(ConfigurationFiles, OddRecordsLoadAndTheSaveKeepsEveryByte) {
+    Bytes fullName = test::AccountRecord("", "", 1);
+    std::fill(fullName.begin(), fullName.begin() + 16, 'N');
+    Bytes fullPort = test::UartRecord("", 1, 100, 200);
+    std::fill(fullPort.begin() + 5, fullPort.begin() + 15, 'p');
+    Bytes fullDeviceName = test::DeviceRecord(194, {}, 0, 7, "", 1, 0);
+    std::fill(fullDeviceName.begin() + 13, fullDeviceName.begin() + 54, 'd');
+    const int32_t portId = NameId("ttyNONE7");
+    const Bytes users = test::Section(test::Payload(
+        4, test::Concat({test::AccountRecord("default", "", 3), fullName,
+                         test::AccountRecord("r\x98", "\x98", 2), test::AccountRecord("s", "", 255)})));
+    const Bytes ports = test::Section(test::Payload(
+        4, test::Concat({test::UartRecord("ttyNONE7", 0, 100, 100), test::UartRecord("../../x", 0, 100, 100),
+                         fullPort, test::UartRecord("tty\x98", 0, 100, 100)})));
+    const Bytes devices = test::Section(test::Payload(
+        4, test::Concat(
+               {test::DeviceRecord(193, {}, portId, 0, "\xCA\xEE\xF2\xE5\xEB\xFC\xED\xE0\xFF\x98", 9, 0),
+                fullDeviceName, test::DeviceRecord(195, {}, portId, 251, "b", 2, 0),
+                test::DeviceRecord(196, {}, portId, 255, "c", 255, 0)})));
+    const Bytes plain = Body(users, ports, devices);
+    test::WriteBytes(Dir.File(kConfigFileName), test::FileBytes(plain));
+
+    Config c;
+    const auto loaded = LoadConfiguration(Dir.Path, c.Lists());
+    EXPECT_FALSE(loaded.Fatal);
+    EXPECT_TRUE(loaded.Messages.empty()) << loaded.Messages.front();
+    ASSERT_EQ(c.Users.Count(), 4);
+    EXPECT_TRUE(c.Users.Get(0)->HasFullRights());
+    EXPECT_TRUE(c.Users.Get(3)->HasFullRights());
+    EXPECT_FALSE(c.Users.Get(2)->HasFullRights());
+    ASSERT_EQ(c.Ports.Count(), 4);
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(c.Ports.Items(i)->IsOpen()) << i;
+    ASSERT_EQ(c.Devices.Count(), 4);
+    const auto* first = static_cast<const TTovikDevice*>(c.Devices.GetDevice(0));
+    EXPECT_EQ(first->InstallationName, "Котельная\uFFFD");
+    EXPECT_EQ(first->PortId, portId);
+    EXPECT_FALSE(first->HasKnownKind());
+
+    g_clock = 0x5A5A5A5A;
+    ASSERT_TRUE(SaveConfiguration(Dir.Path, c.Lists()).Saved);
+    EXPECT_EQ(test::PlainBodyOf(test::ReadBytes(Dir.File(kConfigFileName))), plain);
+    ReleaseConfiguration(c.Lists());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "ConfigTestUtil.h"
 #include "base/CRC.h"
 #include "app/UsersMod.h"
+#include "panel/SettingsView.h"
 
 namespace tovik {
 namespace {
@@ -88,6 +89,36 @@ TEST(TextField, FitsExactlyOrIsRefused) {
     EXPECT_EQ(DecodeTextField(junkAfterZero.data(), junkAfterZero.size()), "a");
 }
 
+TEST(TextField, AnyFieldReadsAndUnchangedTextKeepsItsBytes) {
+    struct Case {
+        const char* what;
+        Bytes field;
+        std::string text, bytes;
+        Bytes written;  // what a save writes back
+    } cases[] = {
+        {"plain", {'a', 'b', 0, 0, 0}, "ab", "ab", {'a', 'b', 0, 0, 0}},
+        {"no terminator", {'a', 'b', 'c', 'd', 'e'}, "abcde", "abcde", {'a', 'b', 'c', 'd', 'e'}},
+        {"undefined byte", {0x98, 0xC0, 0, 0, 0}, "\uFFFD\u0410", "\x98\xC0", {0x98, 0xC0, 0, 0, 0}},
+        // Nothing after the terminator means anything: it is written as zeros.
+        {"junk after zero", {'a', 0, 0x98, 'z', 1}, "a", "a", {'a', 0, 0, 0, 0}},
+        {"empty", {0, 0, 0, 0, 0}, "", "", {0, 0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        const TFieldText read = ReadFieldText(c.field.data(), c.field.size());
+        EXPECT_EQ(read.Text, c.text) << c.what;
+        EXPECT_EQ(read.Bytes, c.bytes) << c.what;
+        EXPECT_EQ(WriteFieldText(read.Text, read, c.field.size()), c.written) << c.what;
+    }
+    // A changed text is encoded, and refused where it does not fit.
+    const Bytes full{'a', 'b', 'c', 'd', 'e'};
+    const TFieldText read = ReadFieldText(full.data(), full.size());
+    EXPECT_EQ(WriteFieldText("Ёж", read, 5), (Bytes{0xA8, 0xE6, 0, 0, 0}));
+    EXPECT_FALSE(WriteFieldText("abcdx", read, 5));  // five characters need six bytes
+    EXPECT_FALSE(WriteFieldText("\uFFFD", read, 5));
+    EXPECT_FALSE(WriteFieldText(std::string("a\0b", 3), read, 5));
+    EXPECT_EQ(WriteFieldText("", TFieldText{}, 3), (Bytes{0, 0, 0}));
+}
+
 TEST(Account, RecordIs33BytesAndRoundTrips) {
     TUser u("Иванов", kServiceAccess, "Пароль1");
     TMemoryStream s;
@@ -118,18 +149,66 @@ TEST(Account, TextsThatDoNotFitAreNeverWritten) {
     }
 }
 
-TEST(Account, DamagedRecordsAreRefused) {
-    Bytes noTerminator = test::AccountRecord("a", "b", 1);
-    std::fill(noTerminator.begin(), noTerminator.begin() + 16, 'x');
-    Bytes badLevel = test::AccountRecord("a", "b", 3);
+TEST(Account, ShortRecordIsRefused) {
     Bytes short32 = test::AccountRecord("a", "b", 1);
     short32.pop_back();
-    for (const auto& record : {noTerminator, badLevel, short32}) {
-        TMemoryStream s(record);
-        TUser u("keep", 2, "keep");
-        EXPECT_FALSE(u.Load(s));
-        EXPECT_EQ(u.Name, "keep");
+    TMemoryStream s(short32);
+    TUser u("keep", 2, "keep");
+    EXPECT_FALSE(u.Load(s));
+    EXPECT_EQ(u.Name, "keep");
+}
+
+// Records other versions may have written load as they are and keep every
+// byte through a save.
+TEST(Account, OddRecordsLoadAndAreWrittenBackUnchanged) {
+    Bytes fullName = test::AccountRecord("", "pw", 1);
+    std::fill(fullName.begin(), fullName.begin() + 16, 'x');  // no terminator
+    Bytes fullPassword = test::AccountRecord("op", "", 2);
+    std::fill(fullPassword.begin() + 16, fullPassword.begin() + 32, 'p');
+    struct Case {
+        const char* what;
+        Bytes record;
+        std::string name, password;
+        uint8_t level;
+        bool full;
+    } cases[] = {
+        {"name filling its field", fullName, std::string(16, 'x'), "pw", 1, true},
+        {"password filling its field", fullPassword, "op", std::string(16, 'p'), 2, false},
+        {"undefined byte", test::AccountRecord("a\x98", "\x98\xC0", 1), "a\uFFFD", "\uFFFD\u0410", 1, true},
+        {"level 3", test::AccountRecord("a", "b", 3), "a", "b", 3, true},
+        {"level 255", test::AccountRecord("a", "b", 255), "a", "b", 255, true},
+        {"level 0", test::AccountRecord("a", "b", 0), "a", "b", 0, true},
+    };
+    for (const auto& c : cases) {
+        TMemoryStream s(c.record);
+        TUser u("", kReadOnlyAccess, "");
+        ASSERT_TRUE(u.Load(s)) << c.what;
+        EXPECT_EQ(u.Name, c.name) << c.what;
+        EXPECT_EQ(u.Password, c.password) << c.what;
+        EXPECT_EQ(u.AccessLevel, c.level) << c.what;
+        EXPECT_EQ(u.HasFullRights(), c.full) << c.what;
+        TMemoryStream saved;
+        ASSERT_TRUE(u.Save(saved)) << c.what;
+        EXPECT_EQ(saved.Bytes(), c.record) << c.what;
     }
+
+    // A changed text is written as the new text.
+    TMemoryStream s(fullName);
+    TUser u("", kReadOnlyAccess, "");
+    ASSERT_TRUE(u.Load(s));
+    u.Name = "Иванов";
+    TMemoryStream saved;
+    ASSERT_TRUE(u.Save(saved));
+    EXPECT_EQ(saved.Bytes(), test::AccountRecord("\xC8\xE2\xE0\xED\xEE\xE2", "pw", 1));
+}
+
+// Any level but 2 has full rights, on the settings rows as well: a level
+// above 2 writes what level 1 writes.
+TEST(Account, LevelsAbove2HaveFullAccessToTheSetpoints) {
+    for (uint8_t level : {uint8_t(3), uint8_t(7), uint8_t(255)})
+        for (int item = 0; item < 25; ++item)
+            EXPECT_EQ(SetpointWriteAllowed(level, item), SetpointWriteAllowed(kFullAccess, item))
+                << int(level) << " " << item;
 }
 
 TEST(Users, FindUserTakesTheLastExactMatch) {
@@ -189,8 +268,12 @@ TEST(Users, SectionLoadOutcomes) {
          test::Section(test::Payload(3, test::Concat({a, b}))),
          false,
          {"a", "b"}},
-        {"bad second record keeps the first",
+        {"a level above 2 loads",
          test::Section(test::Payload(2, test::Concat({a, test::AccountRecord("x", "", 9)}))),
+         true,
+         {"a", "x"}},
+        {"short second record keeps the first",
+         test::Section(test::Payload(2, test::Concat({a, Bytes(b.begin(), b.end() - 1)}))),
          false,
          {"a"}},
         {"checksum", test::Section(test::Payload(1, a), 1), false, {}},

@@ -5,6 +5,7 @@
 #include "app/DeviceList.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
+#include "protocol/Builders.h"
 
 namespace tovik {
 namespace {
@@ -128,8 +129,6 @@ TEST_F(Devices, LoadedFieldsFollowTheRecord) {
 }
 
 TEST_F(Devices, DamagedRecordsFail) {
-    Bytes noTerminator = test::DeviceRecord(193, {}, 0, 1, "", 0, 0);
-    std::fill(noTerminator.begin() + 13, noTerminator.begin() + 54, 'n');
     const Bytes whole = test::DeviceRecord(193, {}, 0, 1, "a", 0, 1, Bytes(19, 0));
     struct Case {
         const char* what;
@@ -139,9 +138,6 @@ TEST_F(Devices, DamagedRecordsFail) {
         {"two billion alarms", test::DeviceRecord(193, {}, 0, 1, "a", 0, 2000000000, Bytes(19, 0))},
         {"alarms cut short", test::DeviceRecord(193, {}, 0, 1, "a", 0, 2, Bytes(37, 0))},
         {"layout beyond the record", test::DeviceRecord(193, {}, 0, 1, "a", 0, 0)},
-        {"name without terminator", noTerminator},
-        {"unknown device kind", test::DeviceRecord(193, {}, 0, 1, "a", 4, 0)},
-        {"undefined name byte", test::DeviceRecord(193, {}, 0, 1, "\x98", 0, 0)},
         {"cut in the name", Bytes(whole.begin(), whole.begin() + 30)},
         {"cut in the count", Bytes(whole.begin(), whole.begin() + 57)},
     };
@@ -193,6 +189,96 @@ TEST_F(Devices, OfferAlarmRecordKeysOnTheTimeStamp) {
     ASSERT_EQ(d.AlarmCache.size(), 2u);
     EXPECT_EQ(d.AlarmCache[0], Alarm(10, 0, 1));
     EXPECT_EQ(d.AlarmCache[1], Alarm(10, 1, 1));
+}
+
+// Each of the six time-stamp bytes alone tells records apart: the same time
+// of day on another day, month or year is another alarm.
+TEST_F(Devices, OfferAlarmRecordComparesDateAndTime) {
+    const char* names[6] = {"hour", "minute", "second", "day", "month", "year"};
+    for (int byte = 0; byte < 6; ++byte) {
+        TTovikDevice d(1);
+        const TAlarmRecord first = Alarm(10, 20, 1);
+        TAlarmRecord other = first;
+        other[static_cast<size_t>(byte)] = static_cast<uint8_t>(other[static_cast<size_t>(byte)] + 1);
+        ASSERT_TRUE(d.OfferAlarmRecord(first));
+        EXPECT_TRUE(d.OfferAlarmRecord(other)) << names[byte];
+        EXPECT_FALSE(d.OfferAlarmRecord(other)) << names[byte];
+        EXPECT_EQ(d.AlarmCache.size(), 2u) << names[byte];
+    }
+    // The causes and currents (bytes 6..18) never do.
+    TTovikDevice d(1);
+    ASSERT_TRUE(d.OfferAlarmRecord(Alarm(10, 20, 1)));
+    for (size_t byte = 6; byte < kAlarmRecordSize; ++byte) {
+        TAlarmRecord same = Alarm(10, 20, 1);
+        same[byte] ^= 0xFF;
+        EXPECT_FALSE(d.OfferAlarmRecord(same)) << byte;
+    }
+    EXPECT_EQ(d.AlarmCache.size(), 1u);
+}
+
+// Records other versions may have written load as they are, keep every byte
+// through a save, and are refused only where they would be used.
+TEST_F(Devices, OddRecordsLoadAndAreWrittenBackUnchanged) {
+    Bytes fullName = test::DeviceRecord(195, {}, 0, 1, "", 2, 0);
+    std::fill(fullName.begin() + 13, fullName.begin() + 54, 'n');  // 41 characters, no terminator
+    struct Case {
+        const char* what;
+        Bytes record;
+        std::string name;
+        uint8_t kind, bus;
+    } cases[] = {
+        {"name filling its field", fullName, std::string(41, 'n'), 2, 1},
+        {"byte Windows-1251 leaves undefined", test::DeviceRecord(193, {}, 0, 1, "Pump\x98 1", 0, 0),
+         "Pump\uFFFD 1", 0, 1},
+        {"unknown device kind", test::DeviceRecord(193, {}, 0, 1, "a", 4, 0), "a", 4, 1},
+        {"kind 255", test::DeviceRecord(196, {}, 0, 1, "a", 255, 0), "a", 255, 1},
+        {"bus number 0", test::DeviceRecord(193, {}, 0, 0, "a", 0, 0), "a", 0, 0},
+        {"bus number 251", test::DeviceRecord(193, {}, 0, 251, "a", 0, 0), "a", 0, 251},
+        {"bus number 255", test::DeviceRecord(193, {}, 0, 255, "a", 0, 0), "a", 0, 255},
+    };
+    for (const auto& c : cases) {
+        bool ok = false;
+        auto d = LoadRecord(c.record, ok);
+        ASSERT_TRUE(ok) << c.what;
+        EXPECT_EQ(d->InstallationName, c.name) << c.what;
+        EXPECT_EQ(d->GetDeviceKind(), c.kind) << c.what;
+        EXPECT_EQ(d->HasKnownKind(), c.kind < 4) << c.what;
+        EXPECT_EQ(d->BusAddress, c.bus) << c.what;
+        EXPECT_EQ(IsValidBusAddress(d->BusAddress), c.bus >= 1 && c.bus <= 250) << c.what;
+        d->KindCode = static_cast<uint32_t>(c.record[0]);
+        TMemoryStream saved;
+        ASSERT_TRUE(d->Save(saved)) << c.what;
+        EXPECT_EQ(saved.Bytes(), c.record) << c.what;
+    }
+
+    // A name changed in the program is written as the new text.
+    bool ok = false;
+    auto d = LoadRecord(fullName, ok, 2);
+    ASSERT_TRUE(ok);
+    d->InstallationName = "Насосная";
+    TMemoryStream saved;
+    ASSERT_TRUE(d->Save(saved));
+    EXPECT_EQ(saved.Bytes(), test::DeviceRecord(195, {}, 0, 1, "\xCD\xE0\xF1\xEE\xF1\xED\xE0\xFF", 2, 0));
+    d->InstallationName = std::string(41, 'n') + "x";  // longer than the field: refused, never cut
+    TMemoryStream refused;
+    EXPECT_FALSE(d->Save(refused));
+}
+
+// Nothing can build a request for a kind the program does not know.
+TEST_F(Devices, NoRequestIsBuiltForAnUnknownKind) {
+    TUartSettingsPort port;
+    port.StopWorker();  // what is queued stays in the queue
+    auto events = std::make_shared<TResultEventsList>();
+    const int32_t owner = port.RegisterOwner();
+    for (uint8_t kind : {uint8_t(4), uint8_t(9), uint8_t(255)}) {
+        EXPECT_FALSE(RequestReadState(port, 1, owner, kind, events, {})) << int(kind);
+        EXPECT_FALSE(RequestStart(port, 1, owner, kind, events, {})) << int(kind);
+        EXPECT_FALSE(RequestReadCell(port, 1, owner, kind, events, {}, 0)) << int(kind);
+    }
+    EXPECT_EQ(port.QueueLength(), 0u);
+    // The same call with a known kind does queue.
+    EXPECT_TRUE(RequestReadState(port, 1, owner, 3, events, {}));
+    EXPECT_EQ(port.QueueLength(), 1u);
 }
 
 // A panel of the front end, as the core sees it.

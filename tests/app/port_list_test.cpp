@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ConfigTestUtil.h"
 #include "app/Configuration.h"
 #include "app/UartSettingsPort.h"
@@ -83,17 +85,12 @@ TEST_F(PortList, AnyFailedRecordKeepsNoPortOfTheSection) {
     const Bytes good = test::UartRecord(kNoLine1, 0, 100, 100);
     Bytes kind194 = test::UartRecord(kNoLine2, 0, 100, 100);
     kind194[0] = 194;
-    Bytes noTerminator = good;
-    std::fill(noTerminator.begin() + 5, noTerminator.begin() + 15, 'a');
-    Bytes badName = test::UartRecord("../x", 0, 100, 100);
     const Bytes cut(good.begin(), good.end() - 2);
     struct Case {
         const char* what;
         Bytes body;
     } cases[] = {
         {"unregistered kind", test::Section(test::Payload(2, test::Concat({good, kind194})))},
-        {"name without terminator", test::Section(test::Payload(2, test::Concat({good, noTerminator})))},
-        {"name leaving /dev", test::Section(test::Payload(2, test::Concat({good, badName})))},
         {"record cut short", test::Section(test::Payload(2, test::Concat({good, cut})))},
         {"count beyond the records", test::Section(test::Payload(3, test::Concat({good, good})))},
         {"checksum", test::Section(test::Payload(1, good), -1)},
@@ -107,6 +104,56 @@ TEST_F(PortList, AnyFailedRecordKeepsNoPortOfTheSection) {
         EXPECT_TRUE(handed.empty()) << c.what;
         EXPECT_EQ(list.Count(), 0) << c.what;
     }
+}
+
+// A name no line here can have loads: the port stays closed, a name that
+// would leave /dev is never opened, and the record is written back as read.
+TEST_F(PortList, PortsWithNamesThatCannotBeOpenedLoadAndAreWrittenBackUnchanged) {
+    Bytes noTerminator = test::UartRecord("", 1, 100, 200);
+    std::fill(noTerminator.begin() + 5, noTerminator.begin() + 15, 'a');
+    struct Case {
+        const char* what;
+        Bytes record;
+        std::string name;
+    } cases[] = {
+        {"name filling its field", noTerminator, std::string(10, 'a')},
+        {"name leaving /dev", test::UartRecord("../x", 0, 100, 100), "../x"},
+        {"absolute name", test::UartRecord("/tmp/x", 0, 100, 100), "/tmp/x"},
+        {"byte Windows-1251 leaves undefined", test::UartRecord("tty\x98", 0, 100, 100), "tty\uFFFD"},
+        {"the controlling terminal", test::UartRecord("tty", 0, 100, 100), "tty"},
+        {"a line that does not exist", test::UartRecord(kNoLine1, 0, 100, 100), kNoLine1},
+    };
+    for (const auto& c : cases) {
+        for (bool tool : {false, true}) {
+            std::unique_ptr<TProtoPort> port;
+            if (tool)
+                port = std::make_unique<TUartSettingsPort>();
+            else
+                port = std::make_unique<TProtoUART>();
+            TMemoryStream in(Bytes(c.record.begin() + 4, c.record.end()));
+            ASSERT_TRUE(port->LoadSettings(in)) << c.what;
+            EXPECT_EQ(port->Name, c.name) << c.what;
+            EXPECT_EQ(port->Id,
+                      NameId(std::string(c.record.begin() + 5,
+                                         std::find(c.record.begin() + 5, c.record.begin() + 15, 0))))
+                << c.what;
+            // Opening is refused, however often it is tried.
+            port->Open();
+            uint8_t byte = 0;
+            EXPECT_EQ(port->Write(&byte, 1), 0) << c.what;
+            EXPECT_FALSE(port->IsOpen()) << c.what;
+            TMemoryStream out;
+            ASSERT_TRUE(port->SaveSettings(out)) << c.what;
+            EXPECT_EQ(out.Bytes(), c.record) << c.what;
+        }
+    }
+
+    // The whole section loads.
+    TProtoPortList list;
+    std::vector<TProtoPort*> handed;
+    EXPECT_TRUE(Load(test::Section(test::Payload(2, test::Concat({cases[0].record, cases[1].record}))), list,
+                     handed));
+    EXPECT_EQ(list.Count(), 2);
 }
 
 TEST_F(PortList, WithoutHandlerTheListKeepsItsPorts) {

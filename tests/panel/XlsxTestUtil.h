@@ -13,8 +13,8 @@ namespace tovik::test {
 // The text of one part ("xl/workbook.xml"); empty when the archive or the
 // part cannot be read. Unpacks with python3's zipfile module, or unzip.
 inline std::string XlsxPart(const std::string& xlsx, const std::string& part) {
-    char tmpl[] = "/tmp/tovik-xlsx-XXXXXX";
-    const char* dir = ::mkdtemp(tmpl);
+    std::string tmpl = (std::filesystem::temp_directory_path() / "tovik-xlsx-XXXXXX").string();
+    const char* dir = ::mkdtemp(tmpl.data());
     if (!dir) return {};
     const std::string d = dir;
     const std::string quoted = "'" + xlsx + "' '" + d + "'";

@@ -36,10 +36,13 @@ std::string ReadFile(const std::string& path) {
 class ScratchDir {
 public:
     ScratchDir() {
-        char tmpl[] = "/tmp/tovik-journal-XXXXXX";
-        Path = ::mkdtemp(tmpl);
+        std::string tmpl = (std::filesystem::temp_directory_path() / "tovik-journal-XXXXXX").string();
+        Path = ::mkdtemp(tmpl.data()) ? tmpl : std::string();
     }
-    ~ScratchDir() { std::filesystem::remove_all(Path); }
+    ~ScratchDir() {
+        std::error_code ec;
+        if (!Path.empty()) std::filesystem::remove_all(Path, ec);
+    }
     std::string Path;
 };
 

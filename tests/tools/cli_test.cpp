@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/ConfigTestUtil.h"
 #include "app/Configuration.h"
 #include "base/Cp1251.h"
 #include "app/TovikDevice.h"
@@ -535,6 +537,28 @@ TEST(CliProgramTest, HelpAndUsageErrors) {
     EXPECT_EQ(RunCli({"--port", "nosuchtt", "--kind", "0", "--bus", "1", "poll"}).Code, 1);
     EXPECT_EQ(RunCli({"--config", "/nonexistent/application.cfg", "--device", "0", "poll"}).Code, 2);
     EXPECT_EQ(RunCli({"--port", "pts/0", "--kind", "0", "--bus", "1", "set", "99", "1"}).Code, 2);
+}
+
+// A device of a kind the program does not know is listed in the file, but
+// nothing is sent to it; a FIFO as the file is refused at once.
+TEST(CliProgramTest, UnknownDeviceKindAndFifoConfigurationAreRefused) {
+    TempDir dir;
+    const std::string config = dir.Path + "/application.cfg";
+    const test::Bytes body = test::Concat(
+        {test::Section(test::Payload(1, test::AccountRecord("default", "", 1))),
+         test::Section(test::Payload(1, test::UartRecord("ttyNONE7", 0, 100, 100))),
+         test::Section(test::Payload(1, test::DeviceRecord(193, {}, NameId("ttyNONE7"), 1, "a", 9, 0)))});
+    test::WriteBytes(config, test::FileBytes(body));
+    CliResult r = RunCli({"--config", config, "--device", "0", "poll"});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("неизвестный тип устройства 9"), std::string::npos) << r.Err;
+
+    const std::string fifo = dir.Path + "/fifo.cfg";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    r = RunCli({"--config", fifo, "--device", "0", "poll"});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("Невозможно открыть файл конфигурации.\nне обычный файл"), std::string::npos)
+        << r.Err;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Runs the built tovik-config the way an operator would.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -194,6 +195,32 @@ TEST_F(ConfigTool, ChangesReachAnExistingAppCfg) {
     const Bytes copy = test::ReadBytes(Dir.File(kConfigCopyName));
     ASSERT_EQ(Tool({"add-port", other, "ttyS3"}).Status, 0);
     EXPECT_EQ(test::ReadBytes(Dir.File(kConfigCopyName)), copy);
+}
+
+// Records that load but may not be sent to are flagged; a FIFO given as the
+// file is refused at once, with the reason.
+TEST_F(ConfigTool, ShowFlagsDevicesAndRefusesAFifo) {
+    const Bytes body = test::Concat(
+        {test::Section(test::Payload(1, test::AccountRecord("default", "", 1))),
+         test::Section(test::Payload(0)),
+         test::Section(test::Payload(3, test::Concat({test::DeviceRecord(193, {}, 0, 0, "a", 0, 0),
+                                                      test::DeviceRecord(193, {}, 0, 7, "b", 9, 0),
+                                                      test::DeviceRecord(193, {}, 0, 250, "c", 0, 0)})))});
+    test::WriteBytes(File, test::FileBytes(body));
+    const auto r = Tool({"show", File});
+    EXPECT_EQ(r.Status, 0) << r.Out;
+    for (const std::string piece :
+         {R"("bus_address": 0, "problems": ["bus number outside 1..250"], "layout")",
+          R"("bus_address": 7, "problems": ["unknown device kind"], "layout")",
+          R"("bus_address": 250, "layout")"})
+        EXPECT_NE(r.Out.find(piece), std::string::npos) << piece << "\n" << r.Out;
+
+    const std::string fifo = Dir.File("fifo.cfg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto refused = Tool({"show", fifo});
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_NE(refused.Out.find("Невозможно открыть файл конфигурации.\nне обычный файл"), std::string::npos)
+        << refused.Out;
 }
 
 }  // namespace

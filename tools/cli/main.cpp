@@ -119,7 +119,8 @@ void LoadConfig(TContext& ctx) {
     const TLoadResult result = LoadConfigurationFile(path, {ctx.Users, ctx.Ports, ctx.Devices});
     if (result.Fatal) {
         std::string text = path + ":";
-        for (const auto& m : result.Messages) text += " " + m;
+        for (size_t i = 0; i < result.Messages.size(); ++i)
+            text += " " + MessageWithReason(result.Messages[i], i == 0 ? result.Reason : std::string());
         throw TExit{kExitUsage, text};
     }
     for (const auto& m : result.Messages) Say(path + ": " + m);
@@ -137,6 +138,10 @@ void ResolveLine(TContext& ctx) {
         ctx.Device = device;
         ctx.Line.Address = device->BusAddress;
         ctx.Line.Kind = device->GetDeviceKind();
+        if (!o.Kind && !device->HasKnownKind())
+            throw TExit{kExitUsage, "устройство " + std::to_string(*o.DeviceIndex) +
+                                        ": неизвестный тип устройства " + std::to_string(ctx.Line.Kind) +
+                                        " в файле конфигурации; ему ничего не отправляется"};
         if (const TProtoPort* port = ctx.Ports.FindById(device->PortId)) {
             ctx.Line.PortName = port->Name;
             ctx.Line.BusMode = port->Bus.load();

@@ -36,8 +36,10 @@ ends. Serial lines are never opened.
 Commands:
   show FILE
       Prints the file as JSON: {"seed", "messages", "accounts", "ports",
-      "devices"}. "messages" are the program's load messages. Exits 1 when
-      the load was fatal.
+      "devices"}. "messages" are the program's load messages. A device with
+      an unknown kind or a bus number outside 1..250 lists them under
+      "problems": such a record loads, but nothing may be sent to it. Exits 1
+      when the load was fatal.
   init FILE [--force]
       Writes a new file with one account "default" (full access, empty
       password), no ports and no devices. Refuses to replace an existing
@@ -132,8 +134,11 @@ struct TConfig {
     TConfigLists Lists() { return {Users, Ports, Devices}; }
 };
 
-void PrintMessages(const std::vector<std::string>& messages) {
-    for (const auto& m : messages) std::cerr << "tovik-config: " << m << '\n';
+// The system's reason, if any, belongs to the first message.
+void PrintMessages(const std::vector<std::string>& messages, const std::string& reason) {
+    for (size_t i = 0; i < messages.size(); ++i)
+        std::cerr << "tovik-config: " << MessageWithReason(messages[i], i == 0 ? reason : std::string())
+                  << '\n';
 }
 
 // Saves through the program's save code; the "app.cfg" copy is refreshed
@@ -143,7 +148,7 @@ int Save(TConfig& config, const std::string& path) {
     options.Copy = BaseName(path) == kConfigFileName ? TCopyPolicy::IfExists : TCopyPolicy::Never;
     const auto result =
         SaveConfigurationFile(path, JoinPath(DirName(path), kConfigCopyName), config.Lists(), options);
-    PrintMessages(result.Messages);
+    PrintMessages(result.Messages, result.Reason);
     return result.Saved ? kOk : kFailed;
 }
 
@@ -151,7 +156,7 @@ int Save(TConfig& config, const std::string& path) {
 bool LoadForChange(TConfig& config, const std::string& path) {
     const auto result = LoadConfigurationFile(path, config.Lists());
     if (result.Messages.empty()) return true;
-    PrintMessages(result.Messages);
+    PrintMessages(result.Messages, result.Reason);
     std::cerr << "tovik-config: " << path << " did not load cleanly; it is left unchanged\n";
     return false;
 }
@@ -181,7 +186,17 @@ void WriteJson(std::ostream& out, const TLoadResult& result, TConfig& config) {
         out << (i ? "," : "") << "\n    {\"kind_code\": " << d->KindCode
             << ", \"device_kind\": " << int(d->GetDeviceKind())
             << ", \"name\": " << JsonString(d->InstallationName) << ", \"port_id\": " << d->PortId
-            << ", \"bus_address\": " << int(d->BusAddress) << ", \"layout\": [";
+            << ", \"bus_address\": " << int(d->BusAddress);
+        // Such records load, but nothing may be sent to the device.
+        std::vector<std::string> problems;
+        if (!d->HasKnownKind()) problems.push_back("unknown device kind");
+        if (!IsValidBusAddress(d->BusAddress)) problems.push_back("bus number outside 1..250");
+        if (!problems.empty()) {
+            out << ", \"problems\": [";
+            for (size_t k = 0; k < problems.size(); ++k) out << (k ? ", " : "") << JsonString(problems[k]);
+            out << "]";
+        }
+        out << ", \"layout\": [";
         if (d->PanelLayout) {
             TMemoryStream block(d->PanelLayout->Bytes());
             int32_t value = 0;
@@ -203,6 +218,7 @@ int Show(const std::vector<std::string>& args) {
     std::ostringstream out;
     WriteJson(out, result, config);
     std::cout << out.str() << std::flush;
+    if (result.Fatal) PrintMessages(result.Messages, result.Reason);
     return result.Fatal ? kFailed : kOk;
 }
 

@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -14,9 +13,16 @@
 #include "app/ui/AcessSelectorUnit.h"
 #include "base/ui/Messages.h"
 #include "app/ui/register.h"
+#include "base/Clock.h"
 
 namespace tovik {
 namespace {
+
+// The login dialog's wait runs on the millisecond clock; the tests move it.
+uint32_t g_now = 1000;
+uint32_t TestClock() {
+    return g_now;
+}
 
 struct LoginTest : ::testing::Test {
     TUsers users;
@@ -37,8 +43,13 @@ struct LoginTest : ::testing::Test {
                                       }},
             access);
         SetMessageHook([this](TMessageKind, const QString& t) { messages.push_back(t); });
+        g_now = 1000;
+        SetClockSource(TestClock);
     }
-    void TearDown() override { SetMessageHook(nullptr); }
+    void TearDown() override {
+        SetMessageHook(nullptr);
+        SetClockSource(nullptr);
+    }
 
     void Open(TUser* as) {
         current = as;
@@ -47,6 +58,11 @@ struct LoginTest : ::testing::Test {
     void Type(QLineEdit* edit, const QString& text) {
         edit->clear();
         QTest::keyClicks(edit, text);
+    }
+    // Lets `ms` pass on the clock and Timer1 fire.
+    void Elapse(uint32_t ms) {
+        g_now += ms;
+        if (form->Timer1->isActive()) form->Timer1Elapsed();
     }
 };
 
@@ -69,16 +85,27 @@ TEST_F(LoginTest, WithoutFullRightsEnterWaitsForTheTimer) {
     Type(form->PasswEdit, "Secre");
     EXPECT_FALSE(form->EnterBut->isEnabled());  // not yet
     EXPECT_TRUE(form->Timer1->isActive());
+    Elapse(50);
     // Every key starts the wait again: the button comes no sooner than
-    // 100 ms after the last one.
-    QElapsedTimer sinceLastKey;
+    // 100 ms after the last one, even when the timer fires early.
     QTest::keyClicks(form->PasswEdit, "t");
-    sinceLastKey.start();
+    Elapse(99);
     EXPECT_FALSE(form->EnterBut->isEnabled());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EnterBut->isEnabled(); }, 3000));
-    EXPECT_GE(sinceLastKey.elapsed(), 95);
+    EXPECT_TRUE(form->Timer1->isActive());
+    Elapse(1);
+    EXPECT_TRUE(form->EnterBut->isEnabled());
+    EXPECT_FALSE(form->Timer1->isActive());
     QTest::keyClick(form->PasswEdit, Qt::Key_Return);  // Enter presses "Вход"
     EXPECT_EQ(current, users.Get(1));
+}
+
+TEST_F(LoginTest, Timer1RunsTheWaitInTheEventLoop) {
+    Open(nullptr);
+    Type(form->LoginEdit, "Ivanov");
+    Type(form->PasswEdit, "Secret");
+    EXPECT_FALSE(form->EnterBut->isEnabled());
+    g_now += TRegForm::kLoginWaitMs;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->EnterBut->isEnabled(); }, 60000));
 }
 
 TEST_F(LoginTest, PasswordsAreCaseSensitiveAndMayBeEmpty) {
@@ -99,7 +126,8 @@ TEST_F(LoginTest, PasswordsAreCaseSensitiveAndMayBeEmpty) {
 
 TEST_F(LoginTest, LogoutClosesTheDialog) {
     Open(users.Get(1));  // read-only: the caption follows after the wait
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->EnterBut->isEnabled(); }, 500));
+    Elapse(100);
+    EXPECT_TRUE(form->EnterBut->isEnabled());
     EXPECT_EQ(form->EnterBut->text(), "Выход");
     QTest::mouseClick(form->EnterBut, Qt::LeftButton);
     EXPECT_EQ(current, nullptr);
@@ -144,11 +172,84 @@ TEST_F(LoginTest, CancelledAccessDialogAddsNothing) {
 TEST_F(LoginTest, ReadOnlyOperatorCannotManageAccounts) {
     Open(users.Get(1));
     Type(form->LoginEdit, "NewName");
-    QTest::qWait(150);
+    Elapse(100);
     EXPECT_FALSE(form->AddUserButton->isEnabled());
     Type(form->LoginEdit, "Petrov");
-    QTest::qWait(150);
+    Elapse(100);
     EXPECT_FALSE(form->AddUserButton->isEnabled());
+    // Even a click that reached the handler changes nothing.
+    form->AddUserButtonClick();
+    EXPECT_EQ(users.Count(), 3);
+}
+
+// Logs in through the dialog as `name`, as an operator would.
+void LogInThroughTheDialog(LoginTest& t, const QString& name, const QString& password) {
+    t.form->show();
+    t.Type(t.form->LoginEdit, name);
+    t.Type(t.form->PasswEdit, password);
+    t.Elapse(100);
+    ASSERT_TRUE(t.form->EnterBut->isEnabled());
+    QTest::mouseClick(t.form->EnterBut, Qt::LeftButton);
+    ASSERT_FALSE(t.form->isVisible());
+}
+
+// Every check of the account button after an opening: whatever an earlier
+// operator left, the one now logged in decides.
+void ExpectNoAccountChanges(LoginTest& t, const QString& victim) {
+    EXPECT_FALSE(t.form->AddUserButton->isEnabled());
+    EXPECT_EQ(t.form->AccountButtonMode, TRegForm::TAccountButtonMode::Disabled);
+    t.Type(t.form->LoginEdit, victim);
+    t.Elapse(100);
+    EXPECT_FALSE(t.form->AddUserButton->isEnabled());
+    EXPECT_EQ(t.form->AccountButtonMode, TRegForm::TAccountButtonMode::Disabled);
+    QTest::mouseClick(t.form->AddUserButton, Qt::LeftButton);
+    t.form->AddUserButtonClick();
+    EXPECT_GE(t.users.FindUser(victim.toStdString()), 0);
+    EXPECT_EQ(t.users.Count(), 3);
+}
+
+TEST_F(LoginTest, ReadOnlyOperatorLoggedInByAFullOneCannotDeleteAccounts) {
+    Open(users.Get(0));  // "default", full access
+    LogInThroughTheDialog(*this, "Ivanov", "Secret");
+    ASSERT_EQ(current, users.Get(1));  // read-only now
+    form->show();
+    EXPECT_EQ(form->LoginEdit->text(), "Ivanov");
+    Elapse(100);
+    ExpectNoAccountChanges(*this, "Petrov");
+}
+
+TEST_F(LoginTest, NobodyLoggedOutCanDeleteAccounts) {
+    Open(users.Get(0));
+    EXPECT_EQ(form->AccountButtonMode, TRegForm::TAccountButtonMode::Delete);  // own name, full rights
+    QTest::mouseClick(form->EnterBut, Qt::LeftButton);                         // "Выход"
+    ASSERT_EQ(current, nullptr);
+    form->show();
+    EXPECT_EQ(form->LoginEdit->text(), "default");  // the name typed last stays
+    Elapse(100);
+    ExpectNoAccountChanges(*this, "default");
+}
+
+TEST_F(LoginTest, AfterDeletingItselfAnOperatorDeletesNothingMore) {
+    Open(users.Get(2));  // Petrov, full access
+    QTest::mouseClick(form->AddUserButton, Qt::LeftButton);
+    ASSERT_EQ(current, nullptr);
+    ASSERT_EQ(users.Count(), 2);
+    // At once, before the wait of those without rights has passed.
+    form->LoginEdit->setText("default");
+    EXPECT_FALSE(form->AddUserButton->isEnabled());
+    form->AddUserButtonClick();
+    EXPECT_EQ(users.Count(), 2);
+}
+
+// Any level but 2 has full rights, a level above 2 read from a file too.
+TEST_F(LoginTest, AnUnknownLevelHasFullRights) {
+    users.Add(std::make_unique<TUser>("odd", 7, ""));
+    Open(users.Get(3));
+    Type(form->LoginEdit, "Ivanov");
+    Type(form->PasswEdit, "Secret");
+    EXPECT_TRUE(form->EnterBut->isEnabled());  // no wait
+    EXPECT_EQ(form->AddUserButton->text(), "-");
+    EXPECT_TRUE(form->AddUserButton->isEnabled());
 }
 
 TEST_F(LoginTest, DeletingTheLoggedInAccountLogsOutFirst) {

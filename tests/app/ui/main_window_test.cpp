@@ -1,6 +1,7 @@
 // The main window: start-up, access rules, devices, ports and shut-down,
 // on configurations written into a temporary directory.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAction>
 #include <QApplication>
@@ -10,8 +11,12 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
+#include <system_error>
 
+#include "app/ConfigTestUtil.h"
 #include "app/Configuration.h"
 #include "app/TovikDevice.h"
 #include "base/Assert.h"
@@ -28,13 +33,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A directory of the test's own, never a name another run could hold.
 struct TempDir {
-    fs::path path = fs::temp_directory_path() /
-                    ("tovik-ui-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    static inline int counter = 0;
-    TempDir() { fs::create_directories(path); }
-    ~TempDir() { fs::remove_all(path); }
+    fs::path path = Make();
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
     std::string str() const { return path.string(); }
+    static fs::path Make() {
+        std::string tmpl = (fs::temp_directory_path() / "tovik-ui-XXXXXX").string();
+        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+        return tmpl;
+    }
 };
 
 // Writes a configuration with the given accounts (and optional ports and
@@ -115,7 +126,8 @@ TEST(MainWindow, MissingConfigurationIsFatalAndLeavesNoFile) {
         EXPECT_TRUE(form.FatalStartup);
         EXPECT_TRUE(Governed(form, false, false, false, false));
     }
-    EXPECT_TRUE(log.Has("Невозможно открыть файл конфигурации."));
+    EXPECT_TRUE(log.Has(QString::fromStdString("Невозможно открыть файл конфигурации.\n" +
+                                               std::generic_category().message(ENOENT))));
     EXPECT_FALSE(fs::exists(dir.path / "application.cfg"));  // nothing written over it
     EXPECT_FALSE(fs::exists(dir.path / "app.cfg"));
 }
@@ -187,6 +199,66 @@ TEST(MainWindow, ShutDownSavesChangesAndLeavesTheCopy) {
         EXPECT_EQ(devices.GetDevice(0)->InstallationName, "ТовикМ");
         ReleaseConfiguration({users, ports, devices});
     }
+}
+
+// Records other versions may have written: an account of level 7 (full
+// rights), a device of an unknown kind (listed; its panel refuses) and one
+// with bus number 0. None of them stops the start-up.
+TEST(MainWindow, OddRecordsLoadAndAreRefusedOnlyWhereUsed) {
+    TempDir dir;
+    const test::Bytes body =
+        test::Concat({test::Section(test::Payload(1, test::AccountRecord("default", "", 7))),
+                      test::Section(test::Payload(0)),
+                      test::Section(test::Payload(
+                          2, test::Concat({test::DeviceRecord(193, {}, 0, 1, "Odd", 9, 0),
+                                           test::DeviceRecord(194, {}, 0, 0, "Broadcast", 1, 0)})))});
+    test::WriteBytes((dir.path / "application.cfg").string(), test::FileBytes(body));
+    MessageLog log;
+    {
+        TMainForm form(QString::fromStdString(dir.str()));
+        EXPECT_FALSE(form.FatalStartup);
+        EXPECT_TRUE(log.Items.empty());
+        ASSERT_NE(form.CurrentUser, nullptr);
+        EXPECT_TRUE(Governed(form, true, true, true, true));  // level 7: full rights
+        ASSERT_EQ(form.DevList->count(), 2);
+        EXPECT_EQ(form.DevList->item(0)->text(), "Odd");
+        form.DevList->setCurrentRow(0);
+        form.DevListClick();
+        EXPECT_EQ(form.StatusPanel->text(), "Неизвестный тип устройства (9).");
+    }
+    EXPECT_TRUE(log.Items.empty());
+    EXPECT_EQ(test::PlainBodyOf(test::ReadBytes((dir.path / "application.cfg").string())), body);
+}
+
+TEST(MainWindow, FifoConfigurationIsRefusedWithItsReason) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir.path / "application.cfg").c_str(), 0600), 0);
+    MessageLog log;
+    {
+        TMainForm form(QString::fromStdString(dir.str()));
+        EXPECT_TRUE(form.FatalStartup);
+    }
+    ASSERT_EQ(log.Items.size(), 1u);
+    EXPECT_EQ(log.Items[0].first, TMessageKind::Error);
+    EXPECT_EQ(log.Items[0].second, "Невозможно открыть файл конфигурации.\nне обычный файл");
+}
+
+TEST(MainWindow, WriteProtectedConfigurationIsKeptAndTheReasonShown) {
+    TempDir dir;
+    WriteConfig(dir.str(), {{"default", 1, ""}});
+    const std::string path = (dir.path / "application.cfg").string();
+    const test::Bytes before = test::ReadBytes(path);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    MessageLog log;
+    {
+        TMainForm form(QString::fromStdString(dir.str()));
+        form.AddTovik->trigger();
+    }
+    ASSERT_EQ(log.Items.size(), 1u);
+    EXPECT_EQ(log.Items[0].second.toStdString(),
+              std::string("Ошибка создания файла конфигурации.\n") + std::generic_category().message(EACCES));
+    EXPECT_EQ(test::ReadBytes(path), before);
+    EXPECT_FALSE(fs::exists(dir.path / "app.cfg"));
 }
 
 // Port list window: the selection dialog is answered by a timer, as a user would.
