@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "app/TovikDevice.h"
-#include "ports/Clock.h"
+#include "base/Clock.h"
 #include "ports/ProtoUART.h"
 
 namespace tovik {

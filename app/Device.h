@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "ports/Stream.h"
+#include "base/Stream.h"
 
 namespace tovik {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/CRC.h"
+#include "base/CRC.h"
 #include "app/Device.h"
 
 namespace tovik {

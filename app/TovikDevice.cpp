@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "app/CRC.h"
+#include "base/CRC.h"
 #include "app/DeviceList.h"
 #include "ports/ProtoPortList.h"
 

@@ -6,20 +6,14 @@
 #include <vector>
 
 #include "app/Device.h"
-#include "protocol/Commands.h"  // kAlarmRecordSize
+#include "base/DeviceTypes.h"
 
 namespace tovik {
 
-// 0 "Товик", 1 "Товик ModBus", 2 "ТовикМ", 3 "ТовикМ ModBus".
-inline constexpr uint8_t kDeviceKindCount = 4;
-inline constexpr uint32_t kFirstDeviceKindCode = 193;  // kind 0; kinds 1..3 follow
 inline constexpr size_t kMaxInstallationNameLength = 40;
 inline constexpr size_t kInstallationNameField = 41;
 // Record length without layout block and alarm records.
 inline constexpr size_t kDeviceRecordBaseSize = 59;
-
-// Hour, minute, second, day, month, year - 2000, cause, three u32 currents.
-using TAlarmRecord = std::array<uint8_t, kAlarmRecordSize>;
 
 // The name given to a new device of the kind; empty for an unknown kind.
 const char* DeviceKindName(uint8_t kind);

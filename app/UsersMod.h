@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CRC.h"
+#include "base/CRC.h"
 
 namespace tovik {
 

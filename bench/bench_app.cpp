@@ -17,7 +17,7 @@
 #include "app/Configuration.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
-#include "app/ui/Messages.h"
+#include "base/ui/Messages.h"
 #include "app/ui/main.h"
 
 namespace fs = std::filesystem;

@@ -1,9 +1,9 @@
 // The framed ModBus RTU exchange.
 #include <algorithm>
 
-#include "ports/Clock.h"
+#include "base/Clock.h"
 #include "ports/ProtoPort.h"
-#include "protocol/Frame.h"
+#include "base/ModbusCrc.h"
 
 namespace tovik {
 

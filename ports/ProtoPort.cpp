@@ -1,6 +1,6 @@
 #include "ports/ProtoPort.h"
 
-#include "app/Cp1251.h"
+#include "base/Cp1251.h"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>

@@ -19,61 +19,10 @@
 #include <thread>
 #include <vector>
 
-#include "ports/Stream.h"
+#include "base/Stream.h"
+#include "ports/Request.h"
 
 namespace tovik {
-
-using TBuff = std::vector<uint8_t>;   // frames and replies
-using TBlock = std::vector<uint8_t>;  // a data block of the request pipeline
-using TBlockPtr = std::unique_ptr<TBlock>;
-
-// Native command code and its two parameters (-1 = absent).
-struct TCommandDescriptor {
-    uint8_t Code = 0;
-    int32_t Param1 = -1;
-    int32_t Param2 = -1;
-};
-
-class TProtoPort;
-class TResultEventsList;
-
-struct TProtoRequest {
-    TProtoPort* Port = nullptr;
-    uint8_t Address = 0;
-    uint8_t DeviceKind = 0;
-    TCommandDescriptor Command;
-    TBlockPtr TxData;             // released by the executor once copied into the frame
-    int32_t TxLength = 0;
-    uint8_t* RxBuffer = nullptr;  // points into the job's Result block, or null
-    int32_t RxLength = 0;
-    int32_t ExtraTimeout = 0;     // ms, added to the port's ReplyTimeout
-    int32_t Tries = 0;
-};
-
-// Runs in the worker thread; nonzero when a valid reply was decoded.
-using TExecutor = std::function<uint8_t(TProtoRequest&)>;
-// Runs in the user-interface thread; Data may be null. It must not keep Data.
-using TResultHandler = std::function<void(uint8_t Ok, const TBlock* Data)>;
-
-struct TProtoJob {
-    std::unique_ptr<TProtoRequest> Request;
-    const TBlock* TxData = nullptr;  // the request's data block, for reference only
-    TBlockPtr Result;
-    int32_t OwnerId = 0;
-    std::shared_ptr<TResultEventsList> Results;
-    TExecutor Executor;
-    TResultHandler OnResult;
-};
-
-std::unique_ptr<TProtoRequest> MakeRequest(TProtoPort* Port, uint8_t Address, uint8_t DeviceKind,
-                                           const TCommandDescriptor& Command, TBlockPtr TxData,
-                                           int32_t TxLength, uint8_t* RxBuffer, int32_t RxLength,
-                                           int32_t ExtraTimeout, int32_t Tries);
-
-std::unique_ptr<TProtoJob> MakeJob(std::unique_ptr<TProtoRequest> Request, const TBlock* TxData,
-                                   TBlockPtr Result, int32_t OwnerId,
-                                   std::shared_ptr<TResultEventsList> Results, TExecutor Executor,
-                                   TResultHandler OnResult);
 
 struct TResultEvent {
     TResultHandler OnResult;

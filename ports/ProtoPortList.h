@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/CRC.h"
+#include "base/CRC.h"
 #include "ports/ProtoPort.h"
 
 namespace tovik {

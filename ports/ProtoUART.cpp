@@ -13,8 +13,8 @@
 #include <cstring>
 #include <thread>
 
-#include "app/Cp1251.h"
-#include "ports/Clock.h"
+#include "base/Cp1251.h"
+#include "base/Clock.h"
 
 namespace tovik {
 

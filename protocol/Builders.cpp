@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ports/ProtoPort.h"
 #include "protocol/Commands.h"
 #include "protocol/Executor.h"
 #include "protocol/UstTable.h"

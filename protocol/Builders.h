@@ -11,7 +11,8 @@
 #include <ctime>
 #include <memory>
 
-#include "ports/ProtoPort.h"
+#include "base/DeviceTypes.h"
+#include "ports/Request.h"
 
 namespace tovik {
 
@@ -19,9 +20,6 @@ inline constexpr int32_t kBuilderTries = 3;
 inline constexpr int32_t kExtraShort = 200;
 inline constexpr int32_t kExtraMedium = 450;
 inline constexpr int32_t kExtraLong = 700;
-
-using TTaskEntry = std::array<uint8_t, 12>;
-using TUstRaw = std::array<uint8_t, 8>;  // a setpoint item's raw value, little-endian
 
 // The PC's local date and time as the clock command sends it.
 struct TLocalTime {

@@ -84,7 +84,7 @@ constexpr const char* kModAlarmOption = "Модификация с возмож�
 constexpr const char* kCrLf = "\r\n";
 
 bool IsTovikM(uint8_t kind) {
-    return kind == 2 || kind == 3;
+    return IsTovikMKind(kind);
 }
 
 const std::string& OrDefault(const std::string& value, const std::string& fallback) {

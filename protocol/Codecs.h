@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/DeviceTypes.h"
+
 namespace tovik {
 
 // The user's number, date and time separators (UTF-8, any length). Front
@@ -22,9 +24,6 @@ struct TLocaleFormat {
 
 // The mark for a value that cannot be shown.
 inline constexpr const char* kNotAvailableText = "Н/Д";
-
-using TRawDate = std::array<uint8_t, 3>;      // day, month, year - 2000
-using TRawDateTime = std::array<uint8_t, 6>;  // hour, minute, second, day, month, year - 2000
 
 // Bits 0-6 select the event; bit 7 does not change the text.
 std::string EventText(uint8_t Code);

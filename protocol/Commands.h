@@ -8,21 +8,10 @@
 #include <optional>
 #include <vector>
 
-#include "ports/ProtoPort.h"
+#include "base/DeviceTypes.h"
+#include "ports/Request.h"
 
 namespace tovik {
-
-// ---- device kinds ----
-
-inline constexpr uint8_t kKindTovik = 0;
-inline constexpr uint8_t kKindTovikModbus = 1;
-inline constexpr uint8_t kKindTovikM = 2;
-inline constexpr uint8_t kKindTovikMModbus = 3;
-inline constexpr uint8_t kMaxDeviceKind = 3;
-
-inline constexpr bool IsModbusKind(uint8_t kind) {
-    return kind == kKindTovikModbus || kind == kKindTovikMModbus;
-}
 
 // ---- native commands ----
 
@@ -57,22 +46,6 @@ enum TCommandCode : uint8_t {
     CmdWriteDinProtocol = 37,
 };
 
-// Reply data sizes of the native commands (bytes after address and command).
-inline constexpr size_t kUstBlockReplySize = 57;
-inline constexpr size_t kTimersReplySize = 17;
-inline constexpr size_t kAlarmCountReplySize = 2;
-inline constexpr size_t kAlarmRecordSize = 19;
-inline constexpr size_t kCurrentsReplySize = 12;
-inline constexpr size_t kImaxReplySize = 4;
-inline constexpr size_t kTaskReplySize = 15;
-inline constexpr size_t kTaskEntrySize = 12;
-inline constexpr size_t kAlarmCountersSize = 14;
-inline constexpr size_t kStateReplySize = 4;
-inline constexpr size_t kDeviceTimeSize = 6;
-inline constexpr size_t kCalInfoReplySize = 3;
-inline constexpr size_t kStatisticsReplySize = 24;
-inline constexpr size_t kCellReplySize = 8;
-
 // Fixed positions inside reply blocks.
 inline constexpr size_t kTaskIndexByte = 12;     // command 19: the entry index
 inline constexpr size_t kTaskCountByte = 13;     // command 19: number of entries
@@ -80,8 +53,6 @@ inline constexpr size_t kTaskCapacityByte = 14;  // command 19: capacity of the 
 inline constexpr size_t kStateCodeByte = 3;      // command 23: the device state code
 
 // ---- SetpointBlock ----
-
-inline constexpr size_t kSetpointBlockSize = 57;
 
 struct TSetpointField {
     uint8_t Offset = 0;

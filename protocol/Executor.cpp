@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ports/Clock.h"
+#include "base/Clock.h"
+#include "ports/ProtoPort.h"
 #include "protocol/Commands.h"
 #include "protocol/Frame.h"
 

@@ -3,7 +3,7 @@
 // as ModBus steps, and leaves the native reply block in RxBuffer.
 #include <cstdint>
 
-#include "ports/ProtoPort.h"
+#include "ports/Request.h"
 
 namespace tovik {
 

@@ -1,19 +1,12 @@
 #pragma once
-// Wire framing shared by the engine, the executor and the simulator:
-// the ModBus RTU CRC and the native frame with its positional check bytes.
+// The native frame with its positional check bytes.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "base/ModbusCrc.h"
+
 namespace tovik {
-
-// ModBus RTU CRC-16 (reflected 0xA001, initial 0xFFFF, no final XOR) over
-// the given bytes.
-uint16_t Crc16(const uint8_t* data, size_t length);
-inline uint16_t Crc16(const std::vector<uint8_t>& data) { return Crc16(data.data(), data.size()); }
-
-// Appends the CRC of everything in the frame, low byte first.
-void AppendCrc(std::vector<uint8_t>& frame);
 
 // Total length of the native frame that carries `payloadLength` bytes
 // (1..189), check bytes included; 0 for a length that does not fit.

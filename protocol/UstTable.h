@@ -5,7 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "ports/ProtoPort.h"
+#include "base/DeviceTypes.h"
+#include "ports/Request.h"
 #include "protocol/Codecs.h"
 
 namespace tovik {
@@ -35,14 +36,15 @@ inline constexpr int kUstCellCount = 25;
 inline constexpr int kUstModelRow = 19;
 inline constexpr int kUstAutoRow = 18;
 inline constexpr int kUstKtrRow = 6;
+// The factory items (model, date of manufacture, serial number): only the
+// service level writes them.
+inline constexpr int kUstFirstFactoryRow = 19;
+inline constexpr int kUstLastFactoryRow = 21;
 
 inline constexpr int kUstTszRow = 13;  // delayed start time, see UstVariantTszLimits
 inline constexpr int kUstModelCount = 8;
 
 extern const std::array<TTovikUstCell, kUstCellCount> UstCells;
-
-// A raw item value: little-endian, only the bytes of the item's type count.
-using TUstRaw = std::array<uint8_t, 8>;
 
 TUstRaw MakeUstRaw(uint64_t Value);
 // The low `Bytes` bytes (at most 8) as an unsigned number.

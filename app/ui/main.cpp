@@ -20,9 +20,9 @@
 #include "app/TovikDevice.h"
 #include "app/ui/AboutForm.h"
 #include "app/ui/AcessSelectorUnit.h"
-#include "app/ui/Messages.h"
+#include "base/ui/Messages.h"
 #include "app/ui/register.h"
-#include "panel/TovikFrame.h"
+#include "panel/ui/TovikFrame.h"
 #include "ports/ui/OptUnit.h"
 #include "ports/ui/PortListUnit.h"
 #include "ports/ui/UARTPortFrame.h"
@@ -306,7 +306,7 @@ void TMainForm::DevListClick() {
 }
 
 std::unique_ptr<IDevicePanel> TMainForm::CreatePanel(TDevice& device) {
-    return std::make_unique<TTovikFrame>(device, *this, PanelArea);
+    return std::make_unique<TTovikFrame>(device, Ports, StatusPanel, PanelArea);
 }
 
 }  // namespace tovik

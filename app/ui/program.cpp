@@ -8,7 +8,7 @@
 #include <QSocketNotifier>
 #include <memory>
 
-#include "app/ui/Messages.h"
+#include "base/ui/Messages.h"
 #include "app/ui/main.h"
 #include "ports/ProtoPort.h"
 
@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tovik"));
     tovik::SetBeepHook(&Beep);
+    tovik::InstallAssertionBox();
 
     // Non-interactive runs (tests, scripted checks) may collect the message
     // boxes in a file instead of showing them.

@@ -10,7 +10,7 @@
 
 #include "app/UsersMod.h"
 #include "app/ui/AcessSelectorUnit.h"
-#include "app/ui/Messages.h"
+#include "base/ui/Messages.h"
 
 namespace tovik {
 

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/ui/Messages.h"
+#include "base/ui/Messages.h"
 #include "ports/ProtoPortList.h"
 #include "ports/ProtoUART.h"
 #include "ports/ui/UARTPortFrame.h"

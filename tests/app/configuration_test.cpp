@@ -10,7 +10,7 @@
 #include "ConfigTestUtil.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
-#include "ports/Clock.h"
+#include "base/Clock.h"
 #include "ports/ProtoUART.h"
 
 namespace tovik {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ConfigTestUtil.h"
-#include "app/CRC.h"
+#include "base/CRC.h"
 #include "app/UsersMod.h"
 
 namespace tovik {

@@ -14,7 +14,7 @@
 #include <sstream>
 #include <thread>
 
-#include "ports/Clock.h"
+#include "base/Clock.h"
 #include "ports/SerialLines.h"
 
 namespace tovik {

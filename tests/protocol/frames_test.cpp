@@ -5,6 +5,7 @@
 
 #include <numeric>
 
+#include "ports/ProtoPort.h"
 #include "protocol/Commands.h"
 #include "protocol/Executor.h"
 #include "protocol/Frame.h"

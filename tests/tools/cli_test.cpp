@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "app/Configuration.h"
-#include "app/Cp1251.h"
+#include "base/Cp1251.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
-#include "app/XlsxTestUtil.h"
+#include "panel/XlsxTestUtil.h"
 #include "support/ChildProcess.h"
 
 namespace tovik::cli {

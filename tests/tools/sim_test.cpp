@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "ports/Clock.h"
+#include "base/Clock.h"
 #include "ports/ProtoUART.h"
 #include "ports/SerialLines.h"
 #include "protocol/Frame.h"

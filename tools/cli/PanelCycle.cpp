@@ -10,7 +10,7 @@ namespace tovik::cli {
 TPanelCycle::TPanelCycle(TCliSession& session, TTovikDevice& device, const TLocaleFormat& locale)
     : Session(session), Device(device), DeviceView(device.GetDeviceKind(), locale) {}
 
-std::optional<std::array<uint8_t, 19>> TPanelCycle::LastAlarm() const {
+std::optional<TAlarmRecord> TPanelCycle::LastAlarm() const {
     if (Device.AlarmCache.empty()) return std::nullopt;
     return Device.AlarmCache.back();
 }
@@ -58,7 +58,7 @@ void TPanelCycle::OnStatePoll(uint8_t ok, const TBlock* data) {
     Session.Send(RequestReadState, [this](uint8_t ok, const TBlock* d) { OnDeviceState(ok, d); });
     Session.Send(RequestReadAlarmCount, [this](uint8_t ok, const TBlock* d) { OnAlarmCount(ok, d); });
     Session.Send(RequestReadClock, view(&TDeviceView::OnDeviceClock));
-    if (Device.GetDeviceKind() == 3) Session.Send(RequestReadStatistics, view(&TDeviceView::OnStatistics));
+    if (HasStatistics(Device.GetDeviceKind())) Session.Send(RequestReadStatistics, view(&TDeviceView::OnStatistics));
 }
 
 void TPanelCycle::OnSetpoints(uint8_t ok, const TBlock* data) {

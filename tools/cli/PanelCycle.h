@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "app/TovikDevice.h"
-#include "protocol/DeviceView.h"
+#include "panel/DeviceView.h"
 #include "tools/cli/CliSession.h"
 
 namespace tovik::cli {
@@ -41,7 +41,7 @@ private:
     void OnAlarmCount(uint8_t ok, const TBlock* data);
     void OnAlarmRecord(uint8_t ok, const TBlock* data);
     void OnDeviceState(uint8_t ok, const TBlock* data);
-    std::optional<std::array<uint8_t, 19>> LastAlarm() const;
+    std::optional<TAlarmRecord> LastAlarm() const;
 
     TCliSession& Session;
     TTovikDevice& Device;

@@ -15,15 +15,15 @@
 #include <thread>
 #include <vector>
 
-#include "app/AlarmJournal.h"
+#include "panel/AlarmJournal.h"
 #include "app/Configuration.h"
-#include "app/TaskLog.h"
+#include "panel/TaskLog.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
 #include "ports/ProtoUART.h"
 #include "protocol/Builders.h"
-#include "protocol/DeviceView.h"
-#include "protocol/SettingsView.h"
+#include "panel/DeviceView.h"
+#include "panel/SettingsView.h"
 #include "protocol/UstTable.h"
 #include "tools/cli/CliOptions.h"
 #include "tools/cli/CliSession.h"
@@ -455,7 +455,7 @@ int ClearAlarms(TContext& ctx) {
 }
 
 int ResetCounters(TContext& ctx) {
-    if (ctx.Kind() == 3) return ClearAlarms(ctx);
+    if (ctx.Kind() == kKindTovikMModbus) return ClearAlarms(ctx);
     return Control(ctx, RequestResetAlarmCounters);
 }
 
@@ -632,7 +632,7 @@ int TaskSet(TContext& ctx) {
 
 int CalInfo(TContext& ctx) {
     NoArguments(ctx);
-    if (ctx.Kind() == 1 || ctx.Kind() == 3)
+    if (IsModbusKind(ctx.Kind()))
         throw TExit{kExitFailed, "информация о калибровке не читается по ModBus"};
     auto session = OpenSession(ctx);
     TBlock reply;

@@ -12,7 +12,7 @@
 
 #include "app/UsersMod.h"
 #include "app/ui/AcessSelectorUnit.h"
-#include "app/ui/Messages.h"
+#include "base/ui/Messages.h"
 #include "app/ui/register.h"
 
 namespace tovik {

@@ -14,7 +14,8 @@
 
 #include "app/Configuration.h"
 #include "app/TovikDevice.h"
-#include "app/ui/Messages.h"
+#include "base/Assert.h"
+#include "base/ui/Messages.h"
 #include "app/ui/main.h"
 #include "ports/ProtoUART.h"
 #include "ports/ui/PortListUnit.h"
@@ -257,6 +258,7 @@ namespace {
 
 TEST(Assertions, FailedCheckIsReportedAndTheProgramGoesOn) {
     MessageLog log;
+    InstallAssertionBox();
     int value = 2;
     TOVIK_ASSERT(value == 2);
     EXPECT_TRUE(log.Items.empty());
@@ -266,6 +268,7 @@ TEST(Assertions, FailedCheckIsReportedAndTheProgramGoesOn) {
     const QRegularExpression format(
         R"(^value == 3 \(.*main_window_test\.cpp, line \d+, address \$[0-9a-f]+\)$)");
     EXPECT_TRUE(format.match(log.Items[0].second).hasMatch()) << log.Items[0].second.toStdString();
+    SetAssertHook(nullptr);
 }
 
 }  // namespace

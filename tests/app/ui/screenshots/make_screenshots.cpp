@@ -7,7 +7,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/ui/Messages.h"
+#include "base/ui/Messages.h"
 #include "app/ui/main.h"
 #include "app/ui/register.h"
 #include "ports/ui/OptUnit.h"

@@ -1,15 +1,16 @@
-#include "panel/TovikFrame.h"
+#include "panel/ui/TovikFrame.h"
 
 #include <QLabel>
 #include <QLayout>
 #include <QVBoxLayout>
 
 #include "app/TovikDevice.h"
-#include "app/ui/main.h"
+#include "ports/ProtoPortList.h"
 
 namespace tovik {
 
-TTovikFrame::TTovikFrame(TDevice& device, TMainForm& main, QWidget* area) : Device(device), Main(main) {
+TTovikFrame::TTovikFrame(TDevice& device, TProtoPortList& ports, QLabel* statusPanel, QWidget* area)
+    : Device(device), Ports(ports), StatusPanel(statusPanel) {
     Frame = new QWidget(area);
     Frame->setObjectName("TovikFrame");
     Info = new QLabel(Frame);
@@ -21,13 +22,13 @@ TTovikFrame::TTovikFrame(TDevice& device, TMainForm& main, QWidget* area) : Devi
 }
 
 TTovikFrame::~TTovikFrame() {
-    Main.StatusPanel->clear();
+    if (StatusPanel) StatusPanel->clear();
     delete Frame.data();
 }
 
 void TTovikFrame::RefreshPortSelection() {
     auto* tovik = dynamic_cast<TTovikDevice*>(&Device);
-    TProtoPort* port = Device.PortId ? Main.Ports.FindById(Device.PortId) : nullptr;
+    TProtoPort* port = Device.PortId ? Ports.FindById(Device.PortId) : nullptr;
     QString text = QStringLiteral("<b>%1</b><br>").arg(QString::fromStdString(Device.InstallationName).toHtmlEscaped());
     if (tovik) {
         text += QString::fromUtf8(DeviceKindName(tovik->GetDeviceKind()));
@@ -35,7 +36,7 @@ void TTovikFrame::RefreshPortSelection() {
     }
     if (port) text += QStringLiteral("<br>Порт: %1").arg(QString::fromStdString(port->Name).toHtmlEscaped());
     Info->setText(text);
-    Main.StatusPanel->setText(port ? QString() : QStringLiteral("Не настроено подключение."));
+    if (StatusPanel) StatusPanel->setText(port ? QString() : QStringLiteral("Не настроено подключение."));
 }
 
 }  // namespace tovik

@@ -1,4 +1,4 @@
-#include "app/TaskLog.h"
+#include "panel/TaskLog.h"
 
 #include <algorithm>
 

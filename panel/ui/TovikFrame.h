@@ -10,11 +10,11 @@ class QLabel;
 
 namespace tovik {
 
-class TMainForm;
+class TProtoPortList;
 
 class TTovikFrame : public IDevicePanel {
 public:
-    TTovikFrame(TDevice& device, TMainForm& main, QWidget* area);
+    TTovikFrame(TDevice& device, TProtoPortList& ports, QLabel* statusPanel, QWidget* area);
     ~TTovikFrame() override;
 
     void RefreshPortSelection() override;
@@ -22,7 +22,8 @@ public:
 
 private:
     TDevice& Device;
-    TMainForm& Main;
+    TProtoPortList& Ports;
+    QPointer<QLabel> StatusPanel;
     QPointer<QWidget> Frame;
     QLabel* Info = nullptr;
 };

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/TextGrid.h"
+#include "panel/TextGrid.h"
 #include "app/TovikDevice.h"
 #include "protocol/Codecs.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/TextGrid.h"
+#include "panel/TextGrid.h"
 #include "protocol/Builders.h"
 #include "protocol/Codecs.h"
 

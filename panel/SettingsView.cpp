@@ -1,4 +1,4 @@
-#include "protocol/SettingsView.h"
+#include "panel/SettingsView.h"
 
 #include "protocol/Commands.h"
 
@@ -28,7 +28,7 @@ int SetpointItemCount(uint8_t DeviceKind) {
     }
 }
 
-TUstRaw SetpointRawValue(const std::array<uint8_t, 57>& Block, int Item) {
+TUstRaw SetpointRawValue(const TSetpointBlock& Block, int Item) {
     TUstRaw raw{};
     if (Item < 0 || Item >= kUstCellCount) return raw;
     const TSetpointField field = kSetpointFields[static_cast<size_t>(Item)];
@@ -44,7 +44,7 @@ uint32_t SetpointMultiplier(int Item, uint32_t Ktr) {
     return UstCells[static_cast<size_t>(Item)].ScalesWithKtr ? Ktr : 0;
 }
 
-std::string SetpointNowText(const std::array<uint8_t, 57>& Block, int Item, uint8_t DeviceKind,
+std::string SetpointNowText(const TSetpointBlock& Block, int Item, uint8_t DeviceKind,
                             const TLocaleFormat& Locale) {
     const TUstRaw raw = SetpointRawValue(Block, Item);
     if (Item == kDinProtocolItem) return std::to_string(raw[0]);
@@ -53,7 +53,7 @@ std::string SetpointNowText(const std::array<uint8_t, 57>& Block, int Item, uint
 }
 
 TSetpointRow SetpointRow(int Item, uint8_t DeviceKind, uint8_t ModelByte, uint8_t VariantByte,
-                         const std::array<uint8_t, 57>* Block, const TLocaleFormat& Locale) {
+                         const TSetpointBlock* Block, const TLocaleFormat& Locale) {
     TSetpointRow row;
     row.Name = UstCellName(Item);
     if (!Block) {
@@ -69,7 +69,7 @@ TSetpointRow SetpointRow(int Item, uint8_t DeviceKind, uint8_t ModelByte, uint8_
 
 bool SetpointWriteAllowed(uint8_t AccessLevel, int Item) {
     if (AccessLevel == kLevelService) return true;
-    if (AccessLevel == kLevelFull) return Item < 19 || Item > 21;
+    if (AccessLevel == kLevelFull) return Item < kUstFirstFactoryRow || Item > kUstLastFactoryRow;
     return false;
 }
 

@@ -1,9 +1,9 @@
-#include "app/ui/Messages.h"
+#include "base/ui/Messages.h"
 
 #include <QMessageBox>
-#include <cstdio>
 
-#include "app/Cp1251.h"
+#include "base/Assert.h"
+#include "base/Cp1251.h"
 
 namespace tovik {
 
@@ -33,12 +33,10 @@ void ShowMessage(QWidget* parent, const QString& text, TMessageKind kind) {
     }
 }
 
-void AssertionReport(const char* message, const char* file, int line, const void* address) {
-    const auto addr = reinterpret_cast<uintptr_t>(address);
-    const QString text = QString::asprintf("%s (%s, line %d, address $%llx)", message, file, line,
-                                           static_cast<unsigned long long>(addr ? addr - 1 : 0));
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-    ShowMessage(nullptr, text, TMessageKind::Error);
+void InstallAssertionBox() {
+    SetAssertHook([](const std::string& report) {
+        ShowMessage(nullptr, QString::fromStdString(report), TMessageKind::Error);
+    });
 }
 
 TRecordTextValidator::TRecordTextValidator(int maxChars, QObject* parent)

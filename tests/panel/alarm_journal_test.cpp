@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "XlsxTestUtil.h"
-#include "app/AlarmJournal.h"
-#include "app/TaskLog.h"
+#include "panel/AlarmJournal.h"
+#include "panel/TaskLog.h"
 
 namespace tovik {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/AlarmJournal.h"
+#include "panel/AlarmJournal.h"
 
 #include <xlsxwriter.h>
 
@@ -8,8 +8,8 @@
 #include <cstring>
 #include <memory>
 
-#include "app/Cp1251.h"
-#include "protocol/DeviceView.h"
+#include "base/Cp1251.h"
+#include "panel/DeviceView.h"
 
 namespace tovik {
 

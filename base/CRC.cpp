@@ -1,8 +1,8 @@
-#include "app/CRC.h"
+#include "base/CRC.h"
 
 #include <cstring>
 
-#include "app/Cp1251.h"
+#include "base/Cp1251.h"
 
 namespace tovik {
 

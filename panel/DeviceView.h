@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ports/ProtoPort.h"
+#include "ports/Request.h"
 #include "protocol/Codecs.h"
 
 namespace tovik {
@@ -65,7 +65,7 @@ inline constexpr uint32_t kAlarmCurrentOverflow = 100000000;
 std::string FormatAlarmCurrent(uint32_t Raw, uint32_t Ktr, const TLocaleFormat& Locale);
 
 // "Ia=" A " Ib=" B " Ic=" C of a 19-byte alarm record.
-std::string AlarmCurrentsText(std::span<const uint8_t, 19> Record, uint32_t Ktr, const TLocaleFormat& Locale);
+std::string AlarmCurrentsText(std::span<const uint8_t, kAlarmRecordSize> Record, uint32_t Ktr, const TLocaleFormat& Locale);
 
 // The four bytes of the state poll reply.
 struct TStatePoll {
@@ -94,7 +94,7 @@ public:
     void OnProtectionTimers(bool Ok, const TBlock* Data);
     void OnAlarmCounters(bool Ok, const TBlock* Data);
     // LastAlarm: the newest cached alarm record, shown beside "АВАРИЯ".
-    void OnDeviceState(bool Ok, const TBlock* Data, const std::optional<std::array<uint8_t, 19>>& LastAlarm);
+    void OnDeviceState(bool Ok, const TBlock* Data, const std::optional<TAlarmRecord>& LastAlarm);
     void OnDeviceClock(bool Ok, const TBlock* Data);
     void OnStatistics(bool Ok, const TBlock* Data);
     // A failed state poll: every reading shown as unavailable.
@@ -102,7 +102,7 @@ public:
 
     // Re-makes the state text from the last state reply (after the alarm
     // cache changed); nothing when no state reply has been taken.
-    void RefreshStateText(const std::optional<std::array<uint8_t, 19>>& LastAlarm);
+    void RefreshStateText(const std::optional<TAlarmRecord>& LastAlarm);
 
     const std::string& Label(TLabelId id) const { return Labels[static_cast<size_t>(id)]; }
     bool LabelVisible(TLabelId id) const;
@@ -119,7 +119,7 @@ public:
     // Kтр: item 6 of the last setpoint block, 0 before the first one.
     uint16_t Ktr() const;
     bool HasSetpoints() const { return SetpointsRead; }
-    const std::array<uint8_t, 57>& SetpointBlock() const { return Setpoints; }
+    const TSetpointBlock& SetpointBlock() const { return Setpoints; }
     // The last state reply's state code, if any.
     std::optional<uint8_t> StateCode() const { return State; }
 
@@ -134,7 +134,7 @@ private:
     uint8_t Model = 0;
     uint8_t Variant = 0;
     bool SetpointsRead = false;
-    std::array<uint8_t, 57> Setpoints{};
+    TSetpointBlock Setpoints{};
     std::optional<uint8_t> State;
 };
 

@@ -18,9 +18,9 @@ void SetMessageHook(TMessageHook hook);
 // A box with a single OK button.
 void ShowMessage(QWidget* parent, const QString& text, TMessageKind kind = TMessageKind::Plain);
 
-// A failed internal check: reported on the diagnostic channel and in a box,
-// then the program goes on.
-void AssertionReport(const char* message, const char* file, int line, const void* address);
+// Shows failed internal checks of the core in a message box (after their
+// report on the diagnostic channel).
+void InstallAssertionBox();
 
 // Accepts only texts that a record field can hold: at most `maxChars`
 // characters, all of them in Windows-1251.
@@ -35,8 +35,3 @@ private:
 };
 
 }  // namespace tovik
-
-// Checks an internal condition; a failure is reported and the program goes on.
-#define TOVIK_ASSERT(condition)                                                                      \
-    ((condition) ? static_cast<void>(0)                                                              \
-                 : ::tovik::AssertionReport(#condition, __FILE__, __LINE__, __builtin_return_address(0)))

@@ -17,10 +17,10 @@ inline constexpr std::array<const char*, 5> kSetpointGridHeader = {"Функци
 int SetpointItemCount(uint8_t DeviceKind);
 
 // The raw value of an item as the grid takes it from the block.
-TUstRaw SetpointRawValue(const std::array<uint8_t, 57>& Block, int Item);
+TUstRaw SetpointRawValue(const TSetpointBlock& Block, int Item);
 
 // The "сейчас" text of an item; Ktr scales the items that scale with it.
-std::string SetpointNowText(const std::array<uint8_t, 57>& Block, int Item, uint8_t DeviceKind,
+std::string SetpointNowText(const TSetpointBlock& Block, int Item, uint8_t DeviceKind,
                             const TLocaleFormat& Locale);
 
 // The multiplier the grid passes for an item: Ktr where it scales, else 0.
@@ -35,7 +35,7 @@ struct TSetpointRow {
     std::string Now;
 };
 TSetpointRow SetpointRow(int Item, uint8_t DeviceKind, uint8_t ModelByte, uint8_t VariantByte,
-                         const std::array<uint8_t, 57>* Block, const TLocaleFormat& Locale);
+                         const TSetpointBlock* Block, const TLocaleFormat& Locale);
 
 // Whether an account of this access level may write the item: the service
 // level always, full access all but the model, the date of manufacture and

@@ -1,6 +1,5 @@
 #pragma once
-// Checksummed sections of the configuration body, the kind registries that
-// rebuild ports and devices from their records, and text fields of records.
+// Checksummed sections of the configuration body and text fields of records.
 //
 // A section is: i32 length L (> 0), L payload bytes, u32 sum of the payload
 // bytes. The payload of every list section is an i32 count followed by the
@@ -11,7 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "ports/Stream.h"
+#include "base/KindRegistry.h"
+#include "base/Stream.h"
 
 namespace tovik {
 
@@ -33,25 +33,6 @@ bool ReadSection(TCRCStream& section, TMemoryStream& body);
 
 // Writes length, the whole content from its first byte, and checksum.
 bool WriteSection(const TCRCStream& section, TStream& body);
-
-// An ordered table of (kind code, constructor). A lookup takes the last
-// entry with the code, so a later registration overrides an earlier one.
-template <class TConstructor>
-class TKindRegistry {
-public:
-    void Register(int64_t code, TConstructor constructor) {
-        Entries.emplace_back(code, std::move(constructor));
-    }
-    const TConstructor* Find(int64_t code) const {
-        for (auto it = Entries.rbegin(); it != Entries.rend(); ++it)
-            if (it->first == code) return &it->second;
-        return nullptr;
-    }
-    size_t Count() const { return Entries.size(); }
-
-private:
-    std::vector<std::pair<int64_t, TConstructor>> Entries;
-};
 
 // Text fields of records: Windows-1251, zero-terminated, in a fixed field of
 // `fieldSize` bytes that holds at most fieldSize - 1 characters.

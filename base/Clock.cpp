@@ -1,4 +1,4 @@
-#include "ports/Clock.h"
+#include "base/Clock.h"
 
 #include <atomic>
 #include <chrono>

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol/DeviceView.h"
-#include "protocol/SettingsView.h"
+#include "panel/DeviceView.h"
+#include "panel/SettingsView.h"
 
 namespace tovik {
 namespace {

@@ -1,4 +1,4 @@
-#include "protocol/DeviceView.h"
+#include "panel/DeviceView.h"
 
 #include <algorithm>
 #include <cmath>
@@ -84,7 +84,7 @@ std::string FormatAlarmCurrent(uint32_t Raw, uint32_t Ktr, const TLocaleFormat& 
     return FormatNumber(static_cast<double>(product) / 1000.0, 3, 2, Locale);
 }
 
-std::string AlarmCurrentsText(std::span<const uint8_t, 19> Record, uint32_t Ktr,
+std::string AlarmCurrentsText(std::span<const uint8_t, kAlarmRecordSize> Record, uint32_t Ktr,
                               const TLocaleFormat& Locale) {
     return "Ia=" + FormatAlarmCurrent(U32(&Record[7]), Ktr, Locale) +
            " Ib=" + FormatAlarmCurrent(U32(&Record[11]), Ktr, Locale) +
@@ -204,7 +204,7 @@ void TDeviceView::OnAlarmCounters(bool Ok, const TBlock* Data) {
 }
 
 void TDeviceView::OnDeviceState(bool Ok, const TBlock* Data,
-                                const std::optional<std::array<uint8_t, 19>>& LastAlarm) {
+                                const std::optional<TAlarmRecord>& LastAlarm) {
     const uint8_t* d = Usable(Ok, Data, kStateReplySize);
     if (!d) {
         SetUnavailable(LabelKtr);
@@ -216,7 +216,7 @@ void TDeviceView::OnDeviceState(bool Ok, const TBlock* Data,
     RefreshStateText(LastAlarm);
 }
 
-void TDeviceView::RefreshStateText(const std::optional<std::array<uint8_t, 19>>& LastAlarm) {
+void TDeviceView::RefreshStateText(const std::optional<TAlarmRecord>& LastAlarm) {
     if (!State) return;
     StatusText = StateText(*State);
     if (*State != kAlarmStateCode || !LastAlarm) return;
