@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -277,25 +278,10 @@ std::optional<TRegRow> MapRow(uint8_t kind, int offset) {
     return std::nullopt;
 }
 
+// Commands that no ModBus exchange stands for.
 bool Untranslated(uint8_t code) {
-    switch (code) {
-        case 5:
-        case 8:
-        case 9:
-        case 10:
-        case 15:
-        case 16:
-        case 18:
-        case 26:
-        case 27:
-        case 28:
-        case 29:
-        case 34:
-        case 36:
-            return true;
-        default:
-            return code > 37;
-    }
+    constexpr uint8_t kNone[] = {5, 8, 9, 10, 15, 16, 18, 26, 27, 28, 29, 34, 36};
+    return code > 37 || std::find(std::begin(kNone), std::end(kNone), code) != std::end(kNone);
 }
 
 void CheckTranslation(uint8_t kind, const TCommandDescriptor& command, size_t dataLength,
@@ -327,29 +313,15 @@ void CheckTranslation(uint8_t kind, const TCommandDescriptor& command, size_t da
         CHECK(steps->size() == (command.Code == CmdReadCell && command.Param1 == 49 ? 3u : 1u));
     }
     // Only a missing index or too little data keeps a command off the line.
+    struct TNeed {
+        uint8_t Code;
+        size_t Bytes;
+    };
+    constexpr TNeed kNeeds[] = {{CmdWriteTask, 12}, {CmdSetClock, 6},  {CmdDeleteTask, 1},
+                                {CmdAddTask, 13},   {CmdWriteTots, 1}, {CmdWriteDinProtocol, 2}};
     size_t needed = 0;
-    switch (command.Code) {
-        case CmdWriteTask:
-            needed = 12;
-            break;
-        case CmdSetClock:
-            needed = 6;
-            break;
-        case CmdDeleteTask:
-            needed = 1;
-            break;
-        case CmdAddTask:
-            needed = 13;
-            break;
-        case CmdWriteTots:
-            needed = 1;
-            break;
-        case CmdWriteDinProtocol:
-            needed = 2;
-            break;
-        default:
-            break;
-    }
+    for (const TNeed& n : kNeeds)
+        if (n.Code == command.Code) needed = n.Bytes;
     const bool needsIndex =
         command.Code == CmdReadAlarm || command.Code == CmdReadTask || command.Code == CmdWriteTask;
     if (command.Code != CmdReadCell && command.Code != CmdWriteCell)
