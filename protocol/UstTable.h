@@ -105,7 +105,8 @@ TUstParse ParseUstValue(std::string_view Text, const TTovikUstCell& Cell, const 
                         uint32_t Multiplier, const TLocaleFormat& Locale);
 // One of the table's items, with the limits for the model and variant
 // bytes. For rows that scale with Ktr, pass Ktr as the multiplier: the
-// result is then the relay-side value (the typed value divided by Ktr).
+// result is then the relay-side value (the typed value divided by Ktr, to
+// the nearest step).
 TUstParse ParseUstCell(std::string_view Text, uint8_t ModelByte, int Row, uint8_t VariantByte,
                        uint32_t Multiplier, const TLocaleFormat& Locale);
 

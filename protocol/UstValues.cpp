@@ -236,9 +236,15 @@ TUstParse ParseUstCell(std::string_view Text, uint8_t ModelByte, int Row, uint8_
     const TTovikUstCell& cell = UstCells[static_cast<size_t>(Row)];
     TUstLimits limits = UstCellLimits(ModelByte, Row, VariantByte);
     if (cell.ItemType == UstU32 && Multiplier != 0) {
-        // Divide before narrowing: the product can exceed 32 bits.
+        // Divide before narrowing: the product can exceed 32 bits. To the
+        // nearest step, not toward zero: the grid shows the product rounded,
+        // and a truncated quotient would read that text back one step lower,
+        // so every save of the shown value would lower the setting again.
+        // The product lies within the limits times the ratio, so the
+        // quotient stays within the limits.
         TWideParse w = ParseInteger(Text, cell, limits, Multiplier, Locale);
-        return {MakeUstRaw((w.Value / Multiplier) & 0xFFFFFFFFull), w.Numeric};
+        const uint64_t raw = (w.Value + Multiplier / 2) / Multiplier;
+        return {MakeUstRaw(raw & 0xFFFFFFFFull), w.Numeric};
     }
     return ParseUstValue(Text, cell, limits, 1, Locale);
 }

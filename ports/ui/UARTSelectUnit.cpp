@@ -4,11 +4,8 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <algorithm>
 
-#include "ports/ProtoUART.h"
-#include "ports/SerialPorts.h"
-#include "ports/SimAnnounce.h"
+#include "ports/SerialLines.h"
 
 namespace tovik {
 
@@ -17,18 +14,8 @@ void TPortComboBox::showPopup() {
     QComboBox::showPopup();
 }
 
-std::vector<std::string> AvailablePortNames() {
-    std::vector<std::string> names = ListSerialPorts();
-    // Lines of running simulators, for training and tests without hardware.
-    for (const auto& line : sim::ListAnnouncedLines()) {
-        if (CheckPortName(line.Port) != TPortNameCheck::Ok) continue;
-        if (std::find(names.begin(), names.end(), line.Port) == names.end()) names.push_back(line.Port);
-    }
-    return names;
-}
-
 TUARTSelectForm::TUARTSelectForm(QWidget* parent, TPortSource source)
-    : QDialog(parent), Source(source ? std::move(source) : TPortSource(&AvailablePortNames)) {
+    : QDialog(parent), Source(source ? std::move(source) : TPortSource([] { return ListSerialLines(); })) {
     setObjectName("UARTSelectForm");
     setWindowTitle(QStringLiteral("Выберите UART COM порт ПК"));
     auto* group = new QGroupBox(QStringLiteral("Доступные порты"), this);
@@ -76,6 +63,8 @@ void TUARTSelectForm::PortCBDropDown() {
     PortCB->setCurrentIndex(-1);
 }
 
-void TUARTSelectForm::PortCBSelect() { OKBut->setEnabled(!PortCB->currentText().isEmpty()); }
+void TUARTSelectForm::PortCBSelect() {
+    OKBut->setEnabled(!PortCB->currentText().isEmpty());
+}
 
 }  // namespace tovik

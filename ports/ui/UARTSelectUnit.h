@@ -23,7 +23,8 @@ signals:
 class TUARTSelectForm : public QDialog {
     Q_OBJECT
 public:
-    // Where the names come from; tests replace it.
+    // Where the names come from (by default the machine's serial lines,
+    // ListSerialLines); tests replace it.
     using TPortSource = std::function<std::vector<std::string>()>;
 
     explicit TUARTSelectForm(QWidget* parent = nullptr, TPortSource source = {});
@@ -43,8 +44,5 @@ protected:
 private:
     TPortSource Source;
 };
-
-// The system's serial ports and the lines of running simulators.
-std::vector<std::string> AvailablePortNames();
 
 }  // namespace tovik

@@ -13,32 +13,30 @@ namespace {
 const TLocaleFormat kRu{",", ".", ":"};
 const TLocaleFormat kUs{".", "/", ":"};
 
-TEST(EventTextTest, AllCodes) {
-    const std::vector<std::pair<int, std::string>> cases = {
-        {0, "Холостой ход"},
-        {1, "Превышение номинального тока"},
-        {2, "Превышение максимального тока"},
-        {3, "Превышение перекоса токов фаз"},
-        {4, "Короткое замыкание"},
-        {5, "Обрыв фазы"},
-        {6, "Низкое сопротивление изоляции"},
-        {7, "Отключение электроустановки"},
-        {8, "Включение электроустановки"},
-        {9, "Электромагнитная совместимость"},
-        {10, "Cбой уставок"},
-        {11, "Сбой калибровки"},
-        {12, "Сбой журнала заданий"},
-        {13, "Сбой счётчиков аварийных отключений"},
-        {14, "Сбой журнала событий"},
-        {15, "Неизвестное событие"},
-        {127, "Неизвестное событие"},
-        {0x80, "Холостой ход"},
-        {0x84, "Короткое замыкание"},
-        {0x8E, "Сбой журнала событий"},
-        {0x8F, "Неизвестное событие"},
-        {255, "Неизвестное событие"},
+// Every code: bits 0 to 6 pick the text, bit 7 never changes it.
+TEST(EventTextTest, EveryCode) {
+    const char* const texts[] = {
+        "Холостой ход",
+        "Превышение номинального тока",
+        "Превышение максимального тока",
+        "Превышение перекоса токов фаз",
+        "Короткое замыкание",
+        "Обрыв фазы",
+        "Низкое сопротивление изоляции",
+        "Отключение электроустановки",
+        "Включение электроустановки",
+        "Электромагнитная совместимость",
+        "Cбой уставок",
+        "Сбой калибровки",
+        "Сбой журнала заданий",
+        "Сбой счётчиков аварийных отключений",
+        "Сбой журнала событий",
     };
-    for (const auto& [code, text] : cases) EXPECT_EQ(EventText(static_cast<uint8_t>(code)), text) << code;
+    for (int code = 0; code < 256; ++code) {
+        const int event = code & 0x7F;
+        const std::string expected = event < 15 ? texts[event] : "Неизвестное событие";
+        EXPECT_EQ(EventText(static_cast<uint8_t>(code)), expected) << code;
+    }
     // The settings failure text starts with a Latin C, the calibration one with a Cyrillic С.
     EXPECT_EQ(EventText(10)[0], 'C');
     EXPECT_NE(EventText(11)[0], 'C');
@@ -67,8 +65,10 @@ TEST(StateTextTest, AllCodes) {
         "АВАРИЯ",
         "АВАРИЙНЫЙ АВТОВОЗВРАТ",
     };
-    for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(StateText(static_cast<uint8_t>(i)), texts[i]) << i;
-    for (int code : {20, 21, 128, 147, 255}) EXPECT_EQ(StateText(static_cast<uint8_t>(code)), "Неизвестно");
+    for (int code = 0; code < 256; ++code) {
+        const std::string expected = code < 20 ? texts[static_cast<size_t>(code)] : "Неизвестно";
+        EXPECT_EQ(StateText(static_cast<uint8_t>(code)), expected) << code;
+    }
 }
 
 TEST(ModelNameTest, Table) {
@@ -99,6 +99,22 @@ TEST(ModelNameTest, Table) {
         EXPECT_EQ(ModelName(c.Byte, c.Kind), c.Name) << int(c.Byte) << "/" << int(c.Kind);
     // The "M" is Latin.
     EXPECT_NE(ModelName(0x1B, 0).find("-M4"), std::string::npos);
+}
+
+// Every model code and modification number, on every kind.
+TEST(ModelNameTest, EveryModelAndModification) {
+    const char* const currents[] = {"5", "10", "25", "60", "125", "250", "625"};
+    for (int kind = 0; kind < 5; ++kind) {
+        for (int byte = 0; byte < 256; ++byte) {
+            const int m = byte & 7, k = (byte >> 3) & 7;
+            std::string expected;
+            if (kind < 4 && m != 0)
+                expected = std::string(kind < 2 ? "Товик-" : "ТовикМ-") + currents[m - 1] + "-M" +
+                           std::to_string(k + 1);
+            EXPECT_EQ(ModelName(static_cast<uint8_t>(byte), static_cast<uint8_t>(kind)), expected)
+                << byte << "/" << kind;
+        }
+    }
 }
 
 TEST(ModelDescriptionTest, FullTexts) {
@@ -265,6 +281,60 @@ TEST(FormatDateTest, Texts) {
     EXPECT_EQ(FormatDateTime(TRawDateTime{255, 255, 255, 0, 0, 0}, kRu), "0.00.2000 255:255:255");
     TLocaleFormat fi{",", ".", "."};
     EXPECT_EQ(FormatDateTime(TRawDateTime{9, 5, 30, 7, 3, 26}, fi), "7.03.2026 09.05.30");
+}
+
+// Day without a leading zero, month with two digits, "2" and the year byte
+// with three, for every day, month and year byte; the same text reads back.
+TEST(FormatDateTest, EveryDateReadsBack) {
+    const TLocaleFormat multi{"\u066B", "\u2013", "\u02D0"};
+    for (const TLocaleFormat* l : {&kRu, &kUs, &multi}) {
+        const std::string& sep = l->DateSeparator;
+        for (int year = 0; year < 256; ++year) {
+            const int fullYear = 2000 + year;
+            const bool leap = fullYear % 4 == 0 && (fullYear % 100 != 0 || fullYear % 400 == 0);
+            const int days[] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+            for (int month = 1; month <= 12; ++month) {
+                for (int day = 1; day <= 31; ++day) {
+                    const TRawDate raw{static_cast<uint8_t>(day), static_cast<uint8_t>(month),
+                                       static_cast<uint8_t>(year)};
+                    const std::string text = FormatDate(raw, *l);
+                    const std::string expected = std::to_string(day) + sep + (month < 10 ? "0" : "") +
+                                                 std::to_string(month) + sep + std::to_string(fullYear);
+                    ASSERT_EQ(text, expected);
+                    if (day > days[month - 1]) continue;
+                    const TDateParse p = ParseDate(text, {1, 1, 0}, {31, 12, 255}, *l);
+                    ASSERT_TRUE(p.Valid) << text;
+                    ASSERT_EQ(p.Raw, raw) << text;
+                }
+            }
+        }
+    }
+}
+
+// Two digits each for hour, minute and second, for every time of day; the
+// same text reads back.
+TEST(FormatDateTimeTest, EveryTimeOfDayReadsBack) {
+    const TLocaleFormat fi{",", ".", "."};
+    const TLocaleFormat multi{"\u066B", "\u2013", "\u02D0"};
+    auto two = [](int v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+    for (const TLocaleFormat* l : {&kRu, &fi, &multi}) {
+        const std::string& sep = l->TimeSeparator;
+        const std::string date = FormatDate(TRawDate{29, 2, 24}, *l);
+        for (int h = 0; h < 24; ++h) {
+            for (int m = 0; m < 60; ++m) {
+                for (int s = 0; s < 60; ++s) {
+                    const TRawDateTime raw{
+                        static_cast<uint8_t>(h), static_cast<uint8_t>(m), static_cast<uint8_t>(s), 29, 2, 24};
+                    const std::string text = FormatDateTime(raw, *l);
+                    ASSERT_EQ(text, date + " " + two(h) + sep + two(m) + sep + two(s));
+                    const TDateTimeParse p =
+                        ParseDateTime(text, {0, 0, 0, 1, 1, 0}, {23, 59, 59, 31, 12, 255}, *l);
+                    ASSERT_TRUE(p.Valid) << text;
+                    ASSERT_EQ(p.Raw, raw) << text;
+                }
+            }
+        }
+    }
 }
 
 const TRawDate kDateMin{1, 1, 0};

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -79,59 +80,312 @@ TEST(UstCellsTest, Names) {
     EXPECT_EQ(std::string(UstCellCalCurrent.ItemName), "ток калибровки");
 }
 
-TEST(UstLimitsTest, ModelDependentRows) {
-    struct Row {
-        int M;
-        uint32_t ThresholdMin, CurrentMin, ImbalanceMin, CurrentMax, KtrMax;
-    };
-    const Row rows[] = {
-        {1, 50, 200, 10, 50000, 1998},      {2, 100, 800, 50, 100000, 999},
-        {3, 200, 1600, 100, 250000, 1},     {4, 400, 3000, 200, 600000, 1},
-        {5, 1000, 6000, 500, 1250000, 1},   {6, 2000, 10000, 1000, 2500000, 1},
-        {7, 5000, 30000, 2000, 6250000, 1},
-    };
-    for (const Row& r : rows) {
-        const auto& l = UstLimits[r.M];
-        SCOPED_TRACE(r.M);
-        EXPECT_EQ(U32(l[0].Min), r.ThresholdMin);
-        for (int row : {1, 2, 3, 5}) EXPECT_EQ(U32(l[row].Min), r.CurrentMin);
-        EXPECT_EQ(U32(l[4].Min), r.ImbalanceMin);
-        for (int row = 0; row <= 5; ++row) EXPECT_EQ(U32(l[row].Max), r.CurrentMax);
-        EXPECT_EQ(U32(l[6].Min), 1u);
-        EXPECT_EQ(U32(l[6].Max), r.KtrMax);
+// ---- the item table as the relay's documentation gives it ----
+
+struct DocumentedRow {
+    const char* Name;
+    uint8_t Type;
+    int32_t Precision;
+    float Scale;
+    int32_t Decimals;
+    bool Ktr;
+    bool Zero;
+    TCommandDescriptor Read;
+    TCommandDescriptor Write;
+};
+
+// clang-format off
+const DocumentedRow kDocumented[kUstCellCount] = {
+    {"пороговый ток нагрузки Iпор, A", 2, 3, 1000, 3, true, false, {4, 0, 4}, {6, 0, 4}},
+    {"минимальный ток нагрузки Imin, A", 2, 3, 1000, 3, true, true, {4, 4, 4}, {6, 4, 4}},
+    {"номинальный ток нагрузки Inom, A", 2, 3, 1000, 3, true, true, {4, 8, 4}, {6, 8, 4}},
+    {"максимальный ток нагрузки Imax, A", 2, 3, 1000, 3, true, true, {4, 12, 4}, {6, 12, 4}},
+    {"максимальный дисбаланс токов фаз Iдисб, A", 2, 3, 1000, 3, true, true, {4, 16, 4}, {6, 16, 4}},
+    {"ток отсечки нагрузки Iотс, A", 2, 3, 1000, 3, true, true, {4, 20, 4}, {6, 20, 4}},
+    {"коэффициент трансформации", 1, 10, 1, 0, false, false, {4, 24, 4}, {6, 24, 4}},
+    {"максимальное время недогрузки по минимальному току Tmin, с", 1, 10, 50, 1, false, false, {4, 28, 2}, {6, 28, 2}},
+    {"максимальное время перегрузки по номинальному току Tnom, с", 1, 10, 50, 1, false, false, {4, 30, 2}, {6, 30, 2}},
+    {"максимальное время перегрузки по максимальному току Tmax, с", 1, 10, 50, 1, false, false, {4, 32, 2}, {6, 32, 2}},
+    {"максимальное время превышения дисбалланса токов Tдисб, с", 1, 10, 50, 1, false, false, {4, 34, 2}, {6, 34, 2}},
+    {"максимальное время пропадания фазы Tфаз, с", 1, 10, 50, 1, false, false, {4, 36, 2}, {6, 36, 2}},
+    {"время блокировки срабатывания защит при пуске Tп, с", 1, 10, 50, 1, false, false, {4, 38, 2}, {6, 38, 2}},
+    {"время отложенного пуска Tсз, с", 1, 10, 50, 1, false, false, {4, 40, 2}, {6, 40, 2}},
+    {"время до автоматического возврата защиты Tапв, с", 1, 10, 50, 1, false, false, {4, 42, 2}, {6, 42, 2}},
+    {"число программируемых циклов автоматического возврата защиты Nапв", 1, 10, 1, 0, false, true, {4, 44, 2}, {6, 44, 2}},
+    {"идентификатор устройства в магистрали", 0, 10, 1, 0, false, false, {4, 46, 1}, {6, 46, 1}},
+    {"НЗК=1; НРК=0", 0, 10, 1, 0, false, true, {4, 47, 1}, {6, 47, 1}},
+    {"режим АВТОМАТ (0-выкл,1-вкл)", 0, 10, 1, 0, false, true, {4, 48, 1}, {6, 48, 1}},
+    {"модель", 0, 10, 1, 0, false, false, {4, 49, 1}, {6, 49, 1}},
+    {"дата изготовления", 4, 10, 1, 0, false, true, {4, 50, 3}, {6, 50, 3}},
+    {"серийный номер контроллера", 1, 10, 1, 0, false, true, {4, 53, 2}, {6, 53, 2}},
+    {"время предпусковой сигнализации Tпс, с", 1, 10, 50, 1, false, false, {4, 55, 2}, {6, 55, 2}},
+    {"максимальное время превышения тока отсечки Tотс(кратно 20), мс", 0, 10, 0.05f, 0, false, false, {34, 27, 2}, {35, 27, 1}},
+    {"протокол дискретного входа (0-нет;1-при выкл.;2-при вкл.;3-оба)", 1, 1, 1, 0, false, false, {36, 26, 2}, {37, 26, 2}},
+};
+// clang-format on
+
+struct Range {
+    uint64_t Min, Max;
+};
+
+// Model-dependent rows 0 to 6 by model code 1..7: the threshold current's
+// minimum, the minimum of rows 1, 2, 3 and 5, row 4's minimum, the maximum
+// of rows 0 to 5 (mA), and the transformation ratio's maximum.
+struct ModelRow {
+    uint64_t ThresholdMin, CurrentMin, ImbalanceMin, CurrentMax, KtrMax;
+};
+const ModelRow kModelRows[8] = {
+    {0, 0, 0, 0, 0},
+    {50, 200, 10, 50000, 1998},
+    {100, 800, 50, 100000, 999},
+    {200, 1600, 100, 250000, 1},
+    {400, 3000, 200, 600000, 1},
+    {1000, 6000, 500, 1250000, 1},
+    {2000, 10000, 1000, 2500000, 1},
+    {5000, 30000, 2000, 6250000, 1},
+};
+
+// The documented limits of a numeric row (not the date row) for model code m.
+Range DocumentedRange(int m, int row) {
+    if (m == 0) return row == kUstModelRow ? Range{0, 255} : Range{0, 0};
+    const ModelRow& r = kModelRows[m];
+    switch (row) {
+        case 0:
+            return {r.ThresholdMin, r.CurrentMax};
+        case 1:
+        case 2:
+        case 3:
+        case 5:
+            return {r.CurrentMin, r.CurrentMax};
+        case 4:
+            return {r.ImbalanceMin, r.CurrentMax};
+        case 6:
+            return {1, r.KtrMax};
+        case 13:
+            return {15, 65000};
+        case 14:
+            return {50, 65000};
+        case 15:
+            return {0, 65000};
+        case 16:
+            return {1, 250};
+        case 17:
+        case 18:
+            return {0, 1};
+        case 19:
+            return {1, 255};
+        case 21:
+            return {0, 65535};
+        case 23:
+            return {0, 25};
+        case 24:
+            return {0, 3};
+        default:  // 7 to 12 and 22
+            return {5, 65000};
     }
 }
 
-TEST(UstLimitsTest, CommonRows) {
-    struct Row {
-        int R;
-        uint32_t Min, Max;
-    };
-    const Row rows[] = {{7, 5, 65000},  {8, 5, 65000},   {9, 5, 65000},   {10, 5, 65000}, {11, 5, 65000},
-                        {12, 5, 65000}, {13, 15, 65000}, {14, 50, 65000}, {15, 0, 65000}, {16, 1, 250},
-                        {17, 0, 1},     {18, 0, 1},      {19, 1, 255},    {21, 0, 65535}, {22, 5, 65000},
-                        {23, 0, 25},    {24, 0, 3}};
-    for (int m = 1; m < 8; ++m) {
-        for (const Row& r : rows) {
-            EXPECT_EQ(U32(UstLimits[m][r.R].Min), r.Min) << m << "/" << r.R;
-            EXPECT_EQ(U32(UstLimits[m][r.R].Max), r.Max) << m << "/" << r.R;
-        }
-        EXPECT_EQ(UstLimits[m][20].Min, (TUstRaw{1, 1, 0}));
-        EXPECT_EQ(UstLimits[m][20].Max, (TUstRaw{31, 12, 99}));
-    }
+const TUstRaw kDateMinAll{1, 1, 0};
+const TUstRaw kDateMaxModel{31, 12, 99};
+
+TEST(UstCellsTest, EveryRowAsDocumented) {
     for (int row = 0; row < kUstCellCount; ++row) {
-        if (row == 19 || row == 20) continue;
-        EXPECT_EQ(UstLimits[0][row].Min, TUstRaw{}) << row;
-        EXPECT_EQ(UstLimits[0][row].Max, TUstRaw{}) << row;
+        const TTovikUstCell& c = UstCells[row];
+        const DocumentedRow& d = kDocumented[row];
+        SCOPED_TRACE("row " + std::to_string(row));
+        EXPECT_EQ(std::string(c.ItemName), d.Name);
+        EXPECT_EQ(UstCellName(row), d.Name);
+        EXPECT_EQ(c.ItemType, d.Type);
+        EXPECT_EQ(c.Precision, d.Precision);
+        EXPECT_FLOAT_EQ(c.Scale, d.Scale);
+        EXPECT_EQ(c.Decimals, d.Decimals);
+        EXPECT_EQ(c.ScalesWithKtr, d.Ktr);
+        EXPECT_EQ(c.ZeroAllowed, d.Zero);
+        EXPECT_EQ(c.ReadCommand.Code, d.Read.Code);
+        EXPECT_EQ(c.ReadCommand.Param1, d.Read.Param1);
+        EXPECT_EQ(c.ReadCommand.Param2, d.Read.Param2);
+        EXPECT_EQ(c.WriteCommand.Code, d.Write.Code);
+        EXPECT_EQ(c.WriteCommand.Param1, d.Write.Param1);
+        EXPECT_EQ(c.WriteCommand.Param2, d.Write.Param2);
     }
-    EXPECT_EQ(U32(UstLimits[0][19].Max), 255u);
-    EXPECT_EQ(UstLimits[0][20].Min, (TUstRaw{1, 1, 0}));
-    EXPECT_EQ(UstLimits[0][20].Max, (TUstRaw{1, 1, 0}));
-    EXPECT_EQ(U32(UstCellLimits(0x01, 13, 1).Min), 0u);
-    EXPECT_EQ(U32(UstCellLimits(0x01, 13, 1).Max), 65000u);
-    EXPECT_EQ(U32(UstCellLimits(0x09, 13, 0).Min), 15u);
-    EXPECT_EQ(U32(UstCellLimits(0xF9, 0, 0).Min), 50u);  // only bits 0-2 pick the model
-    EXPECT_EQ(UstCellLimits(0x01, 25, 0).Max, TUstRaw{});
+    // The two items outside the table.
+    EXPECT_EQ(UstCellDateTime.ItemType, UstDateTime);
+    EXPECT_EQ(UstCellDateTime.Precision, 10);
+    EXPECT_FLOAT_EQ(UstCellDateTime.Scale, 1);
+    EXPECT_EQ(UstCellDateTime.Decimals, 0);
+    EXPECT_TRUE(UstCellDateTime.ZeroAllowed);
+    EXPECT_EQ(UstCellCalCurrent.ItemType, UstU32);
+    EXPECT_EQ(UstCellCalCurrent.Precision, 3);
+    EXPECT_FLOAT_EQ(UstCellCalCurrent.Scale, 1000);
+    EXPECT_EQ(UstCellCalCurrent.Decimals, 3);
+    EXPECT_EQ(U32(UstCalCurrentLimits.Min), 10u);
+    EXPECT_EQ(U32(UstCalCurrentLimits.Max), 9999000u);
+    EXPECT_EQ(UstDateTimeLimits.Min, (TUstRaw{0, 0, 0, 1, 1, 0}));
+    EXPECT_EQ(UstDateTimeLimits.Max, (TUstRaw{23, 59, 59, 31, 12, 255}));
+}
+
+TEST(UstLimitsTest, EveryModelEveryRowAsDocumented) {
+    for (int m = 0; m < kUstModelCount; ++m) {
+        for (int row = 0; row < kUstCellCount; ++row) {
+            SCOPED_TRACE("model " + std::to_string(m) + " row " + std::to_string(row));
+            const TUstLimits& l = UstLimits[m][row];
+            if (row == 20) {
+                EXPECT_EQ(l.Min, kDateMinAll);
+                EXPECT_EQ(l.Max, m == 0 ? kDateMinAll : kDateMaxModel);
+                continue;
+            }
+            const Range r = DocumentedRange(m, row);
+            EXPECT_EQ(l.Min, MakeUstRaw(r.Min));
+            EXPECT_EQ(l.Max, MakeUstRaw(r.Max));
+            // Only bits 0 to 2 of the model byte pick the limits; a relay
+            // whose variant byte is not 0 may delay its start by 0 to 65000.
+            for (uint8_t k : {0, 3, 7, 31}) {
+                const auto modelByte = static_cast<uint8_t>(m | k << 3);
+                const TUstLimits v = UstCellLimits(modelByte, row, 1);
+                EXPECT_EQ(UstCellLimits(modelByte, row, 0).Min, l.Min);
+                EXPECT_EQ(v.Min, row == 13 ? MakeUstRaw(0) : l.Min);
+                EXPECT_EQ(v.Max, row == 13 ? MakeUstRaw(65000) : l.Max);
+            }
+        }
+    }
+}
+
+// One value per row, with the text the row's scale, precision and decimals
+// give it.
+TEST(UstRowTest, EachRowShowsItsScaleAndDecimals) {
+    struct Probe {
+        int Row;
+        uint64_t Raw;
+        uint32_t Mul;
+        const char* Ru;
+    };
+    const Probe probes[] = {
+        {0, 1234, 0, "1,23"},
+        {0, 1234, 10, "12,3"},
+        {1, 56, 0, "0,056"},
+        {2, 5000, 10, "50,0"},
+        {3, 5000, 0, "5,00"},
+        {4, 10, 0, "0,01"},
+        {5, 6250000, 0, "6250"},
+        {6, 1998, 0, "1998"},
+        {7, 61725, 0, "1234,5"},
+        {8, 120, 0, "2,4"},
+        {9, 5, 0, "0,1"},
+        {10, 65000, 0, "1300,0"},
+        {11, 61726, 0, "1234,5"},
+        {12, 32502, 0, "650,0"},
+        {13, 15, 0, "0,3"},
+        {14, 50, 0, "1,0"},
+        {15, 65000, 0, "65000"},
+        {16, 250, 0, "250"},
+        {17, 1, 0, "1"},
+        {18, 0, 0, "0"},
+        {19, 0x1B, 0, "Товик-25-M4"},
+        {20, 0x1A0307, 0, "7.03.2026"},
+        {21, 65535, 0, "65535"},
+        {22, 7, 0, "0,1"},
+        {23, 2, 0, "40"},
+        {23, 25, 0, "500"},
+        {24, 3, 0, "3"},
+    };
+    std::vector<bool> seen(kUstCellCount, false);
+    for (const Probe& p : probes) {
+        EXPECT_EQ(FormatUstValue(MakeUstRaw(p.Raw), p.Row, p.Mul, kKindTovik, kRu), p.Ru) << "row " << p.Row;
+        seen[p.Row] = true;
+    }
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), false), 0);
+}
+
+// Whether the grid shows a raw value of a row exactly: its displayed value
+// fits the row's decimals and significant digits.
+bool ShownExactly(int row, uint64_t raw) {
+    const DocumentedRow& d = kDocumented[row];
+    const double units = static_cast<double>(raw) * std::pow(10.0, d.Decimals) / d.Scale;
+    const double whole = std::round(units);
+    if (std::fabs(units - whole) > 1e-4) return false;  // the scale is a float
+    auto digits = static_cast<uint64_t>(whole);
+    while (digits >= 10 && digits % 10 == 0) digits /= 10;
+    return std::to_string(digits).size() <= static_cast<size_t>(d.Precision);
+}
+
+// The limits and a middle value of every row, on every model, as the grid
+// shows them, read back as the same raw value.
+TEST(UstRowTest, LimitsAndMiddleReadBackOnEveryModel) {
+    for (const TLocaleFormat* l : {&kRu, &kUs}) {
+        for (int m = 0; m < kUstModelCount; ++m) {
+            const auto modelByte = static_cast<uint8_t>(m | (m << 3));  // modification bits vary too
+            for (int row = 0; row < kUstCellCount; ++row) {
+                SCOPED_TRACE("model " + std::to_string(m) + " row " + std::to_string(row));
+                const uint32_t ktr = kDocumented[row].Ktr ? 1 : 0;
+                std::vector<TUstRaw> values;
+                if (row == 20) {
+                    values = {kDateMinAll, m == 0 ? kDateMinAll : TUstRaw{15, 6, 49},
+                              m == 0 ? kDateMinAll : kDateMaxModel};
+                } else {
+                    const Range r = DocumentedRange(m, row);
+                    uint64_t mid = (r.Min + r.Max) / 2;
+                    while (mid > r.Min && !ShownExactly(row, mid)) --mid;
+                    ASSERT_TRUE(ShownExactly(row, r.Min) && ShownExactly(row, mid) &&
+                                ShownExactly(row, r.Max));
+                    values = {MakeUstRaw(r.Min), MakeUstRaw(mid), MakeUstRaw(r.Max)};
+                }
+                for (const TUstRaw& raw : values) {
+                    // The model row shows the model's name; its number is typed.
+                    const std::string text = row == kUstModelRow
+                                                 ? std::to_string(raw[0])
+                                                 : FormatUstValue(raw, row, ktr, kKindTovikMModbus, *l);
+                    const TUstParse p = ParseUstCell(text, modelByte, row, 0, ktr, *l);
+                    EXPECT_TRUE(p.Numeric) << text;
+                    EXPECT_EQ(p.Raw, raw) << text;
+                }
+            }
+        }
+    }
+}
+
+// Typed values beyond a row's limits stop at them, on every model.
+TEST(UstRowTest, TypedValuesStopAtTheLimitsOnEveryModel) {
+    for (int m = 0; m < kUstModelCount; ++m) {
+        for (int row = 0; row < kUstCellCount; ++row) {
+            if (row == 20) continue;
+            SCOPED_TRACE("model " + std::to_string(m) + " row " + std::to_string(row));
+            const Range r = DocumentedRange(m, row);
+            const uint32_t ktr = kDocumented[row].Ktr ? 1 : 0;
+            const auto m8 = static_cast<uint8_t>(m);
+            EXPECT_EQ(ParseUstCell("1e9", m8, row, 0, ktr, kRu).Raw, MakeUstRaw(r.Max));
+            EXPECT_EQ(ParseUstCell("-1", m8, row, 0, ktr, kRu).Raw, MakeUstRaw(r.Min));
+            const uint64_t zero = kDocumented[row].Zero ? 0 : r.Min;
+            EXPECT_EQ(ParseUstCell("0", m8, row, 0, ktr, kRu).Raw, MakeUstRaw(zero));
+        }
+        // The date of manufacture.
+        const TUstRaw hi = m == 0 ? kDateMinAll : kDateMaxModel;
+        EXPECT_EQ(ParseUstCell("99.99.2999", static_cast<uint8_t>(m), 20, 0, 0, kRu).Raw, hi);
+        EXPECT_EQ(ParseUstCell("0.0.2000", static_cast<uint8_t>(m), 20, 0, 0, kRu).Raw, kDateMinAll);
+    }
+}
+
+// With a transformation ratio the grid shows the primary side to three
+// digits; saving the shown value again must not move the setting.
+TEST(ParseUstCellTest, RatioScaledValueReadsBackAsShown) {
+    // 600 A over a ratio of 1997 is 300 mA at the relay, shown as 599 A.
+    TUstParse p = ParseUstCell("600", 0x01, 1, 0, 1997, kRu);
+    EXPECT_EQ(p.Raw, MakeUstRaw(300));
+    EXPECT_EQ(FormatUstValue(p.Raw, 1, 1997, kKindTovik, kRu), "599");
+    EXPECT_EQ(ParseUstCell("599", 0x01, 1, 0, 1997, kRu).Raw, MakeUstRaw(300));
+    // Every current row, every ratio the relay allows: the shown text is
+    // stable after one save.
+    for (int row = 0; row <= 5; ++row) {
+        for (uint32_t ktr : {2u, 7u, 10u, 131u, 999u, 1997u, 1998u}) {
+            for (const char* typed : {"0,1", "1", "12,3", "150", "599", "600", "5555", "99900"}) {
+                const TUstParse first = ParseUstCell(typed, 0x01, row, 0, ktr, kRu);
+                const std::string shown = FormatUstValue(first.Raw, row, ktr, kKindTovik, kRu);
+                const TUstParse again = ParseUstCell(shown, 0x01, row, 0, ktr, kRu);
+                EXPECT_EQ(FormatUstValue(again.Raw, row, ktr, kKindTovik, kRu), shown)
+                    << "row " << row << " ratio " << ktr << " typed " << typed;
+                EXPECT_EQ(again.Raw, first.Raw) << "row " << row << " ratio " << ktr << " typed " << typed;
+            }
+        }
+    }
 }
 
 TEST(FormatUstValueTest, Table) {

@@ -170,6 +170,104 @@ TEST(SimRelay, CutOffTripsAtOnceEvenWhileProtectionsAreBlocked) {
     EXPECT_EQ(r.AlarmCounter(CountCutoff), 1);
 }
 
+// Several protections due on the same update: the one the state shows
+// trips, in the order cut-off, maximum, nominal, lost phase, imbalance,
+// underload; only its record and its counter are written.
+TEST(SimRelay, OfProtectionsDueTogetherTheStrongestTrips) {
+    struct Case {
+        const char* Name;
+        uint8_t Kind;
+        std::vector<std::vector<uint8_t>> Writes;  // native item writes: offset, size, value
+        uint32_t A, B, C;                          // load in mA
+        int64_t DueMs;                             // the common protection time
+        uint8_t Shown;                             // the state while they run
+        uint8_t Cause;
+        int Counter;
+    };
+    const std::vector<Case> cases = {
+        // 40 A: beyond Imax 30 A and Inom 25 A; Tnom made as short as Tmax (5 s).
+        {"maximum over nominal",
+         0,
+         {{30, 2, 250, 0}},
+         40000,
+         40000,
+         40000,
+         5000,
+         StateProblemMax,
+         CauseMaximum,
+         CountMax},
+        // 100 A: beyond the cut-off 75 A (Tотс 0.1 s on "ТовикМ ModBus"), Imax and Inom, all at 0.1 s.
+        {"cut-off over maximum and nominal",
+         3,
+         {{32, 2, 5, 0}, {30, 2, 5, 0}},
+         100000,
+         100000,
+         100000,
+         100,
+         StateProblemMax,
+         CauseShortCircuit,
+         CountCutoff},
+        // 26 A on two phases and 19 A on the third: beyond Inom and an imbalance of 7 A.
+        {"nominal over imbalance",
+         2,
+         {{30, 2, 0xF4, 1}, {34, 2, 0xF4, 1}},
+         26000,
+         26000,
+         19000,
+         10000,
+         StateProblemNom,
+         CauseNominal,
+         CountNom},
+        // A phase below Iпор 0.4 A with 20 A on the others: a lost phase and an imbalance.
+        {"lost phase over imbalance",
+         0,
+         {{34, 2, 100, 0}},
+         100,
+         20000,
+         20000,
+         2000,
+         StateProblemPhase,
+         CausePhaseLoss,
+         CountPhase},
+        // 1 A on two phases: a lost phase and underload (below Imin 2 A).
+        {"lost phase over underload",
+         2,
+         {{28, 2, 100, 0}},
+         100,
+         1000,
+         1000,
+         2000,
+         StateProblemPhase,
+         CausePhaseLoss,
+         CountPhase},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TSimRelay r(c.Kind, 1, kT0, kClock);
+        for (const auto& w : c.Writes) {
+            std::vector<uint8_t> request = {6};
+            request.insert(request.end(), w.begin(), w.end());
+            const auto written = Native(r, request);
+            ASSERT_TRUE(written.Answered) << testing::PrintToString(w) << " " << written.Note;
+            EXPECT_EQ(Native(r, {4, w[0], w[1]}).Data, std::vector<uint8_t>(w.begin() + 2, w.end()));
+        }
+        r.Start(kT0);
+        const int64_t t1 = kT0 + 1000;  // past the delayed start and the blocking
+        r.Update(t1);
+        ASSERT_EQ(r.State(), StateRun);
+        r.SetLoad(c.A, c.B, c.C, t1);
+        r.Update(t1 + c.DueMs - 40);
+        EXPECT_EQ(r.State(), c.Shown);
+        EXPECT_EQ(r.AlarmCount(), 0u);
+        r.Update(t1 + c.DueMs + 40);  // every one of them is due now
+        EXPECT_EQ(r.State(), StateAlarm);
+        ASSERT_EQ(r.AlarmCount(), 1u);
+        EXPECT_EQ(r.Alarm(0)[6], c.Cause);
+        for (int counter = CountMin; counter <= CountInsulation; ++counter)
+            EXPECT_EQ(r.AlarmCounter(counter), counter == c.Counter ? 1 : 0) << "counter " << counter;
+    }
+}
+
 TEST(SimRelay, JournalKeepsTheNewestRecordsAndClearChangesTheMarker) {
     TSimRelay r(0, 1, kT0, kClock);
     for (int i = 0; i < static_cast<int>(kAlarmCapacity) + 3; ++i)
@@ -381,38 +479,6 @@ TEST(SimRelay, RefusesMalformedRequests) {
 }
 
 // ---- The line ----
-
-TEST(SimFrames, NativeFrameChecks) {
-    const std::vector<uint8_t> good = {0x06, 0x05, 0x01, 0xEA, 0x03, 0xF2};
-    std::string why;
-    EXPECT_EQ(ParseNativeFrame(good, why), (std::vector<uint8_t>{1, 3}));
-    struct Case {
-        std::vector<uint8_t> Frame;
-        const char* Why;
-    };
-    const std::vector<Case> bad = {
-        {{0x06, 0x05, 0x01, 0xEB, 0x03, 0xF2}, "check byte at position 4"},
-        {{0x06, 0x05, 0x01, 0xEA, 0x03, 0xF3}, "check byte at position 6"},
-        {{0x06, 0x04, 0x01, 0xEA, 0x03, 0xF2}, "second byte"},
-        {{0x07, 0x05, 0x01, 0xEA, 0x03, 0xF2}, "length byte"},
-        {{0x02}, "length byte"},
-    };
-    for (const auto& c : bad) {
-        EXPECT_FALSE(ParseNativeFrame(c.Frame, why).has_value());
-        EXPECT_NE(why.find(c.Why), std::string::npos) << why;
-    }
-    // A 9-byte frame would put two check bytes in a row: no sender makes it.
-    std::vector<uint8_t> nine = {9, 8, 1, 0, 4, 49, 1, 0, 0};
-    uint8_t s = 0;
-    for (size_t i = 0; i < 3; ++i) s = static_cast<uint8_t>(s + nine[i] + i + 1);
-    nine[3] = static_cast<uint8_t>(-s - 4);
-    s = 0;
-    for (size_t i = 4; i < 7; ++i) s = static_cast<uint8_t>(s + nine[i] + i + 1);
-    nine[7] = static_cast<uint8_t>(-s - 8);
-    nine[8] = static_cast<uint8_t>(-9);
-    EXPECT_FALSE(ParseNativeFrame(nine, why).has_value());
-    EXPECT_NE(why.find("impossible length"), std::string::npos) << why;
-}
 
 TEST(SimFrames, AssemblerSplitsFramesByTheirOwnLength) {
     TFrameAssembler native(false);

@@ -6,8 +6,6 @@
 #include <ctime>
 #include <sstream>
 
-#include "protocol/Codecs.h"
-#include "protocol/Frame.h"
 #include "tools/common/Json.h"
 
 namespace tovik::sim {
@@ -64,25 +62,6 @@ private:
     tool::TJson Line;
 };
 
-// Number of parameter bytes that follow the command code.
-size_t NativeParamCount(uint8_t command) {
-    switch (command) {
-        case 4:
-        case 6:
-        case 34:
-        case 35:
-        case 36:
-        case 37:
-            return 2;
-        case 12:
-        case 19:
-        case 20:
-            return 1;
-        default:
-            return 0;
-    }
-}
-
 }  // namespace
 
 // ---- Frame assembly ----
@@ -100,14 +79,7 @@ long TFrameAssembler::Expected() const {
         // A length below the shortest frame is a stray byte on its own.
         return Buffer[0] < 4 ? 1 : Buffer[0];
     }
-    if (Buffer.size() < 2) return 0;
-    if (Buffer[1] == 3) return 8;
-    if (Buffer[1] == 16) {
-        if (Buffer.size() < 7) return 0;
-        const long registers = Buffer[4] << 8 | Buffer[5];
-        return registers <= 123 ? 9 + 2 * registers : -1;
-    }
-    return -1;
+    return ModbusRequestSize(Buffer);
 }
 
 std::optional<std::vector<uint8_t>> TFrameAssembler::Next() {
@@ -123,39 +95,6 @@ std::vector<uint8_t> TFrameAssembler::TakePending() {
     std::vector<uint8_t> out;
     out.swap(Buffer);
     return out;
-}
-
-std::optional<std::vector<uint8_t>> ParseNativeFrame(const std::vector<uint8_t>& frame, std::string& why) {
-    const size_t n = frame.size();
-    if (n < 4 || frame[0] != n) {
-        why = "damaged frame: length byte";
-        return std::nullopt;
-    }
-    if (frame[1] != n - 1) {
-        why = "damaged frame: second byte";
-        return std::nullopt;
-    }
-    std::vector<uint8_t> payload;
-    uint8_t sum = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const size_t position = i + 1;
-        sum = static_cast<uint8_t>(sum + frame[i] + position);
-        if (position <= 2) continue;
-        if (position % 4 == 0 || position == n) {
-            if (sum != 0) {
-                why = "damaged frame: check byte at position " + std::to_string(position);
-                return std::nullopt;
-            }
-            continue;
-        }
-        payload.push_back(frame[i]);
-    }
-    // Check bytes never follow each other: a length the sender cannot make is damage.
-    if (payload.empty() || NativeFrameLength(payload.size()) != static_cast<int>(n)) {
-        why = "damaged frame: impossible length";
-        return std::nullopt;
-    }
-    return payload;
 }
 
 // ---- The line ----
@@ -209,9 +148,9 @@ std::vector<uint8_t> TSimLine::FinishReply(std::vector<uint8_t> reply, std::stri
     std::vector<uint8_t> frame;
     if (ModbusLine) {
         frame = std::move(reply);
-        AppendCrc(frame);
+        AppendModbusCrc(frame);
     } else {
-        frame = BuildNativeFrame(reply);
+        frame = MakeNativeFrame(reply);
     }
     if (Faults.Corrupt > 0) {
         --Faults.Corrupt;
@@ -277,52 +216,22 @@ TSimLine::TOutcome TSimLine::HandleModbus(const std::vector<uint8_t>& frame, int
         out.Log = log.Finish(false, {}, "damaged frame: too short");
         return out;
     }
-    const uint16_t crc = static_cast<uint16_t>(frame[frame.size() - 2] | frame[frame.size() - 1] << 8);
-    if (Crc16(frame.data(), frame.size() - 2) != crc) {
+    if (!ModbusCrcMatches(frame)) {
         out.Log = log.Finish(false, {}, "damaged frame: CRC");
         return out;
     }
-    const uint8_t address = frame[0], function = frame[1];
-    log.Int("address", address);
-    log.Int("function", function);
-
-    // Decode what the function carries.
-    uint8_t exception = 0;
+    TModbusRequest request;
     std::string note;
-    uint16_t first = 0, count = 0;
-    std::vector<uint16_t> values;
-    if (function == 3 || function == 16) {
-        if (frame.size() < 8) {
-            exception = 3;
-            note = "request too short";
-        } else {
-            first = static_cast<uint16_t>(frame[2] << 8 | frame[3]);
-            count = static_cast<uint16_t>(frame[4] << 8 | frame[5]);
-            log.Int("register", first);
-            log.Int("count", count);
-        }
-        if (!exception && function == 3 && frame.size() != 8) {
-            exception = 3;
-            note = "read request of " + std::to_string(frame.size()) + " bytes";
-        }
-        if (!exception && function == 16) {
-            // The count byte carries the number of registers.
-            if (frame.size() != 9u + 2u * count || frame[6] != count) {
-                exception = 3;
-                note =
-                    "count byte " + std::to_string(frame[6]) + " for " + std::to_string(count) + " registers";
-            } else {
-                for (size_t i = 0; i < count; ++i)
-                    values.push_back(static_cast<uint16_t>(frame[7 + 2 * i] << 8 | frame[8 + 2 * i]));
-                log.Array("values", values);
-            }
-        }
-    } else {
-        exception = 1;
-        note = "function " + std::to_string(function) + " not supported";
+    uint8_t exception = DecodeModbusRequest(frame, request, note);
+    log.Int("address", request.Address);
+    log.Int("function", request.Function);
+    if (frame.size() >= 8 && exception != kIllegalFunction) {
+        log.Int("register", request.First);
+        log.Int("count", request.Count);
     }
+    if (!exception && request.Function == kWriteMultiple) log.Array("values", request.Values);
 
-    TSimRelay* relay = Find(address);
+    TSimRelay* relay = Find(request.Address);
     if (!relay) {
         out.Log = log.Finish(false, {}, "no relay at this address");
         return out;
@@ -332,24 +241,20 @@ TSimLine::TOutcome TSimLine::HandleModbus(const std::vector<uint8_t>& frame, int
         out.Log = log.Finish(false, {}, fault);
         return out;
     }
-    std::vector<uint8_t> reply = {address, function};
+    std::vector<uint8_t> reply;
     if (!exception) {
-        TModbusResult result = function == 3 ? relay->ReadRegisters(first, count, nowMs)
-                                             : relay->WriteRegisters(first, values, nowMs);
+        const TModbusResult result = request.Function == kReadHolding
+                                         ? relay->ReadRegisters(request.First, request.Count, nowMs)
+                                         : relay->WriteRegisters(request.First, request.Values, nowMs);
         exception = result.Exception;
         note = result.Note;
-        if (!exception && function == 3) {
-            reply.push_back(static_cast<uint8_t>(2 * result.Values.size()));
-            for (uint16_t v : result.Values) {
-                reply.push_back(static_cast<uint8_t>(v >> 8));
-                reply.push_back(static_cast<uint8_t>(v));
-            }
-        } else if (!exception) {
-            reply.insert(reply.end(), frame.begin() + 2, frame.begin() + 6);
-        }
+        if (!exception)
+            reply = request.Function == kReadHolding
+                        ? ModbusReadReply(request.Address, result.Values)
+                        : ModbusWriteReply(request.Address, request.First, request.Count);
     }
     if (exception) {
-        reply = {address, static_cast<uint8_t>(function | 0x80), exception};
+        reply = ModbusExceptionReply(request.Address, request.Function, exception);
         log.Int("exception", exception);
     }
     if (!fault.empty()) note += (note.empty() ? "" : ", ") + fault;
@@ -374,6 +279,7 @@ std::string TSimLine::CommandHelp() {
            "  clock ADDR|* HH:MM:SS DD.MM.YYYY   set the relay clock\n"
            "  variant ADDR|* N      the variant byte reported by the state poll\n"
            "  delay MS              response delay; baud N: line rate (0: no pacing)\n"
+           "  advance MS            relay time jumps MS ahead: start-up, protection timers, clock\n"
            "  status                one line per relay; help: this text\n";
 }
 
@@ -414,6 +320,14 @@ std::string TSimLine::Command(const std::string& text, int64_t nowMs) {
         Baud = baud;
         return "ok";
     }
+    if (verb == "advance") {
+        int ms = 0;
+        if (words.size() != 2 || !ParseWhole(words[1], ms, 0, 86400000))
+            return error("usage: advance MS (0..86400000)");
+        AdvancedMs += ms;
+        Update(nowMs + ms);
+        return "ok";
+    }
     if (verb == "help") return CommandHelp();
     if (verb == "status") {
         std::string out;
@@ -423,7 +337,7 @@ std::string TSimLine::Command(const std::string& text, int64_t nowMs) {
             char line[200];
             std::snprintf(line, sizeof line,
                           "relay %u kind %u state %u %s currents %.0f %.0f %.0f alarms %zu tasks %zu",
-                          r->Address(), r->Kind(), r->State(), StateText(r->State()).c_str(), c[0], c[1], c[2],
+                          r->Address(), r->Kind(), r->State(), StateName(r->State()), c[0], c[1], c[2],
                           r->AlarmCount(), r->TaskCount());
             out += std::string(out.empty() ? "" : "\n") + line;
         }

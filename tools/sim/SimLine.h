@@ -65,9 +65,6 @@ private:
     int64_t Last = 0;
 };
 
-// A native frame's payload, or the reason the frame is damaged.
-std::optional<std::vector<uint8_t>> ParseNativeFrame(const std::vector<uint8_t>& frame, std::string& why);
-
 class TSimLine {
 public:
     explicit TSimLine(bool modbus) : ModbusLine(modbus) {}
@@ -100,6 +97,10 @@ public:
     TFaults Faults;
     int Baud = kDefaultBaud;
     int DelayMs = 0;
+    // Relay time: the line's clock plus what "advance" added; with a
+    // manual clock the line's clock stands still.
+    bool ManualClock = false;
+    int64_t AdvancedMs = 0;
 
 private:
     TOutcome HandleNative(const std::vector<uint8_t>& frame, int64_t nowMs);

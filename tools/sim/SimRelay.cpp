@@ -4,9 +4,36 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <numbers>
 
 namespace tovik::sim {
+
+const char* StateName(uint8_t code) {
+    static const char* const names[] = {
+        "СТОП",
+        "РАБОТА",
+        "РАБОТА С БЛОКИРОВКОЙ ЗАЩИТ",
+        "ПРОБЛЕМА МИН ТОКА",
+        "ПРОБЛЕМА НОМ ТОКА",
+        "ПРОБЛЕМА МАКС ТОКА",
+        "ПРОБЛЕМА ДИСБ ТОКОВ",
+        "ПРОБЛЕМА ФАЗ",
+        "АВТО ПРОБЛЕМА МИН ТОКА",
+        "АВТО ПРОБЛЕМА НОМ ТОКА",
+        "АВТО ПРОБЛЕМА МАКС ТОКА",
+        "АВТО ПРОБЛЕМА ДИСБ ТОКОВ",
+        "АВТО ПРОБЛЕМА ФАЗ",
+        "АВТО РАБОТА",
+        "АВТО РАБОТА С БЛОКИРОВКОЙ ЗАЩИТ",
+        "АВТО ПЕРЕРЫВ",
+        "АВТО САМОЗАПУСК",
+        "ОТЛОЖЕННЫЙ ПУСК",
+        "АВАРИЯ",
+        "АВАРИЙНЫЙ АВТОВОЗВРАТ",
+    };
+    return code < std::size(names) ? names[code] : "?";
+}
 
 // ---- Calendar ----
 
@@ -124,43 +151,7 @@ uint32_t CurrentToRaw(float mA) {
     return static_cast<uint32_t>(std::lround(mA));
 }
 
-constexpr uint16_t kSetpointFirstRegister = 32;
-
 }  // namespace
-
-// Items of the setpoint memory with their ModBus registers. Row 6 has two
-// registers on "Товик ModBus" and one on "ТовикМ ModBus".
-namespace {
-constexpr TSetpointItem kItems[25] = {
-    {0, 0, 4, 2, 32},   {1, 4, 4, 2, 34},   {2, 8, 4, 2, 36},   {3, 12, 4, 2, 38},  {4, 16, 4, 2, 40},
-    {5, 20, 4, 2, 42},  {6, 24, 4, 2, 44},  {7, 28, 2, 1, 46},  {8, 30, 2, 1, 47},  {9, 32, 2, 1, 48},
-    {10, 34, 2, 1, 49}, {11, 36, 2, 1, 50}, {12, 38, 2, 1, 51}, {13, 40, 2, 1, 52}, {14, 42, 2, 1, 53},
-    {15, 44, 2, 1, 54}, {16, 46, 1, 1, 55}, {17, 47, 1, 1, 56}, {18, 48, 1, 1, 57}, {19, 49, 1, 1, 58},
-    {20, 50, 3, 2, 59}, {21, 53, 2, 1, 61}, {22, 55, 2, 1, 62}, {23, 27, 1, 1, 45}, {24, 26, 2, 1, 63},
-};
-constexpr TSetpointItem kRatioOneRegister = {6, 24, 2, 1, 44};
-}  // namespace
-
-const TSetpointItem* TSimRelay::FindItemByOffset(uint8_t offset) const {
-    // Items 23 and 24 are written by their own commands, never through offsets.
-    for (size_t i = 0; i <= 22; ++i) {
-        if (kItems[i].Offset != offset) continue;
-        if (i == 22 && !IsTovikM(DeviceKind)) return nullptr;
-        return &kItems[i];
-    }
-    return nullptr;
-}
-
-const TSetpointItem* TSimRelay::FindItemByRegister(uint16_t reg) const {
-    for (size_t i = 0; i < 25; ++i) {
-        if (kItems[i].Register != reg) continue;
-        if (i == 22 && !IsTovikM(DeviceKind)) return nullptr;
-        if ((i == 23 || i == 24) && DeviceKind != 3) return nullptr;
-        if (i == 6 && DeviceKind == 3) return &kRatioOneRegister;
-        return &kItems[i];
-    }
-    return nullptr;
-}
 
 // ---- Construction ----
 
@@ -276,8 +267,10 @@ void TSimRelay::Update(int64_t nowMs) {
     const uint8_t causes[6] = {CauseIdle,      CauseNominal,   CauseMaximum,
                                CauseImbalance, CausePhaseLoss, CauseShortCircuit};
     for (size_t i = 0; i < 6; ++i) Pending[i] = cond[i] ? Pending[i] + dt : 0;
-    // The cut-off first, then the larger currents.
-    const size_t order[6] = {5, 2, 1, 3, 4, 0};
+    // When several protections are due at once, the one the display shows
+    // trips: the cut-off, then the larger currents, then a lost phase (which
+    // is also an imbalance, but the more telling cause), then underload.
+    const size_t order[6] = {5, 2, 1, 4, 3, 0};
     for (size_t i : order) {
         if (cond[i] && Pending[i] >= limitMs[i]) {
             Trip(causes[i], nowMs);
@@ -600,7 +593,7 @@ TNativeResult TSimRelay::HandleNative(const std::vector<uint8_t>& payload, int64
                 need(2);
                 return r;
             }
-            const TSetpointItem* item = FindItemByOffset(args[0]);
+            const TSetpointItem* item = SetpointItemAtOffset(DeviceKind, args[0]);
             if (!item || item->Size != args[1]) {
                 r.Note =
                     "no item at offset " + std::to_string(args[0]) + " with size " + std::to_string(args[1]);
@@ -715,24 +708,24 @@ TNativeResult TSimRelay::HandleNative(const std::vector<uint8_t>& payload, int64
 
 // ---- ModBus registers ----
 
-std::optional<uint16_t> TSimRelay::Register(uint16_t reg, int64_t nowMs) const {
-    if (reg <= 5) {
+std::optional<uint16_t> TSimRelay::Register(uint16_t r, int64_t nowMs) const {
+    if (r >= reg::Currents && r < reg::Currents + 6) {
         // Primary currents: the measured current times the ratio.
         std::vector<uint8_t> bytes;
         for (float f : Measured) AppendFloat(bytes, f * static_cast<float>(U16(24)));
-        return GetU16(bytes.data() + 2 * reg);
+        return GetU16(bytes.data() + 2 * (r - reg::Currents));
     }
-    if (reg == 6)
+    if (r == reg::State)
         return static_cast<uint16_t>(StateCode | (SettingsChanged ? 0x100 : 0) |
                                      (TaskLogChanged ? 0x200 : 0));
-    if (reg == 7) return static_cast<uint16_t>(Alarms.size() | JournalMarker << 8);
-    if (reg == 8) return static_cast<uint16_t>(Imax & 0xFFFF);
-    if (reg == 9) return static_cast<uint16_t>(Imax >> 16);
-    if (reg >= 10 && reg <= 15) return 0;
-    if (reg == 16) return Running ? 1 : 0;
-    if (reg == 17) return Variant;
-    const uint16_t lastSetpoint = DeviceKind == 3 ? 63 : 62;
-    if (reg >= kSetpointFirstRegister && reg <= lastSetpoint) {
+    if (r == reg::AlarmHeader) return static_cast<uint16_t>(Alarms.size() | JournalMarker << 8);
+    if (r == reg::MaxCurrent) return static_cast<uint16_t>(Imax & 0xFFFF);
+    if (r == reg::MaxCurrent + 1) return static_cast<uint16_t>(Imax >> 16);
+    if (r >= reg::Reserved && r < reg::Run) return 0;
+    if (r == reg::Run) return Running ? 1 : 0;
+    if (r == reg::Variant) return Variant;
+    const uint16_t lastSetpoint = DeviceKind == 3 ? reg::DiscreteInput : reg::DiscreteInput - 1;
+    if (r >= reg::Setpoints && r <= lastSetpoint) {
         // The register image of the setpoint memory: one-byte items and the
         // date take whole registers; on "ТовикМ ModBus" item 23 sits in 45
         // and item 24 in 63.
@@ -742,8 +735,8 @@ std::optional<uint16_t> TSimRelay::Register(uint16_t reg, int64_t nowMs) const {
         if (DeviceKind == 3) {
             img[24] = b[24];
             img[25] = b[25];
-            img[26] = b[27];
-            img[62] = b[26];
+            img[2 * (reg::CutoffTime - reg::Setpoints)] = b[27];
+            img[2 * (reg::DiscreteInput - reg::Setpoints)] = b[26];
         } else {
             std::copy(b + 24, b + 28, img.begin() + 24);
         }
@@ -754,48 +747,47 @@ std::optional<uint16_t> TSimRelay::Register(uint16_t reg, int64_t nowMs) const {
         img[52] = b[49];
         std::copy(b + 50, b + 53, img.begin() + 54);
         std::copy(b + 53, b + 57, img.begin() + 58);
-        const size_t i = 2u * (reg - kSetpointFirstRegister);
-        return GetU16(img.data() + i);
+        return GetU16(img.data() + 2u * (r - reg::Setpoints));
     }
-    if (reg >= 112 && reg <= 115) {
+    if (r >= reg::Clock && r < reg::Clock + 4) {
         const TDeviceTime t = Clock(nowMs);
         const uint16_t words[4] = {static_cast<uint16_t>(t[0] | t[1] << 8), t[2],
                                    static_cast<uint16_t>(t[3] | t[4] << 8), t[5]};
-        return words[reg - 112];
+        return words[r - reg::Clock];
     }
-    if (reg == 128) return AlarmIndex;
-    if (reg >= 129 && reg <= 138) {
+    if (r == reg::AlarmSelect) return AlarmIndex;
+    if (r >= reg::AlarmRecord && r < reg::AlarmRecord + 10) {
         if (AlarmIndex >= Alarms.size()) return std::nullopt;
         std::array<uint8_t, 20> rec{};
         std::copy(Alarms[AlarmIndex].begin(), Alarms[AlarmIndex].end(), rec.begin());
-        return GetU16(rec.data() + 2 * (reg - 129));
+        return GetU16(rec.data() + 2 * (r - reg::AlarmRecord));
     }
-    if (reg == 256) return 0;
-    if (reg == 304) return static_cast<uint16_t>(Tasks.size() | kTaskCapacity << 8);
-    if (reg >= 305 && reg <= 310) {
+    if (r == reg::Command) return 0;
+    if (r == reg::TaskSelect) return static_cast<uint16_t>(Tasks.size() | kTaskCapacity << 8);
+    if (r >= reg::TaskEntry && r < reg::TaskEntry + 6) {
         const auto entry = TaskReply(static_cast<uint8_t>(std::min<uint16_t>(TaskIndex, 255)));
-        return GetU16(entry.data() + 2 * (reg - 305));
+        return GetU16(entry.data() + 2 * (r - reg::TaskEntry));
     }
-    if (reg == 311) return 0;
-    if (reg >= 352 && reg <= 359) return GetU16(TimersReply().data() + 2 * (reg - 352));
-    if (reg >= 384 && reg <= 390) return Counters[reg - 384];
-    if (reg >= 400 && reg <= 411 && DeviceKind == 3)
-        return GetU16(StatisticsReply().data() + 2 * (reg - 400));
+    if (r == reg::TaskCommand) return 0;
+    if (r >= reg::Timers && r < reg::Timers + 8) return GetU16(TimersReply().data() + 2 * (r - reg::Timers));
+    if (r >= reg::Counters && r < reg::Counters + 7) return Counters[r - reg::Counters];
+    if (r >= reg::Statistics && r < reg::Statistics + 12 && DeviceKind == 3)
+        return GetU16(StatisticsReply().data() + 2 * (r - reg::Statistics));
     return std::nullopt;
 }
 
 TModbusResult TSimRelay::ReadRegisters(uint16_t first, uint16_t count, int64_t nowMs) {
     Update(nowMs);
     TModbusResult r;
-    if (count < 1 || count > 125) {
-        r.Exception = 3;
+    if (count < 1 || count > kMaxReadRegisters) {
+        r.Exception = kIllegalValue;
         r.Note = "register count " + std::to_string(count);
         return r;
     }
     for (uint32_t reg = first; reg < static_cast<uint32_t>(first) + count; ++reg) {
         const auto v = Register(static_cast<uint16_t>(reg), nowMs);
         if (!v) {
-            r.Exception = 2;
+            r.Exception = kIllegalAddress;
             r.Values.clear();
             r.Note = "register " + std::to_string(reg) + " not readable";
             return r;
@@ -805,7 +797,8 @@ TModbusResult TSimRelay::ReadRegisters(uint16_t first, uint16_t count, int64_t n
     // The state poll reads the model register and then register 6: that
     // delivers the change marks, so they are cleared. Other reads of
     // register 6 (the device state) leave them for the next poll.
-    if (first == 6 && count == 1 && LastReadRegister == 58) SettingsChanged = TaskLogChanged = false;
+    if (first == reg::State && count == 1 && LastReadRegister == reg::Model)
+        SettingsChanged = TaskLogChanged = false;
     LastReadRegister = first;
     return r;
 }
@@ -821,39 +814,41 @@ TModbusResult TSimRelay::WriteRegisters(uint16_t first, const std::vector<uint16
         return r;
     };
     auto single = [&] { return n == 1; };
-    if (n == 0) return refuse(3, "no registers");
-    if (first == 16 && single()) {
-        if (values[0] > 1) return refuse(3, "start/stop value " + std::to_string(values[0]));
+    if (n == 0) return refuse(kIllegalValue, "no registers");
+    if (first == reg::Run && single()) {
+        if (values[0] > 1) return refuse(kIllegalValue, "start/stop value " + std::to_string(values[0]));
         values[0] ? Start(nowMs) : Stop(nowMs);
         return r;
     }
-    if (const TSetpointItem* item = FindItemByRegister(first)) {
+    if (const TSetpointItem* item = SetpointItemAtRegister(DeviceKind, first)) {
         if (n != item->Registers)
-            return refuse(2, "item " + std::to_string(item->Row) + " takes " +
-                                 std::to_string(item->Registers) + " registers");
+            return refuse(kIllegalAddress, "item " + std::to_string(item->Row) + " takes " +
+                                               std::to_string(item->Registers) + " registers");
         std::vector<uint8_t> bytes = WordsToBytes(values);
         // One-byte items and the date's fourth byte leave a high byte that must be empty.
         const bool byteItem = (item->Row >= 16 && item->Row <= 19) || item->Row == 23;
         if ((byteItem && bytes[1] != 0) || (item->Row == 20 && bytes[3] != 0))
-            return refuse(3, "item " + std::to_string(item->Row) + " value too large");
-        if (!WriteItem(*item, bytes, nowMs, r.Note)) return refuse(3, r.Note);
+            return refuse(kIllegalValue, "item " + std::to_string(item->Row) + " value too large");
+        if (!WriteItem(*item, bytes, nowMs, r.Note)) return refuse(kIllegalValue, r.Note);
         return r;
     }
-    if (first == 112 && n == 4) {
+    if (first == reg::Clock && n == 4) {
         const TDeviceTime t = {static_cast<uint8_t>(values[0]),      static_cast<uint8_t>(values[0] >> 8),
                                static_cast<uint8_t>(values[1]),      static_cast<uint8_t>(values[2]),
                                static_cast<uint8_t>(values[2] >> 8), static_cast<uint8_t>(values[3])};
         const auto seconds = DeviceTimeToSeconds(t);
-        if (!seconds || values[1] > 0xFF || values[3] > 0xFF) return refuse(3, "impossible clock time");
+        if (!seconds || values[1] > 0xFF || values[3] > 0xFF)
+            return refuse(kIllegalValue, "impossible clock time");
         SetClock(*seconds, nowMs);
         return r;
     }
-    if (first == 128 && single()) {
-        if (values[0] >= Alarms.size()) return refuse(3, "no alarm record " + std::to_string(values[0]));
+    if (first == reg::AlarmSelect && single()) {
+        if (values[0] >= Alarms.size())
+            return refuse(kIllegalValue, "no alarm record " + std::to_string(values[0]));
         AlarmIndex = values[0];
         return r;
     }
-    if (first == 256 && single()) {
+    if (first == reg::Command && single()) {
         if (values[0] == 1) {
             Alarms.clear();
             ChangeJournal();
@@ -866,32 +861,36 @@ TModbusResult TSimRelay::WriteRegisters(uint16_t first, const std::vector<uint16
                 StampTime(StatsResetTime, nowMs);
             }
         } else {
-            return refuse(3, "command value " + std::to_string(values[0]));
+            return refuse(kIllegalValue, "command value " + std::to_string(values[0]));
         }
         return r;
     }
-    if (first == 304 && single()) {
-        if (values[0] >= kTaskCapacity) return refuse(3, "task index " + std::to_string(values[0]));
+    if (first == reg::TaskSelect && single()) {
+        if (values[0] >= kTaskCapacity)
+            return refuse(kIllegalValue, "task index " + std::to_string(values[0]));
         TaskIndex = values[0];
         return r;
     }
-    if (first == 305 && n == 6) {
+    if (first == reg::TaskEntry && n == 6) {
         const auto bytes = WordsToBytes(values);
         std::copy(bytes.begin(), bytes.end(), TaskBuffer.begin());
         return r;
     }
-    if (first == 311 && single()) {
+    if (first == reg::TaskCommand && single()) {
         switch (values[0]) {
             case 0:  // store the buffer as the selected entry
-                if (TaskIndex >= Tasks.size()) return refuse(3, "no task entry " + std::to_string(TaskIndex));
-                if (!SetTaskEntry(TaskIndex, TaskBuffer.data(), r.Note)) return refuse(3, r.Note);
+                if (TaskIndex >= Tasks.size())
+                    return refuse(kIllegalValue, "no task entry " + std::to_string(TaskIndex));
+                if (!SetTaskEntry(TaskIndex, TaskBuffer.data(), r.Note)) return refuse(kIllegalValue, r.Note);
                 return r;
             case 1:  // append the buffer
-                if (Tasks.size() >= kTaskCapacity) return refuse(3, "task log full");
-                if (!SetTaskEntry(Tasks.size(), TaskBuffer.data(), r.Note)) return refuse(3, r.Note);
+                if (Tasks.size() >= kTaskCapacity) return refuse(kIllegalValue, "task log full");
+                if (!SetTaskEntry(Tasks.size(), TaskBuffer.data(), r.Note))
+                    return refuse(kIllegalValue, r.Note);
                 return r;
             case 2:  // delete the selected entry
-                if (TaskIndex >= Tasks.size()) return refuse(3, "no task entry " + std::to_string(TaskIndex));
+                if (TaskIndex >= Tasks.size())
+                    return refuse(kIllegalValue, "no task entry " + std::to_string(TaskIndex));
                 Tasks.erase(Tasks.begin() + TaskIndex);
                 TaskLogChanged = true;
                 return r;
@@ -900,10 +899,11 @@ TModbusResult TSimRelay::WriteRegisters(uint16_t first, const std::vector<uint16
                 TaskLogChanged = true;
                 return r;
             default:
-                return refuse(3, "task command " + std::to_string(values[0]));
+                return refuse(kIllegalValue, "task command " + std::to_string(values[0]));
         }
     }
-    return refuse(2, "no writable registers at " + std::to_string(first) + " (" + std::to_string(n) + ")");
+    return refuse(kIllegalAddress,
+                  "no writable registers at " + std::to_string(first) + " (" + std::to_string(n) + ")");
 }
 
 }  // namespace tovik::sim

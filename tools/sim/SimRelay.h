@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/sim/SimWire.h"
+
 namespace tovik::sim {
 
 inline constexpr size_t kSetpointSize = 57;
@@ -20,15 +22,6 @@ inline constexpr size_t kAlarmRecordSize = 19;
 inline constexpr size_t kTaskEntrySize = 12;
 inline constexpr uint32_t kOverflowCurrent = 100000000;  // marks a current too large to measure
 inline constexpr uint8_t kCalibrationPoints = 6;
-
-// Device kinds 1 and 3 speak ModBus, 0 and 2 the native frames.
-inline bool IsModbusKind(uint8_t kind) {
-    return kind == 1 || kind == 3;
-}
-// TovikM relays (kinds 2 and 3) have item 22; kind 3 also items 23 and 24.
-inline bool IsTovikM(uint8_t kind) {
-    return kind == 2 || kind == 3;
-}
 
 // hour, minute, second, day, month, year - 2000
 using TDeviceTime = std::array<uint8_t, 6>;
@@ -54,6 +47,9 @@ enum TRelayStateCode : uint8_t {
     StateAlarm = 18,
 };
 
+// The relay's name of a state code, as its display shows it.
+const char* StateName(uint8_t code);
+
 // Event codes of alarm records (trip causes).
 enum TTripCause : uint8_t {
     CauseIdle = 0,          // underload (Imin)
@@ -69,15 +65,6 @@ enum TTripCause : uint8_t {
 // word 4 and the phase-loss count in word 5, which is how the panel labels
 // them ("Nотс" then "Nфаз").
 enum TAlarmCounter { CountMin = 0, CountNom, CountMax, CountDisb, CountCutoff, CountPhase, CountInsulation };
-
-// One setpoint item of the relay's memory with its ModBus registers.
-struct TSetpointItem {
-    int Row;
-    uint8_t Offset;
-    uint8_t Size;       // bytes a write carries
-    uint8_t Registers;  // ModBus registers of the item
-    uint16_t Register;  // first ModBus register
-};
 
 // Outcome of one ModBus request: exception code 0 is success.
 struct TModbusResult {
@@ -139,8 +126,6 @@ public:
     uint32_t SwitchOnCount() const { return SwitchOns; }
 
 private:
-    const TSetpointItem* FindItemByOffset(uint8_t offset) const;
-    const TSetpointItem* FindItemByRegister(uint16_t reg) const;
     // Stores a setpoint item after checking it against the model's limits.
     bool WriteItem(const TSetpointItem& item, const std::vector<uint8_t>& bytes, int64_t nowMs,
                    std::string& why);
@@ -152,7 +137,7 @@ private:
     std::vector<uint8_t> CountersReply() const;
     std::vector<uint8_t> StatisticsReply() const;
     std::vector<uint8_t> TaskReply(uint8_t index) const;
-    std::optional<uint16_t> Register(uint16_t reg, int64_t nowMs) const;
+    std::optional<uint16_t> Register(uint16_t r, int64_t nowMs) const;
     bool SetTaskEntry(size_t index, const uint8_t* bytes, std::string& why);
     void ChangeJournal() { ++JournalMarker; }
     void StampTime(std::array<uint8_t, 8>& stamp, int64_t nowMs) const;

@@ -19,7 +19,7 @@
 #include <set>
 #include <thread>
 
-#include "ports/SimAnnounce.h"
+#include "ports/SerialLines.h"
 #include "tools/sim/SimLine.h"
 
 namespace tovik::sim {
@@ -31,10 +31,10 @@ std::string HelpText() {
            "\n"
            "Plays one RS-485 line with Tovik relays on a pseudo-terminal. The first line of\n"
            "standard output is the port name relative to /dev (for example pts/5); open it like\n"
-           "any serial port. The line is also announced in $XDG_RUNTIME_DIR/tovik-sim/PID\n"
-           "(or /tmp/tovik-sim-UID/PID): the port name, then one KIND:ADDRESS line per relay.\n"
-           "SIGINT, SIGTERM or SIGHUP end it and remove the announcement. The end of standard\n"
-           "input does not.\n"
+           "any serial port. Before that line is printed, the line is announced to port dialogs\n"
+           "in $XDG_RUNTIME_DIR/tovik-sim/PID (or /tmp/tovik-sim-UID/PID): port, process and\n"
+           "relays. SIGINT, SIGTERM or SIGHUP end it and remove the announcement; the end of\n"
+           "standard input does not.\n"
            "\n"
            "Options:\n"
            "  --relay KIND:ADDRESS  a relay; KIND 0 \"Товик\", 1 \"Товик ModBus\", 2 \"ТовикМ\",\n"
@@ -55,6 +55,8 @@ std::string HelpText() {
            "  --wrong-address N     send the next N replies from another address.\n"
            "  --noise N             send a stray byte (0xA5) before each of the next N replies.\n"
            "  --silent              start without answering (command \"speak\" ends it).\n"
+           "  --announce-dir DIR    announce the line in DIR instead of the runtime folder.\n"
+           "  --manual-clock        relay time stands still except for the command \"advance\".\n"
            "  --help                this text.\n"
            "\n"
            "Each relay runs: start and stop (\"СТОП\", \"ОТЛОЖЕННЫЙ ПУСК\", \"РАБОТА С БЛОКИРОВКОЙ\n"
@@ -135,6 +137,10 @@ std::string ParseOptions(const std::vector<std::string>& args, TSimOptions& o) {
             err = number(o.Faults.Noise, 0, 1000000);
         } else if (name == "--silent" && !hasValue) {
             o.Faults.Silent = true;
+        } else if (name == "--manual-clock" && !hasValue) {
+            o.ManualClock = true;
+        } else if (name == "--announce-dir") {
+            if (!take(o.AnnounceDir) || o.AnnounceDir.empty()) return "--announce-dir needs a folder";
         } else {
             return "unknown option \"" + args[i] + "\"";
         }
@@ -168,36 +174,26 @@ int64_t NowMs() {
 
 class TAnnouncement {
 public:
-    void Write(const std::string& port, const std::vector<std::string>& relays) {
-        const std::string dir = AnnounceDir();
-        if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return Warn(dir, std::strerror(errno));
-        if (!IsPrivateDir(dir)) return Warn(dir, "not a private folder of this user");
-        const std::string path = dir + "/" + std::to_string(::getpid());
-        const std::string tmp = dir + "/." + std::to_string(::getpid()) + ".tmp";
-        FILE* f = std::fopen(tmp.c_str(), "w");
-        if (!f) return Warn(tmp, std::strerror(errno));
-        std::string text = port + "\n";
-        for (const auto& r : relays) text += r + "\n";
-        const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-        if (std::fclose(f) != 0 || !ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-            std::remove(tmp.c_str());
-            return Warn(path, "cannot be written");
+    explicit TAnnouncement(std::string dir) : Dir(dir.empty() ? DefaultAnnounceDir() : std::move(dir)) {}
+    void Write(const std::string& port, const std::vector<std::pair<uint8_t, uint8_t>>& relays) {
+        TAnnouncedLine line;
+        std::string why;
+        if (!DescribeOwnLine(port, relays, line, why) || !WriteAnnouncement(Dir, line, why)) {
+            if (!Warned) std::fprintf(stderr, "tovik-sim: line not announced: %s\n", why.c_str());
+            Warned = true;
+            return;
         }
-        Path = path;
+        Written = true;
     }
     void Remove() {
-        if (!Path.empty()) std::remove(Path.c_str());
-        Path.clear();
+        if (Written) RemoveAnnouncement(Dir, ::getpid());
+        Written = false;
     }
     ~TAnnouncement() { Remove(); }
 
 private:
-    void Warn(const std::string& where, const std::string& why) {
-        if (!Warned)
-            std::fprintf(stderr, "tovik-sim: line not announced: %s: %s\n", where.c_str(), why.c_str());
-        Warned = true;
-    }
-    std::string Path;
+    std::string Dir;
+    bool Written = false;
     bool Warned = false;
 };
 
@@ -233,7 +229,7 @@ bool OthersHoldOpen(const std::string& path) {
 class TServer {
 public:
     TServer(const TSimOptions& o)
-        : Options(o), Line(IsModbusKind(o.Relays[0].first)), Frames(Line.Modbus()) {}
+        : Options(o), Line(IsModbusKind(o.Relays[0].first)), Frames(Line.Modbus()), Announce(o.AnnounceDir) {}
     ~TServer() {
         Announce.Remove();
         for (int fd : {Master, Slave, Watch}) {
@@ -243,7 +239,9 @@ public:
     }
 
     int Run(const sigset_t& waitMask) {
-        const int64_t now = NowMs();
+        Line.ManualClock = Options.ManualClock;
+        ClockStartMs = NowMs();
+        const int64_t now = RelayMs();
         const int64_t clock = LocalClockSeconds();
         for (const auto& [kind, address] : Options.Relays) Line.AddRelay(kind, address, now, clock);
         if (Options.LoadMa)
@@ -257,10 +255,11 @@ public:
             if (!Log) return Fail("cannot open the log " + Options.LogPath + ": " + std::strerror(errno));
         }
         if (!OpenPty()) return 1;
+        // Announced first: whoever reads the port name finds the line listed.
+        Described = Line.Describe();
+        Announce.Write(Port, Relays());
         std::printf("%s\n", Port.c_str());
         std::fflush(stdout);
-        Described = Line.Describe();
-        Announce.Write(Port, Described);
 
         bool stdinOpen = true;
         std::string input;
@@ -273,7 +272,7 @@ public:
             const timespec ts{0, static_cast<long>(timeout) * 1000000L};
             const int r = ::ppoll(fds, 3, &ts, &waitMask);
             if (r < 0 && errno != EINTR) return Fail(std::string("poll: ") + std::strerror(errno));
-            Line.Update(NowMs());
+            Line.Update(RelayMs());
             if (r > 0 && (fds[0].revents & POLLIN))
                 ReadLine();
             else if (r > 0 && (fds[0].revents & (POLLHUP | POLLERR)))
@@ -286,13 +285,22 @@ public:
                 stdinOpen = ReadCommands(input);
             if (Line.Describe() != Described) {
                 Described = Line.Describe();
-                Announce.Write(Port, Described);
+                Announce.Write(Port, Relays());
             }
         }
         return 0;
     }
 
 private:
+    // Time as the relays see it.
+    int64_t RelayMs() const { return (Line.ManualClock ? ClockStartMs : NowMs()) + Line.AdvancedMs; }
+
+    std::vector<std::pair<uint8_t, uint8_t>> Relays() const {
+        std::vector<std::pair<uint8_t, uint8_t>> out;
+        for (const auto& r : Line.Relays()) out.emplace_back(r->Kind(), r->Address());
+        return out;
+    }
+
     int Fail(const std::string& why) {
         std::fprintf(stderr, "tovik-sim: %s\n", why.c_str());
         return 1;
@@ -345,7 +353,7 @@ private:
         // The request is complete once its bytes have crossed the line.
         if (Line.Baud > 0)
             std::this_thread::sleep_until(FrameStart + ByteTime() * static_cast<long>(frame.size()));
-        const auto outcome = Line.HandleFrame(frame, NowMs());
+        const auto outcome = Line.HandleFrame(frame, RelayMs());
         FrameStart = std::chrono::steady_clock::now();
         if (Log) {
             std::fprintf(Log, "%s\n", outcome.Log.c_str());
@@ -394,7 +402,7 @@ private:
         for (size_t eol; (eol = input.find('\n')) != std::string::npos;) {
             const std::string cmd = input.substr(0, eol);
             input.erase(0, eol + 1);
-            const std::string answer = Line.Command(cmd, NowMs());
+            const std::string answer = Line.Command(cmd, RelayMs());
             if (!answer.empty()) {
                 std::printf("%s\n", answer.c_str());
                 std::fflush(stdout);
@@ -419,6 +427,7 @@ private:
     std::string SlavePath, Port;
     std::vector<std::string> Described;
     TAnnouncement Announce;
+    int64_t ClockStartMs = 0;
     std::chrono::steady_clock::time_point FrameStart{};
 };
 

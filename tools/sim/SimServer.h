@@ -16,6 +16,8 @@ struct TSimOptions {
     int Baud = kDefaultBaud;
     int DelayMs = 0;
     std::string LogPath;
+    std::string AnnounceDir;  // empty: the user's runtime folder
+    bool ManualClock = false;
     std::optional<uint32_t> LoadMa;
     TFaults Faults;
     bool Help = false;

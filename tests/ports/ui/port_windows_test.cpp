@@ -4,13 +4,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -18,6 +19,7 @@
 #include <thread>
 
 #include "ports/ProtoUART.h"
+#include "ports/SerialLines.h"
 #include "ports/ui/OptUnit.h"
 #include "ports/ui/UARTPortFrame.h"
 #include "ports/ui/UARTSelectUnit.h"
@@ -203,24 +205,35 @@ TEST(PortSelection, ListFilledOnDropDownAndOkOnlyAfterAChoice) {
 namespace tovik {
 namespace {
 
+// The dialog offers what the ports layer lists; here from a sysfs tree
+// without ports and an announcement folder of this test alone.
 TEST(PortSelection, OffersTheLinesOfRunningSimulators) {
+    QTemporaryDir sysfs, announce;
+    ASSERT_TRUE(sysfs.isValid() && announce.isValid());
+    const std::string sysfsPath = sysfs.path().toStdString(), announcePath = announce.path().toStdString();
+    TUARTSelectForm form(nullptr, [&] { return ListSerialLines(sysfsPath, announcePath); });
+    form.show();
+    auto offered = [&] {
+        form.PortCB->showPopup();
+        QStringList items;
+        for (int i = 0; i < form.PortCB->count(); ++i) items << form.PortCB->itemText(i);
+        form.PortCB->hidePopup();
+        return items;
+    };
+    EXPECT_TRUE(offered().isEmpty());
+
     QProcess sim;
-    sim.start(QStringLiteral(TOVIK_BINARY_DIR "/bin/tovik-sim"), {"--relay", "0:1", "--baud", "0"});
-    ASSERT_TRUE(sim.waitForStarted(5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.canReadLine(); }, 5000));
-    const std::string port = QString::fromUtf8(sim.readLine()).trimmed().toStdString();
-    ASSERT_FALSE(port.empty());
-    auto names = AvailablePortNames();
-    // The announcement is written just after the name is printed.
-    for (int i = 0; i < 50 && std::find(names.begin(), names.end(), port) == names.end(); ++i) {
-        QTest::qWait(20);
-        names = AvailablePortNames();
-    }
-    EXPECT_NE(std::find(names.begin(), names.end(), port), names.end()) << port;
+    sim.start(QStringLiteral(TOVIK_BINARY_DIR "/bin/tovik-sim"),
+              {"--relay", "0:1", "--baud", "0", "--announce-dir", announce.path()});
+    ASSERT_TRUE(sim.waitForStarted(10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.canReadLine(); }, 10000));
+    const QString port = QString::fromUtf8(sim.readLine()).trimmed();
+    ASSERT_FALSE(port.isEmpty());
+    // The line is announced before its name is printed.
+    EXPECT_EQ(offered(), QStringList{port});
     sim.terminate();
-    ASSERT_TRUE(sim.waitForFinished(5000));
-    names = AvailablePortNames();
-    EXPECT_EQ(std::find(names.begin(), names.end(), port), names.end());
+    ASSERT_TRUE(sim.waitForFinished(10000));
+    EXPECT_TRUE(offered().isEmpty());
 }
 
 }  // namespace
