@@ -180,7 +180,16 @@ void TUartPort::Close() {
     if (fd < 0) return;
     // The mark belongs to the terminal, not to this descriptor: left set, it
     // outlives the close wherever the other end stays open.
-    ::ioctl(fd, TIOCNXCL);
+    if (::ioctl(fd, TIOCNXCL) != 0 && errno == EIO) {
+        // Hung up: this descriptor no longer reaches the terminal, which may
+        // live on. Lift the mark through a fresh one where the system lets us.
+        const std::string path = "/dev/" + OpenedName;
+        const int again = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (again >= 0) {
+            ::ioctl(again, TIOCNXCL);
+            ::close(again);
+        }
+    }
     ::close(fd);
 }
 

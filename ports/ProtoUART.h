@@ -74,7 +74,8 @@ public:
     // root, who could open it anyway.
     void Open();
     // Lifts the exclusive-use mark before closing, so that the next user of
-    // the line (a non-root one too) can open it.
+    // the line (a non-root one too) can open it; after a hang-up through a
+    // fresh descriptor, where the system allows it.
     void Close();
     // Why the last Open failed (None after a successful one). Any thread.
     TOpenOutcome LastOpenError() const;

@@ -88,13 +88,19 @@ void TPortListForm::AddNewUARTPort1Click() {
         return;
     }
     auto port = std::make_unique<TProtoUART>(Ports.Stats());
+    TOpenOutcome failure{TOpenError::NameRefused, 0};
     if (port->SetPortName(name)) {
         port->Bus = false;
         port->Open();
+        failure = port->LastOpenError();
     }
     if (!port->IsOpen()) {
         port.reset();
-        ShowMessage(this, QStringLiteral("Ошибка открытия выбранного порта."));
+        // The system's reason goes on a line of its own below the message.
+        QString text = QStringLiteral("Ошибка открытия выбранного порта.");
+        const std::string reason = OpenErrorText(failure);
+        if (!reason.empty()) text += QStringLiteral("\n") + QString::fromStdString(reason);
+        ShowMessage(this, text);
         return;
     }
     const QString shown = QString::fromStdString(port->Name);
