@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <future>
 
 #include "ports/FrameTrace.h"
@@ -22,6 +23,9 @@ using test::ModbusFrame;
 using test::PtyResponder;
 using test::TraceRecorder;
 using Bytes = std::vector<uint8_t>;
+
+// How long a test waits for an event before it moves the clock again.
+constexpr std::chrono::milliseconds kStep{20};
 
 Bytes Read(uint16_t reg, uint16_t count) {
     Bytes f{1, 3, static_cast<uint8_t>(reg >> 8), static_cast<uint8_t>(reg), static_cast<uint8_t>(count >> 8),
@@ -156,13 +160,12 @@ TEST_F(LateReply, LateReplyWithinTheQuietWaitIsDiscarded) {
         TBuff data;
         return Exchange(port, Read(6, 1), 200, 2, 1, data);
     });
-    ASSERT_TRUE(dev.WaitForRequests(1));
-    clock.Advance(201);
+    clock.AdvanceUntil(201, [&] { return first.wait_for(kStep) == std::future_status::ready; });
     ASSERT_FALSE(first.get());
 
     auto second = std::async(std::launch::async, [this] {
         TBuff data;
-        const bool ok = Exchange(port, Read(7, 1), 200, 2, 1, data);
+        const bool ok = Exchange(port, Read(7, 1), 100000, 2, 1, data);
         return std::make_pair(ok, data);
     });
     // Now the first read's answer comes, late.
@@ -181,7 +184,8 @@ TEST_F(LateReply, LateReplyWithinTheQuietWaitIsDiscarded) {
         return dropped == late || secondSent(records);
     }));
     ASSERT_FALSE(secondSent(trace->Snapshot())) << "the second read went out before the line was quiet";
-    clock.Advance(101);  // the line has been quiet for the reply time-out
+    // The line has been quiet for the reply time-out.
+    clock.AdvanceUntil(101, [&] { return second.wait_for(kStep) == std::future_status::ready; });
     const auto [ok, data] = second.get();
     ASSERT_TRUE(ok);
     EXPECT_EQ(data, (Bytes{2, 0}));  // the second read's own answer
@@ -201,14 +205,13 @@ TEST_F(LateReply, LineThatNeverGoesQuietIsGivenUpOn) {
         TBuff data;
         return Exchange(port, Read(6, 1), 200, 2, 1, data);
     });
-    ASSERT_TRUE(dev.WaitForRequests(1));
-    clock.Advance(201);
+    clock.AdvanceUntil(201, [&] { return first.wait_for(kStep) == std::future_status::ready; });
     ASSERT_FALSE(first.get());
     trace->Clear();
 
     auto second = std::async(std::launch::async, [this] {
         TBuff data;
-        return Exchange(port, Read(7, 1), 200, 2, 1, data);
+        return Exchange(port, Read(7, 1), 100000, 2, 1, data);
     });
     // A byte every half reply time-out: the line never stays quiet long enough.
     const uint32_t steps = kQuietWaitLimitFactor * 2;
@@ -246,10 +249,10 @@ TEST_F(LateReply, StopEndsTheQuietWait) {
                             },
                             {}));
     };
+    auto first = firstDone.get_future();
     queue([&](bool ok) { firstDone.set_value(ok); });
-    ASSERT_TRUE(dev.WaitForRequests(1));
-    clock.Advance(201);
-    ASSERT_FALSE(firstDone.get_future().get());
+    clock.AdvanceUntil(201, [&] { return first.wait_for(kStep) == std::future_status::ready; });
+    ASSERT_FALSE(first.get());
     queue({});
     dev.Inject({0x55});  // shows the worker is waiting for a quiet line
     ASSERT_TRUE(trace->WaitFor([](const TraceRecorder::Records& records) {
