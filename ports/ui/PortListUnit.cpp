@@ -51,8 +51,9 @@ TPortListForm::TPortListForm(TProtoPortList& ports, TUARTSelectForm& selectForm,
     layout->addWidget(SettingsArea, 1);
 
     connect(PortsListBox, &QListWidget::itemClicked, this, &TPortListForm::PortsListBoxClick);
-    connect(PortsListBox, &QListWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { PortListPopupMenu->popup(PortsListBox->viewport()->mapToGlobal(pos)); });
+    connect(PortsListBox, &QListWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        PortListPopupMenu->popup(PortsListBox->viewport()->mapToGlobal(pos));
+    });
     connect(AddNewUARTPort1, &QAction::triggered, this, &TPortListForm::AddNewUARTPort1Click);
     connect(DeletePort1, &QAction::triggered, this, &TPortListForm::DeletePort1Click);
     connect(UARTCloseForm, &QPushButton::clicked, this, &TPortListForm::UARTCloseFormClick);
@@ -65,7 +66,8 @@ TPortListForm::~TPortListForm() {
 
 void TPortListForm::FormCreate() {
     PortsListBox->clear();
-    for (int i = 0; i < Ports.Count(); ++i) PortsListBox->addItem(QString::fromStdString(Ports.Items(i)->Name));
+    for (int i = 0; i < Ports.Count(); ++i)
+        PortsListBox->addItem(QString::fromStdString(Ports.Items(i)->Name));
 }
 
 void TPortListForm::PortsListBoxClick() {
@@ -117,6 +119,8 @@ void TPortListForm::DeletePort1Click() {
     SelectedPort = nullptr;
 }
 
-void TPortListForm::UARTCloseFormClick() { close(); }
+void TPortListForm::UARTCloseFormClick() {
+    close();
+}
 
 }  // namespace tovik

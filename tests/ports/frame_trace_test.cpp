@@ -180,9 +180,7 @@ TEST(FrameTraceLine, WriteThatDidNotGoOut) {
 // exchanges frames (run under ThreadSanitizer): every record reaches a sink
 // whole, and once cleared nothing more is traced.
 TEST(FrameTraceSwap, SinkSwappedWhileTheWorkerRuns) {
-    PtyResponder dev([](const Bytes& request) {
-        return ModbusFrame(request.at(0), 3, {2, 0x12, 0x34});
-    });
+    PtyResponder dev([](const Bytes& request) { return ModbusFrame(request.at(0), 3, {2, 0x12, 0x34}); });
     auto stats = std::make_shared<TRequestStats>();
     TProtoUART port(stats);
     ASSERT_TRUE(port.SetPortName(dev.PortName()));
@@ -203,9 +201,15 @@ TEST(FrameTraceSwap, SinkSwappedWhileTheWorkerRuns) {
                                                std::make_shared<TraceRecorder>()};
     for (size_t round = 0; list->Count() < kJobs; ++round) {
         switch (round % 3) {
-            case 0: port.SetFrameTrace(sinks[0]); break;
-            case 1: port.SetFrameTrace(sinks[1]); break;
-            default: port.SetFrameTrace(nullptr); break;
+            case 0:
+                port.SetFrameTrace(sinks[0]);
+                break;
+            case 1:
+                port.SetFrameTrace(sinks[1]);
+                break;
+            default:
+                port.SetFrameTrace(nullptr);
+                break;
         }
         EXPECT_EQ(port.Tracing(), round % 3 != 2);
         std::this_thread::yield();

@@ -28,7 +28,11 @@ using Bytes = std::vector<uint8_t>;
 constexpr std::chrono::milliseconds kStep{20};
 
 Bytes Read(uint16_t reg, uint16_t count) {
-    Bytes f{1, 3, static_cast<uint8_t>(reg >> 8), static_cast<uint8_t>(reg), static_cast<uint8_t>(count >> 8),
+    Bytes f{1,
+            3,
+            static_cast<uint8_t>(reg >> 8),
+            static_cast<uint8_t>(reg),
+            static_cast<uint8_t>(count >> 8),
             static_cast<uint8_t>(count)};
     AppendCrc(f);
     return f;
@@ -94,17 +98,18 @@ TEST_F(LateReply, ReadRepliesOfAnotherSizeAreNeverData) {
 TEST_F(LateReply, WriteRepliesMustEchoTheRegisterAndCount) {
     const Bytes request = Write(16, {1});
     const std::pair<Bytes, bool> replies[] = {
-        {ModbusFrame(1, 16, {0, 16, 0, 1}), true},    // the echo
-        {ModbusFrame(1, 16, {0, 17, 0, 1}), false},   // another register
-        {ModbusFrame(1, 16, {0, 16, 0, 2}), false},   // another count
-        {ModbusFrame(1, 16, {1, 16, 0, 1}), false},   // high byte of the register
-        {ReadReply(1, 0x0010), false},                // a read's answer
-        {ModbusFrame(1, 0x90, {4}), false},           // an exception
+        {ModbusFrame(1, 16, {0, 16, 0, 1}), true},   // the echo
+        {ModbusFrame(1, 16, {0, 17, 0, 1}), false},  // another register
+        {ModbusFrame(1, 16, {0, 16, 0, 2}), false},  // another count
+        {ModbusFrame(1, 16, {1, 16, 0, 1}), false},  // high byte of the register
+        {ReadReply(1, 0x0010), false},               // a read's answer
+        {ModbusFrame(1, 0x90, {4}), false},          // an exception
     };
     for (const auto& [reply, accepted] : replies) {
         dev.SetHandler([reply](const Bytes&) { return reply; });
         TBuff data;
-        EXPECT_EQ(Exchange(port, request, 500, 2, 3, data), accepted) << int(reply[2]) << " " << int(reply[3]);
+        EXPECT_EQ(Exchange(port, request, 500, 2, 3, data), accepted)
+            << int(reply[2]) << " " << int(reply[3]);
     }
 }
 
@@ -129,7 +134,8 @@ TEST_F(LateReply, ExceptionReplyEndsAtItsFifthByte) {
         });
         if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
             // Let every try run out, then fail.
-            while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) clock.Advance(100000);
+            while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+                clock.Advance(100000);
             FAIL() << "the exception reply waited for a silence";
         }
         const auto [ok, data] = done.get();
@@ -153,9 +159,8 @@ TEST_F(LateReply, LateReplyWithinTheQuietWaitIsDiscarded) {
     ManualClock clock;
     port.ReplyTimeout = 100;
     // The relay does not answer the first read in time; the second it answers.
-    dev.SetHandler([](const Bytes& request) {
-        return request == Read(7, 1) ? ReadReply(1, 0x0002) : Bytes{};
-    });
+    dev.SetHandler(
+        [](const Bytes& request) { return request == Read(7, 1) ? ReadReply(1, 0x0002) : Bytes{}; });
     auto first = std::async(std::launch::async, [this] {
         TBuff data;
         return Exchange(port, Read(6, 1), 200, 2, 1, data);
@@ -180,7 +185,8 @@ TEST_F(LateReply, LateReplyWithinTheQuietWaitIsDiscarded) {
     ASSERT_TRUE(trace->WaitFor([&](const TraceRecorder::Records& records) {
         Bytes dropped;
         for (const auto& r : records)
-            if (r.Outcome == TTraceOutcome::Discarded) dropped.insert(dropped.end(), r.Bytes.begin(), r.Bytes.end());
+            if (r.Outcome == TTraceOutcome::Discarded)
+                dropped.insert(dropped.end(), r.Bytes.begin(), r.Bytes.end());
         return dropped == late || secondSent(records);
     }));
     ASSERT_FALSE(secondSent(trace->Snapshot())) << "the second read went out before the line was quiet";
@@ -198,9 +204,8 @@ TEST_F(LateReply, LateReplyWithinTheQuietWaitIsDiscarded) {
 TEST_F(LateReply, LineThatNeverGoesQuietIsGivenUpOn) {
     ManualClock clock;
     port.ReplyTimeout = 100;
-    dev.SetHandler([](const Bytes& request) {
-        return request == Read(7, 1) ? ReadReply(1, 0x0003) : Bytes{};
-    });
+    dev.SetHandler(
+        [](const Bytes& request) { return request == Read(7, 1) ? ReadReply(1, 0x0003) : Bytes{}; });
     auto first = std::async(std::launch::async, [this] {
         TBuff data;
         return Exchange(port, Read(6, 1), 200, 2, 1, data);
@@ -243,7 +248,8 @@ TEST_F(LateReply, StopEndsTheQuietWait) {
         port.PutJob(MakeJob(std::move(req), nullptr, nullptr, owner, list,
                             [after](TProtoRequest& r) -> uint8_t {
                                 TBuff data;
-                                const bool ok = Exchange(*r.Port, Read(6, 1), r.ExtraTimeout, 2, r.Tries, data);
+                                const bool ok =
+                                    Exchange(*r.Port, Read(6, 1), r.ExtraTimeout, 2, r.Tries, data);
                                 if (after) after(ok);
                                 return ok;
                             },

@@ -422,7 +422,7 @@ TEST(SettingsViewTest, NowColumn) {
 // currents, Kтр's bytes) did not arrive show "Н/Д", never 0.
 TEST(SettingsViewTest, RowsOfItemsThatDidNotArrive) {
     std::array<uint8_t, 57> block{};
-    block[24] = 10;  // Kтр
+    block[24] = 10;   // Kтр
     block[8] = 0x88;  // Inom 5000 mA
     block[9] = 0x13;
     block[28] = 100;  // Tmin 2 s

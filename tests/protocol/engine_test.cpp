@@ -702,7 +702,8 @@ TEST_F(Engine, LateModbusReplyOfAnotherSizeNeverShowsAsValues) {
         clock.AdvanceUntil(kExtraMedium + 1, [&] { return Pty.WaitForRequests(request, 20); });
     ASSERT_TRUE(Dispatch());
     ASSERT_TRUE(Dispatch());
-    for (TLabelId id : {LabelAvnMin, LabelAvnNom, LabelAvnMax, LabelAvnDis, LabelAvnPha, LabelAvnOts, LabelAvnRizo})
+    for (TLabelId id :
+         {LabelAvnMin, LabelAvnNom, LabelAvnMax, LabelAvnDis, LabelAvnPha, LabelAvnOts, LabelAvnRizo})
         EXPECT_EQ(view.Label(id), std::string(LabelInfo(id).Prefix) + "Н/Д") << LabelInfo(id).Name;
     EXPECT_EQ(view.Label(LabelMinLoadT), "Недогрузка по Imin = Н/Д");
     EXPECT_EQ(Pty.RequestCount(), 4u);  // the foreign reply is not tried again
@@ -727,8 +728,11 @@ TEST_F(Engine, NativeRequestWaitsForAQuietLineAfterAFailure) {
             20);
     };
     std::vector<TOutcome> outcomes;
-    auto keep = [&](uint8_t ok, const TBlock* d) { outcomes.push_back({true, ok, d != nullptr, d ? *d : Bytes{}}); };
-    auto request = MakeRequest(Port.get(), 1, kKindTovik, {CmdReadState, -1, 0}, nullptr, 0, nullptr, 0, 60, 1);
+    auto keep = [&](uint8_t ok, const TBlock* d) {
+        outcomes.push_back({true, ok, d != nullptr, d ? *d : Bytes{}});
+    };
+    auto request =
+        MakeRequest(Port.get(), 1, kKindTovik, {CmdReadState, -1, 0}, nullptr, 0, nullptr, 0, 60, 1);
     Port->PutJob(MakeJob(std::move(request), nullptr, nullptr, Owner, Events, ExecuteRequest, keep));
     clock.AdvanceUntil(61, noAnswer);
     ASSERT_TRUE(RequestReadState(*Port, 1, Owner, Kind, Events, keep));
@@ -737,7 +741,8 @@ TEST_F(Engine, NativeRequestWaitsForAQuietLineAfterAFailure) {
     ASSERT_TRUE(trace->WaitFor([&](const auto& records) {
         Bytes dropped;
         for (const auto& r : records)
-            if (r.Outcome == TTraceOutcome::Discarded) dropped.insert(dropped.end(), r.Bytes.begin(), r.Bytes.end());
+            if (r.Outcome == TTraceOutcome::Discarded)
+                dropped.insert(dropped.end(), r.Bytes.begin(), r.Bytes.end());
         return dropped == lateReply;
     }));
     EXPECT_EQ(Pty.RequestCount(), 1u);  // the second request still waits

@@ -254,7 +254,8 @@ TEST(ModbusCrc, EveryCaseOfTheRule) {
     uint32_t seed = 12345;
     for (size_t length = 0; length <= 300; ++length) {
         uint16_t expected = 0xFFFF;
-        for (uint8_t b : data) expected = static_cast<uint16_t>((expected >> 8) ^ table[(expected ^ b) & 0xFF]);
+        for (uint8_t b : data)
+            expected = static_cast<uint16_t>((expected >> 8) ^ table[(expected ^ b) & 0xFF]);
         ASSERT_EQ(Crc16(data), expected) << "length " << length;
         // The CRC travels low byte first, after the bytes it covers.
         Bytes framed = data;

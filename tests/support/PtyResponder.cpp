@@ -54,7 +54,8 @@ bool PtyResponder::WaitForRequests(size_t count, int limitMs) const {
 }
 
 void PtyResponder::Inject(const std::vector<uint8_t>& bytes) {
-    if (!bytes.empty()) [[maybe_unused]] auto n = ::write(Master, bytes.data(), bytes.size());
+    if (!bytes.empty()) [[maybe_unused]]
+        auto n = ::write(Master, bytes.data(), bytes.size());
 }
 
 void PtyResponder::Run() {

@@ -67,7 +67,8 @@ struct MessageLog {
         return std::any_of(Items.begin(), Items.end(), [&](const auto& i) { return i.second == text; });
     }
     bool HasPrefix(const QString& text) const {
-        return std::any_of(Items.begin(), Items.end(), [&](const auto& i) { return i.second.startsWith(text); });
+        return std::any_of(Items.begin(), Items.end(),
+                           [&](const auto& i) { return i.second.startsWith(text); });
     }
 };
 

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -11,7 +12,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
