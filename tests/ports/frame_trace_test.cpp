@@ -151,7 +151,7 @@ TEST_F(FrameTrace, ForeignRepliesAreNamed) {
     for (const Case& c : cases) {
         trace->Clear();
         port.Bus = c.Bus;
-        dev.SetHandler([&c](const Bytes&) { return c.Reply; });
+        dev.SetHandler([reply = c.Reply](const Bytes&) { return reply; });
         TBuff data;
         EXPECT_FALSE(Exchange(port, c.Request, 500, 2, 3, data, kStateRead)) << c.Name;
         const auto records = trace->Snapshot();
