@@ -161,6 +161,7 @@ void ResolveLine(TContext& ctx) {
     if (o.Kind) ctx.Line.Kind = static_cast<uint8_t>(*o.Kind);
     if (o.Bus) ctx.Line.Address = static_cast<uint8_t>(*o.Bus);
     if (o.BusMode) ctx.Line.BusMode = true;
+    ctx.Line.Trace = o.Trace;
     if (o.ReplyTimeout) ctx.Line.ReplyTimeout = *o.ReplyTimeout;
     if (o.RequestInterval) ctx.Line.RequestInterval = *o.RequestInterval;
     if (CheckPortName(ctx.Line.PortName) != TPortNameCheck::Ok)
