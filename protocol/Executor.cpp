@@ -89,6 +89,9 @@ bool NativeExchange(TProtoRequest& r, const TBuff& payload, uint32_t timeout) {
         const uint32_t t0 = timeGetTime();
         uint32_t t = t0;
         wire.clear();
+        // Every frame sent is answered, rejected or unanswered, once: several
+        // damaged frames within one try count as one error.
+        TRequestStats tryStats;
         bool complete = false;
         while (!complete) {
             if (port.StopRequested()) return false;
@@ -96,7 +99,7 @@ bool NativeExchange(TProtoRequest& r, const TBuff& payload, uint32_t timeout) {
             if (port.Read(&b, 1) == 1) {
                 const bool wasIdle = receiver.Idle();
                 if (port.Tracing()) wire.push_back(b);
-                complete = receiver.Push(b, stats);
+                complete = receiver.Push(b, tryStats);
                 if (!complete && !wasIdle && receiver.Idle()) {
                     // A frame dropped on a length, check or final check byte.
                     TraceNative(port, r, TTraceDirection::Received, wire, attempt,
@@ -110,6 +113,7 @@ bool NativeExchange(TProtoRequest& r, const TBuff& payload, uint32_t timeout) {
         const auto took = static_cast<int32_t>(ElapsedMs(t0, t));
         if (!complete) {
             TraceNative(port, r, TTraceDirection::Received, wire, attempt, took, TTraceOutcome::NoAnswer);
+            if (tryStats.GetStats().ErrorCount > 0) stats.IncError();
             continue;
         }
 

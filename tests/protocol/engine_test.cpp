@@ -73,6 +73,8 @@ public:
     void IgnoreNext(int n) { Set(&FakeRelay::Ignore, n); }
     void CorruptNext(int n) { Set(&FakeRelay::Corrupt, n); }
     void NoiseNext(int n) { Set(&FakeRelay::Noise, n); }
+    // The next n replies go out twice in a row.
+    void DoubleNext(int n) { Set(&FakeRelay::Doubled, n); }
     void ReplyFrom(uint8_t address) {
         std::lock_guard l(Lock);
         ReplyAddress = address;
@@ -116,6 +118,11 @@ public:
         if (Noise > 0) {
             --Noise;
             reply.insert(reply.begin(), 0x55);
+        }
+        if (Doubled > 0) {
+            --Doubled;
+            const Bytes once = reply;
+            reply.insert(reply.end(), once.begin(), once.end());
         }
         return reply;
     }
@@ -177,6 +184,7 @@ private:
     std::vector<Bytes> Log;
     int Ignore = 0;
     int Corrupt = 0;
+    int Doubled = 0;
     int Noise = 0;
     std::optional<uint8_t> ReplyAddress;
     std::optional<uint8_t> AnswerCode;
@@ -364,6 +372,19 @@ TEST_F(Engine, NativeNoiseByteCostsOneTry) {
     EXPECT_EQ(Pty.RequestCount(), 2u);
     EXPECT_EQ(Counts().SentCount, 2);
     EXPECT_EQ(Counts().OkCount, 1);
+}
+
+TEST_F(Engine, NativeDamagedFramesCountOneErrorPerTry) {
+    // Two damaged frames answer each try: each frame sent is still counted
+    // once, so "no answer" (sent - ok - error) never goes below zero.
+    Relay.SetReply(CmdReadState, {0, 0, 0, 4});
+    Relay.CorruptNext(2);
+    Relay.DoubleNext(2);
+    auto r = Run({CmdReadState, -1, 0}, {}, 4, 100, 2, kKindTovik);
+    EXPECT_FALSE(r.Ok);
+    EXPECT_EQ(Counts().SentCount, 2);
+    EXPECT_EQ(Counts().ErrorCount, 2);
+    EXPECT_EQ(Counts().NoAnswer(), 0);
 }
 
 TEST_F(Engine, NativeWrongAddressDependsOnBusMode) {
