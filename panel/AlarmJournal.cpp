@@ -41,6 +41,13 @@ size_t CharacterCount(std::string_view text) {
 
 }  // namespace
 
+std::optional<TAlarmRecord> AlarmRecordFromReply(bool Ok, const TBlock* Data) {
+    if (!Ok || !Data || Data->size() < kAlarmRecordSize) return std::nullopt;
+    TAlarmRecord record{};
+    std::copy_n(Data->begin(), kAlarmRecordSize, record.begin());
+    return record;
+}
+
 TTextRow AlarmGridRow(const TAlarmRecord& record, uint32_t Ktr, const TLocaleFormat& Locale) {
     return {FormatDateTime(std::span<const uint8_t, 6>(record.data(), 6), Locale), EventText(record[6]),
             AlarmCurrentsText(record, Ktr, Locale)};

@@ -3,11 +3,13 @@
 // the fixed-width text file and the spreadsheet export.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "panel/TextGrid.h"
+#include "ports/Request.h"
 #include "app/TovikDevice.h"
 #include "protocol/Codecs.h"
 
@@ -19,6 +21,11 @@ inline constexpr std::array<const char*, 3> kAlarmGridHeader = {"Дата/вре
 inline constexpr std::array<int, 3> kAlarmColumnPixels = {110, 200, 160};
 // Characters per column of the text file.
 inline constexpr std::array<size_t, 3> kAlarmTextWidths = {21, 32, 25};
+
+// The record a read of one alarm record brought, or none when the read
+// failed or the record did not arrive whole: a record with missing bytes
+// would show zeros as a time stamp, a cause and currents, and is not kept.
+std::optional<TAlarmRecord> AlarmRecordFromReply(bool Ok, const TBlock* Data);
 
 // One grid row of a cached record: time stamp, cause, "Ia=.. Ib=.. Ic=..".
 TTextRow AlarmGridRow(const TAlarmRecord& record, uint32_t Ktr, const TLocaleFormat& Locale);

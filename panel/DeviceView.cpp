@@ -63,6 +63,18 @@ const uint8_t* Usable(bool ok, const TBlock* data, size_t size) {
     return data->data();
 }
 
+// The bytes a completion brought: the block is cut to what the reply
+// carried, so a value whose bytes lie past its end did not arrive.
+struct TArrived {
+    const uint8_t* Bytes = nullptr;
+    size_t Size = 0;
+    bool Has(size_t offset, size_t size) const { return Bytes && offset + size <= Size; }
+};
+TArrived Arrived(bool ok, const TBlock* data) {
+    if (!ok || data == nullptr) return {};
+    return {data->data(), data->size()};
+}
+
 std::string TimeStampText(const uint8_t* bytes, const TLocaleFormat& locale) {
     return FormatDateTime(std::span<const uint8_t, 6>(bytes, 6), locale);
 }
@@ -132,7 +144,11 @@ std::string TDeviceView::ModelText() const {
 }
 
 uint16_t TDeviceView::Ktr() const {
-    return U16(&Setpoints[kUstOffsetKtr]);
+    return KtrKnown() ? U16(&Setpoints[kUstOffsetKtr]) : 0;
+}
+
+bool TDeviceView::KtrKnown() const {
+    return SetpointCount >= kUstOffsetKtr + 2u;
 }
 
 void TDeviceView::OnStatePoll(const TStatePoll& Poll) {
@@ -141,35 +157,52 @@ void TDeviceView::OnStatePoll(const TStatePoll& Poll) {
 }
 
 void TDeviceView::OnSetpoints(bool Ok, const TBlock* Data) {
-    const uint8_t* d = Usable(Ok, Data, kSetpointBlockSize);
-    if (!d) return;  // the label keeps its text; the grid shows "Н/Д"
-    std::copy_n(d, kSetpointBlockSize, Setpoints.begin());
-    SetpointsRead = true;
-    SetValue(LabelKtr, std::to_string(Ktr()));
+    const TArrived d = Arrived(Ok, Data);
+    if (d.Size == 0) return;  // the label keeps its text; the grid shows "Н/Д"
+    // A short block replaces the last one too: what did not come now is not
+    // shown from an older reading.
+    SetpointCount = std::min(d.Size, kSetpointBlockSize);
+    Setpoints.fill(0);
+    std::copy_n(d.Bytes, SetpointCount, Setpoints.begin());
+    SetpointsRead = SetpointCount == kSetpointBlockSize;
+    if (KtrKnown())
+        SetValue(LabelKtr, std::to_string(Ktr()));
+    else
+        SetUnavailable(LabelKtr);
 }
 
 void TDeviceView::OnCurrents(bool Ok, const TBlock* Data) {
-    const uint8_t* d = Usable(Ok, Data, kCurrentsReplySize);
-    const std::array<float, 3> raw =
-        d ? std::array<float, 3>{F32(d), F32(d + 4), F32(d + 8)} : std::array<float, 3>{};
-    // A value the relay cannot have (not finite) is not shown as a number.
-    const bool valid = d && std::all_of(raw.begin(), raw.end(), [](float f) { return std::isfinite(f); });
+    const TArrived d = Arrived(Ok, Data);
     constexpr TLabelId ids[4] = {LabelTokA, LabelTokB, LabelTokC, LabelDisb};
-    if (!valid) {
-        for (TLabelId id : ids) SetUnavailable(id);
-        return;
+    // Native relays report the secondary side: without Kтр there is no value.
+    const bool scaleKnown = IsModbusKind(Kind) || KtrKnown();
+    std::array<float, 3> raw{};
+    size_t count = 0;  // currents that arrived
+    while (count < 3 && d.Has(4 * count, 4)) {
+        raw[count] = F32(d.Bytes + 4 * count);
+        ++count;
     }
+    // A value the relay cannot have (not finite) marks the block damaged.
+    const bool valid =
+        scaleKnown && std::all_of(raw.begin(), raw.begin() + count, [](float f) { return std::isfinite(f); });
+    if (!valid) count = 0;
     // ModBus relays report currents already on the primary side.
     const double scale = IsModbusKind(Kind) ? 1.0 / 1000.0 : static_cast<double>(Ktr()) / 1000.0;
+    for (size_t i = 0; i < 3; ++i) {
+        if (i < count)
+            SetValue(ids[i], FormatNumber(raw[i] * scale, 3, 2, Locale) + kAmps);
+        else
+            SetUnavailable(ids[i]);
+    }
+    if (count < 3) return SetUnavailable(LabelDisb);
     const auto [lo, hi] = std::minmax_element(raw.begin(), raw.end());
-    const double values[4] = {raw[0] * scale, raw[1] * scale, raw[2] * scale,
-                              (static_cast<double>(*hi) - static_cast<double>(*lo)) * scale};
-    for (int i = 0; i < 4; ++i) SetValue(ids[i], FormatNumber(values[i], 3, 2, Locale) + kAmps);
+    const double di = (static_cast<double>(*hi) - static_cast<double>(*lo)) * scale;
+    SetValue(LabelDisb, FormatNumber(di, 3, 2, Locale) + kAmps);
 }
 
 void TDeviceView::OnMaxCurrent(bool Ok, const TBlock* Data) {
     const uint8_t* d = Usable(Ok, Data, kImaxReplySize);
-    if (!d) return SetUnavailable(LabelImax);
+    if (!d || !KtrKnown()) return SetUnavailable(LabelImax);
     const double value = static_cast<double>(U32(d)) / 1000.0 * Ktr();
     SetValue(LabelImax, FormatNumber(value, 3, 2, Locale) + kAmps);
 }
@@ -177,16 +210,23 @@ void TDeviceView::OnMaxCurrent(bool Ok, const TBlock* Data) {
 void TDeviceView::OnProtectionTimers(bool Ok, const TBlock* Data) {
     constexpr TLabelId timers[7] = {LabelMinLoadT, LabelNomLoadT, LabelMaxLoadT, LabelDisbLoadT,
                                     LabelPhaLoadT, LabelTpLoadT,  LabelSzLoadT};
-    const uint8_t* d = Usable(Ok, Data, 16);  // the 17th byte is not shown
-    if (!d) {
+    const TArrived d = Arrived(Ok, Data);  // the 17th byte is not shown
+    if (d.Size == 0) {
         for (TLabelId id : timers) SetUnavailable(id);
         SetUnavailable(LabelAvszN);
         SetUnavailable(LabelDateTime);
         return;
     }
-    for (size_t i = 0; i < 7; ++i)
-        SetValue(timers[i], FormatNumber(U16(d + 2 * i) / 50.0, 3, 1, Locale) + kSeconds);
-    SetValue(LabelAvszN, std::to_string(U16(d + 14)));
+    for (size_t i = 0; i < 7; ++i) {
+        if (d.Has(2 * i, 2))
+            SetValue(timers[i], FormatNumber(U16(d.Bytes + 2 * i) / 50.0, 3, 1, Locale) + kSeconds);
+        else
+            SetUnavailable(timers[i]);
+    }
+    if (d.Has(14, 2))
+        SetValue(LabelAvszN, std::to_string(U16(d.Bytes + 14)));
+    else
+        SetUnavailable(LabelAvszN);
 }
 
 void TDeviceView::OnAlarmCounters(bool Ok, const TBlock* Data) {
@@ -194,10 +234,10 @@ void TDeviceView::OnAlarmCounters(bool Ok, const TBlock* Data) {
     // phase counter as the panel labels them.
     constexpr TLabelId words[7] = {LabelAvnMin, LabelAvnNom, LabelAvnMax, LabelAvnDis,
                                    LabelAvnOts, LabelAvnPha, LabelAvnRizo};
-    const uint8_t* d = Usable(Ok, Data, kAlarmCountersSize);
+    const TArrived d = Arrived(Ok, Data);
     for (size_t i = 0; i < 7; ++i) {
-        if (d)
-            SetValue(words[i], std::to_string(U16(d + 2 * i)));
+        if (d.Has(2 * i, 2))
+            SetValue(words[i], std::to_string(U16(d.Bytes + 2 * i)));
         else
             SetUnavailable(words[i]);
     }
@@ -221,31 +261,38 @@ void TDeviceView::RefreshStateText(const std::optional<TAlarmRecord>& LastAlarm)
     StatusText = StateText(*State);
     if (*State != kAlarmStateCode || !LastAlarm) return;
     const auto& rec = *LastAlarm;
-    StatusText += " " + TimeStampText(rec.data(), Locale) + " " + EventText(rec[6]) + " " +
-                  AlarmCurrentsText(rec, Ktr(), Locale);
+    StatusText += " " + TimeStampText(rec.data(), Locale) + " " + EventText(rec[6]) + " ";
+    if (KtrKnown())
+        StatusText += AlarmCurrentsText(rec, Ktr(), Locale);
+    else  // the relay stores secondary currents: without Kтр there is no value
+        StatusText +=
+            std::string("Ia=") + kNotAvailableText + " Ib=" + kNotAvailableText + " Ic=" + kNotAvailableText;
 }
 
 void TDeviceView::OnDeviceClock(bool Ok, const TBlock* Data) {
+    if (!Ok || !Data) return;  // the last time shown stays
+    // An answer without the whole time stamp has no time to show.
     const uint8_t* d = Usable(Ok, Data, kDeviceTimeSize);
-    if (!d) return;  // the last time shown stays
+    if (!d) return SetUnavailable(LabelDateTime);
     SetValue(LabelDateTime, TimeStampText(d, Locale));
 }
 
 void TDeviceView::OnStatistics(bool Ok, const TBlock* Data) {
-    const uint8_t* d = Usable(Ok, Data, kStatisticsReplySize);
-    if (!d) {
-        for (TLabelId id : {LabelUstEditDateTime, LabelStartRstDateTime, LabelMoto, LabelOnCount})
-            SetUnavailable(id);
-        return;
-    }
+    const TArrived a = Arrived(Ok, Data);
+    const uint8_t* d = a.Bytes;
     // Each time stamp takes 8 bytes; bytes 3 and 7 of it are not part of the time.
-    auto stamp = [&](size_t at) {
+    auto stamp = [&](TLabelId id, size_t at) {
+        if (!a.Has(at, 7)) return SetUnavailable(id);
         const uint8_t t[6] = {d[at], d[at + 1], d[at + 2], d[at + 4], d[at + 5], d[at + 6]};
-        return TimeStampText(t, Locale);
+        SetValue(id, TimeStampText(t, Locale));
     };
-    SetValue(LabelStartRstDateTime, stamp(0));
-    SetValue(LabelUstEditDateTime, stamp(8));
-    SetValue(LabelOnCount, std::to_string(U32(d + 16)));
+    stamp(LabelStartRstDateTime, 0);
+    stamp(LabelUstEditDateTime, 8);
+    if (a.Has(16, 4))
+        SetValue(LabelOnCount, std::to_string(U32(d + 16)));
+    else
+        SetUnavailable(LabelOnCount);
+    if (!a.Has(20, 4)) return SetUnavailable(LabelMoto);
     const uint32_t t = U32(d + 20);
     SetValue(LabelMoto,
              std::to_string(t / 3600) + ":" + std::to_string(t / 60 % 60) + ":" + std::to_string(t % 60));

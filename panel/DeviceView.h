@@ -85,8 +85,9 @@ public:
     // Every label back to its unavailable caption, the status text empty.
     void Reset();
 
-    // Completions of the poll cycle. Ok false, a missing block or one too
-    // short for its contents show the handler's values as unavailable.
+    // Completions of the poll cycle. The block holds only the bytes the
+    // reply brought: a value whose bytes did not arrive shows "Н/Д", as do
+    // all of a handler's values when Ok is false or the block is missing.
     void OnStatePoll(const TStatePoll& Poll);
     void OnSetpoints(bool Ok, const TBlock* Data);
     void OnCurrents(bool Ok, const TBlock* Data);
@@ -116,10 +117,16 @@ public:
     uint8_t DeviceKind() const { return Kind; }
     uint8_t ModelByte() const { return Model; }
     uint8_t VariantByte() const { return Variant; }
-    // Kтр: item 6 of the last setpoint block, 0 before the first one.
+    // Kтр: item 6 of the last setpoint block, 0 while its bytes have not
+    // arrived (KtrKnown false). Values scaled by it are then unavailable.
     uint16_t Ktr() const;
+    bool KtrKnown() const;
+    // The last setpoint block arrived whole.
     bool HasSetpoints() const { return SetpointsRead; }
+    // The last setpoint block; only its first SetpointBytes() bytes arrived
+    // (a short reply), the rest reads 0 and is no value.
     const TSetpointBlock& SetpointBlock() const { return Setpoints; }
+    size_t SetpointBytes() const { return SetpointCount; }
     // The last state reply's state code, if any.
     std::optional<uint8_t> StateCode() const { return State; }
 
@@ -134,6 +141,7 @@ private:
     uint8_t Model = 0;
     uint8_t Variant = 0;
     bool SetpointsRead = false;
+    size_t SetpointCount = 0;
     TSetpointBlock Setpoints{};
     std::optional<uint8_t> State;
 };

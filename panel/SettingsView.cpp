@@ -52,11 +52,24 @@ std::string SetpointNowText(const TSetpointBlock& Block, int Item, uint8_t Devic
     return FormatUstValue(raw, Item, SetpointMultiplier(Item, ktr), DeviceKind, Locale);
 }
 
+bool SetpointItemArrived(int Item, size_t Received) {
+    if (Item < 0 || Item >= kUstCellCount) return false;
+    const TSetpointField field = kSetpointFields[static_cast<size_t>(Item)];
+    const size_t size = Item == kUstKtrRow ? 2 : field.Size;
+    if (field.Offset + size > Received) return false;
+    return !UstCells[static_cast<size_t>(Item)].ScalesWithKtr || kUstOffsetKtr + 2u <= Received;
+}
+
 TSetpointRow SetpointRow(int Item, uint8_t DeviceKind, uint8_t ModelByte, uint8_t VariantByte,
                          const TSetpointBlock* Block, const TLocaleFormat& Locale) {
+    return SetpointRow(Item, DeviceKind, ModelByte, VariantByte, Block, kSetpointBlockSize, Locale);
+}
+
+TSetpointRow SetpointRow(int Item, uint8_t DeviceKind, uint8_t ModelByte, uint8_t VariantByte,
+                         const TSetpointBlock* Block, size_t Received, const TLocaleFormat& Locale) {
     TSetpointRow row;
     row.Name = UstCellName(Item);
-    if (!Block) {
+    if (!Block || !SetpointItemArrived(Item, Received)) {
         row.Min = row.Max = row.Now = kNotAvailableText;
         return row;
     }

@@ -36,6 +36,15 @@ struct TSetpointRow {
 };
 TSetpointRow SetpointRow(int Item, uint8_t DeviceKind, uint8_t ModelByte, uint8_t VariantByte,
                          const TSetpointBlock* Block, const TLocaleFormat& Locale);
+// The same for a block of which only the first `Received` bytes arrived (a
+// short reply): a row whose item bytes did not arrive, or that scales with
+// Kтр when Kтр's bytes did not, shows "Н/Д" in its three value columns.
+TSetpointRow SetpointRow(int Item, uint8_t DeviceKind, uint8_t ModelByte, uint8_t VariantByte,
+                         const TSetpointBlock* Block, size_t Received, const TLocaleFormat& Locale);
+
+// Whether the bytes an item's value needs lie within the first `Received`
+// bytes of the block.
+bool SetpointItemArrived(int Item, size_t Received);
 
 // Whether an account of this access level may write the item: the service
 // level always, full access (1, and any level above 2) all but the model,

@@ -37,8 +37,9 @@ public:
     // Takes one reply of the read chain (15 bytes: entry, its index, the
     // number of entries, the capacity). Returns the index to read next, or
     // none when the chain ends: the last entry came, the read failed, or the
-    // reply was damaged (an index outside the log, a short block), in which
-    // case nothing of it is stored.
+    // reply was damaged (an index outside the log, a block cut short because
+    // the reply did not bring all 15 bytes), in which case nothing of it is
+    // stored.
     std::optional<uint8_t> OnTaskEntry(bool Ok, const TBlock* Data);
 
     const std::vector<TTaskEntry>& Entries() const { return List; }

@@ -8,6 +8,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+
+#include "base/Clock.h"
+#include "ports/FrameTrace.h"
 
 namespace tovik {
 
@@ -15,7 +19,9 @@ namespace {
 std::atomic<TBeepHook> g_beep{nullptr};
 }
 
-void SetBeepHook(TBeepHook hook) { g_beep.store(hook, std::memory_order_relaxed); }
+void SetBeepHook(TBeepHook hook) {
+    g_beep.store(hook, std::memory_order_relaxed);
+}
 
 std::unique_ptr<TProtoRequest> MakeRequest(TProtoPort* Port, uint8_t Address, uint8_t DeviceKind,
                                            const TCommandDescriptor& Command, TBlockPtr TxData,
@@ -190,7 +196,32 @@ void TProtoPort::StopWorker() {
     Worker.reset();
 }
 
-uint64_t TProtoPort::WorkerWakeUps() const { return Worker ? Worker->WakeUps() : 0; }
+uint64_t TProtoPort::WorkerWakeUps() const {
+    return Worker ? Worker->WakeUps() : 0;
+}
+
+// ---- frame trace ----
+
+void TProtoPort::SetFrameTrace(std::shared_ptr<TFrameTraceSink> Sink) {
+    std::lock_guard lock(TraceLock);
+    TraceOn.store(Sink != nullptr, std::memory_order_release);
+    TraceSink = std::move(Sink);
+}
+
+void TProtoPort::TraceFrame(TFrameTraceRecord& Record) {
+    if (!Tracing()) return;
+    std::shared_ptr<TFrameTraceSink> sink;
+    {
+        std::lock_guard lock(TraceLock);
+        sink = TraceSink;
+    }
+    if (!sink) return;
+    using namespace std::chrono;
+    Record.ClockMs = timeGetTime();
+    Record.WallMs = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    Record.PortName = LineName();
+    sink->OnFrame(Record);
+}
 
 // ---- worker ----
 
@@ -198,7 +229,9 @@ TProtoPortThread::TProtoPortThread(TProtoPort& port) : Port(port) {
     Thread = std::thread([this] { Execute(); });
 }
 
-TProtoPortThread::~TProtoPortThread() { Join(); }
+TProtoPortThread::~TProtoPortThread() {
+    Join();
+}
 
 void TProtoPortThread::Join() {
     if (Thread.joinable()) Thread.join();
@@ -213,6 +246,11 @@ void TProtoPortThread::Execute() {
         LastOk = 0;
         const bool executed = Port.IsOwnerRegistered(Job.OwnerId);
         if (executed && Job.Executor && Job.Request) LastOk = Job.Executor(*Job.Request);
+        // The completion sees only the bytes the reply brought: a short
+        // reply must not leave zeros that read as values.
+        if (executed && Job.Request && Job.Result && Job.Request->RxReceived >= 0 &&
+            Job.Request->RxBuffer == Job.Result->data())
+            Job.Result->resize(std::min(Job.Result->size(), static_cast<size_t>(Job.Request->RxReceived)));
         Job.Request.reset();  // also releases TxData when the job was dropped
         Job.TxData = nullptr;
         if (!Port.StopRequested() && executed && Port.IsOwnerRegistered(Job.OwnerId) && Job.Results)

@@ -77,6 +77,8 @@ using TBeepHook = void (*)();
 void SetBeepHook(TBeepHook hook);
 
 class TProtoPortThread;
+class TFrameTraceSink;
+struct TFrameTraceRecord;
 
 // A byte channel to one line with its request queue and worker.
 // Concrete ports must call StopWorker() first thing in their destructor, so
@@ -121,6 +123,25 @@ public:
     TRequestStats& Stats() const { return *StatsRef; }
     const std::shared_ptr<TRequestStats>& SharedStats() const { return StatsRef; }
 
+    // The line's name as the frame trace shows it; safe from the worker.
+    virtual std::string LineName() const { return Name; }
+
+    // Frame trace (ports/FrameTrace.h). Any thread may set, swap or clear
+    // the sink (nullptr) while the worker runs; the port shares its
+    // ownership, so a call already under way when it is cleared still ends
+    // on a live sink. Without a sink the engine pays one atomic load.
+    void SetFrameTrace(std::shared_ptr<TFrameTraceSink> Sink);
+    bool Tracing() const { return TraceOn.load(std::memory_order_acquire); }
+    // Worker side: stamps the record with both clocks and the line's name
+    // and hands it to the sink, if one is set.
+    void TraceFrame(TFrameTraceRecord& Record);
+
+    // Line discipline between requests (worker side). After a request that
+    // failed, its reply may still be on its way; the next frame waits for a
+    // quiet line (AwaitQuietLine) so that it is not taken for the answer.
+    void MarkLineUnsettled() { Unsettled.store(true, std::memory_order_relaxed); }
+    bool TakeLineUnsettled() { return Unsettled.exchange(false, std::memory_order_relaxed); }
+
     // Settings. Bus and ReplyTimeout are changed by the user-interface thread
     // and read by the worker.
     std::atomic<bool> Bus{false};
@@ -147,6 +168,12 @@ private:
     std::deque<std::unique_ptr<TProtoJob>> Queue;
 
     std::atomic<bool> Stopping{false};
+    std::atomic<bool> Unsettled{false};
+
+    std::atomic<bool> TraceOn{false};
+    std::mutex TraceLock;  // guards TraceSink; never held while the sink runs
+    std::shared_ptr<TFrameTraceSink> TraceSink;
+
     std::unique_ptr<TProtoPortThread> Worker;
 };
 
@@ -174,12 +201,36 @@ private:
     std::thread Thread;
 };
 
+// The request a frame belongs to, as the frame trace shows it. The address
+// is the frame's first byte.
+struct TFrameContext {
+    uint8_t DeviceKind = 0xFF;  // unknown
+    TCommandDescriptor Command;
+};
+
 // One ModBus RTU exchange: Frame holds the request with its CRC. Timeout is
 // the time allowed for each reply, Gap the silence that ends a reply of
 // unknown length. On success Reply holds the data field with every 16-bit
 // word turned little-endian.
+//
+// ModBus RTU has no transaction number, so a reply must match the request
+// it answers: the address (in bus mode), the function, and for a read the
+// byte count of the registers asked for, for a write the echo of the
+// register and count written. Anything else is a foreign reply, counted as
+// an error and not retried. After a failure the port's next frame waits for
+// a quiet line (AwaitQuietLine).
 bool Exchange(TProtoPort& Port, const TBuff& Frame, int32_t Timeout, int32_t Gap, int32_t Tries,
               TBuff& Reply);
+bool Exchange(TProtoPort& Port, const TBuff& Frame, int32_t Timeout, int32_t Gap, int32_t Tries, TBuff& Reply,
+              const TFrameContext& Context);
+
+// Before the first frame of a request: when the port's last request failed,
+// waits until the line has been quiet for the port's ReplyTimeout and drops
+// what arrives meanwhile (traced as Discarded). A line that never goes quiet
+// is given up on after kQuietWaitLimitFactor reply time-outs. False only
+// when the worker is being stopped.
+bool AwaitQuietLine(TProtoPort& Port, uint8_t Address, const TFrameContext& Context);
+inline constexpr uint32_t kQuietWaitLimitFactor = 4;
 
 // Silence that ends a ModBus reply still shorter than its header announces:
 // USB adapters deliver bursts several milliseconds apart.

@@ -33,7 +33,8 @@ TPortNameCheck CheckPortName(const std::string& name) {
     // Terminals that are never serial lines: the controlling terminal, the
     // console, the pseudo-terminal multiplexer and the virtual consoles.
     // Switching one of them to raw 19200 baud would take the user's screen.
-    if (name == "tty" || name == "console" || name == "ptmx" || name == "pts/ptmx") return TPortNameCheck::NotSerial;
+    if (name == "tty" || name == "console" || name == "ptmx" || name == "pts/ptmx")
+        return TPortNameCheck::NotSerial;
     if (name.size() > 3 && name.compare(0, 3, "tty") == 0 &&
         name.find_first_not_of("0123456789", 3) == std::string::npos)
         return TPortNameCheck::NotSerial;
@@ -46,7 +47,8 @@ namespace {
 bool IsControllingTerminal(int fd) {
     const int ctty = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (ctty < 0) return false;
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     const bool same = ::fstat(fd, &a) == 0 && ::fstat(ctty, &b) == 0 && a.st_rdev == b.st_rdev;
     ::close(ctty);
     return same;
@@ -55,20 +57,109 @@ bool IsControllingTerminal(int fd) {
 
 // ---- TUartPort ----
 
+namespace {
+TOpenError OpenErrorOf(int err) {
+    switch (err) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return TOpenError::NoSuchDevice;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return TOpenError::PermissionDenied;
+        case EBUSY:
+            return TOpenError::Busy;
+        case ENOTTY:
+            return TOpenError::NotSerial;
+        default:
+            return TOpenError::Failed;
+    }
+}
+}  // namespace
+
+std::string OpenErrorText(const TOpenOutcome& Outcome) {
+    std::string text;
+    switch (Outcome.Error) {
+        case TOpenError::None:
+            return "";
+        case TOpenError::NameRefused:
+            text = "недопустимое имя порта";
+            break;
+        case TOpenError::NoSuchDevice:
+            text = "нет такого устройства";
+            break;
+        case TOpenError::PermissionDenied:
+            text = "нет прав доступа";
+            break;
+        case TOpenError::Busy:
+            text = "порт занят другой программой";
+            break;
+        case TOpenError::NotSerial:
+            text = "не последовательный порт";
+            break;
+        case TOpenError::Failed:
+            text = "ошибка открытия";
+            break;
+    }
+    if (Outcome.SystemError != 0) {
+        char buf[256];
+        text += std::string(" (") + ::strerror_r(Outcome.SystemError, buf, sizeof buf) + ")";
+    }
+    return text;
+}
+
+TOpenOutcome TUartPort::LastOpenError() const {
+    std::lock_guard lock(ErrorLock);
+    return OpenError;
+}
+
+void TUartPort::SetOpenError(TOpenError error, int systemError) {
+    std::lock_guard lock(ErrorLock);
+    OpenError = {error, systemError};
+}
+
 void TUartPort::Open() {
     if (IsOpen() && Name == OpenedName) return;
     Close();
-    if (CheckPortName(Name) != TPortNameCheck::Ok) return;
+    switch (CheckPortName(Name)) {
+        case TPortNameCheck::Ok:
+            break;
+        case TPortNameCheck::NotSerial:
+            return SetOpenError(TOpenError::NotSerial, 0);
+        default:
+            return SetOpenError(TOpenError::NameRefused, 0);
+    }
     const std::string path = "/dev/" + Name;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return;
-    auto fail = [fd] { ::close(fd); };
-    // Only terminals are serial lines; and the line is ours alone: the
-    // advisory lock also holds against root, for whom TIOCEXCL does not.
-    if (!::isatty(fd) || IsControllingTerminal(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail();
-    ::ioctl(fd, TIOCEXCL);
+    if (fd < 0) {
+        const int err = errno;
+        return SetOpenError(OpenErrorOf(err), err);
+    }
+    bool exclusive = false;
+    auto fail = [&](TOpenError error, int systemError) {
+        if (exclusive) ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        SetOpenError(error, systemError);
+    };
+    // Only terminals are serial lines.
+    if (!::isatty(fd) || IsControllingTerminal(fd)) return fail(TOpenError::NotSerial, 0);
+    // The line is ours alone: the advisory lock also holds against root, for
+    // whom TIOCEXCL does not; and a line another program marked for its
+    // exclusive use is not taken over (only root could).
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        return fail(err == EWOULDBLOCK ? TOpenError::Busy : TOpenError::Failed, err == EWOULDBLOCK ? 0 : err);
+    }
+    int marked = 0;
+    if (::ioctl(fd, TIOCGEXCL, &marked) == 0 && marked != 0) return fail(TOpenError::Busy, EBUSY);
+    exclusive = ::ioctl(fd, TIOCEXCL) == 0;
     termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) return fail();
+    auto failed = [&] {
+        const int err = errno;
+        fail(OpenErrorOf(err), err);
+    };
+    if (::tcgetattr(fd, &tio) != 0) return failed();
     // Raw bytes: no echo, no line editing, no CR/LF or XON/XOFF handling.
     // Hardware flow control and modem lines stay as the driver has them.
     ::cfmakeraw(&tio);
@@ -76,16 +167,30 @@ void TUartPort::Open() {
     tio.c_cflag |= CS8 | CREAD | CLOCAL;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, B19200) != 0 || ::cfsetospeed(&tio, B19200) != 0) return fail();
-    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return fail();
-    if (::tcflush(fd, TCIOFLUSH) != 0) return fail();
+    if (::cfsetispeed(&tio, B19200) != 0 || ::cfsetospeed(&tio, B19200) != 0) return failed();
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return failed();
+    if (::tcflush(fd, TCIOFLUSH) != 0) return failed();
     Handle.store(fd, std::memory_order_release);
     OpenedName = Name;
+    SetOpenError(TOpenError::None, 0);
 }
 
 void TUartPort::Close() {
     const int fd = Handle.exchange(-1, std::memory_order_acq_rel);
-    if (fd >= 0) ::close(fd);
+    if (fd < 0) return;
+    // The mark belongs to the terminal, not to this descriptor: left set, it
+    // outlives the close wherever the other end stays open.
+    if (::ioctl(fd, TIOCNXCL) != 0 && errno == EIO) {
+        // Hung up: this descriptor no longer reaches the terminal, which may
+        // live on. Lift the mark through a fresh one where the system lets us.
+        const std::string path = "/dev/" + OpenedName;
+        const int again = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (again >= 0) {
+            ::ioctl(again, TIOCNXCL);
+            ::close(again);
+        }
+    }
+    ::close(fd);
 }
 
 int32_t TUartPort::Write(const void* buffer, int32_t count) {
@@ -177,7 +282,14 @@ void TProtoUART::Close() {
     Uart->Close();
 }
 
-bool TProtoUART::IsOpen() const { return Uart->IsOpen(); }
+bool TProtoUART::IsOpen() const {
+    return Uart->IsOpen();
+}
+
+std::string TProtoUART::LineName() const {
+    std::lock_guard lock(LineLock);
+    return Name;
+}
 
 void TProtoUART::DiscardInput() {
     std::lock_guard lock(LineLock);

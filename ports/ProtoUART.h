@@ -44,6 +44,26 @@ bool ReadSerialPortRecord(TStream& stream, TSerialPortRecord& record);
 // stored truncated.
 bool WriteSerialPortRecord(TStream& stream, const TSerialPortRecord& record);
 
+// Why a line could not be opened.
+enum class TOpenError : uint8_t {
+    None,              // open (or never tried)
+    NameRefused,       // a name that must not be opened (outside /dev, too long, bad characters)
+    NoSuchDevice,      // no such device file, or no device behind it
+    PermissionDenied,  // the user may not open it
+    Busy,              // held by another program (or another port of this one)
+    NotSerial,         // not a serial line (not a terminal, or the controlling terminal)
+    Failed,            // any other failure; SystemError tells which
+};
+
+struct TOpenOutcome {
+    TOpenError Error = TOpenError::None;
+    int SystemError = 0;  // errno of the call that failed, 0 when the reason is ours
+};
+
+// The reason as the operator reads it, e.g. "нет такого устройства (No such
+// file or directory)"; empty for None.
+std::string OpenErrorText(const TOpenOutcome& Outcome);
+
 class TUartPort {
 public:
     TUartPort() = default;
@@ -53,8 +73,15 @@ public:
 
     // Opens "/dev/" + Name exclusively, raw 8N1 at 19200 baud, both
     // directions purged. Does nothing when already open under this name.
+    // A line marked for exclusive use by another program is busy, even for
+    // root, who could open it anyway.
     void Open();
+    // Lifts the exclusive-use mark before closing, so that the next user of
+    // the line (a non-root one too) can open it; after a hang-up through a
+    // fresh descriptor, where the system allows it.
     void Close();
+    // Why the last Open failed (None after a successful one). Any thread.
+    TOpenOutcome LastOpenError() const;
     bool IsOpen() const { return Handle.load(std::memory_order_acquire) >= 0; }
     // Returns the bytes written; stops at the write bound.
     int32_t Write(const void* buffer, int32_t count);
@@ -66,7 +93,11 @@ public:
     std::string OpenedName;
 
 private:
+    void SetOpenError(TOpenError error, int systemError);
+
     std::atomic<int> Handle{-1};
+    mutable std::mutex ErrorLock;
+    TOpenOutcome OpenError;
 };
 
 class TProtoUART : public TProtoPort {
@@ -85,6 +116,11 @@ public:
     void DiscardInput() override;
     bool LoadSettings(TStream& stream) override;
     bool SaveSettings(TStream& stream) override;
+    std::string LineName() const override;
+
+    // Why the line could not be opened the last time it was tried (by any
+    // thread); None while it is open.
+    TOpenOutcome LastOpenError() const { return Uart->LastOpenError(); }
 
     // Closes the line, takes the new name and opens it. A name that fails
     // CheckPortName is refused and nothing changes.

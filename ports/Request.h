@@ -40,6 +40,11 @@ struct TProtoRequest {
     int32_t RxLength = 0;
     int32_t ExtraTimeout = 0;     // ms, added to the port's ReplyTimeout
     int32_t Tries = 0;
+    // Bytes of RxBuffer the reply actually filled, set by the executor; the
+    // worker hands the result block over cut to this length, so that a
+    // completion never takes bytes that did not arrive for data. -1: the
+    // executor does not report it, and the block goes over whole.
+    int32_t RxReceived = -1;
 };
 
 // Runs in the worker thread; nonzero when a valid reply was decoded.

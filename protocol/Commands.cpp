@@ -218,12 +218,18 @@ std::optional<TBuff> FixupSetpointBlock(uint8_t kind, const TBuff& words) {
     return b;
 }
 
-bool PlaceStepReply(uint8_t kind, const TModbusStep& step, const TBuff& data, uint8_t* rx, int32_t rxLength) {
+bool PlaceStepReply(uint8_t kind, const TModbusStep& step, const TBuff& data, uint8_t* rx, int32_t rxLength,
+                    size_t* end) {
+    size_t placed = 0;
+    if (end) *end = 0;
     if (step.Function != kModbusRead) return true;
     if (data.size() < size_t{2} * step.Count) return false;
     const size_t cap = rx && rxLength > 0 ? static_cast<size_t>(rxLength) : 0;
     auto put = [&](size_t at, uint8_t v) {
-        if (at < cap) rx[at] = v;
+        if (at >= cap) return;
+        rx[at] = v;
+        placed = std::max(placed, at + 1);
+        if (end) *end = placed;
     };
     auto copy = [&](const uint8_t* from, size_t n, size_t at) {
         for (size_t i = 0; i < n; ++i) put(at + i, from[i]);

@@ -128,7 +128,9 @@ TBuff BuildModbusRequest(uint8_t address, const TModbusStep& step);
 // Places the little-endian data of a successful read step into the reply
 // block, never past rxLength. False when the data is shorter than the
 // registers asked for: a reply that cannot fill its place is damaged.
-bool PlaceStepReply(uint8_t kind, const TModbusStep& step, const TBuff& data, uint8_t* rx, int32_t rxLength);
+// `end`, when given, receives the end of the bytes placed (0 for none).
+bool PlaceStepReply(uint8_t kind, const TModbusStep& step, const TBuff& data, uint8_t* rx, int32_t rxLength,
+                    size_t* end = nullptr);
 
 // Reshapes the setpoint registers (as little-endian words) into the
 // 57-byte SetpointBlock. None when fewer bytes than the kind's register

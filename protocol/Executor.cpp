@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/Clock.h"
+#include "ports/FrameTrace.h"
 #include "ports/ProtoPort.h"
 #include "protocol/Commands.h"
 #include "protocol/Frame.h"
@@ -35,54 +36,122 @@ TBuff RequestData(const TProtoRequest& request) {
     return TBuff(request.TxData->begin(), request.TxData->begin() + static_cast<std::ptrdiff_t>(n));
 }
 
+void TraceNative(TProtoPort& port, const TProtoRequest& r, TTraceDirection direction, const TBuff& bytes,
+                 int32_t attempt, int32_t replyMs, TTraceOutcome outcome) {
+    if (!port.Tracing()) return;
+    TFrameTraceRecord rec;
+    rec.Direction = direction;
+    rec.Bytes = bytes;
+    rec.Address = r.Address;
+    rec.DeviceKind = r.DeviceKind;
+    rec.Command = r.Command;
+    rec.Try = attempt;
+    rec.ReplyMs = replyMs;
+    rec.Outcome = outcome;
+    port.TraceFrame(rec);
+}
+
 bool NativeExchange(TProtoRequest& r, const TBuff& payload, uint32_t timeout) {
     TProtoPort& port = *r.Port;
     TRequestStats& stats = port.Stats();
-    if (NativeFrameLength(payload.size()) == 0) return false;  // no frame can carry it
+    const TBuff frame = BuildNativeFrame(payload);
+    if (frame.empty()) return false;  // no frame can carry it
+    if (r.Tries <= 0) return false;
+    if (port.TakeLineUnsettled() && !AwaitQuietLine(port, r.Address, {r.DeviceKind, r.Command})) return false;
+    bool wentOut = false;
+    // After a failure a reply to this request may still come: the next
+    // request waits for a quiet line.
+    auto fail = [&] {
+        if (wentOut) port.MarkLineUnsettled();
+        return false;
+    };
+    const auto size = static_cast<int32_t>(frame.size());
     TReceiver receiver;
+    TBuff wire;  // the bytes of this try as they came, for the trace
+    int32_t attempt = 0;
     while (r.Tries > 0) {
         if (port.StopRequested()) return false;
         --r.Tries;
+        ++attempt;
         receiver.Reset();
         port.DiscardInput();  // a late reply to an earlier try is not this one's
+        const int32_t written = port.Write(frame.data(), size);
+        if (written > 0) wentOut = true;
         // A frame that did not go out whole was not sent: the line is down,
         // and waiting for a reply would only waste the time-out.
-        if (!SendNativeFrame(port, payload)) return false;
+        if (written != size) {
+            TraceNative(port, r, TTraceDirection::Sent, frame, attempt, -1, TTraceOutcome::NotSent);
+            return fail();
+        }
+        TraceNative(port, r, TTraceDirection::Sent, frame, attempt, -1, TTraceOutcome::Ok);
         stats.IncSent();
 
         const uint32_t t0 = timeGetTime();
+        uint32_t t = t0;
+        wire.clear();
+        // Every frame sent is answered, rejected or unanswered, once: several
+        // damaged frames within one try count as one error.
+        TRequestStats tryStats;
         bool complete = false;
         while (!complete) {
             if (port.StopRequested()) return false;
-            complete = receiver.Poll(port);
-            if (!complete && ElapsedMs(t0, timeGetTime()) > timeout) break;
+            uint8_t b = 0;
+            if (port.Read(&b, 1) == 1) {
+                const bool wasIdle = receiver.Idle();
+                if (port.Tracing()) wire.push_back(b);
+                complete = receiver.Push(b, tryStats);
+                if (!complete && !wasIdle && receiver.Idle()) {
+                    // A frame dropped on a length, check or final check byte.
+                    TraceNative(port, r, TTraceDirection::Received, wire, attempt,
+                                static_cast<int32_t>(ElapsedMs(t0, timeGetTime())), TTraceOutcome::BadCheck);
+                    wire.clear();
+                }
+            }
+            t = timeGetTime();
+            if (!complete && ElapsedMs(t0, t) > timeout) break;
         }
-        if (!complete) continue;
+        const auto took = static_cast<int32_t>(ElapsedMs(t0, t));
+        if (!complete) {
+            TraceNative(port, r, TTraceDirection::Received, wire, attempt, took, TTraceOutcome::NoAnswer);
+            if (tryStats.GetStats().ErrorCount > 0) stats.IncError();
+            continue;
+        }
 
         const TBuff& reply = receiver.Data();
         const bool addressOk = !reply.empty() && (reply[0] == r.Address || !port.Bus.load());
         if (reply.size() >= 2 && addressOk && reply[1] == r.Command.Code) {
+            TraceNative(port, r, TTraceDirection::Received, wire, attempt, took, TTraceOutcome::Ok);
             if (r.RxBuffer && r.RxLength > 0) {
+                // Older relays may send shorter blocks: take what came and
+                // say how much.
                 const size_t n = std::min(static_cast<size_t>(r.RxLength), reply.size() - 2);
                 std::memcpy(r.RxBuffer, reply.data() + 2, n);
+                r.RxReceived = static_cast<int32_t>(n);
             }
             stats.IncOk();
             return true;
         }
+        TraceNative(port, r, TTraceDirection::Received, wire, attempt, took,
+                    addressOk ? TTraceOutcome::ForeignReply : TTraceOutcome::WrongAddress);
         stats.IncError();
     }
-    return false;
+    return fail();
 }
 
 bool ModbusExchange(TProtoRequest& r, const TBuff& data, uint32_t timeout) {
     const auto steps = TranslateCommand(r.DeviceKind, r.Command, data.data(), data.size());
     if (!steps) return false;  // nothing goes on the line
     TProtoPort& port = *r.Port;
+    const TFrameContext context{r.DeviceKind, r.Command};
     TBuff reply;
     for (const TModbusStep& step : *steps) {
         const TBuff frame = BuildModbusRequest(r.Address, step);
-        if (!Exchange(port, frame, static_cast<int32_t>(timeout), kModbusGapMs, r.Tries, reply)) return false;
-        if (!PlaceStepReply(r.DeviceKind, step, reply, r.RxBuffer, r.RxLength)) return false;
+        if (!Exchange(port, frame, static_cast<int32_t>(timeout), kModbusGapMs, r.Tries, reply, context))
+            return false;
+        size_t end = 0;
+        const bool placed = PlaceStepReply(r.DeviceKind, step, reply, r.RxBuffer, r.RxLength, &end);
+        r.RxReceived = std::max(r.RxReceived, static_cast<int32_t>(end));
+        if (!placed) return false;
     }
     return true;
 }
@@ -150,6 +219,7 @@ bool TReceiver::Push(uint8_t b, TRequestStats& stats) {
 }
 
 bool ExecuteRequest(TProtoRequest& Request) {
+    Request.RxReceived = 0;
     if (!Request.Port) return false;
     const TBuff data = RequestData(Request);
     Request.TxData.reset();  // copied: the block is not needed any more

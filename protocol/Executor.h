@@ -25,6 +25,8 @@ public:
     bool Push(uint8_t b, TRequestStats& stats);
     // Address, command and reply data of the gathered frame.
     const TBuff& Data() const { return Payload; }
+    // Waiting for a length byte: nothing gathered, or a frame just dropped.
+    bool Idle() const { return Remaining == 0; }
 
 private:
     void Fail();
@@ -37,7 +39,9 @@ private:
 };
 
 // The executor of every request (runs in the port's worker thread).
-// Releases TxData, writes at most RxLength bytes into RxBuffer.
+// Releases TxData, writes at most RxLength bytes into RxBuffer and reports
+// in RxReceived how far the reply filled it (a native reply may be short).
+// Traces every frame when the port has a trace sink.
 bool ExecuteRequest(TProtoRequest& Request);
 
 }  // namespace tovik

@@ -51,8 +51,9 @@ TPortListForm::TPortListForm(TProtoPortList& ports, TUARTSelectForm& selectForm,
     layout->addWidget(SettingsArea, 1);
 
     connect(PortsListBox, &QListWidget::itemClicked, this, &TPortListForm::PortsListBoxClick);
-    connect(PortsListBox, &QListWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { PortListPopupMenu->popup(PortsListBox->viewport()->mapToGlobal(pos)); });
+    connect(PortsListBox, &QListWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        PortListPopupMenu->popup(PortsListBox->viewport()->mapToGlobal(pos));
+    });
     connect(AddNewUARTPort1, &QAction::triggered, this, &TPortListForm::AddNewUARTPort1Click);
     connect(DeletePort1, &QAction::triggered, this, &TPortListForm::DeletePort1Click);
     connect(UARTCloseForm, &QPushButton::clicked, this, &TPortListForm::UARTCloseFormClick);
@@ -65,7 +66,8 @@ TPortListForm::~TPortListForm() {
 
 void TPortListForm::FormCreate() {
     PortsListBox->clear();
-    for (int i = 0; i < Ports.Count(); ++i) PortsListBox->addItem(QString::fromStdString(Ports.Items(i)->Name));
+    for (int i = 0; i < Ports.Count(); ++i)
+        PortsListBox->addItem(QString::fromStdString(Ports.Items(i)->Name));
 }
 
 void TPortListForm::PortsListBoxClick() {
@@ -88,13 +90,19 @@ void TPortListForm::AddNewUARTPort1Click() {
         return;
     }
     auto port = std::make_unique<TProtoUART>(Ports.Stats());
+    TOpenOutcome failure{TOpenError::NameRefused, 0};
     if (port->SetPortName(name)) {
         port->Bus = false;
         port->Open();
+        failure = port->LastOpenError();
     }
     if (!port->IsOpen()) {
         port.reset();
-        ShowMessage(this, QStringLiteral("Ошибка открытия выбранного порта."));
+        // The system's reason goes on a line of its own below the message.
+        QString text = QStringLiteral("Ошибка открытия выбранного порта.");
+        const std::string reason = OpenErrorText(failure);
+        if (!reason.empty()) text += QStringLiteral("\n") + QString::fromStdString(reason);
+        ShowMessage(this, text);
         return;
     }
     const QString shown = QString::fromStdString(port->Name);
@@ -111,6 +119,8 @@ void TPortListForm::DeletePort1Click() {
     SelectedPort = nullptr;
 }
 
-void TPortListForm::UARTCloseFormClick() { close(); }
+void TPortListForm::UARTCloseFormClick() {
+    close();
+}
 
 }  // namespace tovik

@@ -1,15 +1,22 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "XlsxTestUtil.h"
 #include "panel/AlarmJournal.h"
 #include "panel/TaskLog.h"
+#include "ports/ProtoUART.h"
+#include "protocol/Builders.h"
+#include "protocol/Frame.h"
+#include "support/PtyResponder.h"
 
 namespace tovik {
 namespace {
@@ -230,6 +237,62 @@ TEST(TaskLogTest, EmptyFailedAndDamagedReplies) {
     const TBlock last = TaskReply({}, 1, 2, 2);
     full.OnTaskEntry(true, &last);
     EXPECT_TRUE(full.IsFull());
+}
+
+TEST(AlarmJournalTest, RecordFromReplyOnlyWhenWhole) {
+    TBlock whole(19);
+    for (size_t i = 0; i < whole.size(); ++i) whole[i] = static_cast<uint8_t>(i + 1);
+    const auto record = AlarmRecordFromReply(true, &whole);
+    ASSERT_TRUE(record);
+    EXPECT_TRUE(std::equal(record->begin(), record->end(), whole.begin()));
+    for (size_t size = 0; size < 19; ++size) {
+        const TBlock cut(whole.begin(), whole.begin() + static_cast<long>(size));
+        EXPECT_FALSE(AlarmRecordFromReply(true, &cut)) << size;
+    }
+    EXPECT_FALSE(AlarmRecordFromReply(false, &whole));
+    EXPECT_FALSE(AlarmRecordFromReply(true, nullptr));
+}
+
+// A native relay that answers with records cut short: the completion sees
+// only what came, and neither the alarm record nor the task entry is kept.
+TEST(ShortNativeReplies, AlarmRecordAndTaskEntryAreNotStored) {
+    test::PtyResponder relay([](const std::vector<uint8_t>& frame) -> std::vector<uint8_t> {
+        if (frame.size() < 5) return {};
+        const uint8_t command = frame[4];  // length, its complement, address, check byte, command
+        std::vector<uint8_t> payload{1, command};
+        const size_t size = command == 12 ? 18 : 14;  // one byte short of 19 and 15
+        for (size_t i = 0; i < size; ++i) payload.push_back(static_cast<uint8_t>(i + 1));
+        return BuildNativeFrame(payload);
+    });
+    TProtoUART port;
+    ASSERT_TRUE(port.SetPortName(relay.PortName()));
+    const int32_t owner = port.RegisterOwner();
+    auto events = std::make_shared<TResultEventsList>();
+    std::optional<TAlarmRecord> record;
+    bool recordAnswered = false;
+    TTaskLog log;
+    log.BeginRead();
+    std::optional<uint8_t> next = 7;
+    ASSERT_TRUE(RequestReadAlarm(
+        port, 1, owner, 0, events,
+        [&](uint8_t ok, const TBlock* d) {
+            recordAnswered = ok != 0 && d && d->size() == 18;
+            record = AlarmRecordFromReply(ok != 0, d);
+        },
+        0));
+    ASSERT_TRUE(RequestReadTask(
+        port, 1, owner, 0, events, [&](uint8_t ok, const TBlock* d) { next = log.OnTaskEntry(ok != 0, d); },
+        0));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (events->Count() < 2 && std::chrono::steady_clock::now() < end) std::this_thread::yield();
+    ASSERT_EQ(events->Count(), 2u);
+    events->DispatchOne();
+    events->DispatchOne();
+    EXPECT_TRUE(recordAnswered);  // answered, with 18 bytes
+    EXPECT_FALSE(record);
+    EXPECT_EQ(next, std::nullopt);
+    EXPECT_TRUE(log.ReadFailed());
+    EXPECT_EQ(log.Count(), 0u);
 }
 
 TEST(TaskLogTest, EntryFromLocalTime) {

@@ -232,6 +232,123 @@ TEST(DeviceViewTest, FailedPollBlanksEveryReading) {
     EXPECT_EQ(view.StateStatusText(), "Недоступно");
 }
 
+// A reply block holds only the bytes the reply brought: a value whose
+// bytes lie past its end did not arrive and shows "Н/Д", never 0.
+TEST(DeviceViewTest, ValuesWhoseBytesDidNotArriveShowUnavailable) {
+    TDeviceView view(0, kRu);
+    const TBlock cur = Currents(1000, 2000, 4000);
+    // A native relay reports secondary currents: no Kтр, no value.
+    view.OnCurrents(true, &cur);
+    EXPECT_EQ(view.Label(LabelTokA), "Ia = Н/Д");
+    TBlock imax(4, 0);
+    PutU32(imax, 0, 12345);
+    view.OnMaxCurrent(true, &imax);
+    EXPECT_EQ(view.Label(LabelImax), "Imax = Н/Д");
+
+    // A setpoint block cut short before Kтр: no ratio either.
+    TBlock sp = Setpoints(2);
+    const TBlock shortSp(sp.begin(), sp.begin() + 25);
+    view.OnSetpoints(true, &shortSp);
+    EXPECT_FALSE(view.HasSetpoints());
+    EXPECT_EQ(view.SetpointBytes(), 25u);
+    EXPECT_FALSE(view.KtrKnown());
+    EXPECT_EQ(view.Ktr(), 0);
+    EXPECT_EQ(view.Label(LabelKtr), "Kтр = Н/Д");
+    view.OnCurrents(true, &cur);
+    EXPECT_EQ(view.Label(LabelTokA), "Ia = Н/Д");
+
+    // Kтр arrived, the block did not whole.
+    const TBlock withKtr(sp.begin(), sp.begin() + 26);
+    view.OnSetpoints(true, &withKtr);
+    EXPECT_FALSE(view.HasSetpoints());
+    EXPECT_EQ(view.Label(LabelKtr), "Kтр = 2");
+    view.OnMaxCurrent(true, &imax);
+    EXPECT_EQ(view.Label(LabelImax), "Imax = 24,7 A");
+
+    // Two of three currents.
+    const TBlock twoCurrents(cur.begin(), cur.begin() + 8);
+    view.OnCurrents(true, &twoCurrents);
+    EXPECT_EQ(view.Label(LabelTokA), "Ia = 2,00 A");
+    EXPECT_EQ(view.Label(LabelTokB), "Ib = 4,00 A");
+    EXPECT_EQ(view.Label(LabelTokC), "Ic = Н/Д");
+    EXPECT_EQ(view.Label(LabelDisb), "Di = Н/Д");
+    view.OnCurrents(true, &cur);
+    EXPECT_EQ(view.Label(LabelTokC), "Ic = 8,00 A");
+    EXPECT_EQ(view.Label(LabelDisb), "Di = 6,00 A");
+    const TBlock noCurrents;
+    view.OnCurrents(true, &noCurrents);
+    EXPECT_EQ(view.Label(LabelTokA), "Ia = Н/Д");
+
+    // Five of seven timers; a byte of the sixth is not a value.
+    TBlock timers(17, 0);
+    for (size_t i = 0; i < 8; ++i) PutU16(timers, 2 * i, static_cast<uint16_t>(50 * (i + 1)));
+    view.OnProtectionTimers(true, &timers);
+    EXPECT_EQ(view.Label(LabelSzLoadT), "Время до самозапуска Tсз = 7,0 сек");
+    EXPECT_EQ(view.Label(LabelAvszN), "Автовозвратов защиты Nапв = 400");
+    const TBlock fiveTimers(timers.begin(), timers.begin() + 11);
+    view.OnProtectionTimers(true, &fiveTimers);
+    EXPECT_EQ(view.Label(LabelMinLoadT), "Недогрузка по Imin = 1,0 сек");
+    EXPECT_EQ(view.Label(LabelPhaLoadT), "Пропадание фаз Tфаз = 5,0 сек");
+    EXPECT_EQ(view.Label(LabelTpLoadT), "Блокировка защит Tп = Н/Д");
+    EXPECT_EQ(view.Label(LabelSzLoadT), "Время до самозапуска Tсз = Н/Д");
+    EXPECT_EQ(view.Label(LabelAvszN), "Автовозвратов защиты Nапв = Н/Д");
+
+    // Two counters and a half.
+    TBlock counters(14, 0);
+    for (size_t i = 0; i < 7; ++i) PutU16(counters, 2 * i, static_cast<uint16_t>(i + 1));
+    const TBlock someCounters(counters.begin(), counters.begin() + 5);
+    view.OnAlarmCounters(true, &someCounters);
+    EXPECT_EQ(view.Label(LabelAvnMin), "Nmin = 1");
+    EXPECT_EQ(view.Label(LabelAvnNom), "Nnom = 2");
+    EXPECT_EQ(view.Label(LabelAvnMax), "Nmax = Н/Д");
+    EXPECT_EQ(view.Label(LabelAvnRizo), "N Rиз = Н/Д");
+
+    // A clock reply without its whole time stamp has no time; a failed read
+    // leaves the last one.
+    const TBlock clock = {9, 5, 0, 7, 3, 26};
+    view.OnDeviceClock(true, &clock);
+    EXPECT_EQ(view.Label(LabelDateTime), "Текущее время: 7.03.2026 09:05:00");
+    view.OnDeviceClock(false, nullptr);
+    EXPECT_EQ(view.Label(LabelDateTime), "Текущее время: 7.03.2026 09:05:00");
+    const TBlock shortClock(clock.begin(), clock.begin() + 5);
+    view.OnDeviceClock(true, &shortClock);
+    EXPECT_EQ(view.Label(LabelDateTime), "Текущее время: Н/Д");
+
+    // The alarm beside "АВАРИЯ" shows currents only with a known Kтр.
+    std::array<uint8_t, 19> rec{14, 30, 5, 7, 3, 26, 0x84};
+    rec[7] = 0x10;
+    const TBlock alarm = {0, 0, 0, 18};
+    view.OnSetpoints(true, &shortSp);
+    view.OnDeviceState(true, &alarm, rec);
+    EXPECT_EQ(view.StateStatusText(), "АВАРИЯ 7.03.2026 14:30:05 Короткое замыкание Ia=Н/Д Ib=Н/Д Ic=Н/Д");
+    const TBlock shortState = {0, 0, 0};
+    view.OnDeviceState(true, &shortState, rec);
+    EXPECT_EQ(view.StateStatusText(), "Недоступно");
+}
+
+TEST(DeviceViewTest, StatisticsWhoseBytesDidNotArrive) {
+    TDeviceView view(3, kRu);
+    TBlock stats(24, 0);
+    const uint8_t stamp[8] = {10, 20, 30, 0, 7, 3, 26, 0};
+    std::copy(stamp, stamp + 8, stats.begin());
+    std::copy(stamp, stamp + 8, stats.begin() + 8);
+    PutU32(stats, 16, 42);
+    PutU32(stats, 20, 3661);
+    const TBlock part(stats.begin(), stats.begin() + 18);
+    view.OnStatistics(true, &part);
+    EXPECT_EQ(view.Label(LabelStartRstDateTime), "Время последнего сброса статистики: 7.03.2026 10:20:30");
+    EXPECT_EQ(view.Label(LabelUstEditDateTime), "Время последнего изменения уставок: 7.03.2026 10:20:30");
+    EXPECT_EQ(view.Label(LabelOnCount), "Nвкл = Н/Д");
+    EXPECT_EQ(view.Label(LabelMoto), "Tмото (чч:мм:сс): Н/Д");
+    view.OnStatistics(true, &stats);
+    EXPECT_EQ(view.Label(LabelOnCount), "Nвкл = 42");
+    EXPECT_EQ(view.Label(LabelMoto), "Tмото (чч:мм:сс): 1:1:1");
+    const TBlock oneStamp(stats.begin(), stats.begin() + 7);
+    view.OnStatistics(true, &oneStamp);
+    EXPECT_EQ(view.Label(LabelUstEditDateTime), "Время последнего изменения уставок: Н/Д");
+    EXPECT_EQ(view.Label(LabelStartRstDateTime), "Время последнего сброса статистики: 7.03.2026 10:20:30");
+}
+
 TEST(DeviceViewTest, StatePollDecoding) {
     const TBlock reply = {0x13, 1, 0, 7, 0, 0, 0, 0};
     const auto poll = DecodeStatePoll(true, &reply);
@@ -299,6 +416,40 @@ TEST(SettingsViewTest, NowColumn) {
     EXPECT_EQ(row.Min.rfind("0;", 0), 0u);
     EXPECT_EQ(SetpointMultiplier(2, 10), 10u);
     EXPECT_EQ(SetpointMultiplier(7, 10), 0u);
+}
+
+// A setpoint block cut short: the rows of items whose bytes (or, for the
+// currents, Kтр's bytes) did not arrive show "Н/Д", never 0.
+TEST(SettingsViewTest, RowsOfItemsThatDidNotArrive) {
+    std::array<uint8_t, 57> block{};
+    block[24] = 10;   // Kтр
+    block[8] = 0x88;  // Inom 5000 mA
+    block[9] = 0x13;
+    block[28] = 100;  // Tmin 2 s
+    auto now = [&](int item, size_t received) {
+        return SetpointRow(item, 0, 0x13, 0, &block, received, kRu).Now;
+    };
+    const TSetpointRow cut = SetpointRow(2, 0, 0x13, 0, &block, 12, kRu);  // Inom came, Kтр did not
+    EXPECT_EQ(cut.Now, "Н/Д");
+    EXPECT_EQ(cut.Min, "Н/Д");
+    EXPECT_EQ(cut.Max, "Н/Д");
+    EXPECT_EQ(now(2, 26), "50,0");
+    EXPECT_EQ(now(6, 25), "Н/Д");  // half of Kтр
+    EXPECT_EQ(now(6, 26), "10");
+    EXPECT_EQ(now(7, 29), "Н/Д");  // half of Tmin
+    EXPECT_EQ(now(7, 30), "2,0");
+    EXPECT_EQ(now(22, 56), "Н/Д");  // the last item, one byte short
+    EXPECT_NE(now(22, 57), "Н/Д");
+    EXPECT_EQ(SetpointRow(2, 0, 0x13, 0, &block, kRu).Now, now(2, 57));  // a whole block
+    for (int item = 0; item < 25; ++item) {
+        EXPECT_FALSE(SetpointItemArrived(item, 0)) << item;
+        EXPECT_TRUE(SetpointItemArrived(item, 57)) << item;
+    }
+    // The TovikM items inside the ratio's field.
+    EXPECT_FALSE(SetpointItemArrived(23, 27));
+    EXPECT_TRUE(SetpointItemArrived(23, 28));
+    EXPECT_FALSE(SetpointItemArrived(24, 26));
+    EXPECT_TRUE(SetpointItemArrived(24, 27));
 }
 
 }  // namespace

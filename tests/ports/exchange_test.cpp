@@ -18,9 +18,9 @@ using test::ModbusFrame;
 using test::PtyResponder;
 using Bytes = std::vector<uint8_t>;
 
-// Read 2 registers from register 6 at address 1.
-Bytes ReadRequest(uint8_t address = 1) {
-    Bytes f{address, 3, 0, 6, 0, 2};
+// Read `count` registers from register 6.
+Bytes ReadRequest(uint8_t address = 1, uint8_t count = 2) {
+    Bytes f{address, 3, 0, 6, 0, count};
     AppendCrc(f);
     return f;
 }
@@ -29,7 +29,10 @@ struct ExchangeTest : ::testing::Test {
     PtyResponder dev;
     std::shared_ptr<TRequestStats> stats = std::make_shared<TRequestStats>();
     TProtoUART port{stats};
-    void SetUp() override { ASSERT_TRUE(port.SetPortName(dev.PortName())); ASSERT_TRUE(port.IsOpen()); }
+    void SetUp() override {
+        ASSERT_TRUE(port.SetPortName(dev.PortName()));
+        ASSERT_TRUE(port.IsOpen());
+    }
     TStatsSnapshot Stats() const { return stats->GetStats(); }
 };
 
@@ -42,10 +45,6 @@ TEST_F(ExchangeTest, AcceptedReplyHoldsSwappedDataWords) {
     EXPECT_EQ(Stats().OkCount, 1);
     // What went on the line is exactly the frame.
     EXPECT_EQ(dev.Requests().at(0), ReadRequest());
-
-    dev.SetHandler([](const Bytes&) { return ModbusFrame(1, 3, {3, 0x12, 0x34, 0x56}); });
-    ASSERT_TRUE(Exchange(port, ReadRequest(), 200, 2, 3, reply));
-    EXPECT_EQ(reply, (Bytes{0x34, 0x12, 0x56}));  // the odd last byte stays
 }
 
 TEST_F(ExchangeTest, SilentDeviceIsTriedThreeTimes) {
@@ -67,7 +66,7 @@ TEST_F(ExchangeTest, BadCrcThenGoodReply) {
         return r;
     });
     TBuff reply;
-    ASSERT_TRUE(Exchange(port, ReadRequest(), 200, 2, 3, reply));
+    ASSERT_TRUE(Exchange(port, ReadRequest(1, 1), 200, 2, 3, reply));
     EXPECT_EQ(reply, (Bytes{7, 0}));
     EXPECT_EQ(Stats().SentCount, 2);
     EXPECT_EQ(Stats().ErrorCount, 1);
@@ -78,7 +77,7 @@ TEST_F(ExchangeTest, WrongAddressInBusModeIsRejectedWithoutRetry) {
     port.Bus = true;
     dev.SetHandler([](const Bytes&) { return ModbusFrame(2, 3, {2, 0, 7}); });
     TBuff reply;
-    EXPECT_FALSE(Exchange(port, ReadRequest(1), 200, 2, 3, reply));
+    EXPECT_FALSE(Exchange(port, ReadRequest(1, 1), 200, 2, 3, reply));
     EXPECT_EQ(Stats().SentCount, 1);
     EXPECT_EQ(Stats().ErrorCount, 1);
     EXPECT_EQ(dev.RequestCount(), 1u);
@@ -88,7 +87,7 @@ TEST_F(ExchangeTest, OtherAddressAcceptedInSingleDeviceMode) {
     port.Bus = false;
     dev.SetHandler([](const Bytes&) { return ModbusFrame(9, 3, {2, 0, 7}); });
     TBuff reply;
-    EXPECT_TRUE(Exchange(port, ReadRequest(1), 200, 2, 3, reply));
+    EXPECT_TRUE(Exchange(port, ReadRequest(1, 1), 200, 2, 3, reply));
     EXPECT_EQ(Stats().OkCount, 1);
 }
 
@@ -118,7 +117,7 @@ TEST_F(ExchangeTest, ReplyInBurstsIsNotCutByTheGap) {
         return Bytes(full.begin() + 45, full.end());
     });
     TBuff reply;
-    ASSERT_TRUE(Exchange(port, ReadRequest(), 300, 2, 3, reply));
+    ASSERT_TRUE(Exchange(port, ReadRequest(1, 32), 300, 2, 3, reply));
     EXPECT_EQ(reply.size(), 64u);
     EXPECT_EQ(Stats().SentCount, 1);
 }
@@ -153,7 +152,7 @@ TEST_F(ExchangeTest, StaleInputIsDiscardedBeforeSending) {
     std::this_thread::sleep_for(20ms);
     dev.SetHandler([](const Bytes&) { return ModbusFrame(1, 3, {2, 0, 1}); });
     TBuff reply;
-    ASSERT_TRUE(Exchange(port, ReadRequest(), 200, 2, 1, reply));
+    ASSERT_TRUE(Exchange(port, ReadRequest(1, 1), 200, 2, 1, reply));
     EXPECT_EQ(reply, (Bytes{1, 0}));
 }
 
@@ -179,15 +178,16 @@ TEST(ExchangeClosedLine, NothingCountedAndJobsComeBackFailed) {
     for (int i = 0; i < 3; ++i) {
         auto result = std::make_unique<TBlock>(4);
         auto req = MakeRequest(&port, 1, 1, {}, nullptr, 0, result->data(), 4, 0, 3);
-        port.PutJob(MakeJob(std::move(req), nullptr, std::move(result), owner, list,
-                            [](TProtoRequest& r) -> uint8_t {
-                                TBuff rep;
-                                return Exchange(*r.Port, ReadRequest(), 100, 2, r.Tries, rep);
-                            },
-                            [&](uint8_t ok, const TBlock* data) {
-                                outcomes.push_back(ok);
-                                EXPECT_NE(data, nullptr);
-                            }));
+        port.PutJob(MakeJob(
+            std::move(req), nullptr, std::move(result), owner, list,
+            [](TProtoRequest& r) -> uint8_t {
+                TBuff rep;
+                return Exchange(*r.Port, ReadRequest(), 100, 2, r.Tries, rep);
+            },
+            [&](uint8_t ok, const TBlock* data) {
+                outcomes.push_back(ok);
+                EXPECT_NE(data, nullptr);
+            }));
     }
     const auto end = std::chrono::steady_clock::now() + 3s;
     while (list->Count() < 3 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(2ms);
@@ -214,7 +214,8 @@ TEST(ExchangeStop, StopWorkerDuringAWaitReturnsPromptlyWithoutEvent) {
                          },
                          {}));
     const auto end = std::chrono::steady_clock::now() + 2s;
-    while (dev.RequestCount() == 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
+    while (dev.RequestCount() == 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(1ms);
     ASSERT_EQ(dev.RequestCount(), 1u);
 
     const auto t0 = std::chrono::steady_clock::now();

@@ -5,17 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
 
+#include "ports/FrameTrace.h"
 #include "ports/ProtoUART.h"
 #include "protocol/Builders.h"
 #include "protocol/Commands.h"
+#include "panel/DeviceView.h"
 #include "protocol/Executor.h"
 #include "protocol/Frame.h"
+#include "support/ManualClock.h"
 #include "support/PtyResponder.h"
+#include "support/TraceRecorder.h"
 
 namespace tovik {
 namespace {
@@ -68,6 +73,8 @@ public:
     void IgnoreNext(int n) { Set(&FakeRelay::Ignore, n); }
     void CorruptNext(int n) { Set(&FakeRelay::Corrupt, n); }
     void NoiseNext(int n) { Set(&FakeRelay::Noise, n); }
+    // The next n replies go out twice in a row.
+    void DoubleNext(int n) { Set(&FakeRelay::Doubled, n); }
     void ReplyFrom(uint8_t address) {
         std::lock_guard l(Lock);
         ReplyAddress = address;
@@ -111,6 +118,11 @@ public:
         if (Noise > 0) {
             --Noise;
             reply.insert(reply.begin(), 0x55);
+        }
+        if (Doubled > 0) {
+            --Doubled;
+            const Bytes once = reply;
+            reply.insert(reply.end(), once.begin(), once.end());
         }
         return reply;
     }
@@ -172,6 +184,7 @@ private:
     std::vector<Bytes> Log;
     int Ignore = 0;
     int Corrupt = 0;
+    int Doubled = 0;
     int Noise = 0;
     std::optional<uint8_t> ReplyAddress;
     std::optional<uint8_t> AnswerCode;
@@ -290,7 +303,7 @@ TEST_F(Engine, NativeReadsReachTheHandler) {
             return RequestReadCell(p, 1, 0, k, e, h, 19);
         });
         EXPECT_TRUE(model.Ok);
-        EXPECT_EQ(model.Data, (Bytes{0x21, 1, 0, 5, 0, 0, 0, 0}));
+        EXPECT_EQ(model.Data, (Bytes{0x21, 1, 0, 5}));  // the item's bytes, not the whole block
 
         EXPECT_EQ(Relay.Received(), (std::vector<Bytes>{{1, 23}, {1, 3}, {1, 4, 49, 1}}));
     }
@@ -307,12 +320,20 @@ TEST_F(Engine, NativeReplyLongerOrShorterThanTheBlock) {
     EXPECT_TRUE(imax.Ok);
     EXPECT_EQ(imax.Data, (Bytes{1, 2, 3, 4}));
 
-    Relay.SetReply(CmdReadTask, {1, 2, 3});  // short: the rest stays as built
+    Relay.SetReply(CmdReadTask, {1, 2, 3});  // short: the block ends where the reply did
     auto task = Call([](TProtoPort& p, uint8_t k, TEvents e, TResultHandler h) {
         return RequestReadTask(p, 1, 0, k, e, h, 6);
     });
     EXPECT_TRUE(task.Ok);
-    EXPECT_EQ(task.Data, (Bytes{1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 6, 0, 0}));
+    EXPECT_EQ(task.Data, (Bytes{1, 2, 3}));
+
+    Relay.SetReply(CmdReadTask, {});  // nothing but address and command
+    auto empty = Call([](TProtoPort& p, uint8_t k, TEvents e, TResultHandler h) {
+        return RequestReadTask(p, 1, 0, k, e, h, 6);
+    });
+    EXPECT_TRUE(empty.Ok);
+    EXPECT_TRUE(empty.HasData);
+    EXPECT_TRUE(empty.Data.empty());
 }
 
 TEST_F(Engine, NativeNoAnswerSendsThreeTimes) {
@@ -320,7 +341,7 @@ TEST_F(Engine, NativeNoAnswerSendsThreeTimes) {
     auto r = Run({CmdReadState, -1, 0}, {}, 4, 60, 3, kKindTovik);
     EXPECT_TRUE(r.Called);
     EXPECT_FALSE(r.Ok);
-    EXPECT_EQ(r.Data, Bytes(4, 0));
+    EXPECT_TRUE(r.Data.empty());  // nothing arrived
     EXPECT_EQ(Pty.RequestCount(), 3u);
     EXPECT_EQ(Counts().SentCount, 3);
     EXPECT_EQ(Counts().OkCount, 0);
@@ -353,6 +374,19 @@ TEST_F(Engine, NativeNoiseByteCostsOneTry) {
     EXPECT_EQ(Counts().OkCount, 1);
 }
 
+TEST_F(Engine, NativeDamagedFramesCountOneErrorPerTry) {
+    // Two damaged frames answer each try: each frame sent is still counted
+    // once, so "no answer" (sent - ok - error) never goes below zero.
+    Relay.SetReply(CmdReadState, {0, 0, 0, 4});
+    Relay.CorruptNext(2);
+    Relay.DoubleNext(2);
+    auto r = Run({CmdReadState, -1, 0}, {}, 4, 100, 2, kKindTovik);
+    EXPECT_FALSE(r.Ok);
+    EXPECT_EQ(Counts().SentCount, 2);
+    EXPECT_EQ(Counts().ErrorCount, 2);
+    EXPECT_EQ(Counts().NoAnswer(), 0);
+}
+
 TEST_F(Engine, NativeWrongAddressDependsOnBusMode) {
     Relay.SetReply(CmdReadState, {0, 0, 0, 1});
     Relay.ReplyFrom(2);
@@ -374,7 +408,7 @@ TEST_F(Engine, NativeWrongCommandIsRejected) {
     Relay.AnswerAs(CmdReadImax);  // whatever is asked
     auto r = Run({CmdReadState, -1, 0}, {}, 4, 60, 2, kKindTovik);
     EXPECT_FALSE(r.Ok);
-    EXPECT_EQ(r.Data, Bytes(4, 0));
+    EXPECT_TRUE(r.Data.empty());  // the foreign reply's data is not this request's
     EXPECT_EQ(Pty.RequestCount(), 2u);
     EXPECT_EQ(Counts().ErrorCount, 2);
 }
@@ -429,7 +463,7 @@ TEST_F(Engine, ModbusReshapedReplies) {
             return RequestReadCell(p, 1, 0, k, e, h, 19);
         });
         EXPECT_TRUE(model.Ok);
-        EXPECT_EQ(model.Data, (Bytes{0x21, 1, 1, 5, 0, 0, 0, 0}));
+        EXPECT_EQ(model.Data, (Bytes{0x21, 1, 1, 5}));
 
         // State: only byte 3.
         auto state = Call([](TProtoPort& p, uint8_t k, TEvents e, TResultHandler h) {
@@ -472,15 +506,13 @@ TEST_F(Engine, ModbusReshapedReplies) {
         EXPECT_EQ(alarm.Data, Pattern(19, 1));
         EXPECT_EQ(Relay.Register(128), 7);
 
-        // Timers: 16 bytes from the relay, the 17th stays as built.
+        // Timers: 16 bytes from the relay; the 17th never arrives.
         for (uint16_t i = 0; i < 8; ++i) Relay.SetRegister(static_cast<uint16_t>(352 + i), 0x0101);
         auto timers = Call([](TProtoPort& p, uint8_t k, TEvents e, TResultHandler h) {
             return RequestReadTimers(p, 1, 0, k, e, h);
         });
         EXPECT_TRUE(timers.Ok);
-        Bytes expected(16, 1);
-        expected.push_back(0);
-        EXPECT_EQ(timers.Data, expected);
+        EXPECT_EQ(timers.Data, Bytes(16, 1));
     }
 }
 
@@ -540,7 +572,7 @@ TEST_F(Engine, ModbusModelItemWithFailingThirdRead) {
     Relay.MuteRegister(17);
     auto r = Run({CmdReadCell, 49, 1}, {}, 8, 40, 1, kKindTovikMModbus);
     EXPECT_FALSE(r.Ok);
-    EXPECT_EQ(r.Data, (Bytes{0x21, 1, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(r.Data, (Bytes{0x21, 1, 0}));  // what the two reads before it placed
 }
 
 TEST_F(Engine, ModbusShortReplyFailsTheRequest) {
@@ -550,8 +582,12 @@ TEST_F(Engine, ModbusShortReplyFailsTheRequest) {
         return RequestReadUst(p, 1, 0, k, e, h);
     });
     EXPECT_FALSE(r.Ok);
-    EXPECT_EQ(r.Data, Bytes(57, 0));  // nothing half-filled
-    EXPECT_EQ(Counts().OkCount, 1);   // the frame itself was sound
+    EXPECT_TRUE(r.Data.empty());  // nothing half-filled
+    // A byte count other than the registers asked for is no answer to this
+    // request: an error, not tried again.
+    EXPECT_EQ(Counts().SentCount, 1);
+    EXPECT_EQ(Counts().ErrorCount, 1);
+    EXPECT_EQ(Counts().OkCount, 0);
 }
 
 TEST_F(Engine, ModbusFaults) {
@@ -614,7 +650,7 @@ TEST_F(Engine, RequestsThatSendNothing) {
         auto r = Run(c.Command, c.Data, 4, 50, c.Tries, c.Kind);
         EXPECT_TRUE(r.Called) << c.Name;
         EXPECT_FALSE(r.Ok) << c.Name;
-        EXPECT_EQ(r.Data, Bytes(4, 0)) << c.Name;
+        EXPECT_TRUE(r.Data.empty()) << c.Name;
     }
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(Pty.RequestCount(), 0u);
@@ -631,6 +667,171 @@ TEST_F(Engine, ExecutorReleasesTheOutgoingData) {
     portless.DeviceKind = kKindTovik;
     portless.Tries = 3;
     EXPECT_FALSE(ExecuteRequest(portless));
+}
+
+// ---- short replies, late replies and the frame trace ----
+
+// A native relay that sends a shorter block than asked: the completion gets
+// only what came, and the view shows the rest as unavailable.
+TEST_F(Engine, ShortNativeReplyShowsOnlyWhatArrived) {
+    TDeviceView view(kKindTovik, TLocaleFormat{",", ".", ":"});
+    Bytes setpoints(57, 0);
+    setpoints[24] = 1;  // Kтр
+    Relay.SetReply(CmdReadUst, setpoints);
+    Bytes currents(12, 0);
+    const float amps[3] = {1000, 2000, 3000};
+    std::memcpy(currents.data(), amps, sizeof amps);
+    Relay.SetReply(CmdReadCurrents, Bytes(currents.begin(), currents.begin() + 8));  // Ic missing
+    auto viewOf = [&](void (TDeviceView::*handler)(bool, const TBlock*)) {
+        return [&view, handler](uint8_t ok, const TBlock* d) { (view.*handler)(ok != 0, d); };
+    };
+    ASSERT_TRUE(RequestReadUst(*Port, 1, Owner, Kind, Events, viewOf(&TDeviceView::OnSetpoints)));
+    ASSERT_TRUE(RequestReadCurrents(*Port, 1, Owner, Kind, Events, viewOf(&TDeviceView::OnCurrents)));
+    ASSERT_TRUE(Dispatch());
+    ASSERT_TRUE(Dispatch());
+    EXPECT_EQ(view.Label(LabelKtr), "Kтр = 1");
+    EXPECT_EQ(view.Label(LabelTokA), "Ia = 1,00 A");
+    EXPECT_EQ(view.Label(LabelTokB), "Ib = 2,00 A");
+    EXPECT_EQ(view.Label(LabelTokC), "Ic = Н/Д");
+    EXPECT_EQ(view.Label(LabelDisb), "Di = Н/Д");
+    EXPECT_EQ(Counts().OkCount, 2);  // a short reply is still an answer
+}
+
+// The relay answers the protection timers late, while the alarm counters
+// are being read: the timer words never show as counters.
+TEST_F(Engine, LateModbusReplyOfAnotherSizeNeverShowsAsValues) {
+    test::ManualClock clock;
+    UseKind(kKindTovikMModbus);
+    auto late = std::make_shared<Bytes>();
+    Pty.SetHandler([late](const Bytes& f) -> Bytes {
+        const uint16_t reg = static_cast<uint16_t>(f.at(2) << 8 | f.at(3));
+        Bytes timers{16};
+        for (int i = 0; i < 8; ++i) timers.insert(timers.end(), {0, 50});
+        if (reg == 352) *late = test::ModbusFrame(1, 3, timers);  // answered too late
+        if (reg == 384) return *late;
+        return {};
+    });
+    TDeviceView view(kKindTovikMModbus, TLocaleFormat{",", ".", ":"});
+    auto viewOf = [&](void (TDeviceView::*handler)(bool, const TBlock*)) {
+        return [&view, handler](uint8_t ok, const TBlock* d) { (view.*handler)(ok != 0, d); };
+    };
+    ASSERT_TRUE(RequestReadTimers(*Port, 1, Owner, Kind, Events, viewOf(&TDeviceView::OnProtectionTimers)));
+    ASSERT_TRUE(
+        RequestReadAlarmCounters(*Port, 1, Owner, Kind, Events, viewOf(&TDeviceView::OnAlarmCounters)));
+    // Each try of the timer read runs out; then the counters are asked.
+    for (size_t request = 2; request <= 4; ++request)
+        clock.AdvanceUntil(kExtraMedium + 1, [&] { return Pty.WaitForRequests(request, 20); });
+    ASSERT_TRUE(Dispatch());
+    ASSERT_TRUE(Dispatch());
+    for (TLabelId id :
+         {LabelAvnMin, LabelAvnNom, LabelAvnMax, LabelAvnDis, LabelAvnPha, LabelAvnOts, LabelAvnRizo})
+        EXPECT_EQ(view.Label(id), std::string(LabelInfo(id).Prefix) + "Н/Д") << LabelInfo(id).Name;
+    EXPECT_EQ(view.Label(LabelMinLoadT), "Недогрузка по Imin = Н/Д");
+    EXPECT_EQ(Pty.RequestCount(), 4u);  // the foreign reply is not tried again
+    EXPECT_EQ(Counts().ErrorCount, 1);
+    EXPECT_EQ(Counts().OkCount, 0);
+}
+
+// After a failed native request the next one waits for a quiet line; a late
+// native reply that comes meanwhile is dropped.
+TEST_F(Engine, NativeRequestWaitsForAQuietLineAfterAFailure) {
+    test::ManualClock clock;
+    auto trace = std::make_shared<test::TraceRecorder>();
+    Port->SetFrameTrace(trace);
+    Port->ReplyTimeout = 100;
+    Relay.SetReply(CmdReadState, {0, 0, 0, 5});
+    Relay.IgnoreNext(1);
+    auto noAnswer = [&] {
+        return trace->WaitFor(
+            [](const auto& records) {
+                return !records.empty() && records.back().Outcome == TTraceOutcome::NoAnswer;
+            },
+            20);
+    };
+    std::vector<TOutcome> outcomes;
+    auto keep = [&](uint8_t ok, const TBlock* d) {
+        outcomes.push_back({true, ok, d != nullptr, d ? *d : Bytes{}});
+    };
+    auto request =
+        MakeRequest(Port.get(), 1, kKindTovik, {CmdReadState, -1, 0}, nullptr, 0, nullptr, 0, 60, 1);
+    Port->PutJob(MakeJob(std::move(request), nullptr, nullptr, Owner, Events, ExecuteRequest, keep));
+    clock.AdvanceUntil(61, noAnswer);
+    ASSERT_TRUE(RequestReadState(*Port, 1, Owner, Kind, Events, keep));
+    const Bytes lateReply = BuildNativeFrame(Bytes{1, 23, 0, 0, 0, 9});
+    Pty.Inject(lateReply);
+    ASSERT_TRUE(trace->WaitFor([&](const auto& records) {
+        Bytes dropped;
+        for (const auto& r : records)
+            if (r.Outcome == TTraceOutcome::Discarded)
+                dropped.insert(dropped.end(), r.Bytes.begin(), r.Bytes.end());
+        return dropped == lateReply;
+    }));
+    EXPECT_EQ(Pty.RequestCount(), 1u);  // the second request still waits
+    clock.AdvanceUntil(101, [&] { return Pty.WaitForRequests(2, 20); });
+    ASSERT_TRUE(Dispatch());
+    ASSERT_TRUE(Dispatch());
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_FALSE(outcomes[0].Ok);
+    EXPECT_TRUE(outcomes[1].Ok);
+    EXPECT_EQ(outcomes[1].Data, (Bytes{0, 0, 0, 5}));
+}
+
+TEST_F(Engine, NativeFramesAreTraced) {
+    auto trace = std::make_shared<test::TraceRecorder>();
+    Port->SetFrameTrace(trace);
+    Relay.SetReply(CmdReadClock, {14, 5, 9, 7, 3, 26});
+    Relay.CorruptNext(1);
+    auto clock = Call([](TProtoPort& p, uint8_t k, TEvents e, TResultHandler h) {
+        return RequestReadClock(p, 1, 0, k, e, h);
+    });
+    ASSERT_TRUE(clock.Ok);
+    const Bytes good = BuildNativeFrame(Bytes{1, 24, 14, 5, 9, 7, 3, 26});
+    Bytes bad = good;
+    bad.back() ^= 0x5A;
+    auto records = trace->Snapshot();
+    // The damaged frame is dropped and the try waits on for a good one
+    // until its time runs out.
+    struct Expected {
+        TTraceDirection Direction;
+        TTraceOutcome Outcome;
+        int32_t Try;
+    };
+    const Expected expected[] = {
+        {TTraceDirection::Sent, TTraceOutcome::Ok, 1},
+        {TTraceDirection::Received, TTraceOutcome::BadCheck, 1},
+        {TTraceDirection::Received, TTraceOutcome::NoAnswer, 1},
+        {TTraceDirection::Sent, TTraceOutcome::Ok, 2},
+        {TTraceDirection::Received, TTraceOutcome::Ok, 2},
+    };
+    ASSERT_EQ(records.size(), std::size(expected));
+    for (size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(records[i].Direction, expected[i].Direction) << i;
+        EXPECT_EQ(records[i].Outcome, expected[i].Outcome) << i;
+        EXPECT_EQ(records[i].Try, expected[i].Try) << i;
+        EXPECT_EQ(records[i].Command.Code, CmdReadClock) << i;
+        EXPECT_EQ(records[i].DeviceKind, kKindTovik) << i;
+        EXPECT_EQ(records[i].Address, 1) << i;
+    }
+    EXPECT_EQ(records[0].Bytes, BuildNativeFrame(Bytes{1, 24}));
+    EXPECT_EQ(records[1].Bytes, bad);
+    EXPECT_TRUE(records[2].Bytes.empty());
+    EXPECT_EQ(records[4].Bytes, good);
+
+    // A reply to another command, and one from another device on the bus.
+    trace->Clear();
+    Relay.AnswerAs(CmdReadImax);
+    EXPECT_FALSE(Run({CmdReadState, -1, 0}, {}, 4, 60, 1, kKindTovik).Ok);
+    records = trace->Snapshot();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].Outcome, TTraceOutcome::ForeignReply);
+    trace->Clear();
+    Relay.AnswerAs(CmdReadState);
+    Relay.ReplyFrom(2);
+    Port->Bus = true;
+    EXPECT_FALSE(Run({CmdReadState, -1, 0}, {}, 4, 60, 1, kKindTovik).Ok);
+    records = trace->Snapshot();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].Outcome, TTraceOutcome::WrongAddress);
 }
 
 // ---- stopping a port ----

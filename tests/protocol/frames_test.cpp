@@ -50,10 +50,17 @@ INSTANTIATE_TEST_SUITE_P(Examples, NativeFrameExamples,
 TEST(NativeFrame, LengthFollowsThePayload) {
     const std::pair<size_t, int> cases[] = {{1, 4}, {2, 6}, {4, 8}, {5, 10}, {15, 23}, {189, 255}, {190, 0}};
     for (auto [l, n] : cases) EXPECT_EQ(NativeFrameLength(l), n) << "payload " << l;
+    // Every payload length: 4 for one byte, L + 4 + (L - 2) div 3 up to 189
+    // bytes, and no frame for none or more.
+    for (size_t l = 0; l <= 300; ++l) {
+        const int expected = l == 0 || l > 189 ? 0 : l == 1 ? 4 : static_cast<int>(l + 4 + (l - 2) / 3);
+        EXPECT_EQ(NativeFrameLength(l), expected) << "payload " << l;
+    }
 }
 
-// Every payload size a frame can carry comes back whole through the
-// receiver, and every check group sums to zero.
+// Every payload size a frame can carry: the layout of its check bytes, and
+// the receiver completing it at its last byte, not before, with the payload
+// whole.
 TEST(NativeFrame, EveryLengthRoundTrips) {
     TRequestStats stats;
     for (size_t l = 1; l <= kMaxNativePayload; ++l) {
@@ -61,14 +68,57 @@ TEST(NativeFrame, EveryLengthRoundTrips) {
         for (size_t i = 0; i < l; ++i) payload[i] = static_cast<uint8_t>(i * 37 + l);
         const Bytes frame = BuildNativeFrame(payload);
         ASSERT_EQ(frame.size(), static_cast<size_t>(NativeFrameLength(l)));
+        const size_t n = frame.size();
+        EXPECT_EQ(frame[0], n);
+        EXPECT_EQ(frame[1], n - 1);
+        // Payload bytes fill positions 3..N-1 except the multiples of 4; each
+        // group of (value + position) sums to zero at its check byte.
+        Bytes carried;
+        uint8_t sum = 0;
+        for (size_t pos = 1; pos <= n; ++pos) {
+            sum = static_cast<uint8_t>(sum + frame[pos - 1] + pos);
+            if (pos == n || pos % 4 == 0) {
+                EXPECT_EQ(sum, 0) << "payload " << l << " position " << pos;
+                sum = 0;
+            } else if (pos >= 3) {
+                carried.push_back(frame[pos - 1]);
+            }
+        }
+        EXPECT_EQ(carried, payload) << "payload " << l;
+        EXPECT_NE((n - 1) % 4, 0u) << "two check bytes in a row, payload " << l;
+
         TReceiver r;
         r.Reset();
-        bool done = false;
-        for (uint8_t b : frame) done = r.Push(b, stats);
-        ASSERT_TRUE(done) << "payload " << l;
+        for (size_t i = 0; i < n; ++i)
+            ASSERT_EQ(r.Push(frame[i], stats), i + 1 == n) << "payload " << l << " byte " << i;
         EXPECT_EQ(r.Data(), payload);
     }
     EXPECT_EQ(stats.GetStats().ErrorCount, 0);
+}
+
+// The receiver's length rule for every first byte: below 4 it is noise and
+// skipped; from 4 on it is the length, and a second byte other than one
+// less drops the frame, leaving the receiver ready for the next one.
+TEST(NativeFrame, ReceiverLengthRuleForEveryFirstByte) {
+    const Bytes valid = {0x06, 0x05, 0x01, 0xEA, 0x03, 0xF2};
+    for (int first = 0; first < 256; ++first) {
+        TRequestStats stats;
+        TReceiver r;
+        r.Reset();
+        EXPECT_FALSE(r.Push(static_cast<uint8_t>(first), stats));
+        EXPECT_EQ(r.Idle(), first < 4) << first;
+        if (first >= 4) {
+            EXPECT_FALSE(r.Push(static_cast<uint8_t>(first - 2), stats)) << first;
+        }
+        EXPECT_TRUE(r.Idle()) << first;
+        bool done = false;
+        for (size_t i = 0; i < valid.size(); ++i) {
+            done = r.Push(valid[i], stats);
+            ASSERT_EQ(done, i + 1 == valid.size()) << first;
+        }
+        EXPECT_EQ(r.Data(), (Bytes{0x01, 0x03})) << first;
+        EXPECT_EQ(stats.GetStats().ErrorCount, 0) << first;
+    }
 }
 
 // ---- receiver faults ----
@@ -184,6 +234,39 @@ TEST(ModbusCrc, Examples) {
         EXPECT_EQ(f[f.size() - 1], c.Hi);
     }
     EXPECT_EQ(Crc16(Bytes{}), 0xFFFF);
+}
+
+// The CRC rule as ModBus defines it, from outside the code: the catalogue's
+// check value of CRC-16/MODBUS over "123456789" (start value 0xFFFF, the
+// reflected polynomial 0xA001, no final inversion), and every length of a
+// byte stream against a table-driven computation of the same rule.
+TEST(ModbusCrc, EveryCaseOfTheRule) {
+    const std::string check = "123456789";
+    EXPECT_EQ(Crc16(reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0x4B37);
+    // Start value 0 would give 0xBB3D (CRC-16/ARC), a final inversion 0xB4C8.
+
+    uint16_t table[256];
+    for (unsigned i = 0; i < 256; ++i) {
+        uint16_t c = static_cast<uint16_t>(i);
+        for (int k = 0; k < 8; ++k) c = static_cast<uint16_t>(c & 1 ? (c >> 1) ^ 0xA001 : c >> 1);
+        table[i] = c;
+    }
+    Bytes data;
+    uint32_t seed = 12345;
+    for (size_t length = 0; length <= 300; ++length) {
+        uint16_t expected = 0xFFFF;
+        for (uint8_t b : data)
+            expected = static_cast<uint16_t>((expected >> 8) ^ table[(expected ^ b) & 0xFF]);
+        ASSERT_EQ(Crc16(data), expected) << "length " << length;
+        // The CRC travels low byte first, after the bytes it covers.
+        Bytes framed = data;
+        AppendCrc(framed);
+        ASSERT_EQ(framed.size(), length + 2);
+        EXPECT_EQ(framed[length], expected & 0xFF);
+        EXPECT_EQ(framed[length + 1], expected >> 8);
+        seed = seed * 1103515245 + 12345;
+        data.push_back(static_cast<uint8_t>(seed >> 16));
+    }
 }
 
 TEST(ModbusRequest, ReadAndWriteLayout) {

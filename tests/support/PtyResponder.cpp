@@ -48,8 +48,14 @@ size_t PtyResponder::RequestCount() const {
     return Log.size();
 }
 
+bool PtyResponder::WaitForRequests(size_t count, int limitMs) const {
+    std::unique_lock lock(Lock);
+    return Arrived.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return Handled >= count; });
+}
+
 void PtyResponder::Inject(const std::vector<uint8_t>& bytes) {
-    if (!bytes.empty()) [[maybe_unused]] auto n = ::write(Master, bytes.data(), bytes.size());
+    if (!bytes.empty()) [[maybe_unused]]
+        auto n = ::write(Master, bytes.data(), bytes.size());
 }
 
 void PtyResponder::Run() {
@@ -79,6 +85,11 @@ void PtyResponder::Run() {
         }
         std::vector<uint8_t> reply = handler ? handler(pending) : std::vector<uint8_t>{};
         pending.clear();
+        {
+            std::lock_guard lock(Lock);
+            ++Handled;
+        }
+        Arrived.notify_all();
         if (reply.empty()) continue;
         if (DelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(DelayMs.load()));
         if (PacingUs == 0) {

@@ -3,6 +3,7 @@
 // under test opens the slave side by name ("pts/N"), exactly like a serial
 // line.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -33,6 +34,10 @@ public:
     // Requests received so far.
     std::vector<std::vector<uint8_t>> Requests() const;
     size_t RequestCount() const;
+    // Waits until `count` requests have arrived and the handler has run for
+    // each (its reply may still be on its way). The limit only guards
+    // against a hang; false when it passed.
+    bool WaitForRequests(size_t count, int limitMs = 20000) const;
     // Steady-clock time (ns since its epoch) when the last reply byte was written.
     int64_t LastReplyEndNs() const { return LastEndNs.load(); }
     // Writes bytes to the line without a request (noise, late replies).
@@ -45,8 +50,10 @@ private:
     int Slave = -1;
     std::string Name;
     mutable std::mutex Lock;
+    mutable std::condition_variable Arrived;
     Handler OnRequest;
     std::vector<std::vector<uint8_t>> Log;
+    size_t Handled = 0;  // requests whose handler has run
     std::atomic<int> PacingUs{0};
     std::atomic<int> DelayMs{0};
     std::atomic<bool> Stop{false};

@@ -358,7 +358,10 @@ protected:
                 EXPECT_FALSE(r.Out.Data.has_value());
             } else {
                 ASSERT_TRUE(r.Out.Data.has_value());
-                ASSERT_EQ(r.Out.Data->size(), s.RxLength);
+                // The block ends where the reply did: an item's own bytes, 16
+                // timer bytes over ModBus.
+                ASSERT_GT(r.Out.Data->size(), 0u);
+                ASSERT_LE(r.Out.Data->size(), s.RxLength);
             }
             if (!IsModbusKind(kind)) {
                 // One request frame with the expected payload, one reply whose data is the block.
@@ -403,7 +406,7 @@ protected:
             const auto& mb = results[kind].Out.Data;
             const auto& nat = results[NativeTwin(kind)].Out.Data;
             if (!mb || !nat) continue;
-            for (size_t i = 0; i < mb->size(); ++i) {
+            for (size_t i = 0; i < std::min(mb->size(), nat->size()); ++i) {
                 if (std::find(s.TwinSkip.begin(), s.TwinSkip.end(), i) != s.TwinSkip.end()) continue;
                 EXPECT_EQ(int((*mb)[i]), int((*nat)[i])) << "kind " << int(kind) << " byte " << i;
             }
@@ -489,6 +492,7 @@ TEST_F(SimEndToEnd, EveryBuilderOnEveryKindThatHasIt) {
             const Bytes& b = *r.Out.Data;
             // "ТовикМ ModBus" holds only the 16-bit ratio in the field's register.
             const long n = cell.Row == 6 && r.Kind == 3 ? 2 : cell.Size;
+            ASSERT_GE(b.size(), static_cast<size_t>(n));
             const auto from = ust[r.Kind].begin() + cell.Offset;
             EXPECT_EQ(Bytes(b.begin(), b.begin() + n), Bytes(from, from + n));
             for (size_t i = static_cast<size_t>(n); i < b.size(); ++i) EXPECT_EQ(b[i], 0) << "byte " << i;
@@ -497,12 +501,11 @@ TEST_F(SimEndToEnd, EveryBuilderOnEveryKindThatHasIt) {
     }
     // The state poll: model, the two change marks, the variant byte.
     auto poll = [&](uint8_t settingsMark, uint8_t taskMark) {
-        return Req(
-            "state poll", all, Cell(kUstModelRow), 8, {4, 49, 1},
-            Steps({{3, 58, 1, {}}, {3, 6, 1, {}}, {3, 17, 1, {}}}), {},
-            [&ust, settingsMark, taskMark](const Result& r) {
-                EXPECT_EQ(*r.Out.Data, (Bytes{ust[r.Kind][49], settingsMark, taskMark, 3, 0, 0, 0, 0}));
-            });
+        return Req("state poll", all, Cell(kUstModelRow), 8, {4, 49, 1},
+                   Steps({{3, 58, 1, {}}, {3, 6, 1, {}}, {3, 17, 1, {}}}), {},
+                   [&ust, settingsMark, taskMark](const Result& r) {
+                       EXPECT_EQ(*r.Out.Data, (Bytes{ust[r.Kind][49], settingsMark, taskMark, 3}));
+                   });
     };
     steps.push_back(poll(0, 0));
     // Every row written back with the value it holds: the wire form of each offset.
@@ -791,7 +794,7 @@ TEST_F(SimEndToEnd, FaultsOnTheLine) {
                 EXPECT_GE(b[3], 1);
                 EXPECT_GE(b[4], 1);
             } else {
-                EXPECT_EQ(b, Bytes(6, 0));  // the block as the builder left it
+                EXPECT_TRUE(b.empty());  // nothing arrived
             }
             // No answer: three tries, each waiting the request's whole time
             // (a lower bound, which load can only make longer).

@@ -81,6 +81,8 @@ std::string ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o
             err = flag(o.Help);
         } else if (name == "--json") {
             err = flag(o.Json);
+        } else if (name == "--trace") {
+            err = flag(o.Trace);
         } else if (name == "--bus-mode") {
             err = flag(o.BusMode);
         } else if (name == "--config") {
@@ -119,7 +121,7 @@ std::string ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o
 std::string CliHelpText() {
     return std::string(R"(Usage: tovik-cli [--config FILE] (--device INDEX | --port NAME --kind K --bus N
                  [--bus-mode] [--reply-timeout MS] [--interval MS])
-                 [--user NAME --password PW] [--json] COMMAND [ARGS]
+                 [--user NAME --password PW] [--json] [--trace] COMMAND [ARGS]
 
 Runs the service tool's relay operations from the command line, through the
 same request engine, protocol, codecs and access rules as the application.
@@ -157,6 +159,9 @@ Commands that change the relay:
 Output:
   --json              the same results as one JSON object (watch: one object
                       per cycle and line). Messages go to standard error.
+  --trace             every frame sent and received, one line each on
+                      standard error: time, port, TX/RX, address, command,
+                      try, reply time, the bytes in hex and the outcome.
   Decimal, date and time separators follow the locale (LC_ALL, LANG).
 
 Command line:

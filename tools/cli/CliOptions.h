@@ -23,6 +23,7 @@ struct TCliOptions {
     std::optional<std::string> User;
     std::optional<std::string> Password;
     bool Json = false;
+    bool Trace = false;  // every frame on the line to standard error
     bool Help = false;
     std::optional<long> Count;             // watch
     std::optional<std::string> TextFile;   // alarms --txt

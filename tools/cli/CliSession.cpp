@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -47,6 +48,18 @@ TCliSession::~TCliSession() {
         Port->UnregisterOwner(OwnerId);
         Port->StopWorker();
     }
+    FlushTrace();
+    // Port goes next: the line is closed and its exclusive-use mark lifted,
+    // on an interrupted run too.
+}
+
+void TCliSession::FlushTrace() {
+    if (!TraceQueue) return;
+    for (const TFrameTraceRecord& r : TraceQueue->Take())
+        std::fprintf(stderr, "%s\n", FormatTraceRecord(r).c_str());
+    if (const size_t dropped = TraceQueue->TakeDropped())
+        std::fprintf(stderr, "трассировка: пропущено кадров: %zu\n", dropped);
+    std::fflush(stderr);
 }
 
 bool TCliSession::Open(std::string& error) {
@@ -57,11 +70,17 @@ bool TCliSession::Open(std::string& error) {
     }
     if (!uart->IsOpen()) {
         error = "не удалось открыть порт /dev/" + Settings.PortName;
+        const std::string reason = OpenErrorText(uart->LastOpenError());
+        if (!reason.empty()) error += ": " + reason;
         return false;
     }
     uart->Bus = Settings.BusMode;
     uart->ReplyTimeout = Settings.ReplyTimeout;
     uart->RequestInterval = Settings.RequestInterval;
+    if (Settings.Trace) {
+        TraceQueue = std::make_shared<TFrameTraceQueue>();
+        uart->SetFrameTrace(TraceQueue);
+    }
     Port = std::move(uart);
     OwnerId = Port->RegisterOwner();
     return true;
@@ -80,6 +99,7 @@ bool TCliSession::Drain() {
     const auto limit = std::chrono::milliseconds(SilenceLimitMs(Settings.ReplyTimeout));
     auto lastEvent = Clock::now();
     while (Outstanding > 0) {
+        FlushTrace();
         if (Interrupted.load()) return false;
         if (Results->IsEmpty()) {
             if (Clock::now() - lastEvent > limit) return false;
@@ -89,6 +109,7 @@ bool TCliSession::Drain() {
         Results->DispatchOne();
         lastEvent = Clock::now();
     }
+    FlushTrace();
     return true;
 }
 

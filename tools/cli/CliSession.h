@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "ports/FrameTrace.h"
 #include "ports/ProtoPort.h"
 
 namespace tovik::cli {
@@ -22,6 +23,7 @@ struct TLineSettings {
     bool BusMode = false;
     int32_t ReplyTimeout = 100;     // ms
     int32_t RequestInterval = 100;  // ms
+    bool Trace = false;             // frames to standard error
 };
 
 class TCliSession {
@@ -52,11 +54,15 @@ public:
 
 private:
     TResultHandler Track(TResultHandler handler);
+    // Prints the frames traced so far; in this thread, so that a slow
+    // standard error never holds up the worker.
+    void FlushTrace();
 
     TLineSettings Settings;
     std::shared_ptr<TRequestStats> StatsRef;
     std::unique_ptr<TProtoPort> Port;
     std::shared_ptr<TResultEventsList> Results;
+    std::shared_ptr<TFrameTraceQueue> TraceQueue;
     int32_t OwnerId = 0;
     int Outstanding = 0;
 };

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "panel/AlarmJournal.h"
 #include "protocol/Builders.h"
+#include "protocol/Commands.h"
 #include "protocol/UstTable.h"
 
 namespace tovik::cli {
@@ -48,7 +50,9 @@ void TPanelCycle::OnStatePoll(uint8_t ok, const TBlock* data) {
     DeviceView.OnStatePoll(*poll);
     Device.VariantByte = poll->VariantByte;
     if (poll->SettingsChanged) ReloadSettings = true;
-    if (DeviceView.SetpointBlock()[49] != poll->ModelByte) RefreshAll = true;
+    if (DeviceView.SetpointBytes() <= kUstOffsetModel ||
+        DeviceView.SetpointBlock()[kUstOffsetModel] != poll->ModelByte)
+        RefreshAll = true;
     if (RefreshAll) {
         RefreshAll = false;
         ReloadSettings = true;
@@ -103,15 +107,15 @@ void TPanelCycle::OnAlarmCount(uint8_t ok, const TBlock* data) {
 }
 
 void TPanelCycle::OnAlarmRecord(uint8_t ok, const TBlock* data) {
-    // A failed read ends the fetch until the relay's header changes.
-    if (!ok || !data || data->size() < kAlarmRecordSize) {
+    // A failed read, or a record that did not arrive whole, ends the fetch
+    // until the relay's header changes; nothing of it is stored.
+    const auto record = AlarmRecordFromReply(ok != 0, data);
+    if (!record) {
         Failed.emplace_back("alarm_records");
         FetchFailed = true;
         return;
     }
-    TAlarmRecord record{};
-    std::copy_n(data->begin(), kAlarmRecordSize, record.begin());
-    if (Device.OfferAlarmRecord(record)) ++Added;
+    if (Device.OfferAlarmRecord(*record)) ++Added;
     ++FetchIndex;
     if (FetchIndex < Header[0])
         Session.Send(

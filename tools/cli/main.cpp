@@ -160,6 +160,7 @@ void ResolveLine(TContext& ctx) {
     if (o.Kind) ctx.Line.Kind = static_cast<uint8_t>(*o.Kind);
     if (o.Bus) ctx.Line.Address = static_cast<uint8_t>(*o.Bus);
     if (o.BusMode) ctx.Line.BusMode = true;
+    ctx.Line.Trace = o.Trace;
     if (o.ReplyTimeout) ctx.Line.ReplyTimeout = *o.ReplyTimeout;
     if (o.RequestInterval) ctx.Line.RequestInterval = *o.RequestInterval;
     // A file of another version may hold any bus number; 0 would reach every

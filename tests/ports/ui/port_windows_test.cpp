@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -18,9 +19,12 @@
 #include <chrono>
 #include <thread>
 
+#include "base/ui/Messages.h"
+#include "ports/ProtoPortList.h"
 #include "ports/ProtoUART.h"
 #include "ports/SerialLines.h"
 #include "ports/ui/OptUnit.h"
+#include "ports/ui/PortListUnit.h"
 #include "ports/ui/UARTPortFrame.h"
 #include "ports/ui/UARTSelectUnit.h"
 #include "protocol/Frame.h"
@@ -173,6 +177,44 @@ TEST_F(SettingsFrameTest, OneFrameAtATimeAndClosedLineStatus) {
     HideSettings();
     EXPECT_EQ(CurrentUartFrame, nullptr);
     EXPECT_TRUE(host.findChildren<TTUARTPortFrame*>().isEmpty());
+}
+
+// The port list window's open failure names the system's reason on a line
+// below its message.
+TEST(PortListWindow, OpenFailureShowsTheReasonBelowTheMessage) {
+    std::vector<QString> messages;
+    SetMessageHook([&](TMessageKind, const QString& text) { messages.push_back(text); });
+    TProtoPortList ports;
+    TUARTSelectForm select(nullptr, [] { return std::vector<std::string>{}; });
+    TPortListForm form(ports, select);
+    auto add = [&](const std::string& name) {
+        QTimer::singleShot(0, &select, [&select, name] {
+            select.PortCB->addItem(QString::fromStdString(name));
+            select.PortCB->setCurrentIndex(select.PortCB->count() - 1);
+            select.PortCBSelect();
+            select.accept();
+        });
+        form.AddNewUARTPort1Click();
+    };
+
+    test::PtyResponder line;
+    TProtoUART holder;  // another user has the line
+    ASSERT_TRUE(holder.SetPortName(line.PortName()));
+    ASSERT_TRUE(holder.IsOpen());
+    add(line.PortName());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "Ошибка открытия выбранного порта.\nпорт занят другой программой");
+    EXPECT_EQ(ports.Count(), 0);
+
+    add("tty");  // a terminal, never a serial line
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1], "Ошибка открытия выбранного порта.\nнедопустимое имя порта");
+
+    holder.Close();
+    add(line.PortName());
+    EXPECT_EQ(messages.size(), 2u);
+    EXPECT_EQ(ports.Count(), 1);
+    SetMessageHook(nullptr);
 }
 
 TEST(PortSelection, ListFilledOnDropDownAndOkOnlyAfterAChoice) {
