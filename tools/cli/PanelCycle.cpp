@@ -79,10 +79,10 @@ void TPanelCycle::OnStatePoll(uint8_t ok, const TBlock* data) {
 
 void TPanelCycle::OnSetpoints(uint8_t ok, const TBlock* data) {
     DeviceView.OnSetpoints(ok != 0, data);
+    if (!ok) Failed.emplace_back("setpoints");
     if (DeviceView.HasSetpoints() && ok) {
         SetpointsRead = true;
     } else {
-        Failed.emplace_back("setpoints");
         RefreshAll = true;
     }
 }
@@ -92,8 +92,8 @@ void TPanelCycle::OnDeviceState(uint8_t ok, const TBlock* data) {
 }
 
 void TPanelCycle::OnAlarmCount(uint8_t ok, const TBlock* data) {
+    if (!ok) Failed.emplace_back("alarm_count");
     if (!ok || !data || data->size() < 2) {
-        Failed.emplace_back("alarm_count");
         FetchFailed = true;
         return;
     }
@@ -109,9 +109,9 @@ void TPanelCycle::OnAlarmCount(uint8_t ok, const TBlock* data) {
 void TPanelCycle::OnAlarmRecord(uint8_t ok, const TBlock* data) {
     // A failed read, or a record that did not arrive whole, ends the fetch
     // until the relay's header changes; nothing of it is stored.
+    if (!ok) Failed.emplace_back("alarm_records");
     const auto record = AlarmRecordFromReply(ok != 0, data);
     if (!record) {
-        Failed.emplace_back("alarm_records");
         FetchFailed = true;
         return;
     }

@@ -22,8 +22,9 @@ public:
     // of it, its batch and the alarm fetch it starts. False when the state
     // poll failed or the wait was interrupted.
     bool Run();
-    // The reads of the last cycle (or fetch) that failed, in the order they
-    // failed: "state_poll", "setpoints", "currents", "max_current", "timers",
+    // The reads of the last cycle (or fetch) the relay did not answer, in
+    // the order they failed (a short reply is an answer: what did not arrive
+    // shows as unavailable): "state_poll", "setpoints", "currents", "max_current", "timers",
     // "alarm_counters", "state", "alarm_count", "alarm_records", "clock",
     // "statistics".
     const std::vector<std::string>& FailedReads() const { return Failed; }
