@@ -175,6 +175,7 @@ void TTovikPanel::SetupSetpointGrid() {
     if (UstGrid.size() != rows) {
         // The "новое" column keeps what was typed in it.
         UstGrid.resize(rows, TTextRow(kSetpointGridHeader.size()));
+        UstRevs.resize(rows, {1, 1, 1, 1, 1});
         for (size_t c = 0; c < kSetpointGridHeader.size(); ++c) UstGrid[0][c] = kSetpointGridHeader[c];
         for (size_t r = 1; r < rows; ++r) {
             UstGrid[r][0] = UstCellName(static_cast<int>(r - 1));
@@ -197,9 +198,16 @@ void TTovikPanel::FillSetpointGrid(const TSetpointBlock* Block, size_t Received)
 }
 
 void TTovikPanel::SetCell(size_t Row, size_t Column, const std::string& Text) {
-    if (Row >= UstGrid.size() || Column >= UstGrid[Row].size() || UstGrid[Row][Column] == Text) return;
+    if (Row >= UstGrid.size() || Column >= UstGrid[Row].size()) return;
+    // What the panel puts into "новое" replaces whatever the cell shows.
+    if (UstGrid[Row][Column] == Text && Column != 4) return;
     UstGrid[Row][Column] = Text;
+    ++UstRevs[Row][Column];
     Touch(AreaSetpointGrid);
+}
+
+uint32_t TTovikPanel::SetpointCellRevision(size_t Row, size_t Column) const {
+    return Row < UstRevs.size() && Column < 5 ? UstRevs[Row][Column] : 0;
 }
 
 void TTovikPanel::ShowAlarms() {

@@ -205,6 +205,10 @@ public:
     // Header row, then one row per item shown: name, "мин", "макс",
     // "сейчас", "новое".
     const TTextGrid& SetpointGrid() const { return UstGrid; }
+    // Moves each time the panel writes that cell (also when it writes the
+    // text the cell had): a view replaces what the operator typed in the
+    // "новое" column only then.
+    uint32_t SetpointCellRevision(size_t Row, size_t Column) const;
     bool SetpointGridEditable() const { return Access != TPanelAccess::ReadOnly; }
     const TTaskLog& TaskLog() const { return Tasks; }
     TTextGrid TaskGrid() const { return Tasks.Grid(Env.Locale); }
@@ -365,6 +369,7 @@ private:
     bool DroppedDown = false;
     int Bus = kMinBusAddress;
     TTextGrid UstGrid;
+    std::vector<std::array<uint32_t, 5>> UstRevs;
     bool TaskGridOn = false;
     TTextGrid Alarms;
     std::optional<uint8_t> CalPoints;
