@@ -19,7 +19,8 @@ void TTovikPanel::TovikPortsComboBoxDropDown() {
     DroppedDown = true;
     PortBox.clear();
     PortBox.push_back({kPortNone, kPlaceholderPortId});
-    if (Env.Ports)
+    if (Env.Line) PortBox.push_back({Env.Line->Name, Env.Line->Id});
+    if (Env.Ports && !Env.Line)
         for (int i = 0; i < Env.Ports->Count(); ++i)
             if (const TProtoPort* port = Env.Ports->Items(i)) PortBox.push_back({port->Name, port->Id});
     PortSelected = -1;
@@ -37,13 +38,13 @@ void TTovikPanel::TovikPortsComboBoxCloseUp(int Index) {
         if (Dev->PortId == kPlaceholderPortId) return;
         // A new owner id on the chosen port; the one held before stays, so
         // jobs queued before the switch still complete.
-        if (TProtoPort* port = Env.Ports ? Env.Ports->FindById(Dev->PortId) : nullptr) {
+        if (TProtoPort* port = DevicePort()) {
             RegisterOn(*port);
             PollNow();
         }
         return;
     }
-    const TProtoPort* port = Env.Ports ? Env.Ports->FindById(Dev->PortId) : nullptr;
+    const TProtoPort* port = DevicePort();
     PortSelected = 0;
     if (port)
         for (size_t i = 1; i < PortBox.size(); ++i)

@@ -94,7 +94,14 @@ TTovikPanel::~TTovikPanel() {
 }
 
 bool TTovikPanel::PortStillListed(const TProtoPort* Port) const {
-    return Port && Env.Ports && Env.Ports->IndexOf(Port) >= 0;
+    if (!Port) return false;
+    if (Env.Line) return Port == Env.Line;
+    return Env.Ports && Env.Ports->IndexOf(Port) >= 0;
+}
+
+TProtoPort* TTovikPanel::FindPort(int32_t Id) const {
+    if (Env.Line) return Env.Line->Id == Id ? Env.Line : nullptr;
+    return Env.Ports ? Env.Ports->FindById(Id) : nullptr;
 }
 
 // ---- set-up ----
@@ -117,7 +124,7 @@ void TTovikPanel::FillPortBox() {
     PortBox.push_back({kPortNone, kPlaceholderPortId});
     Bus = Dev ? std::clamp<int>(Dev->BusAddress, kMinBusAddress, kMaxBusAddress) : kMinBusAddress;
     Touch(AreaBus);
-    TProtoPort* port = Dev && Env.Ports ? Env.Ports->FindById(Dev->PortId) : nullptr;
+    TProtoPort* port = DevicePort();
     if (port) {
         PortBox.push_back({port->Name, port->Id});
         PortSelected = 1;
@@ -317,7 +324,7 @@ void TTovikPanel::EnsureOwner(TProtoPort& Port) {
 
 TProtoPort* TTovikPanel::CurrentPort() {
     if (!Dev) return nullptr;
-    if (TProtoPort* port = Env.Ports ? Env.Ports->FindById(Dev->PortId) : nullptr) {
+    if (TProtoPort* port = DevicePort()) {
         NoPortShown = false;
         // A port that went away and came back (or was replaced under the
         // same Id) gets a fresh registration, so that polling resumes.
@@ -363,20 +370,48 @@ void TTovikPanel::BlankDisplays() {
 
 TResultHandler TTovikPanel::Track(const char* Name, size_t Need, THandler Handler) {
     ++OutstandingCount;
-    return [this, Name, Need, Handler](uint8_t ok, const TBlock* data) {
+    const uint64_t cycle = HandlerCycle;
+    if (cycle) ++OpenCycles[cycle].Pending;
+    return [this, Name, Need, Handler, cycle](uint8_t ok, const TBlock* data) {
         --OutstandingCount;
-        if (!ok || (Need > 0 && (!data || data->size() < Need))) Failures.emplace_back(Name);
+        if (!ok)
+            NoteRead(cycle, Name, true);
+        else if (Need > 0 && (!data || data->size() < Need))
+            NoteRead(cycle, Name, false);
+        // What this handler queues belongs to the same cycle.
+        const uint64_t outer = HandlerCycle;
+        HandlerCycle = cycle;
         (this->*Handler)(ok != 0, data);
-        // The cycle is over when the poll and everything it started ran.
-        if (CycleRunning && OutstandingCount == 0 && !FlagPollOutstanding) {
-            CycleRunning = false;
-            ++Cycles;
-        }
+        HandlerCycle = outer;
+        const auto it = OpenCycles.find(cycle);
+        if (it == OpenCycles.end() || --it->second.Pending > 0) return;
+        // The poll and everything it started have run: the cycle is over.
+        Cycles = cycle;
+        PollOk = it->second.PollOk;
+        Failures = std::move(it->second.Failed);
+        Incomplete = std::move(it->second.Incomplete);
+        OpenCycles.erase(it);
     };
 }
 
+void TTovikPanel::Untrack() {
+    --OutstandingCount;
+    const auto it = OpenCycles.find(HandlerCycle);
+    if (it != OpenCycles.end() && --it->second.Pending <= 0) OpenCycles.erase(it);
+}
+
+void TTovikPanel::NoteRead(uint64_t Cycle, const char* Name, bool Failed) {
+    const auto it = OpenCycles.find(Cycle);
+    if (it == OpenCycles.end()) {
+        // A read of no cycle (the journal read of a front end).
+        (Failed ? Failures : Incomplete).emplace_back(Name);
+        return;
+    }
+    (Failed ? it->second.Failed : it->second.Incomplete).emplace_back(Name);
+}
+
 void TTovikPanel::PollNow() {
-    const TProtoPort* port = Dev && Env.Ports ? Env.Ports->FindById(Dev->PortId) : nullptr;
+    const TProtoPort* port = DevicePort();
     LastPoll = timeGetTime() - static_cast<uint32_t>(port ? port->RequestInterval.load() : 0);
 }
 
@@ -385,10 +420,7 @@ void TTovikPanel::PollNow() {
 void TTovikPanel::Tick() {
     if (EnPuskRunning) EnPuskTimerTimer();
     // A poll whose port went away never completes: it no longer holds the panel back.
-    if (FlagPollOutstanding && !PortStillListed(PollPort)) {
-        FlagPollOutstanding = false;
-        if (CycleRunning && OutstandingCount == 0) CycleRunning = false;
-    }
+    if (FlagPollOutstanding && !PortStillListed(PollPort)) FlagPollOutstanding = false;
     if (FlagTaskLogReading && !PortStillListed(TaskChainPort)) FlagTaskLogReading = false;
 
     TProtoPort* port = CurrentPort();
@@ -403,7 +435,7 @@ void TTovikPanel::Tick() {
         // difference, so the clock's wrap after 49.7 days changes nothing.
         const uint32_t elapsed = ElapsedMs(LastPoll, timeGetTime());
         const auto interval = static_cast<uint32_t>(std::max(port->RequestInterval.load(), 0));
-        if (elapsed < interval || FlagPollOutstanding)
+        if (elapsed < interval || FlagPollOutstanding || !Polling)
             ResultList->DispatchOne();
         else
             StatePoll(*port);
@@ -414,16 +446,14 @@ void TTovikPanel::Tick() {
 
 void TTovikPanel::StatePoll(TProtoPort& Port) {
     LastPoll = timeGetTime();
-    Failures.clear();
-    CycleRunning = true;
-    PollOk = false;
     FlagPollOutstanding = true;
     PollPort = &Port;
-    if (!Send(RequestReadCell, Track("state_poll", kNeedStatePoll, &TTovikPanel::OnStatePoll),
-              kUstModelRow)) {
+    const uint64_t outer = HandlerCycle;
+    HandlerCycle = ++LastCycleId;
+    OpenCycles[HandlerCycle] = {};
+    if (!Send(RequestReadCell, Track("state_poll", kNeedStatePoll, &TTovikPanel::OnStatePoll), kUstModelRow))
         FlagPollOutstanding = false;
-        CycleRunning = false;
-    }
+    HandlerCycle = outer;
 }
 
 // ---- completions ----
@@ -432,7 +462,7 @@ void TTovikPanel::OnStatePoll(bool Ok, const TBlock* Data) {
     FlagPollOutstanding = false;
     const auto poll = DecodeStatePoll(Ok, Data);
     if (poll && HasConnection()) {
-        PollOk = true;
+        if (const auto it = OpenCycles.find(HandlerCycle); it != OpenCycles.end()) it->second.PollOk = true;
         Model = poll->ModelByte;
         Labels.OnStatePoll(*poll);
         if (poll->SettingsChanged) FlagReloadSettings = true;
@@ -556,7 +586,7 @@ void TTovikPanel::OnTaskEntry(bool Ok, const TBlock* Data) {
     const auto next = Tasks.OnTaskEntry(Ok, Data);
     if (Tasks.ReadFailed()) {
         // A whole reply of an entry outside the log it reports is damaged.
-        if (Ok && Data && Data->size() >= kTaskReplySize) Failures.emplace_back("task_log");
+        if (Ok && Data && Data->size() >= kTaskReplySize) NoteRead(HandlerCycle, "task_log", false);
         // A failed or damaged read ends the chain; what was read stays.
         FlagTaskLogReading = false;
         if (TaskGridOn) {
@@ -619,6 +649,8 @@ void TTovikPanel::OnCalibrationInfo(bool Ok, const TBlock* Data) {
 void TTovikPanel::ReadAlarmJournal() {
     Added = 0;
     FetchFailed = false;
+    Failures.clear();
+    Incomplete.clear();
     LastHeader = {0, 0};  // every record of the journal, whatever the header
     if (HasConnection())
         Send(RequestReadAlarmCount, Track("alarm_count", kAlarmCountReplySize, &TTovikPanel::OnAlarmCount));

@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -120,7 +121,9 @@ struct TPortBoxItem {
 
 struct TPanelEnvironment {
     TProtoPortList* Ports = nullptr;  // where CurrentPort looks; none: no port ever
-    uint8_t AccessLevel = 2;          // the logged-in account's level; fixed for the panel
+    // Instead of a list, one line that is the only port there is (tovik-cli).
+    TProtoPort* Line = nullptr;
+    uint8_t AccessLevel = 2;  // the logged-in account's level; fixed for the panel
     TLocaleFormat Locale;
     // The PC's local date and time; empty: the system's.
     std::function<TLocalTime()> LocalTime;
@@ -257,17 +260,24 @@ public:
     uint64_t CompletedCycles() const { return Cycles; }
     // Whether the last state poll was answered.
     bool LastPollOk() const { return PollOk; }
-    // The reads of the current (or last) cycle that failed or brought less
-    // than their handler reads, in the order they completed: "state_poll",
-    // "setpoints", "calibration_info", "task_log", "currents",
-    // "max_current", "timers", "alarm_counters", "state", "alarm_count",
-    // "alarm_records", "clock", "statistics".
+    // The reads of the current (or last) cycle the relay did not answer, in
+    // the order they completed: "state_poll", "setpoints",
+    // "calibration_info", "task_log", "currents", "max_current", "timers",
+    // "alarm_counters", "state", "alarm_count", "alarm_records", "clock",
+    // "statistics".
     const std::vector<std::string>& FailedReads() const { return Failures; }
+    // The reads of the cycle that were answered with less than their handler
+    // shows (a reply cut short, a damaged task entry): what did not arrive
+    // shows as unavailable.
+    const std::vector<std::string>& IncompleteReads() const { return Incomplete; }
     // Alarm records the last journal read added to the device's cache.
     int AddedAlarms() const { return Added; }
     bool AlarmFetchFailed() const { return FetchFailed; }
     // Makes the next Tick queue a state poll if nothing else waits.
     void PollNow();
+    // Whether Tick queues state polls (a front end that only reads the
+    // alarm journal turns them off meanwhile); on from construction.
+    void SetPolling(bool On) { Polling = On; }
 
 private:
     // Handlers of the completions (Ok, Data), also called with Ok false to blank.
@@ -288,8 +298,13 @@ private:
 
     using THandler = void (TTovikPanel::*)(bool, const TBlock*);
     // A completion that counts towards Outstanding and the cycle, and is
-    // noted in FailedReads when it failed or brought fewer than `Need` bytes.
+    // noted in FailedReads when it failed, in IncompleteReads when it
+    // brought fewer than `Need` bytes.
     TResultHandler Track(const char* Name, size_t Need, THandler Handler);
+    // A tracked request that was not queued after all.
+    void Untrack();
+    // Notes a read outcome for the cycle of the running completion.
+    void NoteRead(uint64_t Cycle, const char* Name, bool Failed);
     // Queues a request on the device's port with the panel's bus number,
     // kind, owner id and result list; false when nothing was queued.
     template <class TBuilder, class... TArgs>
@@ -318,6 +333,10 @@ private:
     void EnsureOwner(TProtoPort& Port);
     void RegisterOn(TProtoPort& Port);
     bool PortStillListed(const TProtoPort* Port) const;
+    // The port with this Id among the environment's ports, or none.
+    TProtoPort* FindPort(int32_t Id) const;
+    // The device's port, without CurrentPort's consequences.
+    TProtoPort* DevicePort() const { return Dev ? FindPort(Dev->PortId) : nullptr; }
     // Why the device cannot be reached, or empty.
     std::string AddressProblem() const;
     std::optional<TAlarmRecord> LastAlarm() const;
@@ -379,15 +398,29 @@ private:
     std::function<TPanelLayout()> ReadLayout;
     std::function<void(const TPanelLayout&)> ApplyLayout;
 
+    bool Polling = true;
     bool EnPuskRunning = false;
     uint32_t EnPuskStart = 0;
 
     // The cycle, for front ends that wait for it.
+    // Cycles overlap: a poll may go out behind the last job of the batch
+    // before it, so each request counts for the cycle of the handler (or
+    // the poll) that queued it, 0 for none.
+    struct TCycle {
+        int Pending = 0;
+        bool PollOk = false;
+        std::vector<std::string> Failed;
+        std::vector<std::string> Incomplete;
+    };
+    std::map<uint64_t, TCycle> OpenCycles;
+    uint64_t LastCycleId = 0;
+    uint64_t HandlerCycle = 0;  // the cycle of the completion running now
     int OutstandingCount = 0;
-    bool CycleRunning = false;
     uint64_t Cycles = 0;
+    // Of the last cycle that ended (or of the last journal read).
     bool PollOk = false;
     std::vector<std::string> Failures;
+    std::vector<std::string> Incomplete;
     int Added = 0;
     bool FetchFailed = false;
 };

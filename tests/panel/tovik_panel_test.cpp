@@ -118,6 +118,46 @@ TEST(PanelPolling, NoPollWhileAJobWaitsACompletionWaitsOrThePollIsUnanswered) {
     EXPECT_EQ(rig.Port->QueueLength(), batch - 2);
 }
 
+TEST(PanelPolling, APollBehindTheLastJobOfTheBatchKeepsTheCyclesApart) {
+    TPanelRig rig(kKindTovik, 1, 100);
+    TTovikPanel& p = rig.Open();
+    rig.Cycle();
+    ASSERT_EQ(p.CompletedCycles(), 1u);
+    // The next batch: every job answered but the last, which the worker
+    // is still running (it fails after its tries).
+    rig.Clock.Advance(100);
+    p.Tick();
+    auto poll = rig.Next();
+    ASSERT_TRUE(poll);
+    TPanelRig::Answer(*poll, true, rig.ReplyTo(*poll));
+    p.Tick();  // the batch
+    std::optional<TProtoJob> last;
+    while (auto job = rig.Next()) {
+        if (rig.Port->QueueLength() == 0) {
+            last = std::move(job);
+            break;
+        }
+        TPanelRig::Answer(*job, true, rig.ReplyTo(*job));
+    }
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->Request->Command.Code, CmdReadClock);
+    rig.Drain();
+    // Nothing waits in the queue or the list: the next poll goes out
+    // behind the running job.
+    rig.Clock.Advance(100);
+    p.Tick();
+    ASSERT_EQ(rig.Port->QueueLength(), 1u);
+    EXPECT_EQ(p.CompletedCycles(), 1u);
+    TPanelRig::Answer(*last, false, std::nullopt);
+    p.Tick();
+    EXPECT_EQ(p.CompletedCycles(), 2u);  // the second cycle ends with its own last read
+    EXPECT_EQ(p.FailedReads(), std::vector<std::string>{"clock"});
+    rig.Drain();
+    EXPECT_EQ(p.CompletedCycles(), 3u);
+    EXPECT_TRUE(p.FailedReads().empty());
+    EXPECT_EQ(p.Outstanding(), 0);
+}
+
 TEST(PanelPolling, StatePollReplyDecidesWhatIsReadAgain) {
     TPanelRig rig(kKindTovikM);
     TTovikPanel& p = rig.Open();
@@ -306,7 +346,7 @@ TEST(PanelDisplay, NativeCurrentsScaleWithKtrAndTheStatusNamesTheLastAlarm) {
     EXPECT_EQ(std::count(codes.begin(), codes.end(), CmdReadAlarm), 0);
 }
 
-TEST(PanelDisplay, ShortRepliesShowWhatArrivedAndCountAsFailedReads) {
+TEST(PanelDisplay, ShortRepliesShowWhatArrived) {
     TPanelRig rig(kKindTovikM);
     TTovikPanel& p = rig.Open();
     PutF32(rig.Relay.Currents, 0, 1000.0f);
@@ -318,7 +358,8 @@ TEST(PanelDisplay, ShortRepliesShowWhatArrivedAndCountAsFailedReads) {
     EXPECT_EQ(p.View().Label(LabelTokA), "Ia = 1,00 A");
     EXPECT_EQ(p.View().Label(LabelTokC), "Ic = Н/Д");
     EXPECT_EQ(p.View().Label(LabelTpLoadT), "Блокировка защит Tп = Н/Д");
-    EXPECT_EQ(p.FailedReads(), (std::vector<std::string>{"setpoints", "currents", "timers"}));
+    EXPECT_TRUE(p.FailedReads().empty());  // answered, with less
+    EXPECT_EQ(p.IncompleteReads(), (std::vector<std::string>{"setpoints", "currents", "timers"}));
     // Rows whose bytes arrived are shown, the rest are not; commands stay off.
     EXPECT_NE(p.SetpointGrid()[1][3], "Н/Д");
     EXPECT_EQ(p.SetpointGrid()[20][3], "Н/Д");
