@@ -5,6 +5,7 @@
 // and the cost of the setpoint grid's auto-size pass.
 #include <benchmark/benchmark.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,8 +17,6 @@
 #include <QListWidget>
 #include <QTimer>
 #include <QWindow>
-#include <sys/resource.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -26,8 +25,8 @@
 #include "app/Configuration.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
-#include "base/ui/Messages.h"
 #include "app/ui/main.h"
+#include "base/ui/Messages.h"
 #include "panel/GridAutoSize.h"
 #include "panel/TovikPanel.h"
 #include "panel/ui/TovikFrame.h"
@@ -129,12 +128,12 @@ void BM_IdleProgramCpu(benchmark::State& state) {
         ::kill(pid, SIGTERM);
         int status = 0;
         ::waitpid(pid, &status, 0);
-        const double cpuSeconds = static_cast<double>(after - before) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+        const double cpuSeconds =
+            static_cast<double>(after - before) / static_cast<double>(::sysconf(_SC_CLK_TCK));
         state.counters["idle_cpu_percent_of_one_core"] = cpuSeconds / 10.0 * 100.0;
     }
 }
 BENCHMARK(BM_IdleProgramCpu)->Iterations(1)->Unit(benchmark::kSecond);
-
 
 // CPU time of the user-interface thread (this one) so far, in seconds.
 double MainThreadCpuSeconds() {

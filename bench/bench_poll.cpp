@@ -291,7 +291,6 @@ BENCHMARK(BM_ExchangesUnpaced)
     ->UseRealTime()
     ->Iterations(20);
 
-
 // ---- the panel's model, tovik-cli watch and a synchronous ModBus client ----
 
 double FloorMs(const Traffic& t) {
@@ -404,7 +403,8 @@ void BM_PanelModelCycle(benchmark::State& state) {
             exchanges += t.Exchanges;
             bytes += t.Bytes;
         }
-        ReportCycles(state, measuredMs, floorMs, worst, exchanges, bytes, static_cast<long>(state.iterations()));
+        ReportCycles(state, measuredMs, floorMs, worst, exchanges, bytes,
+                     static_cast<long>(state.iterations()));
     }
     std::remove(log.c_str());
 }
@@ -441,14 +441,15 @@ void BM_CliWatch(benchmark::State& state) {
         std::remove(log.c_str());
         return;
     }
-    const std::string cli = SimBinaryBesideThisProgram().substr(0, SimBinaryBesideThisProgram().rfind('/') + 1) +
-                            "tovik-cli";
+    const std::string cli =
+        SimBinaryBesideThisProgram().substr(0, SimBinaryBesideThisProgram().rfind('/') + 1) + "tovik-cli";
     for (auto _ : state) {
-        test::TChildProcess watch(cli,
-                                  {"--port", sim.Port(), "--kind", std::to_string(kind), "--bus",
-                                   std::to_string(kAddress), "--bus-mode", "--reply-timeout", "100", "--interval",
-                                   "0", "--json", "watch", "--count", std::to_string(kCycles + 1)},
-                                  test::TChildProcess::EStderr::Discard);
+        test::TChildProcess watch(
+            cli,
+            {"--port", sim.Port(), "--kind", std::to_string(kind), "--bus", std::to_string(kAddress),
+             "--bus-mode", "--reply-timeout", "100", "--interval", "0", "--json", "watch", "--count",
+             std::to_string(kCycles + 1)},
+            test::TChildProcess::EStderr::Discard);
         std::vector<std::chrono::steady_clock::time_point> done;
         while (auto line = watch.ReadLine(20000)) done.push_back(std::chrono::steady_clock::now());
         if (watch.Wait(20000) != 0 || done.size() != kCycles + 1) {
@@ -529,8 +530,10 @@ void BM_ModbusSyncCycle(benchmark::State& state) {
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
         bool ok = true;
-        for (const RegisterRead& r : reads) ok = ok && modbus_read_registers(ctx, r.Register, r.Count, registers) == r.Count;
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        for (const RegisterRead& r : reads)
+            ok = ok && modbus_read_registers(ctx, r.Register, r.Count, registers) == r.Count;
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
         state.SetIterationTime(ms / 1000.0);
         const Traffic t = reader.Next();
         if (!ok || t.Unanswered) {
