@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "protocol/Commands.h"
 
@@ -196,15 +197,19 @@ void TDeviceView::OnCurrents(bool Ok, const TBlock* Data) {
     if (!valid) count = 0;
     // ModBus relays report currents already on the primary side.
     const double scale = IsModbusKind(Kind) ? 1.0 / 1000.0 : static_cast<double>(Ktr()) / 1000.0;
+    Amps.fill(std::numeric_limits<double>::quiet_NaN());
     for (size_t i = 0; i < 3; ++i) {
-        if (i < count)
-            SetValue(ids[i], FormatNumber(raw[i] * scale, 3, 2, Locale) + kAmps);
-        else
+        if (i < count) {
+            Amps[i] = raw[i] * scale;
+            SetValue(ids[i], FormatNumber(Amps[i], 3, 2, Locale) + kAmps);
+        } else {
             SetUnavailable(ids[i]);
+        }
     }
     if (count < 3) return SetUnavailable(LabelDisb);
     const auto [lo, hi] = std::minmax_element(raw.begin(), raw.end());
     const double di = (static_cast<double>(*hi) - static_cast<double>(*lo)) * scale;
+    Amps[3] = di;
     SetValue(LabelDisb, FormatNumber(di, 3, 2, Locale) + kAmps);
 }
 

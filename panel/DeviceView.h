@@ -137,6 +137,9 @@ public:
     size_t SetpointBytes() const { return SetpointCount; }
     // The last state reply's state code, if any.
     std::optional<uint8_t> StateCode() const { return State; }
+    // Ia, Ib, Ic and Di in amperes as the labels show them; NaN for a value
+    // the last current read did not bring.
+    const std::array<double, 4>& CurrentsAmps() const { return Amps; }
 
 private:
     void SetUnavailable(TLabelId id);
@@ -155,6 +158,7 @@ private:
     size_t SetpointCount = 0;
     TSetpointBlock Setpoints{};
     std::optional<uint8_t> State;
+    std::array<double, 4> Amps{};
 };
 
 }  // namespace tovik

@@ -76,7 +76,8 @@ TTovikPanel::TTovikPanel(TPanelEnvironment Environment)
       Access(PanelAccess(Env.AccessLevel)),
       ResultList(std::make_shared<TResultEventsList>()),
       Labels(kKindTovik, Env.Locale),
-      DataCaption(DataTabCaption(kKindTovik)) {
+      DataCaption(DataTabCaption(kKindTovik)),
+      CurrentTrend(Env.WallClockMs) {
     // Every command button waits for the first setpoint read; with
     // read-only access none is ever enabled (MayCommand refuses them too).
     Enabled.fill(false);
@@ -527,6 +528,7 @@ void TTovikPanel::OnSetpoints(bool Ok, const TBlock* Data) {
         SetupForKind();
         ShowAlarms();
         FillSetpointGrid(&Labels.SetpointBlock(), kSetpointBlockSize);
+        RefreshComparison();
         if (Access != TPanelAccess::ReadOnly) {
             EnableCommandButtons();
             const bool on = Labels.SetpointBlock()[kSetpointFields[kUstAutoRow].Offset] != 0;
@@ -549,6 +551,8 @@ void TTovikPanel::OnSetpoints(bool Ok, const TBlock* Data) {
 void TTovikPanel::OnCurrents(bool Ok, const TBlock* Data) {
     Labels.OnCurrents(Ok, Data);
     Touch(AreaLabels);
+    // The trend takes what the poll brought; a failed read leaves a gap.
+    CurrentTrend.Add(timeGetTime(), Labels.CurrentsAmps());
 }
 
 void TTovikPanel::OnMaxCurrent(bool Ok, const TBlock* Data) {

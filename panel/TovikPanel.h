@@ -25,7 +25,10 @@
 #include <vector>
 
 #include "app/TovikDevice.h"
+#include "panel/CurrentTrend.h"
 #include "panel/DeviceView.h"
+#include "panel/SetpointReport.h"
+#include "panel/SetpointRestore.h"
 #include "panel/TaskLog.h"
 #include "panel/TextGrid.h"
 #include "ports/ProtoPort.h"
@@ -130,6 +133,10 @@ struct TPanelEnvironment {
     // The device's installation name changed: its item in the device list
     // gets the new text.
     std::function<void(TDevice&)> DeviceRenamed;
+    // The logged-in account's name, for setpoint files and reports.
+    std::string Account;
+    // The current trend's wall clock (ms since 1970); empty: the system's.
+    std::function<int64_t()> WallClockMs;
 };
 
 class TTovikPanel {
@@ -275,6 +282,37 @@ public:
     bool AlarmFetchFailed() const { return FetchFailed; }
     // Makes the next Tick queue a state poll if nothing else waits.
     void PollNow();
+
+    // ---- setpoint files, the report and the current trend (PanelSetpointFiles.cpp) ----
+    // The relay as the last whole setpoint read left it; none before one.
+    std::optional<TRelaySetpoints> RelaySetpoints() const;
+    // What "Сохранить уставки в файл..." writes; none before a whole setpoint read.
+    std::optional<TSetpointFile> SetpointFileNow() const;
+    // "Сравнить с файлом...": the grid's items set against the file from
+    // now on, also after every later setpoint read. The comparison's
+    // Notice says what differs in kind or model.
+    const TSetpointComparison* CompareWithFile(TSetpointFile File);
+    void EndCompare();
+    const std::optional<TSetpointComparison>& Comparison() const { return Compared; }
+    // "Записать из файла...": what would be written, with the panel's
+    // access level, against the last setpoint read.
+    TRestorePlan PlanRestoreFromFile(const TSetpointFile& File) const;
+    // Writes the plan's items through the panel's own requests, then reads
+    // the setpoints back; the report follows as a message and in
+    // LastRestore(). False (and a message) when refused; nothing is sent then.
+    bool RestoreFromFile(const TSetpointFile& File);
+    bool RestoreRunning() const { return Restoring.has_value(); }
+    const std::optional<TRestoreReport>& LastRestore() const { return RestoreDone; }
+    // Saving, comparing and the report need a whole setpoint read; restoring
+    // also needs the commands up and no restore running.
+    bool SetpointFileReady() const { return Labels.HasSetpoints(); }
+    bool RestoreReady() const;
+    // Moves with the comparison, a restore's start and end.
+    uint32_t SetpointFileRevision() const { return FileRev; }
+    // "Отчёт об уставках...": none before a whole setpoint read.
+    std::optional<TSetpointReport> SetpointReport() const;
+    // Ia, Ib, Ic and Di of every current read.
+    const TCurrentTrend& Trend() const { return CurrentTrend; }
     // Whether Tick queues state polls (a front end that only reads the
     // alarm journal turns them off meanwhile); on from construction.
     void SetPolling(bool On) { Polling = On; }
@@ -295,6 +333,8 @@ private:
     void OnAlarmRecord(bool Ok, const TBlock* Data);
     void OnCalibrationInfo(bool Ok, const TBlock* Data);
     void OnAlarmsCleared(bool Ok, const TBlock* Data);
+    void OnRestoreRead(bool Ok, const TBlock* Data);
+    void RefreshComparison();
 
     using THandler = void (TTovikPanel::*)(bool, const TBlock*);
     // A completion that counts towards Outstanding and the cycle, and is
@@ -423,6 +463,17 @@ private:
     std::vector<std::string> Incomplete;
     int Added = 0;
     bool FetchFailed = false;
+
+    // Setpoint files and the trend.
+    std::optional<TSetpointFile> CompareFile;
+    std::optional<TSetpointComparison> Compared;
+    struct TRestoreRun {
+        TRestorePlan Plan;
+    };
+    std::optional<TRestoreRun> Restoring;
+    std::optional<TRestoreReport> RestoreDone;
+    uint32_t FileRev = 0;
+    TCurrentTrend CurrentTrend;
 };
 
 }  // namespace tovik
