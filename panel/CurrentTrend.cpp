@@ -82,7 +82,14 @@ std::string TrendCsvText(const std::vector<TTrendSample>& Samples, const TLocale
         out += TrendTimeText(s.WallMs, Locale);
         for (const double a : s.Amps) {
             out += ';';
-            if (std::isfinite(a)) out += FormatNumber(a, 6, 3, Locale);
+            if (!std::isfinite(a)) continue;
+            // Milliamperes, the relay's own resolution, with the locale's separator.
+            char number[48];
+            std::snprintf(number, sizeof number, "%.3f", a);
+            std::string text = number;
+            if (const size_t dot = text.find('.'); dot != std::string::npos)
+                text.replace(dot, 1, Locale.DecimalSeparator);
+            out += text;
         }
         out += "\r\n";
     }

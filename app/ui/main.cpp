@@ -20,8 +20,8 @@
 #include "app/TovikDevice.h"
 #include "app/ui/AboutForm.h"
 #include "app/ui/AcessSelectorUnit.h"
-#include "base/ui/Messages.h"
 #include "app/ui/register.h"
+#include "base/ui/Messages.h"
 #include "panel/ui/TovikFrame.h"
 #include "ports/ui/OptUnit.h"
 #include "ports/ui/PortListUnit.h"
@@ -41,7 +41,9 @@ TMainForm::TMainForm(const QString& configDir, QWidget* parent)
     CreateWindows();
 }
 
-TMainForm::~TMainForm() { ShutDown(); }
+TMainForm::~TMainForm() {
+    ShutDown();
+}
 
 void TMainForm::BuildWindow() {
     setObjectName("MainForm");
@@ -78,7 +80,8 @@ void TMainForm::BuildWindow() {
     DelDevice = makeAction("DelDevice", QStringLiteral("Удалить устройство"), {}, QStyle::SP_TrashIcon);
     AddTovikMB = makeAction("AddTovikMB", QStringLiteral("Добавить Товик ModBus"), {}, QStyle::SP_FileIcon);
     AddTovikM = makeAction("AddTovikM", QStringLiteral("Добавить ТовикМ"), {}, QStyle::SP_FileIcon);
-    AddTovikMMB = makeAction("AddTovikMMB", QStringLiteral("Добавить ТовикМ ModBus"), {}, QStyle::SP_FileIcon);
+    AddTovikMMB =
+        makeAction("AddTovikMMB", QStringLiteral("Добавить ТовикМ ModBus"), {}, QStyle::SP_FileIcon);
 
     connect(SettingsOpen, &QAction::triggered, this, [this] {
         if (PortListForm) PortListForm->exec();
@@ -295,7 +298,9 @@ void TMainForm::AddDevice(std::unique_ptr<TDevice> device) {
     item->setData(Qt::UserRole, QVariant::fromValue(static_cast<void*>(raw)));
 }
 
-void TMainForm::AddDeviceOfKind(int kind) { AddDevice(std::make_unique<TTovikDevice>(static_cast<uint8_t>(kind))); }
+void TMainForm::AddDeviceOfKind(int kind) {
+    AddDevice(std::make_unique<TTovikDevice>(static_cast<uint8_t>(kind)));
+}
 
 void TMainForm::DelDeviceExecute() {
     const int row = DevList->currentRow();
@@ -322,6 +327,7 @@ std::unique_ptr<IDevicePanel> TMainForm::CreatePanel(TDevice& device) {
     context.Ports = &Ports;
     // A panel is open only while someone is logged in; without anyone it could only watch.
     context.AccessLevel = CurrentUser ? CurrentUser->AccessLevel : kReadOnlyAccess;
+    context.Account = CurrentUser ? CurrentUser->Name : std::string();
     context.DeviceRenamed = [this](TDevice& renamed) {
         const int index = Devices.IndexOfDevice(&renamed);
         if (QListWidgetItem* item = index >= 0 ? DevList->item(index) : nullptr)

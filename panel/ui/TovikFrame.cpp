@@ -141,6 +141,7 @@ TTTovikFrame::TTTovikFrame(TTovikDevice& device, const TPanelContext& context)
     env.AccessLevel = context.AccessLevel;
     env.Locale = PanelLocaleFormat();
     env.DeviceRenamed = context.DeviceRenamed;
+    env.Account = context.Account;
     Panel = std::make_unique<TTovikPanel>(std::move(env));
 
     TovikControl = new QTabWidget(this);
@@ -253,6 +254,7 @@ void TTTovikFrame::BuildDataTab(QWidget* tab) {
         // Ia, Ib, Ic down the first column; Di, Imax, Kтр beside them.
         currentsLayout->addLayout(cell, static_cast<int>(i % 3), static_cast<int>(i / 3));
     }
+    BuildTrendButton(currents, currentsLayout);
     stateLayout->addWidget(currents);
     auto* timers = Group("TovikTimersGroupBox", "Текущие счётчики защиты", state);
     auto* timersLayout = new QVBoxLayout(timers);
@@ -361,7 +363,9 @@ void TTTovikFrame::BuildSettingsTab(QWidget* tab) {
     else
         TovikUstStringGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(delegate, &TEnterDelegate::EnterPressed, this, &TTTovikFrame::GridEnter);
-    (new QVBoxLayout(setpoints))->addWidget(TovikUstStringGrid);
+    auto* setpointsLayout = new QVBoxLayout(setpoints);
+    BuildSetpointFileButtons(setpoints, setpointsLayout);
+    setpointsLayout->addWidget(TovikUstStringGrid);
     layout->addWidget(setpoints, 1);
 
     if (Panel->AccessRights() == TPanelAccess::ReadOnly) {
@@ -613,6 +617,7 @@ void TTTovikFrame::Redraw() {
                     ->setText(Q(grid[r][c]));
             }
     }
+    RedrawSetpointFiles();
     Drawing = false;
     if (changed(AreaMessages)) {
         // Taken first: a box lets the timers run, and they must not show it twice.

@@ -15,7 +15,10 @@
 #include "app/Device.h"
 #include "panel/GridAutoSize.h"
 #include "panel/TovikPanel.h"
+#include "panel/ui/TrendWindow.h"
 
+class QBoxLayout;
+class QGridLayout;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -40,7 +43,12 @@ struct TPanelContext {
     uint8_t AccessLevel = 2;          // of the logged-in account
     // Renames the device's item in the device list.
     std::function<void(TDevice&)> DeviceRenamed;
+    // The logged-in account's name (setpoint files, the report).
+    std::string Account;
 };
+
+// The files the setpoint buttons ask for.
+enum class TFileQuestion { SaveSetpoints, CompareSetpoints, RestoreSetpoints, SaveReportPdf };
 
 // The user's decimal, date and time separators.
 TLocaleFormat PanelLocaleFormat();
@@ -105,6 +113,27 @@ public:
     // Wake-ups handled since construction (completions that arrived between ticks).
     uint64_t WakeUps() const { return WakeCount; }
 
+    // ---- setpoint files, the report and the trend (TovikFrameSetpointFiles.cpp) ----
+    QPushButton* SaveUstButton = nullptr;     // "Сохранить уставки в файл..."
+    QPushButton* CompareUstButton = nullptr;  // "Сравнить с файлом..."
+    QPushButton* RestoreUstButton = nullptr;  // "Записать из файла..."
+    QPushButton* ReportUstButton = nullptr;   // "Отчёт об уставках..."
+    QPushButton* EndCompareButton = nullptr;  // "Закончить сравнение"
+    QLabel* CompareLabel = nullptr;
+    QPushButton* TrendButton = nullptr;  // "Тренд токов..."
+    // What the buttons do once they have their file; false after a message.
+    bool SaveSetpointsTo(const QString& path);
+    bool CompareWithFileAt(const QString& path);
+    bool RestoreFromFileAt(const QString& path);
+    bool SaveReportTo(const QString& path);
+    void PrintReportWithDialog();
+    TTrendWindow* ShowTrend();
+    TTrendWindow* Trend() const { return TrendWin; }
+    // Where the buttons ask for a file (empty: cancelled) and for a yes;
+    // tests answer them.
+    std::function<QString(TFileQuestion)> AskPath;
+    std::function<bool(const QString&)> Confirm;
+
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -119,6 +148,9 @@ private:
     void AutoSizeGrid();
     TPanelLayout ReadLayout() const;
     void ApplyLayout(const TPanelLayout& layout);
+    void BuildSetpointFileButtons(QWidget* parent, QBoxLayout* into);
+    void BuildTrendButton(QWidget* parent, QGridLayout* into);
+    void RedrawSetpointFiles();
 
     std::unique_ptr<TTovikPanel> Panel;
     QPointer<QLabel> StatusPanel;
@@ -137,6 +169,10 @@ private:
     struct TWake;
     std::shared_ptr<TWake> Wake;
     uint64_t WakeCount = 0;
+
+    QPointer<TTrendWindow> TrendWin;
+    uint32_t DrawnFileRev = ~0u;
+    uint32_t DrawnFileGridRev = ~0u;
 };
 
 // The panel as the device record holds it: releases the window when the
