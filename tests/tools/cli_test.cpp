@@ -574,6 +574,135 @@ TEST_P(CliTest, OptionsAfterTheCommand) {
     EXPECT_EQ(Json::parse(r.Out)["ok"], true);
 }
 
+// The writes the simulator logged after the first `from` lines.
+std::vector<std::string> WritesAfter(const std::vector<std::string>& log, size_t from) {
+    std::vector<std::string> out;
+    for (size_t i = from; i < log.size(); ++i)
+        if (!log[i].empty() && !IsReadRequest(log[i])) out.push_back(log[i]);
+    return out;
+}
+
+TEST_P(CliTest, SetpointFileSaveCompareAndRestore) {
+    const std::string file = Dir.Path + "/relay.ust";
+    // The device of the configuration file, with its installation name.
+    CliResult r = As("admin", "pw", {"--device", "0", "setpoints", "--save", file});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::string text = ReadFile(file);
+    EXPECT_TRUE(StartsWith(text, "TOVIK-SETPOINTS\t1\nkind\t" + std::to_string(Kind) + "\t")) << text;
+    EXPECT_NE(text.find("\naccount\tadmin\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\ninstallation\tНасосная\n"), std::string::npos) << text;
+    for (const std::string& line : LogLines()) EXPECT_TRUE(line.empty() || IsReadRequest(line)) << line;
+    // A wrong password names no account; a relay given by its line alone has no installation name.
+    EXPECT_EQ(As("admin", "xx", {"setpoints", "--save", file}).Code, 3);
+    const std::string bare = Dir.Path + "/bare.ust";
+    ASSERT_EQ(Cli({"setpoints", "--save", bare}).Code, 0);
+    EXPECT_NE(ReadFile(bare).find("\ninstallation\t\n"), std::string::npos) << ReadFile(bare);
+    EXPECT_NE(ReadFile(bare).find("\naccount\t\n"), std::string::npos) << ReadFile(bare);
+
+    r = Cli({"setpoints", "--compare", file});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(Lines(r.Out).size(), 1u) << r.Out;  // the header only
+
+    // Item 2's text as saved.
+    const size_t item2 = text.find("\nitem\t2\t");
+    ASSERT_NE(item2, std::string::npos);
+    const size_t textAt = text.find('\t', item2 + 8) + 1;
+    const std::string savedText = text.substr(textAt, text.find('\t', textAt) - textAt);
+    ASSERT_EQ(As("admin", "pw", {"set", "2", "15"}).Code, 0);
+    r = Cli({"setpoints", "--compare", file});
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    ASSERT_EQ(Lines(r.Out).size(), 2u) << r.Out;
+    EXPECT_EQ(Lines(r.Out)[1], "2\tноминальный ток нагрузки Inom, A\t15,0\t" + savedText) << r.Out;
+    r = Cli({"--json", "setpoints", "--compare", file});
+    EXPECT_EQ(r.Code, 1);
+    const Json compared = Json::parse(r.Out);
+    EXPECT_FALSE(compared["equal"].get<bool>());
+    ASSERT_EQ(compared["differences"].size(), 1u);
+    EXPECT_EQ(compared["differences"][0]["file"], savedText);
+
+    // Read-only accounts are refused before anything is sent.
+    size_t from = LogLines().size();
+    r = As("viewer", "ro", {"restore", file});
+    EXPECT_EQ(r.Code, 3);
+    EXPECT_EQ(LogLines().size(), from);
+
+    // Restored: the one differing item written, read back, matching.
+    from = LogLines().size();
+    r = As("admin", "pw", {"restore", file});
+    ASSERT_EQ(r.Code, 0) << r.Err << r.Out;
+    EXPECT_TRUE(StartsWith(r.Out, "Записано уставок: 1. Все уставки совпадают с файлом.\n")) << r.Out;
+    const auto writes = WritesAfter(LogLines(), from);
+    ASSERT_EQ(writes.size(), 1u) << ReadFile(LogPath);
+    EXPECT_NE(writes[0].find(Modbus() ? "\"register\":36," : "\"params\":[8,4]"), std::string::npos)
+        << writes[0];
+    EXPECT_EQ(Cli({"setpoints", "--compare", file}).Code, 0);
+
+    // Kept out: the serial number below the service level, the bus number
+    // always, a value beyond every model's limits; reported, not written.
+    std::string keptOut = text;
+    const auto setRaw = [&](int item, const std::string& raw) {
+        const std::string head = "item\t" + std::to_string(item) + "\t";
+        const size_t at = keptOut.find("\n" + head) + 1;
+        keptOut.replace(at, keptOut.find('\t', at + head.size()) - at, head + raw);
+    };
+    setRaw(21, "4242");
+    setRaw(16, "7");
+    setRaw(0, "7000000");
+    const std::string keptOutFile = Dir.Path + "/kept-out.ust";
+    std::ofstream(keptOutFile, std::ios::binary) << keptOut;
+    from = LogLines().size();
+    // The value out of limits leaves the relay unlike the file: exit 1.
+    r = As("admin", "pw", {"restore", keptOutFile});
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_NE(r.Out.find("(не записана: только на сервисном уровне доступа)"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("(не записана: номер в магистрали из файла не переносится)"), std::string::npos)
+        << r.Out;
+    EXPECT_NE(r.Out.find("(не записана: значение вне пределов модели устройства)"), std::string::npos)
+        << r.Out;
+    EXPECT_TRUE(WritesAfter(LogLines(), from).empty());
+    // The service level writes the serial number, and only that.
+    r = As("service", "sv", {"--json", "restore", keptOutFile});
+    ASSERT_EQ(r.Code, 1) << r.Err;
+    const Json restored = Json::parse(r.Out);
+    EXPECT_EQ(restored["written"], 1);
+    EXPECT_EQ(restored["items"].size(), 3u);
+    for (const Json& item : restored["items"])
+        EXPECT_EQ(item["matches"].get<bool>(), item["item"] == 21) << item;
+    const auto serialWrites = WritesAfter(LogLines(), from);
+    ASSERT_EQ(serialWrites.size(), 1u);
+    EXPECT_NE(serialWrites[0].find(Modbus() ? "\"register\":61,\"count\":1,\"values\":[4242]"
+                                            : "\"params\":[53,2]"),
+              std::string::npos)
+        << serialWrites[0];
+
+    // Damaged files and files of another kind send nothing.
+    const std::string damaged = Dir.Path + "/damaged.ust";
+    std::ofstream(damaged, std::ios::binary) << text.substr(0, text.size() / 2);
+    from = LogLines().size();
+    r = As("admin", "pw", {"restore", damaged});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("файл уставок не прочитан"), std::string::npos) << r.Err;
+    EXPECT_EQ(Cli({"setpoints", "--compare", damaged}).Code, 2);
+    std::string other = text;
+    const uint8_t otherKind = Kind == 0 ? 1 : 0;  // the same 22 items when the kind has them
+    if (Kind < 2) {
+        const std::string kindLine = "kind\t" + std::to_string(Kind) + "\t" + DeviceKindName(Kind) + "\n";
+        other.replace(other.find(kindLine), kindLine.size(),
+                      "kind\t" + std::to_string(otherKind) + "\t" + DeviceKindName(otherKind) + "\n");
+        const std::string otherFile = Dir.Path + "/other.ust";
+        std::ofstream(otherFile, std::ios::binary) << other;
+        r = As("service", "sv", {"restore", otherFile});
+        EXPECT_EQ(r.Code, 2);
+        EXPECT_NE(r.Err.find("другого типа"), std::string::npos) << r.Err;
+        r = Cli({"setpoints", "--compare", otherFile});
+        EXPECT_EQ(r.Code, 1);
+        EXPECT_NE(r.Err.find("другого типа"), std::string::npos) << r.Err;
+    }
+    EXPECT_TRUE(WritesAfter(LogLines(), from).empty());
+    // Options meant for setpoints only.
+    EXPECT_EQ(Cli({"poll", "--save", file}).Code, 2);
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryKind, CliTest, ::testing::Values(0, 1, 2, 3),
                          [](const auto& info) { return "Kind" + std::to_string(info.param); });
 
@@ -674,8 +803,8 @@ private:
         if (f.size() < 4 || f[0] != f.size() || payload.size() < 2 || payload[0] != 1) return {};
         const uint8_t command = payload[1];
         // Command 19 (a task entry): an empty log.
-        static const std::map<uint8_t, size_t> kSizes = {{3, 57},  {4, 8},   {7, 17}, {11, 2}, {14, 12},
-                                                         {17, 4},  {19, 15}, {21, 14}, {23, 4}, {24, 6}};
+        static const std::map<uint8_t, size_t> kSizes = {{3, 57}, {4, 8},   {7, 17},  {11, 2}, {14, 12},
+                                                         {17, 4}, {19, 15}, {21, 14}, {23, 4}, {24, 6}};
         const auto size = kSizes.find(command);
         if (size == kSizes.end() || Muted.count(command)) return {};
         test::Bytes reply{1, command};

@@ -12,8 +12,9 @@ struct TContext;
 // Options that belong to one command only.
 enum TCommandOptions : unsigned {
     kNoCommandOptions = 0,
-    kTakesCount = 1,  // --count
-    kTakesFiles = 2,  // --txt, --xlsx
+    kTakesCount = 1,          // --count
+    kTakesFiles = 2,          // --txt, --xlsx
+    kTakesSetpointFiles = 4,  // --save, --compare
 };
 
 struct TCliCommand {

@@ -97,6 +97,10 @@ std::string ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o
             err = text(o.TextFile);
         } else if (name == "--xlsx") {
             err = text(o.SheetFile);
+        } else if (name == "--save") {
+            err = text(o.SaveFile);
+        } else if (name == "--compare") {
+            err = text(o.CompareFile);
         } else if (name == "--device") {
             if ((err = number(0, 1000000, n)).empty()) o.DeviceIndex = static_cast<int>(n);
         } else if (name == "--kind") {
@@ -170,7 +174,10 @@ Command line:
   "--" is given as --option=VALUE; after "--" every word is an argument.
 
 Exit status: 0 done; 1 the relay did not answer, a read of poll or watch
-failed, or a command failed; 2 wrong usage or configuration; 3 access refused.
+failed, or a command failed (setpoints --compare: the relay differs from the
+file; restore: an item written does not match, or a value of the file lies
+outside the model's limits); 2 wrong usage or configuration (a damaged
+setpoint file too); 3 access refused.
 
 Against the simulator:
   build/bin/tovik-sim --relay 3:1            # prints its line, e.g. pts/5

@@ -25,9 +25,11 @@ struct TCliOptions {
     bool Json = false;
     bool Trace = false;  // every frame on the line to standard error
     bool Help = false;
-    std::optional<long> Count;             // watch
-    std::optional<std::string> TextFile;   // alarms --txt
-    std::optional<std::string> SheetFile;  // alarms --xlsx
+    std::optional<long> Count;               // watch
+    std::optional<std::string> TextFile;     // alarms --txt
+    std::optional<std::string> SheetFile;    // alarms --xlsx
+    std::optional<std::string> SaveFile;     // setpoints --save
+    std::optional<std::string> CompareFile;  // setpoints --compare
     std::string Command;
     std::vector<std::string> Args;
 };

@@ -19,7 +19,8 @@ std::chrono::milliseconds SilenceLimit(int32_t replyTimeout) {
 
 }  // namespace
 
-TPanelCycle::TPanelCycle(TCliSession& session, TTovikDevice& device, const TLocaleFormat& locale)
+TPanelCycle::TPanelCycle(TCliSession& session, TTovikDevice& device, const TLocaleFormat& locale,
+                         uint8_t accessLevel, const std::string& account)
     : Session(session) {
     TProtoPort* line = session.LinePort();
     device.BusAddress = session.Line().Address;
@@ -28,23 +29,24 @@ TPanelCycle::TPanelCycle(TCliSession& session, TTovikDevice& device, const TLoca
 
     TPanelEnvironment env;
     env.Line = line;
-    // Reading only: whatever the command, this cycle never changes the relay.
-    env.AccessLevel = kReadOnlyAccess;
+    // Reading only unless the command's account may change the relay.
+    env.AccessLevel = accessLevel;
+    env.Account = account;
     env.Locale = locale;
-    Panel = std::make_unique<TTovikPanel>(std::move(env));
-    Panel->Results()->SetNotifier([signal = Signal] {
+    PanelModel = std::make_unique<TTovikPanel>(std::move(env));
+    PanelModel->Results()->SetNotifier([signal = Signal] {
         {
             std::lock_guard guard(signal->Lock);
             signal->Pending = true;
         }
         signal->Arrived.notify_one();
     });
-    Panel->AttachDevice(&device);
-    Panel->FillPortBox();
+    PanelModel->AttachDevice(&device);
+    PanelModel->FillPortBox();
 }
 
 TPanelCycle::~TPanelCycle() {
-    Panel->Results()->SetNotifier(nullptr);
+    PanelModel->Results()->SetNotifier(nullptr);
 }
 
 template <class TDone>
@@ -54,15 +56,15 @@ bool TPanelCycle::RunUntil(TDone done) {
     auto lastEvent = Clock::now();
     for (;;) {
         if (Interrupted.load()) return false;
-        const bool waiting = !Panel->Results()->IsEmpty();
-        Panel->Tick();
+        const bool waiting = !PanelModel->Results()->IsEmpty();
+        PanelModel->Tick();
         if (done()) return true;
         if (waiting) {
             lastEvent = Clock::now();
             continue;  // the next completion at once, one per tick
         }
         Session.Drain();  // prints the frames traced so far
-        if (Panel->Outstanding() > 0 && Clock::now() - lastEvent > limit) return false;
+        if (PanelModel->Outstanding() > 0 && Clock::now() - lastEvent > limit) return false;
         // The panel's 10 ms timer, cut short by a completion.
         std::unique_lock lock(Signal->Lock);
         Signal->Arrived.wait_for(lock, std::chrono::milliseconds(kRefreshTimerMs),
@@ -72,18 +74,33 @@ bool TPanelCycle::RunUntil(TDone done) {
 }
 
 bool TPanelCycle::Run() {
-    const uint64_t next = Panel->CompletedCycles() + 1;
-    const bool finished = RunUntil([&] { return Panel->CompletedCycles() >= next; });
-    return finished && Panel->LastPollOk();
+    const uint64_t next = PanelModel->CompletedCycles() + 1;
+    const bool finished = RunUntil([&] { return PanelModel->CompletedCycles() >= next; });
+    return finished && PanelModel->LastPollOk();
 }
 
 bool TPanelCycle::FetchAlarms() {
     // The journal alone: no poll cycle meanwhile.
-    Panel->SetPolling(false);
-    Panel->ReadAlarmJournal();
-    const bool finished = RunUntil([&] { return Panel->Outstanding() == 0; });
-    Panel->SetPolling(true);
-    return finished && !Panel->AlarmFetchFailed();
+    PanelModel->SetPolling(false);
+    PanelModel->ReadAlarmJournal();
+    const bool finished = RunUntil([&] { return PanelModel->Outstanding() == 0; });
+    PanelModel->SetPolling(true);
+    return finished && !PanelModel->AlarmFetchFailed();
+}
+
+bool TPanelCycle::Restore(const TSetpointFile& file, std::string& refusal) {
+    PanelModel->SetPolling(false);
+    const bool started = PanelModel->RestoreFromFile(file);
+    if (!started) {
+        for (const TPanelMessage& m : PanelModel->TakeMessages())
+            refusal += (refusal.empty() ? "" : " ") + m.Text;
+        PanelModel->SetPolling(true);
+        return false;
+    }
+    const bool finished = RunUntil([&] { return !PanelModel->RestoreRunning(); });
+    PanelModel->TakeMessages();  // the report is the caller's to print
+    PanelModel->SetPolling(true);
+    return finished;
 }
 
 }  // namespace tovik::cli

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/TovikDevice.h"
+#include "app/UsersMod.h"
 #include "panel/TovikPanel.h"
 #include "tools/cli/CliSession.h"
 
@@ -20,8 +21,11 @@ namespace tovik::cli {
 
 class TPanelCycle {
 public:
-    // The device takes the session's line, bus number and kind.
-    TPanelCycle(TCliSession& session, TTovikDevice& device, const TLocaleFormat& locale);
+    // The device takes the session's line, bus number and kind. The panel
+    // reads only, unless an account's access level and name are given (a
+    // restore from a setpoint file).
+    TPanelCycle(TCliSession& session, TTovikDevice& device, const TLocaleFormat& locale,
+                uint8_t accessLevel = kReadOnlyAccess, const std::string& account = {});
     ~TPanelCycle();
     TPanelCycle(const TPanelCycle&) = delete;
     TPanelCycle& operator=(const TPanelCycle&) = delete;
@@ -35,21 +39,27 @@ public:
     // shows as unavailable): "state_poll", "setpoints", "task_log",
     // "currents", "max_current", "timers", "alarm_counters", "state",
     // "alarm_count", "alarm_records", "clock", "statistics".
-    const std::vector<std::string>& FailedReads() const { return Panel->FailedReads(); }
+    const std::vector<std::string>& FailedReads() const { return PanelModel->FailedReads(); }
 
-    const TDeviceView& View() const { return Panel->View(); }
-    const TTovikPanel& Model() const { return *Panel; }
-    bool LastPollOk() const { return Panel->LastPollOk(); }
+    const TDeviceView& View() const { return PanelModel->View(); }
+    const TTovikPanel& Model() const { return *PanelModel; }
+    bool LastPollOk() const { return PanelModel->LastPollOk(); }
     // Whether the setpoints have been read whole.
-    bool SetpointsOk() const { return Panel->View().HasSetpoints(); }
+    bool SetpointsOk() const { return PanelModel->View().HasSetpoints(); }
     // Records the last fetch added to the device's cache.
-    int AddedAlarms() const { return Panel->AddedAlarms(); }
+    int AddedAlarms() const { return PanelModel->AddedAlarms(); }
     // The relay's journal header of the last count read.
-    std::array<uint8_t, 2> AlarmHeader() const { return Panel->AlarmHeader(); }
-    bool AlarmFetchFailed() const { return Panel->AlarmFetchFailed(); }
+    std::array<uint8_t, 2> AlarmHeader() const { return PanelModel->AlarmHeader(); }
+    bool AlarmFetchFailed() const { return PanelModel->AlarmFetchFailed(); }
 
     // Fetches the whole alarm journal alone; false when a read failed.
     bool FetchAlarms();
+
+    // Restores a setpoint file through the panel (its rules, its requests)
+    // and waits for the read-back; false when refused (the panel's message
+    // in `refusal`) or interrupted.
+    bool Restore(const TSetpointFile& file, std::string& refusal);
+    TTovikPanel& Panel() { return *PanelModel; }
 
 private:
     // Ticks the panel until `done` holds; false when interrupted or when
@@ -65,7 +75,7 @@ private:
 
     TCliSession& Session;
     std::shared_ptr<TSignal> Signal = std::make_shared<TSignal>();
-    std::unique_ptr<TTovikPanel> Panel;
+    std::unique_ptr<TTovikPanel> PanelModel;
 };
 
 }  // namespace tovik::cli

@@ -20,6 +20,8 @@
 #include "app/UartSettingsPort.h"
 #include "panel/AlarmJournal.h"
 #include "panel/DeviceView.h"
+#include "panel/SetpointFile.h"
+#include "panel/SetpointRestore.h"
 #include "panel/SettingsView.h"
 #include "panel/TaskLog.h"
 #include "ports/ProtoUART.h"
@@ -106,6 +108,7 @@ struct TContext {
     TTovikDevice* Device = nullptr;
     TLineSettings Line;
     uint8_t AccessLevel = kReadOnlyAccess;
+    std::string Account;  // as the configuration file spells it
 
     uint8_t Kind() const { return Line.Kind; }
 };
@@ -183,6 +186,7 @@ void RequireChangeAccess(TContext& ctx) {
     const TUser* user = index >= 0 ? ctx.Users.Get(index) : nullptr;
     if (!user || user->Password != *o.Password) throw TExit{kExitRefused, kMsgBadLogin};
     ctx.AccessLevel = user->AccessLevel;
+    ctx.Account = user->Name;
     if (!user->HasFullRights())
         throw TExit{kExitRefused,
                     "учётная запись \"" + user->Name + "\" только для чтения (\"Только чтение\")"};
@@ -408,7 +412,139 @@ void PrintSetpointRows(const TContext& ctx, const TDeviceView& view, const std::
     }
 }
 
+// ---- setpoint files ----
+
+// The account a setpoint file names: --user, checked with --password when
+// given; none without --user.
+std::string FileAccount(TContext& ctx) {
+    const TCliOptions& o = ctx.Options;
+    if (!o.User) return {};
+    if (!o.Password) throw TExit{kExitRefused, "--user без --password"};
+    LoadConfig(ctx);
+    const int index = ctx.Users.FindUser(*o.User);
+    const TUser* user = index >= 0 ? ctx.Users.Get(index) : nullptr;
+    if (!user || user->Password != *o.Password) throw TExit{kExitRefused, kMsgBadLogin};
+    return user->Name;
+}
+
+TSetpointFile LoadFileOrFail(const std::string& path) {
+    TSetpointFileRead read = LoadSetpointFile(path);
+    if (!read.File) throw TExit{kExitUsage, "файл уставок не прочитан: " + read.Error};
+    return std::move(*read.File);
+}
+
+// The panel's first cycle, for its setpoints.
+void ReadThroughPanel(TPanelCycle& cycle) {
+    const bool answered = cycle.Run();
+    if (Interrupted.load() || !answered || !cycle.SetpointsOk()) throw TExit{kExitFailed, kMsgNoAnswer};
+}
+
+int SaveSetpoints(TContext& ctx) {
+    const std::string account = FileAccount(ctx);
+    // A relay given by its line alone has no installation name.
+    if (ctx.OwnDevice) ctx.Device->InstallationName.clear();
+    auto session = OpenSession(ctx);
+    TPanelCycle cycle(*session, *ctx.Device, ctx.Locale, kReadOnlyAccess, account);
+    ReadThroughPanel(cycle);
+    const auto file = cycle.Model().SetpointFileNow();
+    if (!file) throw TExit{kExitFailed, kMsgNoAnswer};
+    std::string error;
+    if (!SaveSetpointFile(*ctx.Options.SaveFile, *file, error)) throw TExit{kExitFailed, error};
+    if (ctx.Options.Json) PrintJson({{"saved", *ctx.Options.SaveFile}, {"items", file->Items.size()}});
+    return kExitOk;
+}
+
+int CompareSetpointsWithFile(TContext& ctx) {
+    const TSetpointFile file = LoadFileOrFail(*ctx.Options.CompareFile);
+    auto session = OpenSession(ctx);
+    TPanelCycle cycle(*session, *ctx.Device, ctx.Locale);
+    ReadThroughPanel(cycle);
+    const TSetpointComparison* c = cycle.Panel().CompareWithFile(file);
+    if (!c) throw TExit{kExitFailed, kMsgNoAnswer};
+    if (!c->Notice.empty()) Say(c->Notice);
+    if (ctx.Options.Json) {
+        TJson out;
+        out["equal"] = c->Differing() == 0 && c->SameKind;
+        out["same_kind"] = c->SameKind;
+        out["same_model"] = c->SameModel;
+        out["differences"] = TJson::array();
+        for (const TSetpointDiff& d : c->Items)
+            if (d.Differs)
+                out["differences"].push_back({{"item", d.Item},
+                                              {"name", UstCellName(d.Item)},
+                                              {"relay", d.RelayText},
+                                              {"file", d.InFile ? TJson(d.FileText) : TJson(nullptr)}});
+        PrintJson(out);
+    } else {
+        std::cout << Tsv({"№", kSetpointGridHeader[0], "сейчас", "в файле"}) << '\n';
+        for (const TSetpointDiff& d : c->Items)
+            if (d.Differs)
+                std::cout << Tsv({std::to_string(d.Item), UstCellName(d.Item), d.RelayText,
+                                  d.InFile ? d.FileText : "нет в файле"})
+                          << '\n';
+    }
+    std::cout.flush();
+    // Equal only when the file is of this kind and every item matches.
+    return c->Differing() == 0 && c->SameKind ? kExitOk : kExitFailed;
+}
+
+void CheckSetpoints(const TContext& ctx) {
+    if (ctx.Options.SaveFile && ctx.Options.CompareFile)
+        throw TExit{kExitUsage, "--save и --compare вместе не используются"};
+}
+
+void CheckRestore(const TContext& ctx) {
+    LoadFileOrFail(ctx.Options.Args[0]);
+}
+
+int PrintRestoreReport(const TContext& ctx, const TRestoreReport& report) {
+    if (ctx.Options.Json) {
+        TJson out;
+        out["written"] = report.Written;
+        out["read_back"] = report.ReadBack;
+        out["all_written_match"] = report.WrittenAllMatch();
+        out["items"] = TJson::array();
+        for (const TRestoreResult& r : report.Items)
+            out["items"].push_back({{"item", r.Item},
+                                    {"name", UstCellName(r.Item)},
+                                    {"file", r.FileText},
+                                    {"relay", r.RelayText},
+                                    {"matches", r.Matches},
+                                    {"action", RestoreActionText(r.Action)}});
+        PrintJson(out);
+    } else {
+        std::string text = RestoreReportText(report);
+        if (!text.empty() && text.back() != '\n') text += '\n';
+        std::cout << text;
+    }
+    std::cout.flush();
+    return report.WrittenAllMatch() ? kExitOk : kExitFailed;
+}
+
+int Restore(TContext& ctx) {
+    const TSetpointFile file = LoadFileOrFail(ctx.Options.Args[0]);
+    auto session = OpenSession(ctx);
+    TPanelCycle cycle(*session, *ctx.Device, ctx.Locale, ctx.AccessLevel, ctx.Account);
+    ReadThroughPanel(cycle);
+    // Another kind, or nothing the rules let through: refused before anything is sent.
+    const TRestorePlan plan = cycle.Panel().PlanRestoreFromFile(file);
+    if (!plan.Refusal.empty())
+        throw TExit{file.DeviceKind != ctx.Kind() ? kExitUsage : kExitRefused, plan.Refusal};
+    if (file.ModelByte != cycle.Panel().ModelByte())
+        Say("файл сохранён с устройства другой модели (" + std::to_string(file.ModelByte) +
+            "); значения проверены по пределам модели этого устройства");
+    if (plan.ToWrite().empty()) {
+        // Nothing is sent; the report says why each differing item stays.
+        return PrintRestoreReport(ctx, VerifyRestore(plan, cycle.Panel().RelaySetpoints(), ctx.Locale));
+    }
+    std::string refusal;
+    if (!cycle.Restore(file, refusal)) throw TExit{kExitFailed, refusal.empty() ? kMsgNoAnswer : refusal};
+    return PrintRestoreReport(ctx, *cycle.Panel().LastRestore());
+}
+
 int Setpoints(TContext& ctx) {
+    if (ctx.Options.SaveFile) return SaveSetpoints(ctx);
+    if (ctx.Options.CompareFile) return CompareSetpointsWithFile(ctx);
     auto session = OpenSession(ctx);
     TDeviceView view(ctx.Kind(), ctx.Locale);
     ReadStateAndSetpoints(*session, view, *ctx.Device);
@@ -718,9 +854,15 @@ constexpr TCliCommand kCommands[] = {
      "the state text) that changed are printed. A cycle with\n"
      "failed reads names them (--json: \"failed\") and goes on;\n"
      "the exit status follows the last cycle."},
-    {"setpoints", "", 0, 0, kReads, kNoCommandOptions, nullptr, Setpoints,
+    {"setpoints", "[--save FILE | --compare FILE]", 0, 0, kReads, kTakesSetpointFiles, CheckSetpoints,
+     Setpoints,
      "the settings grid, tab-separated: item, \"Функция/\n"
-     "наименование\", \"мин\", \"макс\", \"сейчас\"."},
+     "наименование\", \"мин\", \"макс\", \"сейчас\".\n"
+     "--save writes the setpoint file (docs/setpoint-file.md;\n"
+     "the account is --user, checked with --password).\n"
+     "--compare prints the items that differ from the file\n"
+     "(item, name, \"сейчас\", \"в файле\"); exit 0 when\n"
+     "they are equal, 1 when they differ."},
     {"alarms", "[--txt FILE] [--xlsx FILE]", 0, 0, kReads, kTakesFiles, nullptr, Alarms,
      "fetches the alarm journal into the cache (records\n"
      "already cached are kept out) and prints the alarm grid,\n"
@@ -762,6 +904,16 @@ constexpr TCliCommand kCommands[] = {
      "the locale's separators); text that is not a date and\n"
      "time is refused."},
     {"task-clear", "", 0, 0, kChanges, kNoCommandOptions, nullptr, TaskClear, "clears the task log."},
+    {"restore", "FILE", 1, 1, kChanges, kNoCommandOptions, CheckRestore, Restore,
+     "writes the items of a setpoint file that differ from the\n"
+     "relay, as the panel's \"Записать из файла...\": only\n"
+     "items the account may write (19 to 21 at the service\n"
+     "level only), never the bus number, each checked against\n"
+     "the limits of the relay's model; then reads the\n"
+     "setpoints back and reports item by item. A file of\n"
+     "another kind is refused. Exit 0 when every item written\n"
+     "matches, 1 when one does not or a value of the file lies\n"
+     "outside the limits of the relay's model."},
 };
 
 // ---- dispatch ----
@@ -773,6 +925,8 @@ void CheckCommandOptions(const TCliCommand& command, const TCliOptions& o) {
         throw TExit{kExitUsage, "--count не для команды " + std::string(command.Name) + see};
     if ((o.TextFile || o.SheetFile) && !(command.Options & kTakesFiles))
         throw TExit{kExitUsage, "--txt и --xlsx не для команды " + std::string(command.Name) + see};
+    if ((o.SaveFile || o.CompareFile) && !(command.Options & kTakesSetpointFiles))
+        throw TExit{kExitUsage, "--save и --compare не для команды " + std::string(command.Name) + see};
     const int count = static_cast<int>(o.Args.size());
     if (count < command.MinArguments || count > command.MaxArguments) {
         const std::string usage =
