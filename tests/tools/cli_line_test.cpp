@@ -24,6 +24,7 @@
 #include "protocol/Frame.h"
 #include "support/ChildProcess.h"
 #include "support/PtyResponder.h"
+#include "support/TempDir.h"
 
 namespace tovik {
 namespace {
@@ -187,8 +188,10 @@ TraceLine ParseTraceLine(const std::string& l) {
 
 TEST(CliLine, TraceShowsEveryFrameOnStandardError) {
     for (int kind : {0, 3}) {
-        test::TSimProcess sim(kSim, {"--relay", std::to_string(kind) + ":1", "--baud", "0"},
-                              test::TChildProcess::EStderr::Discard);
+        test::TempDir announce("tovik-cli-line");  // the simulator's line is listed nowhere else
+        test::TSimProcess sim(
+            kSim, {"--relay", std::to_string(kind) + ":1", "--baud", "0", "--announce-dir", announce.Path},
+            test::TChildProcess::EStderr::Discard);
         ASSERT_FALSE(sim.Port().empty());
         const CliRun plain = RunCli(With(PatientLine(sim.Port(), kind), {"poll"}));
         ASSERT_EQ(plain.Code, 0) << plain.Err;
