@@ -1,7 +1,5 @@
 #include "ports/ProtoPort.h"
 
-#include "base/Cp1251.h"
-
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -11,6 +9,7 @@
 #include <chrono>
 
 #include "base/Clock.h"
+#include "base/Cp1251.h"
 #include "ports/FrameTrace.h"
 
 namespace tovik {
@@ -60,8 +59,19 @@ std::unique_ptr<TProtoJob> MakeJob(std::unique_ptr<TProtoRequest> Request, const
 
 void TResultEventsList::AddEvent(TResultHandler OnResult, uint8_t Ok, TBlockPtr Data) {
     TResultEvent e{std::move(OnResult), Ok, std::move(Data)};
+    std::shared_ptr<const TResultNotifier> notify;
+    {
+        std::lock_guard lock(EventsLock);
+        Events.push_back(std::move(e));
+        notify = Notifier;
+    }
+    if (notify) (*notify)();
+}
+
+void TResultEventsList::SetNotifier(TResultNotifier Notifier) {
+    auto fresh = Notifier ? std::make_shared<const TResultNotifier>(std::move(Notifier)) : nullptr;
     std::lock_guard lock(EventsLock);
-    Events.push_back(std::move(e));
+    this->Notifier = std::move(fresh);
 }
 
 void TResultEventsList::DispatchOne() {

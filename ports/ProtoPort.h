@@ -30,6 +30,11 @@ struct TResultEvent {
     TBlockPtr Data;
 };
 
+// Told that an event arrived. Runs in the worker thread right after the
+// event was appended, outside every lock; it must not block (a front end
+// wakes its own thread with it and takes the event from the list there).
+using TResultNotifier = std::function<void()>;
+
 // The hand-over point between port workers and the user-interface thread.
 class TResultEventsList {
 public:
@@ -40,6 +45,10 @@ public:
     ~TResultEventsList() = default;
 
     void AddEvent(TResultHandler OnResult, uint8_t Ok, TBlockPtr Data);
+    // Installs (or with an empty function removes) the notifier. A call
+    // already under way when it is replaced still ends on the old one,
+    // which it keeps alive; the owner makes sure its target outlives that.
+    void SetNotifier(TResultNotifier Notifier);
     // Takes the oldest event and calls its callback outside the lock.
     void DispatchOne();
     bool IsEmpty() const;
@@ -48,6 +57,7 @@ public:
 private:
     mutable std::mutex EventsLock;
     std::deque<TResultEvent> Events;
+    std::shared_ptr<const TResultNotifier> Notifier;  // under EventsLock
 };
 
 struct TStatsSnapshot {

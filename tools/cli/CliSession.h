@@ -50,6 +50,8 @@ public:
     bool Drain();
 
     const TLineSettings& Line() const { return Settings; }
+    // The open line's port (none before Open); a panel model may register on it too.
+    TProtoPort* LinePort() const { return Port.get(); }
     TRequestStats& Stats() const { return *StatsRef; }
 
 private:

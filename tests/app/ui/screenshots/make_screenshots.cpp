@@ -2,14 +2,17 @@
 // make_screenshots CONFIG_DIR OUT_DIR. Run under a real X server (Xvfb).
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QListWidget>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
-#include "base/ui/Messages.h"
 #include "app/ui/main.h"
 #include "app/ui/register.h"
+#include "base/ui/Messages.h"
+#include "panel/ui/TovikFrame.h"
 #include "ports/ui/OptUnit.h"
 #include "ports/ui/PortListUnit.h"
 
@@ -23,8 +26,8 @@ bool Save(QWidget* w, const QString& path) {
     QTest::qWait(300);
     // The whole window with its frame, as a person sees it.
     const QRect frame = w->frameGeometry();
-    const QPixmap shot = QApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(),
-                                                                    frame.height());
+    const QPixmap shot =
+        QApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
     return shot.save(path);
 }
 }  // namespace
@@ -38,11 +41,29 @@ int main(int argc, char** argv) {
     const QString out = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(out);
     SetMessageHook([](TMessageKind, const QString& t) { fprintf(stderr, "%s\n", qPrintable(t)); });
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     TMainForm form(QString::fromLocal8Bit(argv[1]));
-    form.move(40, 40);
+    // Inside the 1024 x 768 screen of the virtual display.
+    form.move(10, 10);
+    form.resize(990, 700);
     form.DevList->setCurrentRow(3);
     form.DevListClick();
-    bool ok = Save(&form, out + "/main-window.png");
+    // The panel polls its relay: wait for the setpoints and the readings.
+    auto* frame = form.PanelArea->findChild<TTTovikFrame*>("TTovikFrame");
+    const bool polled =
+        frame && QTest::qWaitFor(
+                     [&] {
+                         return frame->Model().View().HasSetpoints() &&
+                                !frame->Label(LabelDateTime)->text().endsWith(QStringLiteral("Н/Д"));
+                     },
+                     20000);
+    if (!polled) fprintf(stderr, "the panel did not fill\n");
+    QTest::qWait(1500);
+    bool ok = polled && Save(&form, out + "/main-window.png");
+    frame->TovikControl->setCurrentIndex(1);
+    QTest::qWait(500);
+    ok = Save(&form, out + "/panel-settings.png") && ok;
+    frame->TovikControl->setCurrentIndex(0);
 
     form.RegForm->move(120, 120);
     ok = Save(form.RegForm, out + "/login-dialog.png") && ok;
