@@ -60,8 +60,11 @@ std::unique_ptr<TProtoJob> MakeJob(std::unique_ptr<TProtoRequest> Request, const
 
 void TResultEventsList::AddEvent(TResultHandler OnResult, uint8_t Ok, TBlockPtr Data) {
     TResultEvent e{std::move(OnResult), Ok, std::move(Data)};
-    std::lock_guard lock(EventsLock);
-    Events.push_back(std::move(e));
+    {
+        std::lock_guard lock(EventsLock);
+        Events.push_back(std::move(e));
+    }
+    EventAdded.notify_all();
 }
 
 void TResultEventsList::DispatchOne() {
@@ -79,6 +82,11 @@ void TResultEventsList::DispatchOne() {
 bool TResultEventsList::IsEmpty() const {
     std::lock_guard lock(EventsLock);
     return Events.empty();
+}
+
+bool TResultEventsList::WaitForEvent(std::chrono::milliseconds limit) const {
+    std::unique_lock lock(EventsLock);
+    return EventAdded.wait_for(lock, limit, [this] { return !Events.empty(); });
 }
 
 size_t TResultEventsList::Count() const {

@@ -9,6 +9,7 @@
 // exactly once on every path. A job shares ownership of the result list it
 // names, so a worker can never deliver into a list that has been destroyed.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -44,9 +45,13 @@ public:
     void DispatchOne();
     bool IsEmpty() const;
     size_t Count() const;
+    // Waits until an event is waiting, at most `limit`; true when one is.
+    // For loops that have nothing else to do (command-line tools, tests).
+    bool WaitForEvent(std::chrono::milliseconds limit) const;
 
 private:
     mutable std::mutex EventsLock;
+    mutable std::condition_variable EventAdded;
     std::deque<TResultEvent> Events;
 };
 
