@@ -17,6 +17,7 @@ size_t TMonitorBuffer::Append(const std::vector<TFrameTraceRecord>& Records) {
     for (size_t i = skip; i < Records.size(); ++i) {
         const TFrameTraceRecord& r = Records[i];
         TMonitorRow row;
+        row.Serial = Next++;
         row.RequestAddress = r.Address;
         row.Columns = FrameColumns(r);
         row.Line = DecodedTraceLine(r, row.Columns);
@@ -28,6 +29,11 @@ size_t TMonitorBuffer::Append(const std::vector<TFrameTraceRecord>& Records) {
     }
     DroppedCount += removed + skip;
     return removed;
+}
+
+const TMonitorRow* TMonitorBuffer::Find(uint64_t Serial) const {
+    if (Rows.empty() || Serial < Rows.front().Serial || Serial > Rows.back().Serial) return nullptr;
+    return &Rows[static_cast<size_t>(Serial - Rows.front().Serial)];
 }
 
 void TMonitorBuffer::Clear() {

@@ -19,6 +19,7 @@
 namespace tovik {
 
 struct TMonitorRow {
+    uint64_t Serial = 0;     // consecutive, counting on across drops and clears
     int RequestAddress = 0;  // the bus number the request was for
     TFrameColumns Columns;   // Columns.Address: the frame's own number where it can be read
     std::string Line;        // the row as one line of text
@@ -42,6 +43,10 @@ public:
     size_t Size() const { return Rows.size(); }
     size_t Capacity() const { return Limit; }
     const TMonitorRow& Row(size_t Index) const { return Rows[Index]; }
+    // The row with this serial number, or null when it has gone.
+    const TMonitorRow* Find(uint64_t Serial) const;
+    // The serial number the next row will get.
+    uint64_t NextSerial() const { return Next; }
     uint64_t Dropped() const { return DroppedCount; }
     // Empties the list and the count of dropped frames.
     void Clear();
@@ -54,6 +59,7 @@ private:
     size_t Limit;
     std::deque<TMonitorRow> Rows;
     uint64_t DroppedCount = 0;
+    uint64_t Next = 0;
 };
 
 // Writes `Text` to `Path` through a temporary file beside it: a failed save

@@ -27,6 +27,7 @@
 #include "support/ChildProcess.h"
 #include "support/ManualClock.h"
 #include "support/PtyResponder.h"
+#include "support/ScanDriver.h"
 #include "support/TraceRecorder.h"
 
 namespace tovik {
@@ -39,10 +40,6 @@ const char* const kSimBinary = TOVIK_BINARY_DIR "/bin/tovik-sim";
 constexpr int32_t kTimeout = 40;
 constexpr uint8_t kModelTovik = 0x13;   // the simulator's "Товик": 25 A, M3
 constexpr uint8_t kModelTovikM = 0x0B;  // its "ТовикМ": 25 A, M2
-
-bool IsProbe(const TFrameTraceRecord& r) {
-    return r.Command.Code == 4 && r.Command.Param1 == 49;
-}
 
 class TempDir {
 public:
@@ -83,53 +80,27 @@ struct SimLine {
     std::unique_ptr<Line> Wire;
 };
 
-// How many received frames a probe's number gets before its window may
-// close (0: none is due).
 using Answers = std::function<int(uint8_t address, bool modbus)>;
 using OnProbe = std::function<void(uint8_t address, bool modbus)>;
-// Called before the k-th probe's window closes.
 using Settle = std::function<void(int k)>;
 
-// Runs the scan to its end: each probe's window is closed once the probe
-// went out and the frames due to it have been read.
+// Runs the scan to its end (support/ScanDriver.h).
 void Drive(TBusScan& scan, test::ManualClock& clock, test::TraceRecorder& trace, const Answers& answers,
            const OnProbe& onProbe = {}, const Settle& settle = {}) {
     ASSERT_TRUE(scan.Start());
-    for (int k = 0; scan.Running(); ++k) {
-        TFrameTraceRecord probe;
-        size_t at = 0;
-        ASSERT_TRUE(trace.WaitFor([&](const Records& rs) {
-            int n = 0;
-            for (size_t i = 0; i < rs.size(); ++i)
-                if (rs[i].Direction == TTraceDirection::Sent && IsProbe(rs[i]) && n++ == k) {
-                    probe = rs[i];
-                    at = i;
-                    return true;
-                }
-            return false;
-        })) << "probe "
-            << k << " never went out";
-        const bool modbus = IsModbusKind(probe.DeviceKind);
-        if (onProbe) onProbe(probe.Address, modbus);
-        if (scan.Cancelled()) return;
-        if (const int due = answers(probe.Address, modbus); due > 0) {
-            ASSERT_TRUE(trace.WaitFor([&](const Records& rs) {
-                int n = 0;
-                for (size_t i = at + 1; i < rs.size(); ++i)
-                    if (rs[i].Direction == TTraceDirection::Received && IsProbe(rs[i]) &&
-                        !rs[i].Bytes.empty())
-                        ++n;
-                return n >= due;
-            })) << "no answer to bus number "
-                << int(probe.Address);
-        }
-        if (settle) settle(k);
-        clock.Advance(kTimeout + 1);
-        while (scan.Running() && scan.Progress().Done <= k) {
-            ASSERT_TRUE(scan.WaitForOutcome(20000)) << "probe " << k << " never ended";
-            scan.Pump();
-        }
-    }
+    test::ScanDriver driver{clock,
+                            trace,
+                            kTimeout,
+                            answers,
+                            [&] { return scan.Running(); },
+                            [&] { return scan.Progress().Done; },
+                            [&] {
+                                scan.WaitForOutcome(1000);
+                                scan.Pump();
+                            },
+                            onProbe,
+                            settle};
+    ASSERT_TRUE(driver.Run());
 }
 
 TScanOptions Range(int from, int to, bool native, bool modbus) {

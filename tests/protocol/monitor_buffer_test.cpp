@@ -115,6 +115,17 @@ TEST(MonitorBuffer, AppendKeepsOnlyTheNewestAndSaysHowManyWent) {
     EXPECT_EQ(buffer.Row(0).Columns.Address, 8);
     EXPECT_EQ(buffer.Row(2).Columns.Address, 10);
     EXPECT_EQ(buffer.Dropped(), 6u);
+    // Rows are found by their serial number while they are kept.
+    const uint64_t newest = buffer.Row(2).Serial;
+    EXPECT_EQ(buffer.Row(0).Serial + 2, newest);
+    EXPECT_EQ(buffer.Find(newest), &buffer.Row(2));
+    EXPECT_EQ(buffer.Find(newest - 3), nullptr);
+    EXPECT_EQ(buffer.Find(newest + 1), nullptr);
+    EXPECT_EQ(buffer.NextSerial(), newest + 1);
+    buffer.Clear();
+    EXPECT_EQ(buffer.Find(newest), nullptr);
+    buffer.Append({Numbered(10)});
+    EXPECT_EQ(buffer.Row(0).Serial, newest + 1);
     buffer.Clear();
     EXPECT_EQ(buffer.Size(), 0u);
     EXPECT_EQ(buffer.Dropped(), 0u);
