@@ -32,8 +32,10 @@ TBlockPtr Block(std::initializer_list<uint8_t> bytes) {
 
 bool Queue(TProtoPort& port, uint8_t address, int32_t ownerId, uint8_t kind, TEvents results,
            TResultHandler onResult, TBuildSpec spec, int presetAt = -1, uint8_t presetValue = 0) {
-    // A configuration file may hold any kind byte; no request speaks an unknown one.
-    if (kind > kMaxDeviceKind) return false;
+    // A configuration file may hold any kind byte and bus number; no request
+    // speaks an unknown kind or goes to an address outside 1..250 (0 is the
+    // ModBus broadcast, acted on by every relay of the line).
+    if (kind > kMaxDeviceKind || !IsValidBusAddress(address)) return false;
     TBlockPtr reply;
     if (spec.RxLength > 0) {
         reply = std::make_unique<TBlock>(static_cast<size_t>(spec.RxLength), 0);

@@ -5,8 +5,8 @@
 // flag and the reply block (none for commands without reply data).
 //
 // Every builder returns true when the request was queued. Every builder
-// refuses a device kind other than 0..3, and the ones that take an item row
-// a row outside the setpoint table.
+// refuses a device kind other than 0..3 and a bus address outside 1..250,
+// and the ones that take an item row a row outside the setpoint table.
 #include <array>
 #include <cstdint>
 #include <ctime>

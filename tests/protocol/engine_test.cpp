@@ -1047,6 +1047,29 @@ TEST_P(Builders, OverTheLine) {
     EXPECT_EQ(Counts().OkCount, 1);
 }
 
+// A configuration file may hold any bus number and kind byte: nothing is
+// ever queued for an address outside 1..250 (0 is the ModBus broadcast) or
+// for a kind the program does not know, while both ends of the range are.
+TEST_P(Builders, RefuseAddressesOutsideTheBusAndUnknownKinds) {
+    const BuilderCase& c = GetParam();
+    TProtoUART idle(Stats);
+    idle.StopWorker();  // keep what is queued on the queue
+    bool called = false;
+    auto handler = [&](uint8_t, const TBlock*) { called = true; };
+    for (uint8_t address : {0, 251, 255})
+        EXPECT_FALSE(c.Queue(idle, address, 17, kKindTovikModbus, Events, handler)) << int(address);
+    for (uint8_t kind : {4, 255}) EXPECT_FALSE(c.Queue(idle, 1, 17, kind, Events, handler)) << int(kind);
+    EXPECT_EQ(idle.QueueLength(), 0u);
+    EXPECT_FALSE(called);
+
+    for (uint8_t address : {1, 250}) {
+        ASSERT_TRUE(c.Queue(idle, address, 17, kKindTovikModbus, Events, handler)) << int(address);
+        TProtoJob job;
+        ASSERT_TRUE(idle.TakeJob(job));
+        EXPECT_EQ(job.Request->Address, address);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Table, Builders, ::testing::ValuesIn(kBuilders),
                          [](const auto& info) { return std::string(info.param.Name); });
 

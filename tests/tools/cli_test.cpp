@@ -12,7 +12,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -20,14 +23,18 @@
 
 #include "app/ConfigTestUtil.h"
 #include "app/Configuration.h"
-#include "base/Cp1251.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
+#include "base/Cp1251.h"
 #include "panel/XlsxTestUtil.h"
+#include "protocol/Frame.h"
 #include "support/ChildProcess.h"
+#include "support/PtyResponder.h"
 
 namespace tovik::cli {
 namespace {
+
+using Json = nlohmann::json;
 
 const char* const kCli = TOVIK_BINARY_DIR "/bin/tovik-cli";
 const char* const kSim = TOVIK_BINARY_DIR "/bin/tovik-sim";
@@ -509,12 +516,62 @@ TEST_P(CliTest, WatchAndDeviceFromConfiguration) {
     ASSERT_EQ(r.Code, 0) << r.Err;
     const auto lines = Lines(r.Out);
     ASSERT_EQ(lines.size(), 2u) << r.Out;
-    EXPECT_NE(lines[0].find("\"labels\":[{\"name\":\"ToviktokALabel\",\"text\":\"Ia = 0,00 A\"}"),
-              std::string::npos)
-        << lines[0];
-    EXPECT_NE(lines[0].find("\"status\":\"СТОП\""), std::string::npos);
-    EXPECT_TRUE(StartsWith(lines[1], "{\"cycle\":2,\"ok\":true,\"labels\":[")) << lines[1];
+    const Json first = Json::parse(lines[0]);
+    EXPECT_EQ(first["kind"], Kind);
+    EXPECT_EQ(first["ok"], true);
+    EXPECT_EQ(first["failed"], Json::array());
+    EXPECT_EQ(first["labels"][0], (Json{{"name", "ToviktokALabel"}, {"text", "Ia = 0,00 A"}}));
+    EXPECT_EQ(first["status"], "СТОП");
+    const Json second = Json::parse(lines[1]);
+    EXPECT_EQ(second["cycle"], 2);
+    EXPECT_EQ(second["ok"], true);
+    EXPECT_EQ(second["failed"], Json::array());
     EXPECT_EQ(lines[1].find("Ia = "), std::string::npos) << lines[1];  // unchanged labels are left out
+}
+
+// Options are recognised after the command too; "--help" there prints that
+// command's help and does nothing else, "--" ends the options.
+TEST_P(CliTest, OptionsAfterTheCommand) {
+    const std::string before = Sim->Command("status");
+    for (const char* command : {"poll", "start", "stop", "set", "task-clear", "alarms-clear", "sync-clock"}) {
+        const CliResult r = Cli({command, "--help"});
+        EXPECT_EQ(r.Code, 0) << command << ": " << r.Err;
+        EXPECT_TRUE(StartsWith(r.Out, "Usage: tovik-cli ")) << r.Out;
+        EXPECT_NE(r.Out.find(std::string(" ") + command), std::string::npos) << r.Out;
+        EXPECT_EQ(r.Out.find("Reading commands:"), std::string::npos) << command;  // not the whole help
+        EXPECT_TRUE(r.Err.empty()) << r.Err;
+    }
+    EXPECT_EQ(As("admin", "pw", {"start", "-h"}).Code, 0);
+    // Nothing reached the relay.
+    EXPECT_TRUE(LogLines().empty()) << ReadFile(LogPath);
+    EXPECT_EQ(Sim->Command("status"), before);
+
+    // After "--", "--help" and "-h" are the setpoint text, refused as not a number.
+    CliResult r = As("admin", "pw", {"set", "--", "2", "--help"});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("\"--help\" не число"), std::string::npos) << r.Err;
+    r = As("admin", "pw", {"set", "--", "2", "-h"});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("\"-h\" не число"), std::string::npos) << r.Err;
+    // A word that looks like an option is never taken as a value.
+    r = Cli({"--config", ConfigPath, "--user", "--password", "pw", "start"});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("--user requires a value"), std::string::npos) << r.Err;
+    r = Cli({"poll", "--verbose"});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("unknown option --verbose"), std::string::npos) << r.Err;
+    r = Cli({"poll", "--count", "2"});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("--count не для команды poll"), std::string::npos) << r.Err;
+    r = As("admin", "pw", {"start", "now"});
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_NE(r.Err.find("start не принимает аргументов"), std::string::npos) << r.Err;
+    EXPECT_TRUE(LogLines().empty()) << ReadFile(LogPath);
+
+    // An option after the command takes effect.
+    r = Cli({"poll", "--json"});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(Json::parse(r.Out)["ok"], true);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKind, CliTest, ::testing::Values(0, 1, 2, 3),
@@ -528,6 +585,25 @@ TEST(CliProgramTest, HelpAndUsageErrors) {
           "auto on|off", "alarms [--txt FILE] [--xlsx FILE]", "alarms-clear", "tasks", "task-add",
           "task-delete N", "task-clear", "task-set N START END", "cal-info", "--json", "Exit status"})
         EXPECT_NE(r.Out.find(c), std::string::npos) << c;
+    // Every command has its own help, in the section of what it does; the
+    // help of a command that changes the relay says that it needs an account.
+    const size_t changing = r.Out.find("Commands that change the relay:");
+    ASSERT_NE(changing, std::string::npos);
+    for (const char* c : {"poll", "watch", "setpoints", "alarms", "tasks", "cal-info", "set", "start", "stop",
+                          "reset-counters", "sync-clock", "auto", "alarms-clear", "task-add", "task-delete",
+                          "task-set", "task-clear"}) {
+        const CliResult help = RunCli({"--port", "nosuchtt", "--kind", "0", "--bus", "1", c, "--help"});
+        EXPECT_EQ(help.Code, 0) << c;
+        const bool changes = r.Out.find("\n  " + std::string(c) + " ", changing) != std::string::npos;
+        EXPECT_EQ(help.Out.find("--user NAME --password PW") != std::string::npos, changes) << help.Out;
+        EXPECT_TRUE(StartsWith(help.Out, "Usage: tovik-cli RELAY ")) << help.Out;
+        EXPECT_NE(Lines(help.Out).at(0).find(" " + std::string(c)), std::string::npos) << help.Out;
+    }
+    EXPECT_EQ(RunCli({"frobnicate", "--help"}).Code, 2);
+    // Help is shown whatever follows it.
+    r = RunCli({"poll", "--help", "--frobnicate", "--bus", "0"});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(StartsWith(r.Out, "Usage: tovik-cli RELAY [--json] poll\n")) << r.Out;
     EXPECT_EQ(RunCli({}).Code, 2);
     EXPECT_EQ(RunCli({"--port", "pts/0", "--kind", "0", "--bus", "1", "frobnicate"}).Code, 2);
     EXPECT_EQ(RunCli({"--port", "pts/0", "--bus", "1", "poll"}).Code, 2);  // no kind
@@ -537,6 +613,124 @@ TEST(CliProgramTest, HelpAndUsageErrors) {
     EXPECT_EQ(RunCli({"--port", "nosuchtt", "--kind", "0", "--bus", "1", "poll"}).Code, 1);
     EXPECT_EQ(RunCli({"--config", "/nonexistent/application.cfg", "--device", "0", "poll"}).Code, 2);
     EXPECT_EQ(RunCli({"--port", "pts/0", "--kind", "0", "--bus", "1", "set", "99", "1"}).Code, 2);
+}
+
+// A device whose bus number in the file is outside 1..250 (0 is the ModBus
+// broadcast) loads, but nothing is sent to it, whatever the command; --bus
+// outside 1..250 is refused the same way, and a valid --bus overrides it.
+TEST(CliProgramTest, BusNumbersOutsideTheBusAreNeverSentTo) {
+    TempDir dir;
+    const std::string log = dir.Path + "/requests.log";
+    test::TSimProcess sim(kSim, {"--relay", "1:1", "--baud", "0", "--log", log},
+                          test::TChildProcess::EStderr::Discard);
+    ASSERT_FALSE(sim.Port().empty());
+    const std::string config = dir.Path + "/application.cfg";
+    const int32_t portId = NameId(sim.Port());
+    test::Bytes devices;
+    for (uint8_t bus : {0, 251, 255})
+        devices = test::Concat({devices, test::DeviceRecord(194, {}, portId, bus, "a", 1, 0)});
+    const test::Bytes body =
+        test::Concat({test::Section(test::Payload(1, test::AccountRecord("admin", "pw", 1))),
+                      test::Section(test::Payload(1, test::UartRecord(sim.Port(), 0, 100, 100))),
+                      test::Section(test::Payload(3, devices))});
+    test::WriteBytes(config, test::FileBytes(body));
+
+    const std::vector<std::string> access = {"--config", config, "--user", "admin", "--password", "pw"};
+    for (int device = 0; device < 3; ++device) {
+        for (const char* command : {"start", "poll", "alarms-clear"}) {
+            std::vector<std::string> args = access;
+            args.insert(args.end(), {"--device", std::to_string(device), command});
+            const CliResult r = RunCli(args);
+            EXPECT_EQ(r.Code, 2) << device << " " << command;
+            EXPECT_NE(r.Err.find("вне 1..250; ему ничего не отправляется"), std::string::npos) << r.Err;
+        }
+    }
+    for (const char* bus : {"0", "251", "255"}) {
+        const CliResult r = RunCli({"--port", sim.Port(), "--kind", "1", "--bus", bus, "poll"});
+        EXPECT_EQ(r.Code, 2) << bus;
+        EXPECT_NE(r.Err.find("for --bus (1..250)"), std::string::npos) << r.Err;
+    }
+    EXPECT_EQ(ReadFile(log), "");
+    EXPECT_EQ(RunCli({"--config", config, "--device", "0", "--bus", "1", "poll"}).Code, 0);
+    EXPECT_NE(ReadFile(log), "");
+}
+
+// A native relay at bus number 1 scripted on a pseudo-terminal: it answers
+// every read of the poll cycle (model 3, everything else zero) but the
+// commands it is told to leave unanswered.
+class ScriptedRelay {
+public:
+    explicit ScriptedRelay(std::set<uint8_t> muted)
+        : Muted(std::move(muted)), Pty([this](const test::Bytes& f) { return Answer(f); }) {}
+    const std::string& Port() const { return Pty.PortName(); }
+
+private:
+    test::Bytes Answer(const test::Bytes& f) const {
+        // The payload without the length bytes and the check byte of every
+        // fourth position.
+        test::Bytes payload;
+        for (size_t pos = 3; pos <= f.size(); ++pos)
+            if (pos % 4 != 0 && pos != f.size()) payload.push_back(f[pos - 1]);
+        if (f.size() < 4 || f[0] != f.size() || payload.size() < 2 || payload[0] != 1) return {};
+        const uint8_t command = payload[1];
+        static const std::map<uint8_t, size_t> kSizes = {{3, 57}, {4, 8},   {7, 17}, {11, 2}, {14, 12},
+                                                         {17, 4}, {21, 14}, {23, 4}, {24, 6}};
+        const auto size = kSizes.find(command);
+        if (size == kSizes.end() || Muted.count(command)) return {};
+        test::Bytes reply{1, command};
+        reply.resize(2 + size->second, 0);
+        if (command == 4) reply[2] = 3;  // the model byte of the state poll
+        if (command == 3) reply[2 + 49] = 3;
+        return BuildNativeFrame(reply);
+    }
+
+    const std::set<uint8_t> Muted;
+    test::PtyResponder Pty;
+};
+
+// The state poll answers, but not every read after it: poll exits 1 and
+// names the reads that failed, and so does every cycle of watch.
+TEST(CliProgramTest, PollFailsWhenAReadOfTheCycleFails) {
+    constexpr uint8_t kReadCurrents = 14, kReadClock = 24;
+    {
+        ScriptedRelay relay({});
+        const CliResult r = RunCli({"--port", relay.Port(), "--kind", "0", "--bus", "1", "--json", "poll"});
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        const Json out = Json::parse(r.Out);
+        EXPECT_EQ(out["ok"], true);
+        EXPECT_EQ(out["failed"], Json::array());
+    }
+    {
+        ScriptedRelay relay({kReadCurrents, kReadClock});
+        CliResult r = RunCli({"--port", relay.Port(), "--kind", "0", "--bus", "1", "--json", "poll"});
+        EXPECT_EQ(r.Code, 1);
+        const Json out = Json::parse(r.Out);
+        EXPECT_EQ(out["ok"], false);
+        EXPECT_EQ(out["failed"], Json::array({"currents", "clock"}));
+        EXPECT_EQ(out["labels"][0]["text"], "Ia = Н/Д");
+        EXPECT_TRUE(StartsWith(out["labels"][4]["text"], "Imax = 0,00 A")) << out["labels"][4];
+        EXPECT_NE(r.Err.find("нет ответа на чтение: токи фаз (currents), часы (clock)"), std::string::npos)
+            << r.Err;
+    }
+    ScriptedRelay relay({kReadClock});
+    CliResult r = RunCli({"--port", relay.Port(), "--kind", "0", "--bus", "1", "poll"});
+    EXPECT_EQ(r.Code, 1);
+    const PollOutput p = SplitPoll(r.Out);
+    EXPECT_EQ(p.Labels.at(0), "Ia = 0,00 A");
+    EXPECT_NE(r.Err.find("нет ответа на чтение: часы (clock)"), std::string::npos) << r.Err;
+
+    r = RunCli({"--port", relay.Port(), "--kind", "0", "--bus", "1", "--interval", "0", "--json", "watch",
+                "--count", "2"});
+    EXPECT_EQ(r.Code, 1);
+    const auto lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 2u) << r.Out;
+    for (const auto& line : lines) {
+        const Json cycle = Json::parse(line);
+        EXPECT_EQ(cycle["ok"], false) << line;
+        EXPECT_EQ(cycle["failed"], Json::array({"clock"})) << line;
+    }
+    EXPECT_NE(r.Err.find("цикл 1: нет ответа на чтение: часы (clock)"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("цикл 2: нет ответа на чтение: часы (clock)"), std::string::npos) << r.Err;
 }
 
 // A device of a kind the program does not know is listed in the file, but

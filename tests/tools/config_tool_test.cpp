@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "../app/ConfigTestUtil.h"
@@ -16,6 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
+using Json = nlohmann::json;
 
 struct Run {
     int Status = -1;
@@ -28,10 +30,8 @@ std::string Quote(const std::string& arg) {
     return q + "'";
 }
 
-Run Tool(const std::vector<std::string>& args) {
-    std::string cmd = Quote(TOVIK_BINARY_DIR "/bin/tovik-config");
-    for (const auto& a : args) cmd += " " + Quote(a);
-    cmd += " 2>&1";
+// A shell command's exit status and output.
+Run Shell(const std::string& cmd) {
     Run r;
     FILE* p = ::popen(cmd.c_str(), "r");
     if (!p) return r;
@@ -41,6 +41,15 @@ Run Tool(const std::vector<std::string>& args) {
     const int status = ::pclose(p);
     r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
+}
+
+// Runs the tool in `dir` (the current directory when empty), with its
+// standard error after its output.
+Run Tool(const std::vector<std::string>& args, const std::string& dir = "") {
+    std::string cmd = dir.empty() ? "" : "cd " + Quote(dir) + " && ";
+    cmd += Quote(TOVIK_BINARY_DIR "/bin/tovik-config");
+    for (const auto& a : args) cmd += " " + Quote(a);
+    return Shell(cmd + " 2>&1");
 }
 
 class ConfigTool : public ::testing::Test {
@@ -72,8 +81,12 @@ TEST_F(ConfigTool, InitShowAndEdit) {
 
     auto r = Tool({"show", File});
     EXPECT_EQ(r.Status, 0);
-    EXPECT_NE(r.Out.find("\"messages\": []"), std::string::npos) << r.Out;
-    EXPECT_NE(r.Out.find(R"({"name": "default", "password": "", "level": 1})"), std::string::npos) << r.Out;
+    Json shown = Json::parse(r.Out);
+    EXPECT_EQ(shown["messages"], Json::array());
+    EXPECT_EQ(shown["accounts"], Json::array({{{"name", "default"}, {"password", ""}, {"level", 1}}}));
+    EXPECT_EQ(shown["ports"], Json::array());
+    EXPECT_EQ(shown["devices"], Json::array());
+    EXPECT_TRUE(shown["seed"].is_number_integer());
 
     ASSERT_EQ(Tool({"add-account", File, "сервис", "Пар\"оль\\", "0"}).Status, 0);
     ASSERT_EQ(
@@ -88,18 +101,35 @@ TEST_F(ConfigTool, InitShowAndEdit) {
 
     r = Tool({"show", File});
     EXPECT_EQ(r.Status, 0);
-    const std::string id = std::to_string(NameId("ttyUSB0"));
-    for (
-        const std::string& piece :
-        {std::string(R"({"name": "сервис", "password": "Пар\"оль\\", "level": 0})"),
-         R"({"kind": 193, "name": "ttyUSB0", "bus": true, "reply_timeout": 250, "request_interval": 1000, "id": )" +
-             id + "}",
-         std::string(R"("name": "ttyS1", "bus": false, "reply_timeout": 100, "request_interval": 100)"),
-         R"({"kind_code": 196, "device_kind": 3, "name": "Насосная №1", "port_id": )" + id +
-             R"(, "bus_address": 17, "layout": [], "alarms": []})",
-         std::string(R"("kind_code": 195, "device_kind": 2, "name": "ТовикМ")"),
-         std::string(R"("kind_code": 193, "device_kind": 0, "name": "Товик")")})
-        EXPECT_NE(r.Out.find(piece), std::string::npos) << piece << "\n" << r.Out;
+    // The texts as UTF-8, quotes and backslashes escaped as JSON has them.
+    EXPECT_NE(r.Out.find(R"("password": "Пар\"оль\\")"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("\"name\": \"Насосная №1\""), std::string::npos) << r.Out;
+    shown = Json::parse(r.Out);
+    EXPECT_EQ(shown["accounts"][1], (Json{{"name", "сервис"}, {"password", "Пар\"оль\\"}, {"level", 0}}));
+    const int32_t usb = NameId("ttyUSB0"), s1 = NameId("ttyS1");
+    EXPECT_EQ(shown["ports"], Json::array({{{"kind", 193},
+                                            {"name", "ttyUSB0"},
+                                            {"bus", true},
+                                            {"reply_timeout", 250},
+                                            {"request_interval", 1000},
+                                            {"id", usb}},
+                                           {{"kind", 193},
+                                            {"name", "ttyS1"},
+                                            {"bus", false},
+                                            {"reply_timeout", 100},
+                                            {"request_interval", 100},
+                                            {"id", s1}}}));
+    const auto device = [](int code, int kind, const char* name, int32_t port, int bus) {
+        return Json{{"kind_code", code},      {"device_kind", kind}, {"name", name},
+                    {"port_id", port},        {"bus_address", bus},  {"layout", Json::array()},
+                    {"alarms", Json::array()}};
+    };
+    EXPECT_EQ(shown["devices"],
+              Json::array({device(196, 3, "Насосная №1", usb, 17), device(195, 2, "ТовикМ", s1, 2),
+                           device(193, 0, "Товик", s1, 250)}));
+    // The members keep their order.
+    EXPECT_LT(r.Out.find("\"kind_code\""), r.Out.find("\"device_kind\""));
+    EXPECT_LT(r.Out.find("\"seed\""), r.Out.find("\"messages\""));
 
     // Removal by name, then by index.
     EXPECT_EQ(Tool({"remove-device", File, "Насосная №1"}).Status, 0);
@@ -203,17 +233,33 @@ TEST_F(ConfigTool, ShowFlagsDevicesAndRefusesAFifo) {
     const Bytes body = test::Concat(
         {test::Section(test::Payload(1, test::AccountRecord("default", "", 1))),
          test::Section(test::Payload(0)),
-         test::Section(test::Payload(3, test::Concat({test::DeviceRecord(193, {}, 0, 0, "a", 0, 0),
+         test::Section(test::Payload(6, test::Concat({test::DeviceRecord(193, {}, 0, 0, "a", 0, 0),
                                                       test::DeviceRecord(193, {}, 0, 7, "b", 9, 0),
-                                                      test::DeviceRecord(193, {}, 0, 250, "c", 0, 0)})))});
+                                                      test::DeviceRecord(193, {}, 0, 250, "c", 0, 0),
+                                                      test::DeviceRecord(193, {}, 0, 251, "d", 0, 0),
+                                                      test::DeviceRecord(193, {}, 0, 255, "e", 9, 0),
+                                                      test::DeviceRecord(193, {}, 0, 1, "f", 0, 0)})))});
     test::WriteBytes(File, test::FileBytes(body));
     const auto r = Tool({"show", File});
     EXPECT_EQ(r.Status, 0) << r.Out;
-    for (const std::string piece :
-         {R"("bus_address": 0, "problems": ["bus number outside 1..250"], "layout")",
-          R"("bus_address": 7, "problems": ["unknown device kind"], "layout")",
-          R"("bus_address": 250, "layout")"})
-        EXPECT_NE(r.Out.find(piece), std::string::npos) << piece << "\n" << r.Out;
+    const Json devices = Json::parse(r.Out)["devices"];
+    ASSERT_EQ(devices.size(), 6u) << r.Out;
+    const Json bus = Json::array({"bus number outside 1..250"});
+    const std::vector<std::pair<int, Json>> expected = {
+        {0, bus},
+        {7, Json::array({"unknown device kind"})},
+        {250, nullptr},
+        {251, bus},
+        {255, Json::array({"unknown device kind", "bus number outside 1..250"})},
+        {1, nullptr},
+    };
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(devices[i]["bus_address"], expected[i].first);
+        if (expected[i].second.is_null())
+            EXPECT_FALSE(devices[i].contains("problems")) << devices[i];
+        else
+            EXPECT_EQ(devices[i]["problems"], expected[i].second) << devices[i];
+    }
 
     const std::string fifo = Dir.File("fifo.cfg");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -221,6 +267,87 @@ TEST_F(ConfigTool, ShowFlagsDevicesAndRefusesAFifo) {
     EXPECT_EQ(refused.Status, 1);
     EXPECT_NE(refused.Out.find("Невозможно открыть файл конфигурации.\nне обычный файл"), std::string::npos)
         << refused.Out;
+}
+
+// Options are recognised anywhere after the command: "--help" prints the
+// command's help and does nothing, an unknown option is a usage error, and
+// "--" ends the options so that a file may be called "--help".
+TEST_F(ConfigTool, OptionsAfterTheCommand) {
+    auto r = Tool({"init", "--help"}, Dir.Path);
+    EXPECT_EQ(r.Status, 0) << r.Out;
+    EXPECT_EQ(r.Out.rfind("Usage: tovik-config init FILE [--force]\n", 0), 0u) << r.Out;
+    EXPECT_EQ(r.Out.find("add-account"), std::string::npos) << r.Out;  // not the whole help
+    EXPECT_TRUE(fs::is_empty(Dir.Path));
+
+    for (const char* command : {"show", "init", "add-account", "add-port", "add-device", "remove-account",
+                                "remove-port", "remove-device"}) {
+        for (const std::vector<std::string>& args : {std::vector<std::string>{command, File, "-h"},
+                                                     {command, "--help", File, "x", "--unknown"},
+                                                     {"--help", command}}) {
+            r = Tool(args, Dir.Path);
+            EXPECT_EQ(r.Status, 0) << command;
+            EXPECT_EQ(r.Out.rfind(std::string("Usage: tovik-config ") + command + " ", 0), 0u) << r.Out;
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(Dir.Path));
+
+    r = Tool({"init", File, "--forse"});
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_NE(r.Out.find("unknown option '--forse' for init"), std::string::npos) << r.Out;
+    EXPECT_FALSE(fs::exists(File));
+    r = Tool({"--force", "init", File});
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_FALSE(fs::exists(File));
+
+    ASSERT_EQ(Tool({"init", "--", "--help"}, Dir.Path).Status, 0);
+    test::Config made;
+    EXPECT_TRUE(LoadConfigurationFile(Dir.File("--help"), made.Lists()).Messages.empty());
+
+    // Options before, between and after the arguments; a word that looks
+    // like an option is never a value, unless given with "=".
+    ASSERT_EQ(Tool({"init", "--force", File}).Status, 0);
+    ASSERT_EQ(Tool({"add-port", "--reply-timeout", "300", File, "--bus", "ttyS0"}).Status, 0);
+    const Bytes before = test::ReadBytes(File);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"add-port", File, "ttyS1", "--reply-timeout", "--bus"},
+          {"add-device", File, "0", "--port", "ttyS0", "--bus", "1", "--name", "--x"},
+          {"add-device", File, "0", "--port", "ttyS0", "--bus", "1", "--bogus"},
+          {"add-port", File, "ttyS1", "--bus=yes"},
+          {"show", File, "--force"}}) {
+        r = Tool(args);
+        EXPECT_EQ(r.Status, 2) << args.back() << ": " << r.Out;
+        EXPECT_EQ(test::ReadBytes(File), before);
+    }
+    ASSERT_EQ(Tool({"add-device", File, "--bus=1", "0", "--name=--x", "--port", "ttyS0"}).Status, 0);
+    // A single dash starts no option.
+    ASSERT_EQ(Tool({"add-account", File, "-u", "-p", "2"}).Status, 0);
+    test::Config c;
+    ASSERT_TRUE(LoadConfigurationFile(File, c.Lists()).Messages.empty());
+    ASSERT_EQ(c.Ports.Count(), 1);
+    EXPECT_TRUE(c.Ports.Items(0)->Bus.load());
+    EXPECT_EQ(c.Ports.Items(0)->ReplyTimeout.load(), 300);
+    ASSERT_EQ(c.Devices.Count(), 1);
+    EXPECT_EQ(c.Devices.GetDevice(0)->InstallationName, "--x");
+    ASSERT_EQ(c.Users.Count(), 2);
+    EXPECT_EQ(c.Users.Get(1)->Name, "-u");
+    EXPECT_EQ(c.Users.Get(1)->Password, "-p");
+}
+
+// The configuration tool and the simulator need no Qt; tovik-cli takes only
+// QtCore, for the user's locale.
+TEST(ToolLinks, NoWidgetsInTheTools) {
+    const auto libraries = [](const std::string& program) {
+        return Shell("ldd " + Quote(TOVIK_BINARY_DIR "/bin/" + program)).Out;
+    };
+    for (const char* program : {"tovik-config", "tovik-sim"}) {
+        const std::string libs = libraries(program);
+        ASSERT_NE(libs.find("libc.so"), std::string::npos) << program << ": " << libs;
+        EXPECT_EQ(libs.find("libQt"), std::string::npos) << program << ": " << libs;
+    }
+    const std::string cli = libraries("tovik-cli");
+    ASSERT_NE(cli.find("libQt6Core.so"), std::string::npos) << cli;
+    for (const char* qt : {"libQt6Gui", "libQt6Widgets", "libQt6Network"})
+        EXPECT_EQ(cli.find(qt), std::string::npos) << qt;
 }
 
 }  // namespace

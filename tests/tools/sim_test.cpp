@@ -493,6 +493,10 @@ TEST(SimProgram, BadOptionsAreRefused) {
         {{"--relay", "0:1", "--baud", "-1"}, "for --baud"},
         {{"--relay", "0:1", "--delay-ms", "70000"}, "for --delay-ms"},
         {{"--relay", "0:1", "--log"}, "--log needs"},
+        // A word that looks like an option is never taken as a value.
+        {{"--relay", "0:1", "--log", "--silent"}, "--log needs"},
+        {{"--relay", "--log", "x.log"}, "--relay needs"},
+        {{"--relay", "0:1", "--baud", "--silent"}, "--baud needs a value"},
         {{"--relay", "0:1", "--verbose"}, "unknown option \"--verbose\""},
         {{"--relay=0:1", "--silent=yes"}, "unknown option"},
         {{"--relay", "0:1", "--announce-dir"}, "--announce-dir needs"},

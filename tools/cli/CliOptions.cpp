@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "tools/cli/CliCommands.h"
+
 namespace tovik::cli {
 
 namespace {
@@ -22,7 +24,7 @@ std::string ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o
     for (size_t i = 0; i < args.size(); ++i) {
         std::string word = args[i];
         if (onlyArguments || word.rfind("--", 0) != 0 || word == "-h") {
-            if (word == "-h") {
+            if (word == "-h" && !onlyArguments) {
                 o.Help = true;
             } else if (o.Command.empty()) {
                 o.Command = word;
@@ -42,12 +44,15 @@ std::string ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o
             value = word.substr(eq + 1);
             inlineValue = true;
         }
+        // A following word that looks like an option is never taken as the
+        // value: "--user --help" is a mistake, not a user named "--help".
+        // Such a value is given as --user=--help.
         auto take = [&](std::string& out) {
             if (inlineValue) {
                 out = value;
                 return true;
             }
-            if (i + 1 >= args.size()) return false;
+            if (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0) return false;
             out = args[++i];
             return true;
         };
@@ -107,13 +112,14 @@ std::string ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o
         } else {
             err = "unknown option " + name;
         }
-        if (!err.empty()) return err;
+        // Help is shown whatever else the line holds.
+        if (!err.empty() && !o.Help) return err;
     }
     return "";
 }
 
-const char* CliHelpText() {
-    return R"(Usage: tovik-cli [--config FILE] (--device INDEX | --port NAME --kind K --bus N
+std::string CliHelpText() {
+    return std::string(R"(Usage: tovik-cli [--config FILE] (--device INDEX | --port NAME --kind K --bus N
                  [--bus-mode] [--reply-timeout MS] [--interval MS])
                  [--user NAME --password PW] [--json] [--trace] COMMAND [ARGS]
 
@@ -145,52 +151,11 @@ Access:
   A refused command sends nothing.
 
 Reading commands:
-  poll                the panel's first cycle: state poll, setpoint read, then
-                      currents, maximum current, timers, counters, state, alarm
-                      count (and the new journal records), clock and, for
-                      "ТовикМ ModBus", the operating statistics. Prints the
-                      model description, an empty line, the data labels as
-                      the panel shows them, an empty line and the state text
-                      of the status bar.
-  watch [--count N]   poll cycles paced by the request interval, until Ctrl+C
-                      or N cycles; after the first cycle only the labels (and
-                      the state text) that changed are printed.
-  setpoints           the settings grid, tab-separated: item, "Функция/
-                      наименование", "мин", "макс", "сейчас".
-  alarms [--txt FILE] [--xlsx FILE]
-                      fetches the alarm journal into the cache (records
-                      already cached are kept out) and prints the alarm grid,
-                      tab-separated with its header. --txt writes the
-                      fixed-width text file (Windows-1251, 78 characters and
-                      CR LF per line); --xlsx the spreadsheet with the sheet
-                      "Аварийные отключения".
-  tasks               the task log: "№", "Начало", "Окончание", then the
-                      number of entries and the capacity.
-  cal-info            the calibration information: points per phase (native
-                      relays only).
-
+)") + CliCommandList(false) +
+           R"(
 Commands that change the relay:
-  set ITEM TEXT       writes setpoint item ITEM (0..21, 0..22 on "ТовикМ",
-                      0..24 on "ТовикМ ModBus", as "setpoints" numbers them)
-                      from TEXT as the settings grid parses it (rounded, held
-                      within the model's limits), re-reads the setpoints and
-                      prints the row with the value written. Text that is not
-                      a number (for item 20: not a date) is refused and
-                      nothing is written.
-  start | stop        starts or stops the installation.
-  reset-counters      resets the alarm counters; on "ТовикМ ModBus" it clears
-                      the alarm journal instead, as the panel's "Сбросить".
-  sync-clock          sets the relay clock to this computer's local time.
-  auto on|off         switches the automatic mode (setpoint item 18).
-  alarms-clear        clears the relay's alarm journal.
-  task-add            adds a task starting and ending now.
-  task-delete N       deletes task N (as "tasks" numbers them, from 1).
-  task-set N START END
-                      sets task N's start and end ("7.03.2026 09:05:00" with
-                      the locale's separators); text that is not a date and
-                      time is refused.
-  task-clear          clears the task log.
-
+)" + CliCommandList(true) +
+           R"(
 Output:
   --json              the same results as one JSON object (watch: one object
                       per cycle and line). Messages go to standard error.
@@ -199,8 +164,13 @@ Output:
                       try, reply time, the bytes in hex and the outcome.
   Decimal, date and time separators follow the locale (LC_ALL, LANG).
 
-Exit status: 0 done; 1 the relay did not answer or a command failed;
-2 wrong usage or configuration; 3 access refused.
+Command line:
+  Options may come before or after the command. "tovik-cli COMMAND --help"
+  prints the command's help and does nothing else. A value that starts with
+  "--" is given as --option=VALUE; after "--" every word is an argument.
+
+Exit status: 0 done; 1 the relay did not answer, a read of poll or watch
+failed, or a command failed; 2 wrong usage or configuration; 3 access refused.
 
 Against the simulator:
   build/bin/tovik-sim --relay 3:1            # prints its line, e.g. pts/5

@@ -35,9 +35,10 @@ struct TCliOptions {
 // Reads the arguments (without the program name). Options may come before
 // or after the command; a word that starts with "--" is an option, any
 // other word (a negative number too) an argument; after "--" every word is
-// an argument. Empty on success, else the message.
+// an argument. An option's value that starts with "--" must be given as
+// --option=VALUE. Empty on success, else the message.
 std::string ParseCliOptions(const std::vector<std::string>& args, TCliOptions& options);
 
-const char* CliHelpText();
+std::string CliHelpText();
 
 }  // namespace tovik::cli

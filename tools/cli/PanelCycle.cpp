@@ -17,7 +17,15 @@ std::optional<TAlarmRecord> TPanelCycle::LastAlarm() const {
     return Device.AlarmCache.back();
 }
 
+TResultHandler TPanelCycle::Checked(const char* name, TResultHandler handler) {
+    return [this, name, handler = std::move(handler)](uint8_t ok, const TBlock* d) {
+        if (!ok) Failed.emplace_back(name);
+        handler(ok, d);
+    };
+}
+
 bool TPanelCycle::Run() {
+    Failed.clear();
     PollOk = false;
     SetpointsRead = false;
     Added = 0;
@@ -33,6 +41,7 @@ bool TPanelCycle::Run() {
 void TPanelCycle::OnStatePoll(uint8_t ok, const TBlock* data) {
     const auto poll = DecodeStatePoll(ok, data);
     if (!poll) {
+        Failed.emplace_back("state_poll");
         DeviceView.OnPollFailed();
         RefreshAll = true;
         return;
@@ -52,21 +61,25 @@ void TPanelCycle::OnStatePoll(uint8_t ok, const TBlock* data) {
         ReloadSettings = false;
         Session.Send(RequestReadUst, [this](uint8_t ok, const TBlock* d) { OnSetpoints(ok, d); });
     }
-    auto view = [this](void (TDeviceView::*handler)(bool, const TBlock*)) {
-        return [this, handler](uint8_t ok, const TBlock* d) { (DeviceView.*handler)(ok != 0, d); };
+    auto view = [this](const char* name, void (TDeviceView::*handler)(bool, const TBlock*)) {
+        return Checked(name,
+                       [this, handler](uint8_t ok, const TBlock* d) { (DeviceView.*handler)(ok != 0, d); });
     };
-    Session.Send(RequestReadCurrents, view(&TDeviceView::OnCurrents));
-    Session.Send(RequestReadImax, view(&TDeviceView::OnMaxCurrent));
-    Session.Send(RequestReadTimers, view(&TDeviceView::OnProtectionTimers));
-    Session.Send(RequestReadAlarmCounters, view(&TDeviceView::OnAlarmCounters));
-    Session.Send(RequestReadState, [this](uint8_t ok, const TBlock* d) { OnDeviceState(ok, d); });
+    Session.Send(RequestReadCurrents, view("currents", &TDeviceView::OnCurrents));
+    Session.Send(RequestReadImax, view("max_current", &TDeviceView::OnMaxCurrent));
+    Session.Send(RequestReadTimers, view("timers", &TDeviceView::OnProtectionTimers));
+    Session.Send(RequestReadAlarmCounters, view("alarm_counters", &TDeviceView::OnAlarmCounters));
+    Session.Send(RequestReadState,
+                 Checked("state", [this](uint8_t ok, const TBlock* d) { OnDeviceState(ok, d); }));
     Session.Send(RequestReadAlarmCount, [this](uint8_t ok, const TBlock* d) { OnAlarmCount(ok, d); });
-    Session.Send(RequestReadClock, view(&TDeviceView::OnDeviceClock));
-    if (HasStatistics(Device.GetDeviceKind())) Session.Send(RequestReadStatistics, view(&TDeviceView::OnStatistics));
+    Session.Send(RequestReadClock, view("clock", &TDeviceView::OnDeviceClock));
+    if (HasStatistics(Device.GetDeviceKind()))
+        Session.Send(RequestReadStatistics, view("statistics", &TDeviceView::OnStatistics));
 }
 
 void TPanelCycle::OnSetpoints(uint8_t ok, const TBlock* data) {
     DeviceView.OnSetpoints(ok != 0, data);
+    if (!ok) Failed.emplace_back("setpoints");
     if (DeviceView.HasSetpoints() && ok) {
         SetpointsRead = true;
     } else {
@@ -79,6 +92,7 @@ void TPanelCycle::OnDeviceState(uint8_t ok, const TBlock* data) {
 }
 
 void TPanelCycle::OnAlarmCount(uint8_t ok, const TBlock* data) {
+    if (!ok) Failed.emplace_back("alarm_count");
     if (!ok || !data || data->size() < 2) {
         FetchFailed = true;
         return;
@@ -95,6 +109,7 @@ void TPanelCycle::OnAlarmCount(uint8_t ok, const TBlock* data) {
 void TPanelCycle::OnAlarmRecord(uint8_t ok, const TBlock* data) {
     // A failed read, or a record that did not arrive whole, ends the fetch
     // until the relay's header changes; nothing of it is stored.
+    if (!ok) Failed.emplace_back("alarm_records");
     const auto record = AlarmRecordFromReply(ok != 0, data);
     if (!record) {
         FetchFailed = true;
@@ -108,6 +123,7 @@ void TPanelCycle::OnAlarmRecord(uint8_t ok, const TBlock* data) {
 }
 
 bool TPanelCycle::FetchAlarms() {
+    Failed.clear();
     Added = 0;
     FetchFailed = false;
     LastHeader = {0, 0};  // always fetch: the command asks for the journal

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "app/TovikDevice.h"
 #include "panel/DeviceView.h"
@@ -20,6 +22,12 @@ public:
     // of it, its batch and the alarm fetch it starts. False when the state
     // poll failed or the wait was interrupted.
     bool Run();
+    // The reads of the last cycle (or fetch) the relay did not answer, in
+    // the order they failed (a short reply is an answer: what did not arrive
+    // shows as unavailable): "state_poll", "setpoints", "currents", "max_current", "timers",
+    // "alarm_counters", "state", "alarm_count", "alarm_records", "clock",
+    // "statistics".
+    const std::vector<std::string>& FailedReads() const { return Failed; }
 
     const TDeviceView& View() const { return DeviceView; }
     bool LastPollOk() const { return PollOk; }
@@ -42,6 +50,8 @@ private:
     void OnAlarmRecord(uint8_t ok, const TBlock* data);
     void OnDeviceState(uint8_t ok, const TBlock* data);
     std::optional<TAlarmRecord> LastAlarm() const;
+    // A completion handler that records a failed read under `name`.
+    TResultHandler Checked(const char* name, TResultHandler handler);
 
     TCliSession& Session;
     TTovikDevice& Device;
@@ -55,6 +65,7 @@ private:
     uint8_t FetchIndex = 0;
     int Added = 0;
     bool FetchFailed = false;
+    std::vector<std::string> Failed;
 };
 
 }  // namespace tovik::cli

@@ -15,26 +15,28 @@
 #include <thread>
 #include <vector>
 
-#include "panel/AlarmJournal.h"
 #include "app/Configuration.h"
-#include "panel/TaskLog.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
-#include "ports/ProtoUART.h"
-#include "protocol/Builders.h"
+#include "panel/AlarmJournal.h"
 #include "panel/DeviceView.h"
 #include "panel/SettingsView.h"
+#include "panel/TaskLog.h"
+#include "ports/ProtoUART.h"
+#include "protocol/Builders.h"
 #include "protocol/UstTable.h"
+#include "tools/cli/CliCommands.h"
 #include "tools/cli/CliOptions.h"
 #include "tools/cli/CliSession.h"
 #include "tools/cli/PanelCycle.h"
 #include "tools/cli/SystemLocale.h"
-#include "tools/config/Json.h"
+#include "tools/common/Json.h"
 
 namespace tovik::cli {
 namespace {
 
-using tool::JsonString;
+using tool::JsonText;
+using tool::TJson;
 
 constexpr const char* kMsgNoAnswer = "Устройство не отвечает.";
 constexpr const char* kMsgNoConnection = "Не настроено подключение.";
@@ -75,16 +77,9 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
-std::string JsonArray(const std::vector<std::string>& items) {
-    std::string out = "[";
-    for (size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + JsonString(items[i]);
-    return out + "]";
-}
-
-std::string JsonGrid(const TTextGrid& grid) {
-    std::string out = "[";
-    for (size_t i = 0; i < grid.size(); ++i) out += (i ? "," : "") + JsonArray(grid[i]);
-    return out + "]";
+// One JSON object a line.
+void PrintJson(const TJson& value) {
+    std::cout << JsonText(value) << '\n';
 }
 
 std::string Tsv(const TTextRow& row) {
@@ -92,6 +87,8 @@ std::string Tsv(const TTextRow& row) {
     for (size_t i = 0; i < row.size(); ++i) out += (i ? "\t" : "") + row[i];
     return out;
 }
+
+}  // namespace
 
 // ---- the command's surroundings ----
 
@@ -112,6 +109,8 @@ struct TContext {
 
     uint8_t Kind() const { return Line.Kind; }
 };
+
+namespace {
 
 void LoadConfig(TContext& ctx) {
     if (ctx.ConfigLoaded) return;
@@ -164,6 +163,12 @@ void ResolveLine(TContext& ctx) {
     ctx.Line.Trace = o.Trace;
     if (o.ReplyTimeout) ctx.Line.ReplyTimeout = *o.ReplyTimeout;
     if (o.RequestInterval) ctx.Line.RequestInterval = *o.RequestInterval;
+    // A file of another version may hold any bus number; 0 would reach every
+    // relay on the line that acts on broadcasts. (--bus is checked when read.)
+    if (!IsValidBusAddress(ctx.Line.Address))
+        throw TExit{kExitUsage, "устройство " + std::to_string(o.DeviceIndex.value_or(-1)) +
+                                    ": номер на шине " + std::to_string(ctx.Line.Address) +
+                                    " в файле конфигурации вне 1..250; ему ничего не отправляется"};
     if (CheckPortName(ctx.Line.PortName) != TPortNameCheck::Ok)
         throw TExit{kExitUsage, "недопустимое имя порта \"" + ctx.Line.PortName + "\""};
 }
@@ -231,27 +236,52 @@ void ReadSetpointsOnly(TCliSession& session, TDeviceView& view) {
 
 // ---- poll and watch ----
 
-void NoArguments(const TContext& ctx) {
-    if (!ctx.Options.Args.empty()) throw TExit{kExitUsage, ctx.Options.Command + " не принимает аргументов"};
+// The reads of a cycle as the messages name them.
+std::string FailedReadsText(const std::vector<std::string>& failed) {
+    static const std::map<std::string, std::string> kNames = {
+        {"state_poll", "опрос состояния"},
+        {"setpoints", "уставки"},
+        {"currents", "токи фаз"},
+        {"max_current", "максимальный ток"},
+        {"timers", "таймеры защит"},
+        {"alarm_counters", "счётчики аварий"},
+        {"state", "состояние"},
+        {"alarm_count", "число аварий"},
+        {"alarm_records", "записи журнала аварий"},
+        {"clock", "часы"},
+        {"statistics", "статистика"},
+    };
+    std::string text = "нет ответа на чтение: ";
+    for (size_t i = 0; i < failed.size(); ++i) {
+        const auto it = kNames.find(failed[i]);
+        text += (i ? ", " : "") + (it != kNames.end() ? it->second + " (" + failed[i] + ")" : failed[i]);
+    }
+    return text;
 }
 
-std::string LabelsJson(const TDeviceView& view, const std::vector<TLabelId>& ids) {
-    std::string out = "[";
-    for (size_t i = 0; i < ids.size(); ++i)
-        out += std::string(i ? "," : "") + "{\"name\":" + JsonString(LabelInfo(ids[i]).Name) +
-               ",\"text\":" + JsonString(view.Label(ids[i])) + "}";
-    return out + "]";
+TJson LabelsJson(const TDeviceView& view, const std::vector<TLabelId>& ids) {
+    TJson labels = TJson::array();
+    for (TLabelId id : ids) labels.push_back({{"name", LabelInfo(id).Name}, {"text", view.Label(id)}});
+    return labels;
 }
 
-void PrintFullView(const TContext& ctx, const TPanelCycle& cycle) {
+// Every read of the cycle answered.
+bool CycleComplete(bool answered, const TPanelCycle& cycle) {
+    return answered && cycle.FailedReads().empty();
+}
+
+void PrintFullView(const TContext& ctx, const TPanelCycle& cycle, bool answered) {
     const TDeviceView& view = cycle.View();
     if (ctx.Options.Json) {
-        std::cout << "{\"kind\":" << int(ctx.Kind())
-                  << ",\"kind_name\":" << JsonString(DeviceKindName(ctx.Kind()))
-                  << ",\"ok\":" << (cycle.LastPollOk() ? "true" : "false")
-                  << ",\"model\":" << JsonArray(SplitLines(view.ModelText()))
-                  << ",\"labels\":" << LabelsJson(view, view.VisibleLabels())
-                  << ",\"status\":" << JsonString(view.StateStatusText()) << "}\n";
+        TJson out;
+        out["kind"] = ctx.Kind();
+        out["kind_name"] = DeviceKindName(ctx.Kind());
+        out["ok"] = CycleComplete(answered, cycle);
+        out["failed"] = cycle.FailedReads();
+        out["model"] = SplitLines(view.ModelText());
+        out["labels"] = LabelsJson(view, view.VisibleLabels());
+        out["status"] = view.StateStatusText();
+        PrintJson(out);
         return;
     }
     for (const auto& line : SplitLines(view.ModelText())) std::cout << line << '\n';
@@ -261,33 +291,34 @@ void PrintFullView(const TContext& ctx, const TPanelCycle& cycle) {
 }
 
 int Poll(TContext& ctx) {
-    NoArguments(ctx);
     auto session = OpenSession(ctx);
     TPanelCycle cycle(*session, *ctx.Device, ctx.Locale);
-    const bool ok = cycle.Run();
+    const bool answered = cycle.Run();
     if (Interrupted.load()) return kExitFailed;
-    PrintFullView(ctx, cycle);
+    PrintFullView(ctx, cycle, answered);
     std::cout.flush();
-    if (!ok) throw TExit{kExitFailed, kMsgNoAnswer};
+    if (!answered) throw TExit{kExitFailed, kMsgNoAnswer};
+    // Labels of reads that failed show "Н/Д": not a finished poll.
+    if (!cycle.FailedReads().empty()) throw TExit{kExitFailed, FailedReadsText(cycle.FailedReads())};
     return kExitOk;
 }
 
 int Watch(TContext& ctx) {
-    NoArguments(ctx);
     auto session = OpenSession(ctx);
     TPanelCycle cycle(*session, *ctx.Device, ctx.Locale);
     std::map<TLabelId, std::string> shown;
     std::string shownStatus, shownModel;
-    bool lastOk = false;
+    bool lastAnswered = false, lastComplete = false;
     using Clock = std::chrono::steady_clock;
     for (long n = 0; !ctx.Options.Count || n < *ctx.Options.Count; ++n) {
         const auto started = Clock::now();
-        const bool ok = cycle.Run();
+        const bool answered = cycle.Run();
         if (Interrupted.load()) break;
-        lastOk = ok;
+        lastAnswered = answered;
+        lastComplete = CycleComplete(answered, cycle);
         const TDeviceView& view = cycle.View();
         if (n == 0) {
-            PrintFullView(ctx, cycle);
+            PrintFullView(ctx, cycle, answered);
         } else {
             std::vector<TLabelId> changed;
             for (TLabelId id : view.VisibleLabels())
@@ -295,11 +326,14 @@ int Watch(TContext& ctx) {
             const bool statusChanged = view.StateStatusText() != shownStatus;
             const bool modelChanged = view.ModelText() != shownModel;
             if (ctx.Options.Json) {
-                std::cout << "{\"cycle\":" << n + 1 << ",\"ok\":" << (ok ? "true" : "false");
-                if (modelChanged) std::cout << ",\"model\":" << JsonArray(SplitLines(view.ModelText()));
-                std::cout << ",\"labels\":" << LabelsJson(view, changed);
-                if (statusChanged) std::cout << ",\"status\":" << JsonString(view.StateStatusText());
-                std::cout << "}\n";
+                TJson out;
+                out["cycle"] = n + 1;
+                out["ok"] = lastComplete;
+                out["failed"] = cycle.FailedReads();
+                if (modelChanged) out["model"] = SplitLines(view.ModelText());
+                out["labels"] = LabelsJson(view, changed);
+                if (statusChanged) out["status"] = view.StateStatusText();
+                PrintJson(out);
             } else {
                 if (modelChanged)
                     for (const auto& line : SplitLines(view.ModelText())) std::cout << line << '\n';
@@ -308,6 +342,8 @@ int Watch(TContext& ctx) {
             }
         }
         std::cout.flush();
+        if (!cycle.FailedReads().empty())
+            Say("цикл " + std::to_string(n + 1) + ": " + FailedReadsText(cycle.FailedReads()));
         for (TLabelId id : view.VisibleLabels()) shown[id] = view.Label(id);
         shownStatus = view.StateStatusText();
         shownModel = view.ModelText();
@@ -319,8 +355,10 @@ int Watch(TContext& ctx) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (Interrupted.load()) break;
     }
-    // Ctrl+C is the ordinary end of an endless watch.
-    if (!lastOk && !Interrupted.load()) throw TExit{kExitFailed, kMsgNoAnswer};
+    // Ctrl+C is the ordinary end of an endless watch; otherwise the last
+    // cycle decides.
+    if (!lastComplete && !Interrupted.load())
+        throw TExit{kExitFailed, lastAnswered ? "последний цикл прочитан не полностью" : kMsgNoAnswer};
     return kExitOk;
 }
 
@@ -346,19 +384,19 @@ void PrintSetpointRows(const TContext& ctx, const TDeviceView& view, const std::
                        const std::optional<std::string>& newText) {
     const auto* block = view.HasSetpoints() ? &view.SetpointBlock() : nullptr;
     if (ctx.Options.Json) {
-        std::cout << "{\"kind\":" << int(ctx.Kind())
-                  << ",\"model\":" << JsonString(ModelName(view.ModelByte(), ctx.Kind()))
-                  << ",\"ktr\":" << view.Ktr() << ",\"rows\":[";
-        for (size_t i = 0; i < items.size(); ++i) {
-            const TSetpointRow r = SetpointRow(items[i], ctx.Kind(), view.ModelByte(),
-                                               ctx.Device->VariantByte, block, ctx.Locale);
-            std::cout << (i ? "," : "") << "{\"item\":" << items[i] << ",\"name\":" << JsonString(r.Name)
-                      << ",\"min\":" << JsonString(r.Min) << ",\"max\":" << JsonString(r.Max)
-                      << ",\"now\":" << JsonString(r.Now);
-            if (newText) std::cout << ",\"new\":" << JsonString(*newText);
-            std::cout << "}";
+        TJson out;
+        out["kind"] = ctx.Kind();
+        out["model"] = ModelName(view.ModelByte(), ctx.Kind());
+        out["ktr"] = view.Ktr();
+        out["rows"] = TJson::array();
+        for (int item : items) {
+            const TSetpointRow r =
+                SetpointRow(item, ctx.Kind(), view.ModelByte(), ctx.Device->VariantByte, block, ctx.Locale);
+            TJson row = {{"item", item}, {"name", r.Name}, {"min", r.Min}, {"max", r.Max}, {"now", r.Now}};
+            if (newText) row["new"] = *newText;
+            out["rows"].push_back(std::move(row));
         }
-        std::cout << "]}\n";
+        PrintJson(out);
         return;
     }
     TTextRow header = {"№", kSetpointGridHeader[0], kSetpointGridHeader[1], kSetpointGridHeader[2],
@@ -375,7 +413,6 @@ void PrintSetpointRows(const TContext& ctx, const TDeviceView& view, const std::
 }
 
 int Setpoints(TContext& ctx) {
-    NoArguments(ctx);
     auto session = OpenSession(ctx);
     TDeviceView view(ctx.Kind(), ctx.Locale);
     ReadStateAndSetpoints(*session, view, *ctx.Device);
@@ -398,17 +435,20 @@ int WriteItem(TContext& ctx, TCliSession& session, TDeviceView& view, int item, 
     return kExitOk;
 }
 
-int Set(TContext& ctx) {
-    if (ctx.Options.Args.size() != 2) throw TExit{kExitUsage, "set требует ITEM и TEXT"};
+// The grid would take text that is not a number as 0, which switches
+// protections off: refused before anything is sent.
+void CheckSet(const TContext& ctx) {
     const int item = ItemArgument(ctx, ctx.Options.Args[0]);
     const std::string& text = ctx.Options.Args[1];
-    RequireChangeAccess(ctx);
-    RequireItemAccess(ctx, item);
-    // The grid would take text that is not a number as 0, which switches
-    // protections off: refused before anything is sent.
     if (!ParseUstCell(text, 1, item, 0, 0, ctx.Locale).Numeric)
         throw TExit{kExitUsage, "\"" + text + "\" не " + (item == 20 ? "дата" : "число") + "; уставка " +
                                     std::to_string(item) + " не записана"};
+}
+
+int Set(TContext& ctx) {
+    const int item = ItemArgument(ctx, ctx.Options.Args[0]);
+    const std::string& text = ctx.Options.Args[1];
+    RequireItemAccess(ctx, item);
     auto session = OpenSession(ctx);
     TDeviceView view(ctx.Kind(), ctx.Locale);
     ReadStateAndSetpoints(*session, view, *ctx.Device);
@@ -418,10 +458,12 @@ int Set(TContext& ctx) {
     return WriteItem(ctx, *session, view, item, parsed.Raw);
 }
 
-int Auto(TContext& ctx) {
-    if (ctx.Options.Args.size() != 1 || (ctx.Options.Args[0] != "on" && ctx.Options.Args[0] != "off"))
+void CheckAuto(const TContext& ctx) {
+    if (ctx.Options.Args[0] != "on" && ctx.Options.Args[0] != "off")
         throw TExit{kExitUsage, "auto требует on или off"};
-    RequireChangeAccess(ctx);
+}
+
+int Auto(TContext& ctx) {
     RequireItemAccess(ctx, kUstAutoRow);
     auto session = OpenSession(ctx);
     TDeviceView view(ctx.Kind(), ctx.Locale);
@@ -431,15 +473,15 @@ int Auto(TContext& ctx) {
 
 // ---- control commands ----
 
-void PrintDone(const TContext& ctx, const std::string& extra = "") {
-    if (ctx.Options.Json)
-        std::cout << "{\"command\":" << JsonString(ctx.Options.Command) << ",\"ok\":true" << extra << "}\n";
+void PrintDone(const TContext& ctx, const TJson& extra = TJson::object()) {
+    if (!ctx.Options.Json) return;
+    TJson out = {{"command", ctx.Options.Command}, {"ok", true}};
+    for (const auto& [key, value] : extra.items()) out[key] = value;
+    PrintJson(out);
 }
 
 template <class TBuilder, class... TArgs>
 int Control(TContext& ctx, TBuilder builder, TArgs&&... args) {
-    NoArguments(ctx);
-    RequireChangeAccess(ctx);
     auto session = OpenSession(ctx);
     if (!RunOne(*session, builder, nullptr, std::forward<TArgs>(args)...))
         throw TExit{kExitFailed, kMsgCommandFailed};
@@ -447,9 +489,15 @@ int Control(TContext& ctx, TBuilder builder, TArgs&&... args) {
     return kExitOk;
 }
 
+int Start(TContext& ctx) {
+    return Control(ctx, RequestStart);
+}
+
+int Stop(TContext& ctx) {
+    return Control(ctx, RequestStop);
+}
+
 int ClearAlarms(TContext& ctx) {
-    NoArguments(ctx);
-    RequireChangeAccess(ctx);
     auto session = OpenSession(ctx);
     const bool ok = RunOne(*session, RequestClearAlarms, nullptr);
     // The cache goes whether or not the relay confirmed: records still in its
@@ -466,8 +514,6 @@ int ResetCounters(TContext& ctx) {
 }
 
 int SyncClock(TContext& ctx) {
-    NoArguments(ctx);
-    RequireChangeAccess(ctx);
     auto session = OpenSession(ctx);
     const TLocalTime now = LocalTimeNow();
     if (!RunOne(*session,
@@ -481,7 +527,7 @@ int SyncClock(TContext& ctx) {
         static_cast<uint8_t>(now.Month),  static_cast<uint8_t>(std::clamp(now.Year - 2000, 0, 255))};
     const std::string text = FormatDateTime(t, ctx.Locale);
     if (ctx.Options.Json)
-        PrintDone(ctx, ",\"time\":" + JsonString(text));
+        PrintDone(ctx, {{"time", text}});
     else
         std::cout << text << '\n';
     return kExitOk;
@@ -490,7 +536,6 @@ int SyncClock(TContext& ctx) {
 // ---- alarm journal ----
 
 int Alarms(TContext& ctx) {
-    NoArguments(ctx);
     auto session = OpenSession(ctx);
     TPanelCycle cycle(*session, *ctx.Device, ctx.Locale);
     TDeviceView view(ctx.Kind(), ctx.Locale);
@@ -499,9 +544,10 @@ int Alarms(TContext& ctx) {
     const TTextGrid grid = AlarmGrid(ctx.Device->AlarmCache, view.Ktr(), ctx.Locale);
     const int relayCount = cycle.AlarmHeader()[0];
     if (ctx.Options.Json) {
-        std::cout << "{\"relay_records\":" << relayCount << ",\"added\":" << cycle.AddedAlarms()
-                  << ",\"complete\":" << (fetched ? "true" : "false") << ",\"grid\":" << JsonGrid(grid)
-                  << "}\n";
+        PrintJson({{"relay_records", relayCount},
+                   {"added", cycle.AddedAlarms()},
+                   {"complete", fetched},
+                   {"grid", grid}});
     } else {
         std::cout << Tsv(grid[0]) << '\n';
         for (size_t r = 1; r <= ctx.Device->AlarmCache.size(); ++r) std::cout << Tsv(grid[r]) << '\n';
@@ -537,8 +583,7 @@ void ReadTaskLogOrFail(TCliSession& session, TTaskLog& log) {
 void PrintTaskLog(const TContext& ctx, const TTaskLog& log) {
     const TTextGrid grid = log.Grid(ctx.Locale);
     if (ctx.Options.Json) {
-        std::cout << "{\"count\":" << log.Count() << ",\"capacity\":" << int(log.Capacity())
-                  << ",\"grid\":" << JsonGrid(grid) << "}\n";
+        PrintJson({{"count", log.Count()}, {"capacity", log.Capacity()}, {"grid", grid}});
         return;
     }
     std::cout << Tsv(grid[0]) << '\n';
@@ -547,7 +592,6 @@ void PrintTaskLog(const TContext& ctx, const TTaskLog& log) {
 }
 
 int Tasks(TContext& ctx) {
-    NoArguments(ctx);
     auto session = OpenSession(ctx);
     TTaskLog log;
     ReadTaskLogOrFail(*session, log);
@@ -577,8 +621,6 @@ int AfterTaskChange(const TContext& ctx, TCliSession& session, bool ok, const ch
 }
 
 int TaskAdd(TContext& ctx) {
-    NoArguments(ctx);
-    RequireChangeAccess(ctx);
     auto session = OpenSession(ctx);
     TTaskLog log;
     ReadTaskLogOrFail(*session, log);
@@ -589,10 +631,12 @@ int TaskAdd(TContext& ctx) {
     return AfterTaskChange(ctx, *session, ok, kMsgTaskAddFailed);
 }
 
+void CheckTaskDelete(const TContext& ctx) {
+    TaskNumber(ctx.Options.Args[0]);
+}
+
 int TaskDelete(TContext& ctx) {
-    if (ctx.Options.Args.size() != 1) throw TExit{kExitUsage, "task-delete требует N"};
     const int n = TaskNumber(ctx.Options.Args[0]);
-    RequireChangeAccess(ctx);
     auto session = OpenSession(ctx);
     TTaskLog log;
     ReadTaskLogOrFail(*session, log);
@@ -603,18 +647,13 @@ int TaskDelete(TContext& ctx) {
 }
 
 int TaskClear(TContext& ctx) {
-    NoArguments(ctx);
-    RequireChangeAccess(ctx);
     auto session = OpenSession(ctx);
     const bool ok = RunOne(*session, RequestClearTasks, nullptr);
     return AfterTaskChange(ctx, *session, ok, kMsgTaskClearFailed);
 }
 
-int TaskSet(TContext& ctx) {
-    if (ctx.Options.Args.size() != 3) throw TExit{kExitUsage, "task-set требует N START END"};
-    const int n = TaskNumber(ctx.Options.Args[0]);
-    RequireChangeAccess(ctx);
-    // Text that is not a date and time would become the earliest time stamp.
+// Text that is not a date and time would become the earliest time stamp.
+std::array<TUstParse, 2> TaskTimes(const TContext& ctx) {
     std::array<TUstParse, 2> times;
     for (size_t i = 0; i < 2; ++i) {
         times[i] = ParseUstValue(ctx.Options.Args[1 + i], UstCellDateTime, UstDateTimeLimits, 1, ctx.Locale);
@@ -622,6 +661,17 @@ int TaskSet(TContext& ctx) {
             throw TExit{kExitUsage,
                         "\"" + ctx.Options.Args[1 + i] + "\" не дата и время; задание не записано"};
     }
+    return times;
+}
+
+void CheckTaskSet(const TContext& ctx) {
+    TaskNumber(ctx.Options.Args[0]);
+    TaskTimes(ctx);
+}
+
+int TaskSet(TContext& ctx) {
+    const int n = TaskNumber(ctx.Options.Args[0]);
+    const std::array<TUstParse, 2> times = TaskTimes(ctx);
     auto session = OpenSession(ctx);
     TTaskLog log;
     ReadTaskLogOrFail(*session, log);
@@ -637,9 +687,7 @@ int TaskSet(TContext& ctx) {
 // ---- calibration ----
 
 int CalInfo(TContext& ctx) {
-    NoArguments(ctx);
-    if (IsModbusKind(ctx.Kind()))
-        throw TExit{kExitFailed, "информация о калибровке не читается по ModBus"};
+    if (IsModbusKind(ctx.Kind())) throw TExit{kExitFailed, "информация о калибровке не читается по ModBus"};
     auto session = OpenSession(ctx);
     TBlock reply;
     const bool ok = RunOne(*session, RequestReadCalInfo, [&](uint8_t, const TBlock* d) {
@@ -647,70 +695,132 @@ int CalInfo(TContext& ctx) {
     });
     if (!ok || reply.size() < 3) throw TExit{kExitFailed, kMsgNoAnswer};
     if (ctx.Options.Json)
-        std::cout << "{\"points\":" << int(reply[0])
-                  << ",\"bytes\":" << JsonString(tool::HexBytes(reply.data(), 3)) << "}\n";
+        PrintJson({{"points", reply[0]}, {"bytes", tool::HexBytes(reply.data(), 3)}});
     else
         std::cout << "Точек калибровки на фазу: " << int(reply[0]) << '\n';
     return kExitOk;
 }
 
+// ---- the commands ----
+
+constexpr bool kReads = false;
+constexpr bool kChanges = true;
+
+constexpr TCliCommand kCommands[] = {
+    {"poll", "", 0, 0, kReads, kNoCommandOptions, nullptr, Poll,
+     "the panel's first cycle: state poll, setpoint read, then\n"
+     "currents, maximum current, timers, counters, state, alarm\n"
+     "count (and the new journal records), clock and, for\n"
+     "\"ТовикМ ModBus\", the operating statistics. Prints the\n"
+     "model description, an empty line, the data labels as\n"
+     "the panel shows them, an empty line and the state text\n"
+     "of the status bar. Exits 1 when any read of the cycle\n"
+     "failed and names the reads (--json: \"failed\")."},
+    {"watch", "[--count N]", 0, 0, kReads, kTakesCount, nullptr, Watch,
+     "poll cycles paced by the request interval, until Ctrl+C\n"
+     "or N cycles; after the first cycle only the labels (and\n"
+     "the state text) that changed are printed. A cycle with\n"
+     "failed reads names them (--json: \"failed\") and goes on;\n"
+     "the exit status follows the last cycle."},
+    {"setpoints", "", 0, 0, kReads, kNoCommandOptions, nullptr, Setpoints,
+     "the settings grid, tab-separated: item, \"Функция/\n"
+     "наименование\", \"мин\", \"макс\", \"сейчас\"."},
+    {"alarms", "[--txt FILE] [--xlsx FILE]", 0, 0, kReads, kTakesFiles, nullptr, Alarms,
+     "fetches the alarm journal into the cache (records\n"
+     "already cached are kept out) and prints the alarm grid,\n"
+     "tab-separated with its header. --txt writes the\n"
+     "fixed-width text file (Windows-1251, 78 characters and\n"
+     "CR LF per line); --xlsx the spreadsheet with the sheet\n"
+     "\"Аварийные отключения\"."},
+    {"tasks", "", 0, 0, kReads, kNoCommandOptions, nullptr, Tasks,
+     "the task log: \"№\", \"Начало\", \"Окончание\", then the\n"
+     "number of entries and the capacity."},
+    {"cal-info", "", 0, 0, kReads, kNoCommandOptions, nullptr, CalInfo,
+     "the calibration information: points per phase (native\n"
+     "relays only)."},
+    {"set", "ITEM TEXT", 2, 2, kChanges, kNoCommandOptions, CheckSet, Set,
+     "writes setpoint item ITEM (0..21, 0..22 on \"ТовикМ\",\n"
+     "0..24 on \"ТовикМ ModBus\", as \"setpoints\" numbers them)\n"
+     "from TEXT as the settings grid parses it (rounded, held\n"
+     "within the model's limits), re-reads the setpoints and\n"
+     "prints the row with the value written. Text that is not\n"
+     "a number (for item 20: not a date) is refused and\n"
+     "nothing is written."},
+    {"start", "", 0, 0, kChanges, kNoCommandOptions, nullptr, Start, "starts the installation."},
+    {"stop", "", 0, 0, kChanges, kNoCommandOptions, nullptr, Stop, "stops the installation."},
+    {"reset-counters", "", 0, 0, kChanges, kNoCommandOptions, nullptr, ResetCounters,
+     "resets the alarm counters; on \"ТовикМ ModBus\" it clears\n"
+     "the alarm journal instead, as the panel's \"Сбросить\"."},
+    {"sync-clock", "", 0, 0, kChanges, kNoCommandOptions, nullptr, SyncClock,
+     "sets the relay clock to this computer's local time."},
+    {"auto", "on|off", 1, 1, kChanges, kNoCommandOptions, CheckAuto, Auto,
+     "switches the automatic mode (setpoint item 18)."},
+    {"alarms-clear", "", 0, 0, kChanges, kNoCommandOptions, nullptr, ClearAlarms,
+     "clears the relay's alarm journal."},
+    {"task-add", "", 0, 0, kChanges, kNoCommandOptions, nullptr, TaskAdd,
+     "adds a task starting and ending now."},
+    {"task-delete", "N", 1, 1, kChanges, kNoCommandOptions, CheckTaskDelete, TaskDelete,
+     "deletes task N (as \"tasks\" numbers them, from 1)."},
+    {"task-set", "N START END", 3, 3, kChanges, kNoCommandOptions, CheckTaskSet, TaskSet,
+     "sets task N's start and end (\"7.03.2026 09:05:00\" with\n"
+     "the locale's separators); text that is not a date and\n"
+     "time is refused."},
+    {"task-clear", "", 0, 0, kChanges, kNoCommandOptions, nullptr, TaskClear, "clears the task log."},
+};
+
 // ---- dispatch ----
 
-int RunCommand(TContext& ctx) {
-    const std::string& c = ctx.Options.Command;
-    if (c == "poll") return Poll(ctx);
-    if (c == "watch") return Watch(ctx);
-    if (c == "setpoints") return Setpoints(ctx);
-    if (c == "set") return Set(ctx);
-    if (c == "start") return Control(ctx, RequestStart);
-    if (c == "stop") return Control(ctx, RequestStop);
-    if (c == "reset-counters") return ResetCounters(ctx);
-    if (c == "sync-clock") return SyncClock(ctx);
-    if (c == "auto") return Auto(ctx);
-    if (c == "alarms") return Alarms(ctx);
-    if (c == "alarms-clear") return ClearAlarms(ctx);
-    if (c == "tasks") return Tasks(ctx);
-    if (c == "task-add") return TaskAdd(ctx);
-    if (c == "task-delete") return TaskDelete(ctx);
-    if (c == "task-clear") return TaskClear(ctx);
-    if (c == "task-set") return TaskSet(ctx);
-    if (c == "cal-info") return CalInfo(ctx);
-    throw TExit{kExitUsage, "неизвестная команда \"" + c + "\" (см. tovik-cli --help)"};
-}
-
-bool KnownCommand(const std::string& c) {
-    static const char* const known[] = {
-        "poll",           "watch",       "setpoints",  "set",      "start",        "stop",
-        "reset-counters", "sync-clock",  "auto",       "alarms",   "alarms-clear", "tasks",
-        "task-add",       "task-delete", "task-clear", "task-set", "cal-info"};
-    for (const char* k : known)
-        if (c == k) return true;
-    return false;
+// Options meant for another command are a usage error, not silently ignored.
+void CheckCommandOptions(const TCliCommand& command, const TCliOptions& o) {
+    const std::string see = " (см. tovik-cli " + std::string(command.Name) + " --help)";
+    if (o.Count && !(command.Options & kTakesCount))
+        throw TExit{kExitUsage, "--count не для команды " + std::string(command.Name) + see};
+    if ((o.TextFile || o.SheetFile) && !(command.Options & kTakesFiles))
+        throw TExit{kExitUsage, "--txt и --xlsx не для команды " + std::string(command.Name) + see};
+    const int count = static_cast<int>(o.Args.size());
+    if (count < command.MinArguments || count > command.MaxArguments) {
+        const std::string usage =
+            std::string(command.Name) + (*command.Arguments ? " " + std::string(command.Arguments) : "");
+        throw TExit{kExitUsage, command.MaxArguments == 0
+                                    ? std::string(command.Name) + " не принимает аргументов" + see
+                                    : "нужно: " + usage + see};
+    }
 }
 
 int Main(int argc, char** argv) {
     TContext ctx;
     const std::string error = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), ctx.Options);
     if (!error.empty()) throw TExit{kExitUsage, error + " (см. tovik-cli --help)"};
+    const TCliCommand* command = nullptr;
+    if (!ctx.Options.Command.empty()) {
+        command = FindCliCommand(ctx.Options.Command);
+        if (!command)
+            throw TExit{kExitUsage,
+                        "неизвестная команда \"" + ctx.Options.Command + "\" (см. tovik-cli --help)"};
+    }
+    // Help, with or without a command, does nothing else.
     if (ctx.Options.Help) {
-        std::cout << CliHelpText();
+        std::cout << (command ? CliCommandHelp(*command) : CliHelpText());
         return kExitOk;
     }
-    if (ctx.Options.Command.empty()) throw TExit{kExitUsage, "нет команды (см. tovik-cli --help)"};
-    if (!KnownCommand(ctx.Options.Command)) return RunCommand(ctx);
-    const bool watching = ctx.Options.Command == "watch";
-    if (ctx.Options.Count && !watching) throw TExit{kExitUsage, "--count только для watch"};
-    if ((ctx.Options.TextFile || ctx.Options.SheetFile) && ctx.Options.Command != "alarms")
-        throw TExit{kExitUsage, "--txt и --xlsx только для alarms"};
+    if (!command) throw TExit{kExitUsage, "нет команды (см. tovik-cli --help)"};
+    CheckCommandOptions(*command, ctx.Options);
     RegisterBuiltInKinds();
     RegisterUartSettingsPortClass();  // the file's ports never open a line
     ctx.Locale = SystemLocaleFormat();
     ResolveLine(ctx);
+    if (command->Check) command->Check(ctx);
+    if (command->ChangesRelay) RequireChangeAccess(ctx);
     InstallInterruptHandlers();
-    return RunCommand(ctx);
+    return command->Run(ctx);
 }
 
 }  // namespace
+
+std::span<const TCliCommand> CliCommands() {
+    return kCommands;
+}
+
 }  // namespace tovik::cli
 
 int main(int argc, char** argv) {

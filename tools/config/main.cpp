@@ -6,74 +6,25 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
+#include <span>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "Json.h"
 #include "app/Configuration.h"
 #include "app/Device.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
 #include "ports/ProtoUART.h"
+#include "tools/common/Json.h"
 
 namespace tovik::tool {
 namespace {
-
-constexpr const char* kHelp = R"(Usage: tovik-config COMMAND FILE [ARGUMENTS]
-
-Creates, inspects and edits configuration files of the Tovik service tool
-("application.cfg" beside the program). Changes are written exactly as the
-program writes them at shut-down: a new file beside the old one, flushed to
-disk and renamed over it. When FILE is named "application.cfg" and an
-"app.cfg" copy exists beside it, the copy is refreshed too, because the
-program replaces "application.cfg" by "app.cfg" when it starts. Edit the
-file only while the program is not running: it rewrites the file when it
-ends. Serial lines are never opened.
-
-Commands:
-  show FILE
-      Prints the file as JSON: {"seed", "messages", "accounts", "ports",
-      "devices"}. "messages" are the program's load messages. A device with
-      an unknown kind or a bus number outside 1..250 lists them under
-      "problems": such a record loads, but nothing may be sent to it. Exits 1
-      when the load was fatal.
-  init FILE [--force]
-      Writes a new file with one account "default" (full access, empty
-      password), no ports and no devices. Refuses to replace an existing
-      file without --force.
-  add-account FILE NAME PASSWORD LEVEL
-      LEVEL: 0 service, 1 full access, 2 read-only. Name and password: at
-      most 15 Windows-1251 characters; the name must not be empty or taken.
-  add-port FILE NAME [--bus] [--reply-timeout MS] [--interval MS]
-      A serial port: NAME is the line under /dev ("ttyS0", "ttyUSB0"), at
-      most 9 characters. --bus turns on bus mode (several relays on one
-      RS-485 line). Reply time-out and request interval: 100..3600000 ms,
-      100 when not given.
-  add-device FILE KIND --port NAME --bus N [--name TEXT]
-      KIND: 0 "Товик", 1 "Товик ModBus", 2 "ТовикМ", 3 "ТовикМ ModBus" (or
-      the kind code 193..196, or the name). The port must be in the file.
-      N: bus number 1..250. TEXT: installation name, at most 40 Windows-1251
-      characters; the kind's name when not given.
-  remove-account FILE NAME|INDEX
-  remove-port FILE NAME|INDEX
-  remove-device FILE NAME|INDEX
-      Removes the last entry with that name, or else the entry at that index
-      (counting from 0, in the order "show" lists them). The last account
-      cannot be removed.
-
-A file whose load reported any message is not changed: fix it or start
-over with "init --force".
-
-Exit status: 0 success, 1 failure, 2 wrong usage.
-
-First configuration:
-  tovik-config init application.cfg
-  tovik-config add-port application.cfg ttyUSB0 --bus
-  tovik-config add-device application.cfg 3 --port ttyUSB0 --bus 1 --name "Насосная 1"
-)";
 
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
@@ -84,6 +35,7 @@ constexpr int32_t kDefaultMs = 100;
 
 struct TUsageError {
     std::string Text;
+    std::string Help = "tovik-config --help";  // where to read more
 };
 
 std::optional<int64_t> ParseInt(const std::string& text) {
@@ -161,79 +113,142 @@ bool LoadForChange(TConfig& config, const std::string& path) {
     return false;
 }
 
-void WriteJson(std::ostream& out, const TLoadResult& result, TConfig& config) {
-    out << "{\n  \"seed\": " << result.Seed << ",\n  \"messages\": [";
-    for (size_t i = 0; i < result.Messages.size(); ++i)
-        out << (i ? ", " : "") << JsonString(result.Messages[i]);
-    out << "],\n  \"accounts\": [";
+// The decoded file as "show" prints it.
+TJson ShowJson(const TLoadResult& result, TConfig& config) {
+    TJson out;
+    out["seed"] = result.Seed;
+    out["messages"] = result.Messages;
+    out["accounts"] = TJson::array();
     for (int i = 0; i < config.Users.Count(); ++i) {
         const TUser* u = config.Users.Get(i);
-        out << (i ? "," : "") << "\n    {\"name\": " << JsonString(u->Name)
-            << ", \"password\": " << JsonString(u->Password) << ", \"level\": " << int(u->AccessLevel) << "}";
+        out["accounts"].push_back({{"name", u->Name}, {"password", u->Password}, {"level", u->AccessLevel}});
     }
-    out << (config.Users.Count() ? "\n  " : "") << "],\n  \"ports\": [";
+    out["ports"] = TJson::array();
     for (int i = 0; i < config.Ports.Count(); ++i) {
         const TProtoPort* p = config.Ports.Items(i);
-        out << (i ? "," : "") << "\n    {\"kind\": " << p->Kind << ", \"name\": " << JsonString(p->Name)
-            << ", \"bus\": " << (p->Bus.load() ? "true" : "false")
-            << ", \"reply_timeout\": " << p->ReplyTimeout.load()
-            << ", \"request_interval\": " << p->RequestInterval.load() << ", \"id\": " << p->Id << "}";
+        out["ports"].push_back({{"kind", p->Kind},
+                                {"name", p->Name},
+                                {"bus", p->Bus.load()},
+                                {"reply_timeout", p->ReplyTimeout.load()},
+                                {"request_interval", p->RequestInterval.load()},
+                                {"id", p->Id}});
     }
-    out << (config.Ports.Count() ? "\n  " : "") << "],\n  \"devices\": [";
+    out["devices"] = TJson::array();
     for (int i = 0; i < config.Devices.Count(); ++i) {
         const auto* d = dynamic_cast<const TTovikDevice*>(config.Devices.GetDevice(i));
         if (!d) continue;
-        out << (i ? "," : "") << "\n    {\"kind_code\": " << d->KindCode
-            << ", \"device_kind\": " << int(d->GetDeviceKind())
-            << ", \"name\": " << JsonString(d->InstallationName) << ", \"port_id\": " << d->PortId
-            << ", \"bus_address\": " << int(d->BusAddress);
+        TJson device = {{"kind_code", d->KindCode},
+                        {"device_kind", d->GetDeviceKind()},
+                        {"name", d->InstallationName},
+                        {"port_id", d->PortId},
+                        {"bus_address", d->BusAddress}};
         // Such records load, but nothing may be sent to the device.
         std::vector<std::string> problems;
         if (!d->HasKnownKind()) problems.push_back("unknown device kind");
         if (!IsValidBusAddress(d->BusAddress)) problems.push_back("bus number outside 1..250");
-        if (!problems.empty()) {
-            out << ", \"problems\": [";
-            for (size_t k = 0; k < problems.size(); ++k) out << (k ? ", " : "") << JsonString(problems[k]);
-            out << "]";
-        }
-        out << ", \"layout\": [";
+        if (!problems.empty()) device["problems"] = problems;
+        device["layout"] = TJson::array();
         if (d->PanelLayout) {
             TMemoryStream block(d->PanelLayout->Bytes());
-            int32_t value = 0;
-            for (bool first = true; block.ReadI32(value); first = false) out << (first ? "" : ", ") << value;
+            for (int32_t value = 0; block.ReadI32(value);) device["layout"].push_back(value);
         }
-        out << "], \"alarms\": [";
-        for (size_t k = 0; k < d->AlarmCache.size(); ++k)
-            out << (k ? ", " : "") << '"' << HexBytes(d->AlarmCache[k].data(), d->AlarmCache[k].size())
-                << '"';
-        out << "]}";
+        device["alarms"] = TJson::array();
+        for (const auto& record : d->AlarmCache)
+            device["alarms"].push_back(HexBytes(record.data(), record.size()));
+        out["devices"].push_back(std::move(device));
     }
-    out << (config.Devices.Count() ? "\n  " : "") << "]\n}\n";
+    return out;
 }
 
-int Show(const std::vector<std::string>& args) {
-    if (args.size() != 1) throw TUsageError{"show takes one FILE"};
+// ---- the command line ----
+
+// A command's words after the command itself.
+struct TArgs {
+    std::vector<std::string> Positional;
+    std::map<std::string, std::string> Values;  // options with a value
+    std::set<std::string> Flags;                // options without one
+    bool Help = false;
+
+    bool Flag(const std::string& name) const { return Flags.count(name) != 0; }
+    std::optional<std::string> Value(const std::string& name) const {
+        const auto it = Values.find(name);
+        return it == Values.end() ? std::nullopt : std::optional<std::string>(it->second);
+    }
+};
+
+struct TCommand {
+    const char* Name;
+    const char* Synopsis;  // after "tovik-config "
+    // The command's options: "--force", "--bus=" (a trailing "=" takes a value).
+    std::initializer_list<const char*> Options;
+    int (*Run)(const TArgs&);
+    const char* Help;  // lines indented by six spaces in the help
+};
+
+// Options are recognised wherever they stand after the command, "--help"
+// and "-h" too; "--" ends them, so "init -- --help" names a file "--help".
+// An option's value that starts with "--" is given as --option=VALUE.
+TArgs ParseArgs(const TCommand& command, const std::vector<std::string>& words) {
+    TArgs args;
+    bool onlyArguments = false;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        // A single dash starts no option: "-5" or "-x" is an argument.
+        if (onlyArguments || (word.rfind("--", 0) != 0 && word != "-h")) {
+            args.Positional.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            onlyArguments = true;
+            continue;
+        }
+        // What follows the help option does not matter.
+        if (word == "--help" || word == "-h") {
+            args.Help = true;
+            return args;
+        }
+        const size_t eq = word.find('=');
+        const std::string name = word.substr(0, eq);
+        std::optional<std::string> inlineValue;
+        if (eq != std::string::npos) inlineValue = word.substr(eq + 1);
+        std::optional<bool> takesValue;
+        for (std::string_view option : command.Options) {
+            const bool value = option.ends_with('=');
+            if (option.substr(0, option.size() - (value ? 1 : 0)) == name) takesValue = value;
+        }
+        if (!takesValue) throw TUsageError{"unknown option '" + name + "' for " + command.Name};
+        if (*takesValue) {
+            if (inlineValue) {
+                args.Values[name] = *inlineValue;
+            } else if (i + 1 < words.size() && words[i + 1].rfind("--", 0) != 0) {
+                args.Values[name] = words[++i];
+            } else {
+                throw TUsageError{name + " needs a value (one that starts with \"--\" as " + name +
+                                  "=VALUE)"};
+            }
+        } else {
+            if (inlineValue) throw TUsageError{name + " takes no value"};
+            args.Flags.insert(name);
+        }
+    }
+    return args;
+}
+
+// ---- the commands ----
+
+int Show(const TArgs& a) {
+    if (a.Positional.size() != 1) throw TUsageError{"show takes one FILE"};
     TConfig config;
-    const auto result = LoadConfigurationFile(args[0], config.Lists());
-    std::ostringstream out;
-    WriteJson(out, result, config);
-    std::cout << out.str() << std::flush;
+    const auto result = LoadConfigurationFile(a.Positional[0], config.Lists());
+    std::cout << JsonText(ShowJson(result, config), 2) << std::endl;
     if (result.Fatal) PrintMessages(result.Messages, result.Reason);
     return result.Fatal ? kFailed : kOk;
 }
 
-int Init(const std::vector<std::string>& args) {
-    bool force = false;
-    std::vector<std::string> positional;
-    for (const auto& a : args) {
-        if (a == "--force")
-            force = true;
-        else
-            positional.push_back(a);
-    }
-    if (positional.size() != 1) throw TUsageError{"init takes one FILE"};
-    const std::string& path = positional[0];
-    if (!force && ::access(path.c_str(), F_OK) == 0) {
+int Init(const TArgs& a) {
+    if (a.Positional.size() != 1) throw TUsageError{"init takes one FILE"};
+    const std::string& path = a.Positional[0];
+    if (!a.Flag("--force") && ::access(path.c_str(), F_OK) == 0) {
         std::cerr << "tovik-config: " << path << " exists; use --force to replace it\n";
         return kFailed;
     }
@@ -242,10 +257,10 @@ int Init(const std::vector<std::string>& args) {
     return Save(config, path);
 }
 
-int AddAccount(const std::vector<std::string>& args) {
-    if (args.size() != 4) throw TUsageError{"add-account takes FILE NAME PASSWORD LEVEL"};
-    const std::string &path = args[0], &name = args[1], &password = args[2];
-    const auto level = static_cast<uint8_t>(ParseRange(args[3], 0, 2, "LEVEL"));
+int AddAccount(const TArgs& a) {
+    if (a.Positional.size() != 4) throw TUsageError{"add-account takes FILE NAME PASSWORD LEVEL"};
+    const std::string &path = a.Positional[0], &name = a.Positional[1], &password = a.Positional[2];
+    const auto level = static_cast<uint8_t>(ParseRange(a.Positional[3], 0, 2, "LEVEL"));
     std::string problem =
         name.empty() ? "the name is empty" : TextProblem(name, kMaxAccountTextLength, "the name");
     if (problem.empty()) problem = TextProblem(password, kMaxAccountTextLength, "the password");
@@ -263,24 +278,16 @@ int AddAccount(const std::vector<std::string>& args) {
     return Save(config, path);
 }
 
-int AddPort(const std::vector<std::string>& args) {
-    std::vector<std::string> positional;
-    bool bus = false;
-    int32_t timeout = kDefaultMs, interval = kDefaultMs;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--bus") {
-            bus = true;
-        } else if (args[i] == "--reply-timeout" || args[i] == "--interval") {
-            if (i + 1 >= args.size()) throw TUsageError{args[i] + " needs a value"};
-            const auto value = static_cast<int32_t>(ParseRange(args[i + 1], kMinMs, kMaxMs, args[i].c_str()));
-            (args[i] == "--interval" ? interval : timeout) = value;
-            ++i;
-        } else {
-            positional.push_back(args[i]);
-        }
-    }
-    if (positional.size() != 2) throw TUsageError{"add-port takes FILE NAME"};
-    const std::string &path = positional[0], &name = positional[1];
+int32_t Milliseconds(const TArgs& a, const std::string& option) {
+    const auto value = a.Value(option);
+    return value ? static_cast<int32_t>(ParseRange(*value, kMinMs, kMaxMs, option.c_str())) : kDefaultMs;
+}
+
+int AddPort(const TArgs& a) {
+    if (a.Positional.size() != 2) throw TUsageError{"add-port takes FILE NAME"};
+    const std::string &path = a.Positional[0], &name = a.Positional[1];
+    const int32_t timeout = Milliseconds(a, "--reply-timeout");
+    const int32_t interval = Milliseconds(a, "--interval");
     TConfig config;
     auto port = std::make_unique<TUartSettingsPort>(config.Stats);
     if (!port->SetPortName(name)) {
@@ -294,7 +301,7 @@ int AddPort(const std::vector<std::string>& args) {
                   << "' (or one of the same identity)\n";
         return kFailed;
     }
-    port->Bus = bus;
+    port->Bus = a.Flag("--bus");
     port->ReplyTimeout = timeout;
     port->RequestInterval = interval;
     config.Ports.Add(std::move(port));
@@ -311,25 +318,13 @@ uint8_t ParseKind(const std::string& text) {
     throw TUsageError{"unknown device kind '" + text + "'"};
 }
 
-int AddDevice(const std::vector<std::string>& args) {
-    std::vector<std::string> positional;
-    std::optional<std::string> port, name;
-    std::optional<uint8_t> bus;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--port" || a == "--bus" || a == "--name") {
-            if (i + 1 >= args.size()) throw TUsageError{a + " needs a value"};
-            const std::string& v = args[++i];
-            if (a == "--port") port = v;
-            if (a == "--name") name = v;
-            if (a == "--bus") bus = static_cast<uint8_t>(ParseRange(v, 1, 250, "--bus"));
-        } else {
-            positional.push_back(a);
-        }
-    }
-    if (positional.size() != 2 || !port || !bus)
+int AddDevice(const TArgs& a) {
+    const auto port = a.Value("--port"), name = a.Value("--name"), busText = a.Value("--bus");
+    if (a.Positional.size() != 2 || !port || !busText)
         throw TUsageError{"add-device takes FILE KIND --port NAME --bus N"};
-    const uint8_t kind = ParseKind(positional[1]);
+    const auto bus = static_cast<uint8_t>(ParseRange(*busText, kMinBusAddress, kMaxBusAddress, "--bus"));
+    const std::string& path = a.Positional[0];
+    const uint8_t kind = ParseKind(a.Positional[1]);
     auto device = std::make_unique<TTovikDevice>(kind);
     if (name) {
         const std::string problem = TextProblem(*name, kMaxInstallationNameLength, "the name");
@@ -340,15 +335,15 @@ int AddDevice(const std::vector<std::string>& args) {
         device->InstallationName = *name;
     }
     TConfig config;
-    if (!LoadForChange(config, positional[0])) return kFailed;
+    if (!LoadForChange(config, path)) return kFailed;
     if (!config.Ports.ContainsId(NameId(*port))) {
         std::cerr << "tovik-config: the file has no port '" << *port << "'\n";
         return kFailed;
     }
     device->PortId = NameId(*port);
-    device->BusAddress = *bus;
+    device->BusAddress = bus;
     config.Devices.Add(std::move(device));
-    return Save(config, positional[0]);
+    return Save(config, path);
 }
 
 // The last entry called `key`, else the entry at index `key`; -1 if none.
@@ -360,7 +355,8 @@ int Resolve(const std::string& key, int count, TNameOf nameOf) {
     return index && *index >= 0 && *index < count ? static_cast<int>(*index) : -1;
 }
 
-int Remove(const std::string& what, const std::vector<std::string>& args) {
+int Remove(const std::string& what, const TArgs& a) {
+    const auto& args = a.Positional;
     if (args.size() != 2) throw TUsageError{"remove-" + what + " takes FILE NAME|INDEX"};
     TConfig config;
     if (!LoadForChange(config, args[0])) return kFailed;
@@ -387,25 +383,159 @@ int Remove(const std::string& what, const std::vector<std::string>& args) {
     return Save(config, args[0]);
 }
 
+int RemoveAccount(const TArgs& a) {
+    return Remove("account", a);
+}
+int RemovePort(const TArgs& a) {
+    return Remove("port", a);
+}
+int RemoveDevice(const TArgs& a) {
+    return Remove("device", a);
+}
+
+constexpr const char* kRemoveHelp =
+    "Removes the last entry with that name, or else the entry at that index\n"
+    "(counting from 0, in the order \"show\" lists them). The last account\n"
+    "cannot be removed.";
+
+const TCommand kCommands[] = {
+    {"show",
+     "show FILE",
+     {},
+     Show,
+     "Prints the file as JSON: {\"seed\", \"messages\", \"accounts\", \"ports\",\n"
+     "\"devices\"}. \"messages\" are the program's load messages. A device with\n"
+     "an unknown kind or a bus number outside 1..250 lists them under\n"
+     "\"problems\": such a record loads, but nothing may be sent to it. Exits 1\n"
+     "when the load was fatal."},
+    {"init",
+     "init FILE [--force]",
+     {"--force"},
+     Init,
+     "Writes a new file with one account \"default\" (full access, empty\n"
+     "password), no ports and no devices. Refuses to replace an existing\n"
+     "file without --force."},
+    {"add-account",
+     "add-account FILE NAME PASSWORD LEVEL",
+     {},
+     AddAccount,
+     "LEVEL: 0 service, 1 full access, 2 read-only. Name and password: at\n"
+     "most 15 Windows-1251 characters; the name must not be empty or taken."},
+    {"add-port",
+     "add-port FILE NAME [--bus] [--reply-timeout MS] [--interval MS]",
+     {"--bus", "--reply-timeout=", "--interval="},
+     AddPort,
+     "A serial port: NAME is the line under /dev (\"ttyS0\", \"ttyUSB0\"), at\n"
+     "most 9 characters. --bus turns on bus mode (several relays on one\n"
+     "RS-485 line). Reply time-out and request interval: 100..3600000 ms,\n"
+     "100 when not given."},
+    {"add-device",
+     "add-device FILE KIND --port NAME --bus N [--name TEXT]",
+     {"--port=", "--bus=", "--name="},
+     AddDevice,
+     "KIND: 0 \"Товик\", 1 \"Товик ModBus\", 2 \"ТовикМ\", 3 \"ТовикМ ModBus\" (or\n"
+     "the kind code 193..196, or the name). The port must be in the file.\n"
+     "N: bus number 1..250. TEXT: installation name, at most 40 Windows-1251\n"
+     "characters; the kind's name when not given."},
+    {"remove-account", "remove-account FILE NAME|INDEX", {}, RemoveAccount, kRemoveHelp},
+    {"remove-port", "remove-port FILE NAME|INDEX", {}, RemovePort, kRemoveHelp},
+    {"remove-device", "remove-device FILE NAME|INDEX", {}, RemoveDevice, kRemoveHelp},
+};
+
+const TCommand* FindCommand(const std::string& name) {
+    for (const TCommand& c : kCommands)
+        if (name == c.Name) return &c;
+    return nullptr;
+}
+
+void AppendIndented(std::string& out, const char* text, size_t indent) {
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) out += std::string(indent, ' ') + line + '\n';
+}
+
+constexpr const char* kExitStatus = "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
+
+std::string HelpText() {
+    std::string out =
+        "Usage: tovik-config COMMAND FILE [ARGUMENTS]\n"
+        "\n"
+        "Creates, inspects and edits configuration files of the Tovik service tool\n"
+        "(\"application.cfg\" beside the program). Changes are written exactly as the\n"
+        "program writes them at shut-down: a new file beside the old one, flushed to\n"
+        "disk and renamed over it. When FILE is named \"application.cfg\" and an\n"
+        "\"app.cfg\" copy exists beside it, the copy is refreshed too, because the\n"
+        "program replaces \"application.cfg\" by \"app.cfg\" when it starts. Edit the\n"
+        "file only while the program is not running: it rewrites the file when it\n"
+        "ends. Serial lines are never opened.\n"
+        "\n"
+        "Commands:\n";
+    for (const TCommand& c : kCommands) {
+        out += std::string("  ") + c.Synopsis + '\n';
+        // The three removals share one text, shown once after the last.
+        if (c.Help == kRemoveHelp && &c != &kCommands[std::size(kCommands) - 1]) continue;
+        AppendIndented(out, c.Help, 6);
+    }
+    out +=
+        "\n"
+        "Options may stand anywhere after the command. \"tovik-config COMMAND\n"
+        "--help\" prints the command's help and does nothing else. A value that\n"
+        "starts with \"--\" is given as --option=VALUE, and after \"--\" every word\n"
+        "is an argument: \"tovik-config init -- --help\" makes a file \"--help\".\n"
+        "\n"
+        "A file whose load reported any message is not changed: fix it or start\n"
+        "over with \"init --force\".\n"
+        "\n";
+    out += kExitStatus;
+    out +=
+        "\n"
+        "First configuration:\n"
+        "  tovik-config init application.cfg\n"
+        "  tovik-config add-port application.cfg ttyUSB0 --bus\n"
+        "  tovik-config add-device application.cfg 3 --port ttyUSB0 --bus 1 --name \"Насосная 1\"\n";
+    return out;
+}
+
+std::string CommandHelp(const TCommand& c) {
+    std::string out = std::string("Usage: tovik-config ") + c.Synopsis + "\n\n";
+    AppendIndented(out, c.Help, 2);
+    out += "\n";
+    out += kExitStatus;
+    out += "More: tovik-config --help.\n";
+    return out;
+}
+
 int Run(int argc, char** argv) {
-    if (argc < 2) throw TUsageError{"no command"};
-    const std::string command = argv[1];
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::cout << kHelp;
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    if (words.empty()) throw TUsageError{"no command"};
+    const std::string& first = words[0];
+    // "tovik-config --help [COMMAND]"
+    if (first == "--help" || first == "-h" || first == "help") {
+        if (words.size() < 2) {
+            std::cout << HelpText();
+            return kOk;
+        }
+        const TCommand* command = FindCommand(words[1]);
+        if (!command) throw TUsageError{"unknown command '" + words[1] + "'"};
+        std::cout << CommandHelp(*command);
         return kOk;
     }
-    const std::vector<std::string> args(argv + 2, argv + argc);
-    RegisterBuiltInKinds();
-    RegisterUartSettingsPortClass();  // never touch the machine's lines
-    if (command == "show") return Show(args);
-    if (command == "init") return Init(args);
-    if (command == "add-account") return AddAccount(args);
-    if (command == "add-port") return AddPort(args);
-    if (command == "add-device") return AddDevice(args);
-    if (command == "remove-account") return Remove("account", args);
-    if (command == "remove-port") return Remove("port", args);
-    if (command == "remove-device") return Remove("device", args);
-    throw TUsageError{"unknown command '" + command + "'"};
+    if (first.rfind("--", 0) == 0)
+        throw TUsageError{"the command comes first, options after it: '" + first + "'"};
+    const TCommand* command = FindCommand(first);
+    if (!command) throw TUsageError{"unknown command '" + first + "'"};
+    try {
+        const TArgs args = ParseArgs(*command, {words.begin() + 1, words.end()});
+        if (args.Help) {
+            std::cout << CommandHelp(*command);
+            return kOk;
+        }
+        RegisterBuiltInKinds();
+        RegisterUartSettingsPortClass();  // never touch the machine's lines
+        return command->Run(args);
+    } catch (TUsageError& e) {
+        e.Help = std::string("tovik-config ") + command->Name + " --help";
+        throw;
+    }
 }
 
 }  // namespace
@@ -415,7 +545,7 @@ int main(int argc, char** argv) {
     try {
         return tovik::tool::Run(argc, argv);
     } catch (const tovik::tool::TUsageError& e) {
-        std::cerr << "tovik-config: " << e.Text << "\nTry 'tovik-config --help'.\n";
+        std::cerr << "tovik-config: " << e.Text << "\nTry '" << e.Help << "'.\n";
         return tovik::tool::kUsage;
     } catch (const std::exception& e) {
         std::cerr << "tovik-config: " << e.what() << '\n';

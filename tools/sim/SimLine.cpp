@@ -6,6 +6,8 @@
 #include <ctime>
 #include <sstream>
 
+#include "tools/common/Json.h"
+
 namespace tovik::sim {
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
@@ -20,34 +22,6 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 }
 
 namespace {
-
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x20) {
-            static const char digits[] = "0123456789abcdef";
-            out += "\\u00";
-            out.push_back(digits[c >> 4]);
-            out.push_back(digits[c & 15]);
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    return out + "\"";
-}
-
-template <typename T>
-std::string JsonArray(const std::vector<T>& values) {
-    std::string out = "[";
-    for (size_t i = 0; i < values.size(); ++i) {
-        if (i) out += ",";
-        out += std::to_string(values[i]);
-    }
-    return out + "]";
-}
 
 // Local wall-clock time with milliseconds, ISO 8601.
 std::string WallTime() {
@@ -68,22 +42,24 @@ std::string WallTime() {
 class TLogLine {
 public:
     explicit TLogLine(const std::vector<uint8_t>& frame) {
-        Text = "{\"time\":" + JsonString(WallTime()) + ",\"bytes\":" + JsonString(Hex(frame));
+        Line["time"] = WallTime();
+        Line["bytes"] = Hex(frame);
     }
-    void Int(const char* key, long v) { Text += std::string(",\"") + key + "\":" + std::to_string(v); }
-    void Str(const char* key, const std::string& v) {
-        Text += std::string(",\"") + key + "\":" + JsonString(v);
+    void Int(const char* key, long v) { Line[key] = v; }
+    void Str(const char* key, const std::string& v) { Line[key] = v; }
+    template <typename T>
+    void Array(const char* key, const std::vector<T>& values) {
+        Line[key] = values;
     }
-    void Raw(const char* key, const std::string& v) { Text += std::string(",\"") + key + "\":" + v; }
     std::string Finish(bool answered, const std::vector<uint8_t>& reply, const std::string& note) {
-        Text += std::string(",\"answered\":") + (answered ? "true" : "false");
+        Line["answered"] = answered;
         if (answered) Str("reply", Hex(reply));
         if (!note.empty()) Str("note", note);
-        return Text + "}";
+        return tool::JsonText(Line);
     }
 
 private:
-    std::string Text;
+    tool::TJson Line;
 };
 
 }  // namespace
@@ -208,7 +184,7 @@ TSimLine::TOutcome TSimLine::HandleNative(const std::vector<uint8_t>& frame, int
     log.Int("command", command);
     const size_t paramCount = std::min(NativeParamCount(command), payload->size() - 2);
     std::vector<int> params(payload->begin() + 2, payload->begin() + 2 + static_cast<long>(paramCount));
-    if (!params.empty()) log.Raw("params", JsonArray(params));
+    if (!params.empty()) log.Array("params", params);
     const std::vector<uint8_t> data(payload->begin() + 2 + static_cast<long>(paramCount), payload->end());
     if (!data.empty()) log.Str("data", Hex(data));
 
@@ -253,7 +229,7 @@ TSimLine::TOutcome TSimLine::HandleModbus(const std::vector<uint8_t>& frame, int
         log.Int("register", request.First);
         log.Int("count", request.Count);
     }
-    if (!exception && request.Function == kWriteMultiple) log.Raw("values", JsonArray(request.Values));
+    if (!exception && request.Function == kWriteMultiple) log.Array("values", request.Values);
 
     TSimRelay* relay = Find(request.Address);
     if (!relay) {

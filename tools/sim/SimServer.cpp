@@ -84,12 +84,14 @@ std::string ParseOptions(const std::vector<std::string>& args, TSimOptions& o) {
             name = name.substr(0, eq);
             hasValue = true;
         }
+        // The next word is never taken as the value when it looks like an
+        // option ("--log --relay 0:1"); such a value is given as --log=--x.
         auto take = [&](std::string& out) {
             if (hasValue) {
                 out = value;
                 return true;
             }
-            if (i + 1 >= args.size()) return false;
+            if (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0) return false;
             out = args[++i];
             return true;
         };
