@@ -411,18 +411,18 @@ std::string DecodedTraceLine(const TFrameTraceRecord& Record) {
 }
 
 std::string DecodedTraceLine(const TFrameTraceRecord& Record, const TFrameColumns& c) {
-    std::string line = c.Time + " " + Record.PortName + " " + c.Direction + " №" + std::to_string(c.Address);
+    const bool sent = Record.Direction == TTraceDirection::Sent;
+    std::string line =
+        c.Time + " " + Record.PortName + (sent ? " TX" : " RX") + " №" + std::to_string(c.Address);
+    if (Record.Try > 0) line += " попытка " + std::to_string(Record.Try);
     if (!c.ReplyTime.empty()) line += " " + c.ReplyTime;
     line += ":";
     if (!c.Hex.empty()) line += " " + c.Hex;
     if (!c.Meaning.empty()) line += " — " + c.Meaning;
-    if (Record.Outcome == TTraceOutcome::Ok) {
-        line += " — " + TraceOutcomeText(Record);
-        if (!c.Problem.empty()) line += ", " + c.Problem;
-    } else {
-        line += " — " + c.Problem;
-    }
-    return line;
+    std::string outcome = TraceOutcomeText(Record);
+    if (Record.Outcome == TTraceOutcome::WrongAddress && c.Address != Record.Address)
+        outcome += " " + std::to_string(c.Address) + " вместо " + std::to_string(Record.Address);
+    return line + " — " + outcome;
 }
 
 }  // namespace tovik

@@ -81,9 +81,11 @@ TFrameColumns FrameColumns(const TFrameTraceRecord& Record);
 std::string LocalTimeText(int64_t WallMs);
 
 // One decoded frame as one line of text (for tovik-cli --trace and the
-// monitor's saved list):
-//   12:04:05.120 pts/3 передача №1: 08 07 01 E6 04 31 01 B0 — чтение уставки «модель» (смещение 49, размер 1)
-//   12:04:05.134 pts/3 приём №1 14 мс: 0A 09 01 ... — ответ: модель 0x13 ... — принят
+// monitor's saved list): local time, port, TX or RX, the bus number, the
+// try, the reply time, the bytes, what they mean and the outcome:
+//   12:04:05.120 pts/3 TX №1 попытка 1: 06 05 01 EA 17 F2 — чтение состояния — передан
+//   12:04:05.134 pts/3 RX №1 попытка 1 14 мс: 0A 09 01 E2 17 00 00 DF 00 05 E2 — ответ на «чтение состояния»:
+//   ... — принят
 std::string DecodedTraceLine(const TFrameTraceRecord& Record);
 // The same from columns already made for the record.
 std::string DecodedTraceLine(const TFrameTraceRecord& Record, const TFrameColumns& Columns);

@@ -183,10 +183,10 @@ TEST(FrameDecoder, ColumnsAndLinesSayWhatWentWrong) {
     EXPECT_EQ(c.Time.size(), 12u);
 
     const std::string line = DecodedTraceLine(r);
-    EXPECT_NE(line.find(" pts/9 приём №6 14 мс: 0B 0A 06 "), std::string::npos) << line;
+    EXPECT_NE(line.find(" pts/9 RX №6 попытка 2 14 мс: 0B 0A 06 "), std::string::npos) << line;
     EXPECT_NE(line.find(" — ответ на «чтение состояния»: "), std::string::npos) << line;
-    EXPECT_EQ(line.substr(line.size() - std::string("чужой адрес 6 вместо 5, попытка 2").size()),
-              "чужой адрес 6 вместо 5, попытка 2");
+    EXPECT_EQ(line.substr(line.size() - std::string(" — чужой адрес 6 вместо 5").size()),
+              " — чужой адрес 6 вместо 5");
 
     TFrameTraceRecord silent = Record(Received, {}, kKindTovikModbus, {23, -1, 0}, TTraceOutcome::NoAnswer);
     silent.Address = 3;
@@ -194,13 +194,15 @@ TEST(FrameDecoder, ColumnsAndLinesSayWhatWentWrong) {
     EXPECT_EQ(FrameColumns(silent).Address, 3);
     EXPECT_EQ(FrameColumns(silent).Problem, "нет ответа");
     const std::string quiet = DecodedTraceLine(silent);
-    EXPECT_NE(quiet.find("приём №3 250 мс: — нет ответа"), std::string::npos) << quiet;
+    EXPECT_NE(quiet.find(" RX №3 попытка 1 250 мс: — нет ответа"), std::string::npos) << quiet;
 
     TFrameTraceRecord retry = Record(Sent, BuildNativeFrame(Bytes{1, 23}), kKindTovik, {23, -1, 0});
     retry.Try = 3;
     EXPECT_EQ(FrameColumns(retry).Problem, "попытка 3");
     const std::string again = DecodedTraceLine(retry);
-    EXPECT_EQ(again.substr(again.size() - std::string("передан, попытка 3").size()), "передан, попытка 3");
+    EXPECT_NE(again.find(" TX №1 попытка 3: 06 05 01 "), std::string::npos) << again;
+    EXPECT_EQ(again.substr(again.size() - std::string(" — чтение состояния — передан").size()),
+              " — чтение состояния — передан");
 }
 
 // ---- every request against the simulator's request log ----

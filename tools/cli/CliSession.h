@@ -50,13 +50,15 @@ public:
     bool Drain();
 
     const TLineSettings& Line() const { return Settings; }
+    // The open line, for work that queues its own jobs (the bus scan).
+    TProtoPort& LinePort() const { return *Port; }
+    // Prints the frames traced so far, decoded; in this thread, so that a
+    // slow standard error never holds up the worker.
+    void FlushTrace();
     TRequestStats& Stats() const { return *StatsRef; }
 
 private:
     TResultHandler Track(TResultHandler handler);
-    // Prints the frames traced so far; in this thread, so that a slow
-    // standard error never holds up the worker.
-    void FlushTrace();
 
     TLineSettings Settings;
     std::shared_ptr<TRequestStats> StatsRef;
