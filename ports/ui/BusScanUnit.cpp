@@ -47,6 +47,7 @@ TBusScanForm::TBusScanForm(TProtoPortList& ports, TScanHost host, QWidget* paren
     auto* params = new QGroupBox(QStringLiteral("Параметры поиска"), this);
     ScanPortCB = new QComboBox(params);
     ScanPortCB->setObjectName("ScanPortCB");
+    ScanPortCB->setMinimumWidth(140);
     FromSE = new QSpinBox(params);
     FromSE->setObjectName("FromSE");
     FromSE->setRange(kMinBusAddress, kMaxBusAddress);
@@ -77,6 +78,7 @@ TBusScanForm::TBusScanForm(TProtoPortList& ports, TScanHost host, QWidget* paren
     formats->addWidget(ModbusCheckBox);
     formats->addStretch();
     auto* form = new QFormLayout(params);
+    form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     form->addRow(QStringLiteral("Порт:"), ScanPortCB);
     form->addRow(QStringLiteral("Номера устройств:"), range);
     form->addRow(QStringLiteral("Протоколы:"), formats);

@@ -175,7 +175,7 @@ TMonitorForm::TMonitorForm(TProtoPortList& ports, TProtoPort& port, QWidget* par
     MonitorGrid->verticalHeader()->hide();
     MonitorGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     MonitorGrid->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    const int widths[] = {90, 80, 55, 230, 330, 55, 160};
+    const int widths[] = {90, 95, 55, 230, 330, 55, 140};
     for (int c = 0; c < TMonitorModel::ColumnCount; ++c) MonitorGrid->setColumnWidth(c, widths[c]);
     MonitorGrid->horizontalHeader()->setStretchLastSection(true);
 

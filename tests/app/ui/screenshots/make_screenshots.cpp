@@ -13,11 +13,14 @@
 
 #include "base/ui/Messages.h"
 #include "app/ui/main.h"
+#include "app/TovikDevice.h"
 #include "app/ui/register.h"
 #include "ports/ui/BusScanUnit.h"
 #include "ports/ui/MonitorUnit.h"
 #include "ports/ui/OptUnit.h"
 #include "ports/ui/PortListUnit.h"
+#include "protocol/Builders.h"
+#include "protocol/UstTable.h"
 
 using namespace tovik;
 
@@ -80,12 +83,26 @@ int main(int argc, char** argv) {
     ok = Save(&search, out + "/device-search.png") && ok;
     search.hide();
 
-    // The monitor of the second line while the open panel polls its relay.
+    // The monitor of the second line while its relays are polled as a panel
+    // polls them: the state poll, the state, the clock and the currents.
     TProtoPort* line = form.Ports.Count() > 1 ? form.Ports.Items(1) : form.Ports.Items(0);
     TMonitorForm* monitor = OpenMonitor(form.Ports, *line, &form);
-    monitor->move(60, 60);
-    monitor->resize(980, 520);
+    monitor->move(8, 40);
+    monitor->resize(1000, 560);
+    auto results = std::make_shared<TResultEventsList>();
+    const int32_t owner = line->RegisterOwner();
+    for (int round = 0; round < 2; ++round)
+        for (int d = 0; d < form.Devices.Count(); ++d) {
+            const auto* device = dynamic_cast<const TTovikDevice*>(form.Devices.GetDevice(d));
+            if (!device || device->PortId != line->Id) continue;
+            const uint8_t kind = device->GetDeviceKind(), bus = device->BusAddress;
+            RequestReadCell(*line, bus, owner, kind, results, {}, kUstModelRow);
+            RequestReadState(*line, bus, owner, kind, results, {});
+            RequestReadClock(*line, bus, owner, kind, results, {});
+            RequestReadCurrents(*line, bus, owner, kind, results, {});
+        }
     QTest::qWait(2500);
+    line->UnregisterOwner(owner);
     ok = Save(monitor, out + "/monitor.png") && ok;
     CloseAllMonitors();
     return ok ? 0 : 1;
