@@ -399,7 +399,7 @@ TFrameColumns FrameColumns(const TFrameTraceRecord& Record) {
     c.Meaning = f.Meaning;
     if (!sent && Record.ReplyMs >= 0) c.ReplyTime = std::to_string(Record.ReplyMs) + " мс";
     if (Record.Outcome != TTraceOutcome::Ok) c.Problem = TraceOutcomeText(Record);
-    if (Record.Outcome == TTraceOutcome::WrongAddress && f.Address >= 0)
+    if (Record.Outcome == TTraceOutcome::WrongAddress && f.Address >= 0 && f.Address != Record.Address)
         c.Problem += " " + std::to_string(f.Address) + " вместо " + std::to_string(Record.Address);
     if (Record.Try > 1)
         c.Problem += (c.Problem.empty() ? "" : ", ") + std::string("попытка ") + std::to_string(Record.Try);

@@ -152,6 +152,7 @@ void TBusScanForm::FillPorts(const TProtoPort* port) {
         if (Ports.Items(i) == port) chosen = i;
     }
     ScanPortCB->setCurrentIndex(Ports.Count() ? chosen : -1);
+    MarkListed();
 }
 
 TProtoPort* TBusScanForm::ChosenPort() const {
@@ -295,24 +296,23 @@ void TBusScanForm::ShowFindings() {
             check->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
             check->setCheckState(Qt::Checked);
         }
-        FoundGrid->item(row, ColNotes)->setText(Q(FindingNotesText(f)));
     }
     MarkListed();
 }
 
-// A relay the device list already holds is marked, and not offered for
-// adding unless the user asks for it.
+// A relay the device list holds is marked, and not offered for adding
+// unless the user asks for it. The marks follow the list: a device deleted
+// since the search makes its relay unmarked again.
 void TBusScanForm::MarkListed() {
-    if (!Host.IsListed) return;
     for (int row = 0; row < static_cast<int>(Rows.size()); ++row) {
         const TScanFinding& f = Rows[static_cast<size_t>(row)];
-        QTableWidgetItem* notes = FoundGrid->item(row, ColNotes);
+        const QString notes = Q(FindingNotesText(f));
+        const bool listed = f.Answered() && Host.IsListed && Host.IsListed(ScanPortId, f.Address);
+        QTableWidgetItem* cell = FoundGrid->item(row, ColNotes);
         const QString mark = QStringLiteral("уже в списке");
-        const bool listed = f.Answered() && Host.IsListed(ScanPortId, f.Address);
-        if (!listed || notes->text().startsWith(mark)) continue;
-        const QString rest = notes->text();
-        notes->setText(rest.isEmpty() ? mark : mark + QStringLiteral("; ") + rest);
-        FoundGrid->item(row, ColAdd)->setCheckState(Qt::Unchecked);
+        const bool wasListed = cell->text().startsWith(mark);
+        cell->setText(!listed ? notes : notes.isEmpty() ? mark : mark + QStringLiteral("; ") + notes);
+        if (listed && !wasListed) FoundGrid->item(row, ColAdd)->setCheckState(Qt::Unchecked);
     }
 }
 

@@ -324,6 +324,11 @@ TEST_F(DeviceSearch, FindsTheRelaysAndAddsTheChosenOnesWithTheKindChosen) {
     // Pressed again, nothing is added twice.
     QTest::mouseClick(Form->AddDevicesBtn, Qt::LeftButton);
     EXPECT_EQ(Added.size(), 1u);
+    // Opened again after the device at 2 was deleted: no longer marked.
+    Listed.erase({Port->Id, 2});
+    Form->FillPorts(Port);
+    EXPECT_EQ(grid->item(1, TBusScanForm::ColNotes)->text(), "");
+    EXPECT_TRUE(grid->item(0, TBusScanForm::ColNotes)->text().startsWith("уже в списке"));
 }
 
 TEST_F(DeviceSearch, StopEndsTheSearchWithWhatItFound) {
