@@ -1,13 +1,21 @@
 // The application with a large configuration (50 ports, 250 devices with
 // 255 alarm records each): start-up to the main window shown, and the
-// program's CPU use while it idles with no panel open.
+// program's CPU use while it idles with no panel open. Then the application
+// with a panel polling a "ТовикМ ModBus" relay on tovik-sim at 19200 baud,
+// and the cost of the setpoint grid's auto-size pass.
 #include <benchmark/benchmark.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QListWidget>
+#include <QTimer>
 #include <QWindow>
 #include <filesystem>
 #include <fstream>
@@ -17,8 +25,12 @@
 #include "app/Configuration.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
-#include "base/ui/Messages.h"
 #include "app/ui/main.h"
+#include "base/ui/Messages.h"
+#include "panel/GridAutoSize.h"
+#include "panel/TovikPanel.h"
+#include "panel/ui/TovikFrame.h"
+#include "support/ChildProcess.h"
 
 namespace fs = std::filesystem;
 using namespace tovik;
@@ -116,11 +128,148 @@ void BM_IdleProgramCpu(benchmark::State& state) {
         ::kill(pid, SIGTERM);
         int status = 0;
         ::waitpid(pid, &status, 0);
-        const double cpuSeconds = static_cast<double>(after - before) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+        const double cpuSeconds =
+            static_cast<double>(after - before) / static_cast<double>(::sysconf(_SC_CLK_TCK));
         state.counters["idle_cpu_percent_of_one_core"] = cpuSeconds / 10.0 * 100.0;
     }
 }
 BENCHMARK(BM_IdleProgramCpu)->Iterations(1)->Unit(benchmark::kSecond);
+
+// CPU time of the user-interface thread (this one) so far, in seconds.
+double MainThreadCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU time of this whole process (every thread) so far, in seconds.
+double ProcessCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The application with the panel of a "ТовикМ ModBus" relay open, polling it
+// on tovik-sim at 19200 baud with request interval 100 (the port's worker
+// included): CPU over 20 s of polling.
+void BM_PanelPollingCpu(benchmark::State& state) {
+    const fs::path dir = fs::temp_directory_path() / ("tovik-bench-panel-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string log = (dir / "requests.log").string();
+    test::TSimProcess sim(TOVIK_BIN_DIR "/tovik-sim", {"--relay", "3:1", "--baud", "19200", "--log", log},
+                          test::TChildProcess::EStderr::Discard);
+    if (sim.Port().empty()) {
+        state.SkipWithError("tovik-sim did not start");
+        return;
+    }
+    {
+        RegisterBuiltInKinds();
+        TUsers users;
+        TProtoPortList ports;
+        TDeviceList devices;
+        users.Add(std::make_unique<TUser>("default", 1, ""));
+        auto port = std::make_unique<TUartSettingsPort>(ports.Stats());
+        port->SetPortName(sim.Port());
+        port->Bus = true;
+        port->ReplyTimeout = 200;
+        port->RequestInterval = 100;
+        auto device = std::make_unique<TTovikDevice>(kKindTovikMModbus);
+        device->PortId = port->Id;
+        ports.Add(std::move(port));
+        devices.Add(std::move(device));
+        TSaveOptions options;
+        options.Copy = TCopyPolicy::Never;
+        SaveConfiguration(dir.string(), {users, ports, devices}, options);
+        ReleaseConfiguration({users, ports, devices});
+    }
+    constexpr int kSeconds = 20;
+    for (auto _ : state) {
+        TMainForm form(QString::fromStdString(dir.string()));
+        form.show();
+        form.DevList->setCurrentRow(0);
+        form.DevListClick();
+        auto* frame = form.PanelArea->findChild<TTTovikFrame*>("TTovikFrame");
+        // Settled: the first cycles (setpoints, task log) are done.
+        {
+            QEventLoop settle;
+            QTimer::singleShot(3000, &settle, &QEventLoop::quit);
+            settle.exec();
+        }
+        const long linesBefore = [&] {
+            std::ifstream in(log);
+            return static_cast<long>(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
+        }();
+        const uint64_t wakesBefore = frame ? frame->WakeUps() : 0;
+        const double cpu0 = ProcessCpuSeconds();
+        const double ui0 = MainThreadCpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        QEventLoop loop;
+        QTimer::singleShot(kSeconds * 1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
+        const double cpu = ProcessCpuSeconds() - cpu0;
+        const double ui = MainThreadCpuSeconds() - ui0;
+        state.counters["ui_thread_cpu_percent"] = ui / seconds * 100.0;
+        std::ifstream in(log);
+        const long lines = static_cast<long>(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
+        state.counters["cpu_percent_of_one_core"] = cpu / seconds * 100.0;
+        state.counters["exchanges_per_s"] = static_cast<double>(lines - linesBefore) / seconds;
+        state.counters["wakeups_per_s"] =
+            frame ? static_cast<double>(frame->WakeUps() - wakesBefore) / seconds : 0.0;
+        state.counters["status_ok"] = form.StatusPanel->text() == QStringLiteral("СТОП") ? 1 : 0;
+    }
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+}
+BENCHMARK(BM_PanelPollingCpu)->Iterations(1)->Unit(benchmark::kSecond);
+
+// The setpoint grid of a "ТовикМ ModBus" relay (25 items) as the panel fills
+// it, measured in the application's font.
+TTextGrid SampleGrid() {
+    TPanelEnvironment env;
+    TTovikPanel panel(env);
+    TTovikDevice device(kKindTovikMModbus);
+    panel.AttachDevice(&device);
+    TTextGrid grid = panel.SetpointGrid();
+    for (size_t r = 1; r < grid.size(); ++r) {
+        grid[r][1] = "0;0,200";
+        grid[r][2] = "62500,0";
+        grid[r][3] = std::to_string(r) + ",00";
+    }
+    return grid;
+}
+
+TGridAutoSize MakeSizer(const TTextGrid& grid) {
+    const QFontMetrics metrics(QApplication::font());
+    TGridAutoSize sizer([metrics](const std::string& text) {
+        return TTextSize{metrics.horizontalAdvance(QString::fromStdString(text)), metrics.height()};
+    });
+    std::vector<std::string> names;
+    for (size_t r = 1; r < grid.size(); ++r) names.push_back(grid[r][0]);
+    sizer.SetUp(static_cast<int>(grid.size()), 5, names);
+    sizer.Pass(grid);
+    return sizer;
+}
+
+// range(0): 0 nothing changed, 1 one cell changed, 2 every cell measured
+// again (a new font; the cost every tick would have without the cache).
+void BM_GridAutoSizePass(benchmark::State& state) {
+    TTextGrid grid = SampleGrid();
+    TGridAutoSize sizer = MakeSizer(grid);
+    const uint64_t measured = sizer.Measured();
+    int flip = 0;
+    for (auto _ : state) {
+        if (state.range(0) == 1) grid[5][3] = (++flip & 1) ? "12,5" : "12,0";
+        if (state.range(0) == 2) sizer.FontChanged();
+        benchmark::DoNotOptimize(sizer.Pass(grid));
+    }
+    state.counters["texts_measured_per_pass"] =
+        static_cast<double>(sizer.Measured() - measured) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_GridAutoSizePass)->Arg(0)->Arg(1)->Arg(2)->ArgName("changed")->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

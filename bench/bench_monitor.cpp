@@ -24,6 +24,7 @@
 #include "protocol/MonitorBuffer.h"
 #include "protocol/UstTable.h"
 #include "support/ChildProcess.h"
+#include "support/EventWait.h"
 
 using namespace tovik;
 
@@ -41,7 +42,7 @@ struct Client {
     ~Client() { Port.StopWorker(); }
     bool DispatchUntil(const int& pending) {
         while (pending > 0) {
-            if (!Results->WaitForEvent(std::chrono::seconds(10))) return false;
+            if (!test::WaitForEvent(*Results, std::chrono::seconds(10))) return false;
             Results->DispatchOne();
         }
         return true;

@@ -9,21 +9,31 @@
 // counted from the simulator's request log. Without pacing: exchanges per
 // second through one port.
 //
+// The same cycle driven by the panel's model (every hop from the worker to
+// the thread that runs the panel counted: the result list wakes it), by
+// tovik-cli watch (a process of its own), and by a plain synchronous ModBus
+// client (libmodbus) reading the same registers on the same simulated line.
+//
 // The simulator is the program built next to this one (bin/tovik-sim);
 // TOVIK_SIM names another.
 #include <benchmark/benchmark.h>
+#include <modbus.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/TovikDevice.h"
+#include "panel/TovikPanel.h"
 #include "ports/ProtoUART.h"
 #include "protocol/Builders.h"
 #include "protocol/Commands.h"
@@ -45,7 +55,19 @@ struct Traffic {
     long Exchanges = 0;
     long Bytes = 0;
     long Unanswered = 0;
+    std::vector<std::string> Lines;
 };
+
+// One ModBus read of the simulator's log: register and count (function 3).
+struct RegisterRead {
+    int Register = 0;
+    int Count = 0;
+};
+std::optional<long> LogNumber(const std::string& line, const std::string& key) {
+    const size_t at = line.find("\"" + key + "\":");
+    if (at == std::string::npos) return std::nullopt;
+    return std::stol(line.substr(at + key.size() + 3));
+}
 
 class LogReader {
 public:
@@ -57,6 +79,7 @@ public:
         for (std::string line; std::getline(f, line);) {
             if (f.eof()) break;  // still being written
             Offset += line.size() + 1;
+            t.Lines.push_back(line);
             ++t.Exchanges;
             t.Bytes += HexLength(line, "\"bytes\":\"");
             const long reply = HexLength(line, "\"reply\":\"");
@@ -266,6 +289,275 @@ BENCHMARK(BM_ExchangesUnpaced)
     ->ArgName("kind")
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
+    ->Iterations(20);
+
+// ---- the panel's model, tovik-cli watch and a synchronous ModBus client ----
+
+double FloorMs(const Traffic& t) {
+    return static_cast<double>(t.Bytes) * 10.0 * 1000.0 / kBaud + static_cast<double>(t.Exchanges) * kDelayMs;
+}
+
+void ReportCycles(benchmark::State& state, double measuredMs, double floorMs, double worst, long exchanges,
+                  long bytes, long cycles) {
+    if (cycles <= 0 || floorMs <= 0) return;
+    const double n = static_cast<double>(cycles);
+    state.counters["cycle_ms"] = measuredMs / n;
+    state.counters["floor_ms"] = floorMs / n;
+    state.counters["ratio"] = measuredMs / floorMs;
+    if (worst > 0) state.counters["worst_ratio"] = worst;
+    state.counters["exchanges"] = static_cast<double>(exchanges) / n;
+    state.counters["line_bytes"] = static_cast<double>(bytes) / n;
+}
+
+// The panel's model on the simulator's line, run the way tovik-cli runs it:
+// its tick here, woken at once by the result list's notifier. Each cycle is
+// started on its own (the request interval is long), so one cycle is the
+// state poll queued to its last completion handled.
+class ModelClient {
+public:
+    ModelClient(const std::string& portName, uint8_t kind) : Device(kind) {
+        Port.ReplyTimeout = 100;
+        Port.Bus = true;
+        Port.RequestInterval = 1000000;
+        Port.SetPortName(portName);
+        Device.PortId = Port.Id;
+        TPanelEnvironment env;
+        env.Line = &Port;
+        env.AccessLevel = 2;
+        Panel = std::make_unique<TTovikPanel>(std::move(env));
+        Panel->Results()->SetNotifier([this] {
+            {
+                std::lock_guard guard(Lock);
+                Pending = true;
+            }
+            Arrived.notify_one();
+        });
+        Panel->AttachDevice(&Device);
+        Panel->FillPortBox();
+    }
+    ~ModelClient() {
+        Panel->Results()->SetNotifier(nullptr);
+        Panel.reset();
+        Port.StopWorker();
+    }
+
+    // One whole cycle; false when a read failed or it took far too long.
+    bool Cycle() {
+        const uint64_t next = Panel->CompletedCycles() + 1;
+        Panel->PollNow();
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (;;) {
+            const bool waiting = !Panel->Results()->IsEmpty();
+            Panel->Tick();
+            if (Panel->CompletedCycles() >= next) return Panel->LastPollOk() && Panel->FailedReads().empty();
+            if (waiting) continue;
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::unique_lock lock(Lock);
+            Arrived.wait_for(lock, std::chrono::milliseconds(kRefreshTimerMs), [this] { return Pending; });
+            Pending = false;
+        }
+    }
+
+private:
+    TProtoUART Port;
+    TTovikDevice Device;
+    std::unique_ptr<TTovikPanel> Panel;
+    std::mutex Lock;
+    std::condition_variable Arrived;
+    bool Pending = false;
+};
+
+// range(0): device kind. Paced at 19200 baud with the simulator's delay.
+void BM_PanelModelCycle(benchmark::State& state) {
+    const auto kind = static_cast<uint8_t>(state.range(0));
+    const std::string log = TempLog();
+    TSimProcess sim(SimBinaryBesideThisProgram(),
+                    {"--relay", std::to_string(kind) + ":" + std::to_string(kAddress), "--baud",
+                     std::to_string(kBaud), "--delay-ms", std::to_string(kDelayMs), "--log", log});
+    if (sim.Port().empty()) {
+        state.SkipWithError("tovik-sim did not start");
+        std::remove(log.c_str());
+        return;
+    }
+    LogReader reader(log);
+    {
+        ModelClient client(sim.Port(), kind);
+        client.Cycle();  // the first cycle also reads the setpoints and the task log
+        reader.Next();
+        double measuredMs = 0, floorMs = 0, worst = 0;
+        long exchanges = 0, bytes = 0;
+        for (auto _ : state) {
+            const auto t0 = std::chrono::steady_clock::now();
+            const bool ok = client.Cycle();
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            state.SetIterationTime(ms / 1000.0);
+            const Traffic t = reader.Next();
+            if (!ok || t.Unanswered) {
+                state.SkipWithError("a read of the cycle failed");
+                break;
+            }
+            measuredMs += ms;
+            floorMs += FloorMs(t);
+            worst = std::max(worst, ms / FloorMs(t));
+            exchanges += t.Exchanges;
+            bytes += t.Bytes;
+        }
+        ReportCycles(state, measuredMs, floorMs, worst, exchanges, bytes,
+                     static_cast<long>(state.iterations()));
+    }
+    std::remove(log.c_str());
+}
+BENCHMARK(BM_PanelModelCycle)
+    ->Arg(kKindTovikMModbus)
+    ->Arg(kKindTovikModbus)
+    ->Arg(kKindTovik)
+    ->ArgName("kind")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20);
+
+// Whether a log line starts a poll cycle: the native state poll (command 4)
+// or the first register the ModBus one reads (58).
+bool StartsCycle(const std::string& line) {
+    const auto command = LogNumber(line, "command");
+    if (command) return *command == 4;
+    return LogNumber(line, "function") == 3 && LogNumber(line, "register") == 58;
+}
+
+// tovik-cli watch --interval 0 as a process: each cycle's poll goes out
+// behind the last job of the cycle before, so consecutive cycles follow each
+// other on the line; the time between two cycles' lines on its standard
+// output against the line's floor for the exchanges between them.
+void BM_CliWatch(benchmark::State& state) {
+    const auto kind = static_cast<uint8_t>(state.range(0));
+    constexpr int kCycles = 20;
+    const std::string log = TempLog();
+    TSimProcess sim(SimBinaryBesideThisProgram(),
+                    {"--relay", std::to_string(kind) + ":" + std::to_string(kAddress), "--baud",
+                     std::to_string(kBaud), "--delay-ms", std::to_string(kDelayMs), "--log", log});
+    if (sim.Port().empty()) {
+        state.SkipWithError("tovik-sim did not start");
+        std::remove(log.c_str());
+        return;
+    }
+    const std::string cli =
+        SimBinaryBesideThisProgram().substr(0, SimBinaryBesideThisProgram().rfind('/') + 1) + "tovik-cli";
+    for (auto _ : state) {
+        test::TChildProcess watch(
+            cli,
+            {"--port", sim.Port(), "--kind", std::to_string(kind), "--bus", std::to_string(kAddress),
+             "--bus-mode", "--reply-timeout", "100", "--interval", "0", "--json", "watch", "--count",
+             std::to_string(kCycles + 1)},
+            test::TChildProcess::EStderr::Discard);
+        std::vector<std::chrono::steady_clock::time_point> done;
+        while (auto line = watch.ReadLine(20000)) done.push_back(std::chrono::steady_clock::now());
+        if (watch.Wait(20000) != 0 || done.size() != kCycles + 1) {
+            state.SkipWithError("tovik-cli watch failed");
+            break;
+        }
+        const double ms = std::chrono::duration<double, std::milli>(done.back() - done.front()).count();
+        state.SetIterationTime(ms / 1000.0);
+        // Cycles 2 .. kCycles + 1: from the second poll to the one after the last.
+        Traffic window;
+        int polls = 0;
+        for (const std::string& line : LogReader(log).Next().Lines) {
+            if (StartsCycle(line)) ++polls;
+            if (polls < 2 || polls > kCycles + 1) continue;
+            window.Lines.push_back(line);
+        }
+        for (const std::string& line : window.Lines) {
+            ++window.Exchanges;
+            auto hex = [&](const std::string& tag) {
+                const size_t at = line.find(tag);
+                if (at == std::string::npos) return 0L;
+                const size_t begin = at + tag.size();
+                return static_cast<long>((line.find('"', begin) - begin) / 2);
+            };
+            window.Bytes += hex("\"bytes\":\"") + hex("\"reply\":\"");
+        }
+        ReportCycles(state, ms, FloorMs(window), 0, window.Exchanges, window.Bytes, kCycles);
+    }
+    std::remove(log.c_str());
+}
+BENCHMARK(BM_CliWatch)
+    ->Arg(kKindTovikMModbus)
+    ->Arg(kKindTovikModbus)
+    ->Arg(kKindTovik)
+    ->ArgName("kind")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// A plain synchronous ModBus client (libmodbus) reading, one after the
+// other, the registers a steady poll cycle of the panel reads, on the same
+// simulated line. range(0): device kind (ModBus kinds only).
+void BM_ModbusSyncCycle(benchmark::State& state) {
+    const auto kind = static_cast<uint8_t>(state.range(0));
+    const std::string log = TempLog();
+    TSimProcess sim(SimBinaryBesideThisProgram(),
+                    {"--relay", std::to_string(kind) + ":" + std::to_string(kAddress), "--baud",
+                     std::to_string(kBaud), "--delay-ms", std::to_string(kDelayMs), "--log", log});
+    if (sim.Port().empty()) {
+        state.SkipWithError("tovik-sim did not start");
+        std::remove(log.c_str());
+        return;
+    }
+    LogReader reader(log);
+    // The registers of one steady cycle, as the panel reads them.
+    std::vector<RegisterRead> reads;
+    {
+        ModelClient client(sim.Port(), kind);
+        client.Cycle();
+        reader.Next();
+        client.Cycle();
+        for (const std::string& line : reader.Next().Lines)
+            if (LogNumber(line, "function") == 3)
+                reads.push_back({static_cast<int>(*LogNumber(line, "register")),
+                                 static_cast<int>(*LogNumber(line, "count"))});
+    }
+    modbus_t* ctx = modbus_new_rtu(("/dev/" + sim.Port()).c_str(), kBaud, 'N', 8, 1);
+    if (!ctx || modbus_set_slave(ctx, kAddress) != 0 || modbus_connect(ctx) != 0) {
+        state.SkipWithError("libmodbus could not open the line");
+        if (ctx) modbus_free(ctx);
+        std::remove(log.c_str());
+        return;
+    }
+    modbus_set_response_timeout(ctx, 0, 500000);
+    double measuredMs = 0, floorMs = 0, worst = 0;
+    long exchanges = 0, bytes = 0;
+    uint16_t registers[128];
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        bool ok = true;
+        for (const RegisterRead& r : reads)
+            ok = ok && modbus_read_registers(ctx, r.Register, r.Count, registers) == r.Count;
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        state.SetIterationTime(ms / 1000.0);
+        const Traffic t = reader.Next();
+        if (!ok || t.Unanswered) {
+            state.SkipWithError("a libmodbus read failed");
+            break;
+        }
+        measuredMs += ms;
+        floorMs += FloorMs(t);
+        worst = std::max(worst, ms / FloorMs(t));
+        exchanges += t.Exchanges;
+        bytes += t.Bytes;
+    }
+    modbus_close(ctx);
+    modbus_free(ctx);
+    ReportCycles(state, measuredMs, floorMs, worst, exchanges, bytes, static_cast<long>(state.iterations()));
+    state.counters["reads"] = static_cast<double>(reads.size());
+    std::remove(log.c_str());
+}
+BENCHMARK(BM_ModbusSyncCycle)
+    ->Arg(kKindTovikMModbus)
+    ->Arg(kKindTovikModbus)
+    ->ArgName("kind")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
     ->Iterations(20);
 
 }  // namespace

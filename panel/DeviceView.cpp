@@ -120,12 +120,20 @@ void TDeviceView::Reset() {
     State.reset();
 }
 
+void TDeviceView::SetText(TLabelId id, std::string text) {
+    std::string& label = Labels[static_cast<size_t>(id)];
+    if (label == text) return;
+    label = std::move(text);
+    ++LabelRevs[static_cast<size_t>(id)];
+    ++Rev;
+}
+
 void TDeviceView::SetUnavailable(TLabelId id) {
-    Labels[static_cast<size_t>(id)] = std::string(LabelInfo(id).Prefix) + kNotAvailableText;
+    SetText(id, std::string(LabelInfo(id).Prefix) + kNotAvailableText);
 }
 
 void TDeviceView::SetValue(TLabelId id, const std::string& value) {
-    Labels[static_cast<size_t>(id)] = LabelInfo(id).Prefix + value;
+    SetText(id, LabelInfo(id).Prefix + value);
 }
 
 bool TDeviceView::LabelVisible(TLabelId id) const {
@@ -243,8 +251,7 @@ void TDeviceView::OnAlarmCounters(bool Ok, const TBlock* Data) {
     }
 }
 
-void TDeviceView::OnDeviceState(bool Ok, const TBlock* Data,
-                                const std::optional<TAlarmRecord>& LastAlarm) {
+void TDeviceView::OnDeviceState(bool Ok, const TBlock* Data, const std::optional<TAlarmRecord>& LastAlarm) {
     const uint8_t* d = Usable(Ok, Data, kStateReplySize);
     if (!d) {
         SetUnavailable(LabelKtr);

@@ -65,7 +65,8 @@ inline constexpr uint32_t kAlarmCurrentOverflow = 100000000;
 std::string FormatAlarmCurrent(uint32_t Raw, uint32_t Ktr, const TLocaleFormat& Locale);
 
 // "Ia=" A " Ib=" B " Ic=" C of a 19-byte alarm record.
-std::string AlarmCurrentsText(std::span<const uint8_t, kAlarmRecordSize> Record, uint32_t Ktr, const TLocaleFormat& Locale);
+std::string AlarmCurrentsText(std::span<const uint8_t, kAlarmRecordSize> Record, uint32_t Ktr,
+                              const TLocaleFormat& Locale);
 
 // The four bytes of the state poll reply.
 struct TStatePoll {
@@ -84,6 +85,8 @@ public:
 
     // Every label back to its unavailable caption, the status text empty.
     void Reset();
+    // The device kind whose values are shown (before any reading).
+    void SetDeviceKind(uint8_t DeviceKind) { Kind = DeviceKind; }
 
     // Completions of the poll cycle. The block holds only the bytes the
     // reply brought: a value whose bytes did not arrive shows "Н/Д", as do
@@ -106,6 +109,11 @@ public:
     void RefreshStateText(const std::optional<TAlarmRecord>& LastAlarm);
 
     const std::string& Label(TLabelId id) const { return Labels[static_cast<size_t>(id)]; }
+    // Moves on each time the label's text changes (not when a handler
+    // writes the text it already shows), so a window redraws only what
+    // changed. Revision() moves with any label.
+    uint32_t LabelRevision(TLabelId id) const { return LabelRevs[static_cast<size_t>(id)]; }
+    uint32_t Revision() const { return Rev; }
     bool LabelVisible(TLabelId id) const;
     // The visible labels in the panel's order.
     std::vector<TLabelId> VisibleLabels() const;
@@ -133,10 +141,13 @@ public:
 private:
     void SetUnavailable(TLabelId id);
     void SetValue(TLabelId id, const std::string& value);
+    void SetText(TLabelId id, std::string text);
 
     uint8_t Kind;
     TLocaleFormat Locale;
     std::array<std::string, kLabelCount> Labels;
+    std::array<uint32_t, kLabelCount> LabelRevs{};
+    uint32_t Rev = 0;
     std::string StatusText;
     uint8_t Model = 0;
     uint8_t Variant = 0;

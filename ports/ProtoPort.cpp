@@ -1,7 +1,5 @@
 #include "ports/ProtoPort.h"
 
-#include "base/Cp1251.h"
-
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -11,6 +9,7 @@
 #include <chrono>
 
 #include "base/Clock.h"
+#include "base/Cp1251.h"
 #include "ports/FrameTrace.h"
 
 namespace tovik {
@@ -60,11 +59,19 @@ std::unique_ptr<TProtoJob> MakeJob(std::unique_ptr<TProtoRequest> Request, const
 
 void TResultEventsList::AddEvent(TResultHandler OnResult, uint8_t Ok, TBlockPtr Data) {
     TResultEvent e{std::move(OnResult), Ok, std::move(Data)};
+    std::shared_ptr<const TResultNotifier> notify;
     {
         std::lock_guard lock(EventsLock);
         Events.push_back(std::move(e));
+        notify = Notifier;
     }
-    EventAdded.notify_all();
+    if (notify) (*notify)();
+}
+
+void TResultEventsList::SetNotifier(TResultNotifier Notifier) {
+    auto fresh = Notifier ? std::make_shared<const TResultNotifier>(std::move(Notifier)) : nullptr;
+    std::lock_guard lock(EventsLock);
+    this->Notifier = std::move(fresh);
 }
 
 void TResultEventsList::DispatchOne() {
@@ -82,11 +89,6 @@ void TResultEventsList::DispatchOne() {
 bool TResultEventsList::IsEmpty() const {
     std::lock_guard lock(EventsLock);
     return Events.empty();
-}
-
-bool TResultEventsList::WaitForEvent(std::chrono::milliseconds limit) const {
-    std::unique_lock lock(EventsLock);
-    return EventAdded.wait_for(lock, limit, [this] { return !Events.empty(); });
 }
 
 size_t TResultEventsList::Count() const {

@@ -9,7 +9,6 @@
 // exactly once on every path. A job shares ownership of the result list it
 // names, so a worker can never deliver into a list that has been destroyed.
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -31,6 +30,11 @@ struct TResultEvent {
     TBlockPtr Data;
 };
 
+// Told that an event arrived. Runs in the worker thread right after the
+// event was appended, outside every lock; it must not block (a front end
+// wakes its own thread with it and takes the event from the list there).
+using TResultNotifier = std::function<void()>;
+
 // The hand-over point between port workers and the user-interface thread.
 class TResultEventsList {
 public:
@@ -41,18 +45,19 @@ public:
     ~TResultEventsList() = default;
 
     void AddEvent(TResultHandler OnResult, uint8_t Ok, TBlockPtr Data);
+    // Installs (or with an empty function removes) the notifier. A call
+    // already under way when it is replaced still ends on the old one,
+    // which it keeps alive; the owner makes sure its target outlives that.
+    void SetNotifier(TResultNotifier Notifier);
     // Takes the oldest event and calls its callback outside the lock.
     void DispatchOne();
     bool IsEmpty() const;
     size_t Count() const;
-    // Waits until an event is waiting, at most `limit`; true when one is.
-    // For loops that have nothing else to do (command-line tools, tests).
-    bool WaitForEvent(std::chrono::milliseconds limit) const;
 
 private:
     mutable std::mutex EventsLock;
-    mutable std::condition_variable EventAdded;
     std::deque<TResultEvent> Events;
+    std::shared_ptr<const TResultNotifier> Notifier;  // under EventsLock
 };
 
 struct TStatsSnapshot {

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <type_traits>
 
 #include "base/Clock.h"
@@ -20,6 +23,9 @@ namespace tovik {
 // thread writes.
 struct TScanShared {
     std::atomic<bool> Cancelled{false};
+    // Told by the scan's result list when an outcome arrives.
+    std::mutex OutcomeLock;
+    std::condition_variable OutcomeArrived;
     // The worker's wake-up count when a probe of this scan left the line
     // unsettled: the next probe knows whether only its own predecessor ran.
     std::atomic<uint64_t> MarkedAt{std::numeric_limits<uint64_t>::max()};
@@ -377,7 +383,13 @@ TBusScan::TBusScan(TProtoPort& Port, const TScanOptions& Options)
     : PortRef(Port),
       Opts(Options),
       Shared(std::make_shared<TScanShared>()),
-      Results(std::make_shared<TResultEventsList>()) {}
+      Results(std::make_shared<TResultEventsList>()) {
+    // The notifier keeps the shared part alive while a call is under way.
+    Results->SetNotifier([shared = Shared] {
+        std::lock_guard lock(shared->OutcomeLock);
+        shared->OutcomeArrived.notify_all();
+    });
+}
 
 TBusScan::~TBusScan() {
     Cancel();
@@ -429,7 +441,9 @@ bool TBusScan::Pump() {
 }
 
 bool TBusScan::WaitForOutcome(int LimitMs) const {
-    return Results->WaitForEvent(std::chrono::milliseconds(LimitMs));
+    std::unique_lock lock(Shared->OutcomeLock);
+    return Shared->OutcomeArrived.wait_for(lock, std::chrono::milliseconds(LimitMs),
+                                           [this] { return !Results->IsEmpty(); });
 }
 
 void TBusScan::Cancel() {

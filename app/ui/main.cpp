@@ -348,7 +348,20 @@ void TMainForm::DevListClick() {
 }
 
 std::unique_ptr<IDevicePanel> TMainForm::CreatePanel(TDevice& device) {
-    return std::make_unique<TTovikFrame>(device, Ports, StatusPanel, PanelArea);
+    auto* tovik = dynamic_cast<TTovikDevice*>(&device);
+    if (!tovik) return nullptr;
+    TPanelContext context;
+    context.Area = PanelArea;
+    context.StatusPanel = StatusPanel;
+    context.Ports = &Ports;
+    // A panel is open only while someone is logged in; without anyone it could only watch.
+    context.AccessLevel = CurrentUser ? CurrentUser->AccessLevel : kReadOnlyAccess;
+    context.DeviceRenamed = [this](TDevice& renamed) {
+        const int index = Devices.IndexOfDevice(&renamed);
+        if (QListWidgetItem* item = index >= 0 ? DevList->item(index) : nullptr)
+            item->setText(QString::fromStdString(renamed.InstallationName));
+    };
+    return std::make_unique<TTovikFramePanel>(*tovik, context);
 }
 
 }  // namespace tovik

@@ -1,31 +1,155 @@
 #pragma once
-// The device panel in the main window's device area. It shows the selected
-// relay's identity and its connection; polling and the tabs build on it.
+// The device panel's window: the five tabs in the main window's device
+// area. It builds the controls, forwards clicks, keys and its two timers
+// to the panel model (panel/TovikPanel.h) and draws what the model says;
+// it keeps no rule of its own.
+#include <QComboBox>
 #include <QPointer>
+#include <QStyledItemDelegate>
 #include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
 
 #include "app/Device.h"
+#include "panel/GridAutoSize.h"
+#include "panel/TovikPanel.h"
 
+class QGroupBox;
 class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSpinBox;
+class QSplitter;
+class QTabWidget;
+class QTableWidget;
+class QTimer;
 
 namespace tovik {
 
 class TProtoPortList;
+class TTovikDevice;
 
-class TTovikFrame : public IDevicePanel {
+// What the main window gives its device panel.
+struct TPanelContext {
+    QWidget* Area = nullptr;          // the device area the panel fills
+    QLabel* StatusPanel = nullptr;    // the status bar's first panel
+    TProtoPortList* Ports = nullptr;  // the program's port list
+    uint8_t AccessLevel = 2;          // of the logged-in account
+    // Renames the device's item in the device list.
+    std::function<void(TDevice&)> DeviceRenamed;
+};
+
+// The user's decimal, date and time separators.
+TLocaleFormat PanelLocaleFormat();
+
+// The port box: tells when its list drops down and when it closes up.
+class TDropDownComboBox : public QComboBox {
+    Q_OBJECT
 public:
-    TTovikFrame(TDevice& device, TProtoPortList& ports, QLabel* statusPanel, QWidget* area);
-    ~TTovikFrame() override;
+    using QComboBox::QComboBox;
+    void showPopup() override;
+    void hidePopup() override;
+signals:
+    void DropDown();
+    void CloseUp();
+};
 
-    void RefreshPortSelection() override;
-    QWidget* Widget() const { return Frame; }
+// The setpoint grid's editor: Enter commits the cell and is passed on.
+class TEnterDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    bool eventFilter(QObject* editor, QEvent* event) override;
+signals:
+    void EnterPressed();
+};
+
+class TTTovikFrame : public QWidget {
+    Q_OBJECT
+public:
+    // Construction and AttachDevice.
+    TTTovikFrame(TTovikDevice& device, const TPanelContext& context);
+    // Stops the timers, releases the model (its owner ids) and empties the status bar.
+    ~TTTovikFrame() override;
+
+    // FillPortBox.
+    void RefreshPortSelection();
+    TTovikPanel& Model() { return *Panel; }
+    // Draws what changed in the model.
+    void Redraw();
+    // One tick of RefreshTimer: the grid's auto-size, the model's tick, the drawing.
+    void RefreshTimerTimer();
+
+    // The controls, named as the panel's record names them.
+    QTabWidget* TovikControl = nullptr;
+    std::array<QWidget*, kTabCount> Tabs{};  // TovikMainTS .. TovikCalibTS (none: removed)
+    QGroupBox* TovikAgreNameGroupBox = nullptr;
+    QLineEdit* TovikAgreName = nullptr;
+    QSplitter* StatsPanel = nullptr;
+    QGroupBox* TovikModelGroupBox = nullptr;
+    QPlainTextEdit* TovikModelInfoMemo = nullptr;
+    QWidget* PuskStopPanel = nullptr;
+    std::array<QLabel*, kLabelCount> Labels{};
+    std::array<QPushButton*, kButtonCount> Buttons{};
+    TDropDownComboBox* TovikPortsComboBox = nullptr;
+    QSpinBox* BusIDSE = nullptr;
+    QTableWidget* TovikUstStringGrid = nullptr;
+    QTimer* RefreshTimer = nullptr;
+    QTimer* EnPuskTimer = nullptr;
+
+    QLabel* Label(TLabelId id) const { return Labels[static_cast<size_t>(id)]; }
+    QPushButton* Button(TPanelButton b) const { return Buttons[static_cast<size_t>(b)]; }
+    // Wake-ups handled since construction (completions that arrived between ticks).
+    uint64_t WakeUps() const { return WakeCount; }
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    TDevice& Device;
-    TProtoPortList& Ports;
+    void BuildDataTab(QWidget* tab);
+    void BuildSettingsTab(QWidget* tab);
+    void BuildTaskTab(QWidget* tab);
+    // After an action: the model's answer drawn, its messages shown.
+    void Acted();
+    void GridEnter();
+    void AutoSizeGrid();
+    TPanelLayout ReadLayout() const;
+    void ApplyLayout(const TPanelLayout& layout);
+
+    std::unique_ptr<TTovikPanel> Panel;
     QPointer<QLabel> StatusPanel;
-    QPointer<QWidget> Frame;
-    QLabel* Info = nullptr;
+    TGridAutoSize GridSizer;
+    int GridRows = -1;
+    bool GridFontChanged = true;
+    uint32_t GridSizedRevision = 0;
+
+    // What was drawn, by revision.
+    std::array<uint32_t, kAreaCount> Drawn{};
+    std::array<uint32_t, kLabelCount> DrawnLabels{};
+    std::vector<std::array<uint32_t, 5>> DrawnCells;
+    bool Drawing = false;
+
+    // The worker's wake-up: a queued call of the tick, at most one waiting.
+    struct TWake;
+    std::shared_ptr<TWake> Wake;
+    uint64_t WakeCount = 0;
+};
+
+// The panel as the device record holds it: releases the window when the
+// device lets it go, and never a window its parent already took down.
+class TTovikFramePanel : public IDevicePanel {
+public:
+    TTovikFramePanel(TTovikDevice& device, const TPanelContext& context);
+    ~TTovikFramePanel() override;
+    void RefreshPortSelection() override;
+    TTTovikFrame* Frame() const { return FrameRef; }
+
+private:
+    QPointer<TTTovikFrame> FrameRef;
 };
 
 }  // namespace tovik

@@ -25,6 +25,7 @@
 #include "protocol/Frame.h"
 #include "protocol/FrameDecoder.h"
 #include "support/ChildProcess.h"
+#include "support/EventWait.h"
 #include "support/ManualClock.h"
 #include "support/PtyResponder.h"
 #include "support/ScanDriver.h"
@@ -244,7 +245,7 @@ TEST_F(ScanSim, CancelEndsTheScanAtOnceAndFreesTheLine) {
     bool stateOk = false;
     ASSERT_TRUE(RequestReadState(port, 2, port.RegisterOwner(), kKindTovik, events,
                                  [&](uint8_t ok, const TBlock*) { stateOk = ok != 0; }));
-    ASSERT_TRUE(events->WaitForEvent(std::chrono::seconds(20)));
+    ASSERT_TRUE(test::WaitForEvent(*events, std::chrono::seconds(20)));
     events->DispatchOne();
     EXPECT_TRUE(stateOk);
 
@@ -273,7 +274,7 @@ TEST_F(ScanSim, OtherRequestsGoBetweenProbesNeverInsideOne) {
                                  [&](uint8_t ok, const TBlock*) { stateOk = ok != 0; });
         });
     ASSERT_TRUE(scan.Finished());
-    ASSERT_TRUE(events->WaitForEvent(std::chrono::seconds(20)));
+    ASSERT_TRUE(test::WaitForEvent(*events, std::chrono::seconds(20)));
     events->DispatchOne();
     EXPECT_TRUE(stateOk);
     EXPECT_EQ(Numbers(scan.Findings()), (std::vector<int>{2}));

@@ -25,6 +25,7 @@
 #include "protocol/FrameDecoder.h"
 #include "protocol/UstTable.h"
 #include "support/ChildProcess.h"
+#include "support/EventWait.h"
 #include "support/TraceRecorder.h"
 
 namespace tovik {
@@ -339,7 +340,7 @@ TEST_P(DecoderAgainstSim, EveryRequestDecodesAsTheSimulatorParsedIt) {
             ASSERT_TRUE(step.Build(port, address, owner, kind, events, [&](uint8_t o, const TBlock*) {
                 ok = o;
             })) << step.Name;
-            ASSERT_TRUE(events->WaitForEvent(std::chrono::seconds(30))) << step.Name;
+            ASSERT_TRUE(test::WaitForEvent(*events, std::chrono::seconds(30))) << step.Name;
             events->DispatchOne();
             EXPECT_TRUE(ok) << step.Name << " on kind " << int(kind);
         }

@@ -673,8 +673,9 @@ private:
             if (pos % 4 != 0 && pos != f.size()) payload.push_back(f[pos - 1]);
         if (f.size() < 4 || f[0] != f.size() || payload.size() < 2 || payload[0] != 1) return {};
         const uint8_t command = payload[1];
-        static const std::map<uint8_t, size_t> kSizes = {{3, 57}, {4, 8},   {7, 17}, {11, 2}, {14, 12},
-                                                         {17, 4}, {21, 14}, {23, 4}, {24, 6}};
+        // Command 19 (a task entry): an empty log.
+        static const std::map<uint8_t, size_t> kSizes = {{3, 57},  {4, 8},   {7, 17}, {11, 2}, {14, 12},
+                                                         {17, 4},  {19, 15}, {21, 14}, {23, 4}, {24, 6}};
         const auto size = kSizes.find(command);
         if (size == kSizes.end() || Muted.count(command)) return {};
         test::Bytes reply{1, command};

@@ -50,8 +50,8 @@ public:
     bool Drain();
 
     const TLineSettings& Line() const { return Settings; }
-    // The open line, for work that queues its own jobs (the bus scan).
-    TProtoPort& LinePort() const { return *Port; }
+    // The open line's port (none before Open); a panel model may register on it too.
+    TProtoPort* LinePort() const { return Port.get(); }
     // Prints the frames traced so far, decoded; in this thread, so that a
     // slow standard error never holds up the worker.
     void FlushTrace();

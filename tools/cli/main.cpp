@@ -268,6 +268,8 @@ std::string FailedReadsText(const std::vector<std::string>& failed) {
     static const std::map<std::string, std::string> kNames = {
         {"state_poll", "опрос состояния"},
         {"setpoints", "уставки"},
+        {"calibration_info", "калибровка"},
+        {"task_log", "журнал заданий"},
         {"currents", "токи фаз"},
         {"max_current", "максимальный ток"},
         {"timers", "таймеры защит"},
@@ -336,9 +338,7 @@ int Watch(TContext& ctx) {
     std::map<TLabelId, std::string> shown;
     std::string shownStatus, shownModel;
     bool lastAnswered = false, lastComplete = false;
-    using Clock = std::chrono::steady_clock;
     for (long n = 0; !ctx.Options.Count || n < *ctx.Options.Count; ++n) {
-        const auto started = Clock::now();
         const bool answered = cycle.Run();
         if (Interrupted.load()) break;
         lastAnswered = answered;
@@ -374,13 +374,9 @@ int Watch(TContext& ctx) {
         for (TLabelId id : view.VisibleLabels()) shown[id] = view.Label(id);
         shownStatus = view.StateStatusText();
         shownModel = view.ModelText();
+        // The panel sends the next poll when the request interval has passed
+        // since the previous one.
         if (ctx.Options.Count && n + 1 >= *ctx.Options.Count) break;
-        // The next poll waits for the request interval, counted from the
-        // previous one.
-        const auto due = started + std::chrono::milliseconds(ctx.Line.RequestInterval);
-        while (Clock::now() < due && !Interrupted.load())
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (Interrupted.load()) break;
     }
     // Ctrl+C is the ordinary end of an endless watch; otherwise the last
     // cycle decides.
@@ -767,7 +763,7 @@ std::vector<std::string> FindingFlags(const TScanFinding& f) {
 int Scan(TContext& ctx) {
     auto session = OpenSession(ctx);
     const TScanOptions options = ScanOptionsOf(ctx.Options);
-    TBusScan scan(session->LinePort(), options);
+    TBusScan scan(*session->LinePort(), options);
     if (!scan.Start()) throw TExit{kExitUsage, CheckScanOptions(options)};
     while (scan.Running()) {
         if (Interrupted.load()) {

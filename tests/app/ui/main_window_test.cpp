@@ -218,6 +218,7 @@ TEST(MainWindow, OddRecordsLoadAndAreRefusedOnlyWhereUsed) {
                                            test::DeviceRecord(194, {}, 0, 0, "Broadcast", 1, 0)})))});
     test::WriteBytes((dir.path / "application.cfg").string(), test::FileBytes(body));
     MessageLog log;
+    test::Bytes layout;
     {
         TMainForm form(QString::fromStdString(dir.str()));
         EXPECT_FALSE(form.FatalStartup);
@@ -229,9 +230,20 @@ TEST(MainWindow, OddRecordsLoadAndAreRefusedOnlyWhereUsed) {
         form.DevList->setCurrentRow(0);
         form.DevListClick();
         EXPECT_EQ(form.StatusPanel->text(), "Неизвестный тип устройства (9).");
+        // The panel leaves its layout in the record; nothing else changes.
+        form.CloseCurrentPanel();
+        ASSERT_NE(form.Devices.GetDevice(0)->PanelLayout, nullptr);
+        layout = form.Devices.GetDevice(0)->PanelLayout->Bytes();
+        EXPECT_EQ(layout.size(), 16u);
     }
     EXPECT_TRUE(log.Items.empty());
-    EXPECT_EQ(test::PlainBodyOf(test::ReadBytes((dir.path / "application.cfg").string())), body);
+    const test::Bytes saved =
+        test::Concat({test::Section(test::Payload(1, test::AccountRecord("default", "", 7))),
+                      test::Section(test::Payload(0)),
+                      test::Section(test::Payload(
+                          2, test::Concat({test::DeviceRecord(193, layout, 0, 1, "Odd", 9, 0),
+                                           test::DeviceRecord(194, {}, 0, 0, "Broadcast", 1, 0)})))});
+    EXPECT_EQ(test::PlainBodyOf(test::ReadBytes((dir.path / "application.cfg").string())), saved);
 }
 
 TEST(MainWindow, FifoConfigurationIsRefusedWithItsReason) {

@@ -34,6 +34,7 @@
 #include "protocol/Frame.h"
 #include "protocol/FrameDecoder.h"
 #include "support/ChildProcess.h"
+#include "support/EventWait.h"
 #include "support/ManualClock.h"
 #include "support/PtyResponder.h"
 #include "support/ScanDriver.h"
@@ -119,7 +120,7 @@ TEST(MonitorWindow, ShowsTheLiveTrafficDecodedAndControlsItsList) {
     auto events = std::make_shared<TResultEventsList>();
     auto readState = [&] {
         ASSERT_TRUE(RequestReadState(*port, 3, owner, kKindTovik, events, {}));
-        ASSERT_TRUE(events->WaitForEvent(std::chrono::seconds(20)));
+        ASSERT_TRUE(test::WaitForEvent(*events, std::chrono::seconds(20)));
         events->DispatchOne();
     };
 

@@ -1,26 +1,25 @@
 // Renders the main windows of the application for the documentation:
 // make_screenshots CONFIG_DIR OUT_DIR. Run under a real X server (Xvfb).
 #include <QApplication>
-#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
-#include "base/ui/Messages.h"
 #include "app/ui/main.h"
-#include "app/TovikDevice.h"
 #include "app/ui/register.h"
+#include "base/ui/Messages.h"
+#include "panel/ui/TovikFrame.h"
 #include "ports/ui/BusScanUnit.h"
 #include "ports/ui/MonitorUnit.h"
 #include "ports/ui/OptUnit.h"
 #include "ports/ui/PortListUnit.h"
-#include "protocol/Builders.h"
-#include "protocol/UstTable.h"
 
 using namespace tovik;
 
@@ -32,8 +31,8 @@ bool Save(QWidget* w, const QString& path) {
     QTest::qWait(300);
     // The whole window with its frame, as a person sees it.
     const QRect frame = w->frameGeometry();
-    const QPixmap shot = QApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(),
-                                                                    frame.height());
+    const QPixmap shot =
+        QApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
     return shot.save(path);
 }
 }  // namespace
@@ -47,11 +46,29 @@ int main(int argc, char** argv) {
     const QString out = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(out);
     SetMessageHook([](TMessageKind, const QString& t) { fprintf(stderr, "%s\n", qPrintable(t)); });
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     TMainForm form(QString::fromLocal8Bit(argv[1]));
-    form.move(40, 40);
+    // Inside the 1024 x 768 screen of the virtual display.
+    form.move(10, 10);
+    form.resize(990, 700);
     form.DevList->setCurrentRow(3);
     form.DevListClick();
-    bool ok = Save(&form, out + "/main-window.png");
+    // The panel polls its relay: wait for the setpoints and the readings.
+    auto* frame = form.PanelArea->findChild<TTTovikFrame*>("TTovikFrame");
+    const bool polled =
+        frame && QTest::qWaitFor(
+                     [&] {
+                         return frame->Model().View().HasSetpoints() &&
+                                !frame->Label(LabelDateTime)->text().endsWith(QStringLiteral("Н/Д"));
+                     },
+                     20000);
+    if (!polled) fprintf(stderr, "the panel did not fill\n");
+    QTest::qWait(1500);
+    bool ok = polled && Save(&form, out + "/main-window.png");
+    frame->TovikControl->setCurrentIndex(1);
+    QTest::qWait(500);
+    ok = Save(&form, out + "/panel-settings.png") && ok;
+    frame->TovikControl->setCurrentIndex(0);
 
     form.RegForm->move(120, 120);
     ok = Save(form.RegForm, out + "/login-dialog.png") && ok;
@@ -83,26 +100,12 @@ int main(int argc, char** argv) {
     ok = Save(&search, out + "/device-search.png") && ok;
     search.hide();
 
-    // The monitor of the second line while its relays are polled as a panel
-    // polls them: the state poll, the state, the clock and the currents.
+    // The monitor of the second line: the traffic of the open panel.
     TProtoPort* line = form.Ports.Count() > 1 ? form.Ports.Items(1) : form.Ports.Items(0);
     TMonitorForm* monitor = OpenMonitor(form.Ports, *line, &form);
     monitor->move(8, 40);
     monitor->resize(1000, 560);
-    auto results = std::make_shared<TResultEventsList>();
-    const int32_t owner = line->RegisterOwner();
-    for (int round = 0; round < 2; ++round)
-        for (int d = 0; d < form.Devices.Count(); ++d) {
-            const auto* device = dynamic_cast<const TTovikDevice*>(form.Devices.GetDevice(d));
-            if (!device || device->PortId != line->Id) continue;
-            const uint8_t kind = device->GetDeviceKind(), bus = device->BusAddress;
-            RequestReadCell(*line, bus, owner, kind, results, {}, kUstModelRow);
-            RequestReadState(*line, bus, owner, kind, results, {});
-            RequestReadClock(*line, bus, owner, kind, results, {});
-            RequestReadCurrents(*line, bus, owner, kind, results, {});
-        }
-    QTest::qWait(2500);
-    line->UnregisterOwner(owner);
+    QTest::qWait(3000);
     ok = Save(monitor, out + "/monitor.png") && ok;
     CloseAllMonitors();
     return ok ? 0 : 1;

@@ -1,0 +1,834 @@
+// The panel model without a window: what it sends, when, and what it shows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "PanelTestRig.h"
+#include "protocol/UstTable.h"
+
+namespace tovik {
+namespace {
+
+using test::kRu;
+using test::PutF32;
+using test::PutU16;
+using test::PutU32;
+using test::TPanelRig;
+using test::TQueuePort;
+
+std::vector<uint8_t> BatchCodes(uint8_t kind, bool settings, bool tasks, bool service) {
+    std::vector<uint8_t> v;
+    if (settings) v.push_back(CmdReadUst);
+    if (settings && service) v.push_back(CmdReadCalInfo);
+    if (tasks) v.push_back(CmdReadTask);
+    for (uint8_t c : {CmdReadCurrents, CmdReadImax, CmdReadTimers, CmdReadAlarmCounters, CmdReadState,
+                      CmdReadAlarmCount, CmdReadClock})
+        v.push_back(c);
+    if (kind == kKindTovikMModbus) v.push_back(CmdReadStatistics);
+    return v;
+}
+
+// ---- polling decisions ----
+
+TEST(PanelPolling, FirstCycleReadsEverythingInOrderThenOnlyTheBatch) {
+    for (uint8_t kind = 0; kind < kDeviceKindCount; ++kind) {
+        for (uint8_t access : {0, 1, 2}) {
+            TPanelRig rig(kind, access);
+            TTovikPanel& p = rig.Open();
+            rig.Cycle();
+            std::vector<uint8_t> expected = {CmdReadCell};
+            for (uint8_t c : BatchCodes(kind, true, true, access == 0)) expected.push_back(c);
+            EXPECT_EQ(rig.Codes(), expected) << int(kind) << "/" << int(access);
+            EXPECT_TRUE(p.LastPollOk());
+            EXPECT_EQ(p.CompletedCycles(), 1u);
+            EXPECT_TRUE(p.FailedReads().empty());
+            for (const auto& s : rig.Sent) {
+                EXPECT_EQ(s.Address, 1);
+                EXPECT_EQ(s.Owner, p.OwnerId());
+                EXPECT_TRUE(s.HasHandler);  // reads only
+            }
+            // The next cycle: the setpoints and the task log are read again
+            // only when the relay says they changed.
+            const size_t from = rig.Sent.size();
+            rig.Clock.Advance(100);
+            rig.Cycle();
+            expected = {CmdReadCell};
+            for (uint8_t c : BatchCodes(kind, false, false, false)) expected.push_back(c);
+            EXPECT_EQ(rig.Codes(from), expected);
+        }
+    }
+}
+
+TEST(PanelPolling, IntervalCountsFromThePreviousPollAcrossTheClockWrap) {
+    TPanelRig rig(kKindTovik, 1, 250);
+    rig.Clock.Advance(0xFFFFFFFFu - rig.Clock.Value() - 100);  // 100 ms before the wrap
+    TTovikPanel& p = rig.Open();
+    rig.Cycle();
+    const uint32_t polled = p.LastPollTime();
+    rig.Clock.Advance(249);  // across 0
+    ASSERT_LT(rig.Clock.Value(), polled);
+    p.Tick();
+    EXPECT_EQ(rig.Port->QueueLength(), 0u) << "polled before the interval";
+    rig.Clock.Advance(1);
+    p.Tick();
+    EXPECT_EQ(rig.Port->QueueLength(), 1u);
+    EXPECT_EQ(p.LastPollTime(), rig.Clock.Value());
+}
+
+TEST(PanelPolling, IntervalZeroPollsAsSoonAsTheBatchIsDrained) {
+    TPanelRig rig(kKindTovikModbus, 1, 0);
+    TTovikPanel& p = rig.Open();
+    rig.Cycle();
+    p.Tick();
+    EXPECT_EQ(rig.Port->QueueLength(), 1u);
+}
+
+TEST(PanelPolling, NoPollWhileAJobWaitsACompletionWaitsOrThePollIsUnanswered) {
+    TPanelRig rig(kKindTovik);
+    TTovikPanel& p = rig.Open();
+    p.Tick();
+    ASSERT_EQ(rig.Port->QueueLength(), 1u);
+    // The poll still waits in the queue: the owner is not idle.
+    rig.Clock.Advance(1000);
+    p.Tick();
+    EXPECT_EQ(rig.Port->QueueLength(), 1u);
+    // Taken by the worker, not answered: the poll is outstanding.
+    auto poll = rig.Next();
+    ASSERT_TRUE(poll);
+    rig.Clock.Advance(1000);
+    for (int i = 0; i < 5; ++i) p.Tick();
+    EXPECT_EQ(rig.Port->QueueLength(), 0u);
+    EXPECT_TRUE(p.PollOutstanding());
+    // Answered: the completion runs on the next tick and queues the batch.
+    TPanelRig::Answer(*poll, true, rig.ReplyTo(*poll));
+    p.Tick();
+    EXPECT_FALSE(p.PollOutstanding());
+    const size_t batch = rig.Port->QueueLength();
+    EXPECT_EQ(batch, BatchCodes(kKindTovik, true, true, false).size());
+    // Two completions waiting: one per tick, and no poll in between.
+    auto a = rig.Next();
+    auto b = rig.Next();
+    TPanelRig::Answer(*a, true, rig.ReplyTo(*a));
+    TPanelRig::Answer(*b, true, rig.ReplyTo(*b));
+    rig.Clock.Advance(1000);
+    p.Tick();
+    EXPECT_EQ(p.Results()->Count(), 1u);
+    p.Tick();
+    EXPECT_EQ(p.Results()->Count(), 0u);
+    EXPECT_EQ(rig.Port->QueueLength(), batch - 2);
+}
+
+TEST(PanelPolling, APollBehindTheLastJobOfTheBatchKeepsTheCyclesApart) {
+    TPanelRig rig(kKindTovik, 1, 100);
+    TTovikPanel& p = rig.Open();
+    rig.Cycle();
+    ASSERT_EQ(p.CompletedCycles(), 1u);
+    // The next batch: every job answered but the last, which the worker
+    // is still running (it fails after its tries).
+    rig.Clock.Advance(100);
+    p.Tick();
+    auto poll = rig.Next();
+    ASSERT_TRUE(poll);
+    TPanelRig::Answer(*poll, true, rig.ReplyTo(*poll));
+    p.Tick();  // the batch
+    std::optional<TProtoJob> last;
+    while (auto job = rig.Next()) {
+        if (rig.Port->QueueLength() == 0) {
+            last = std::move(job);
+            break;
+        }
+        TPanelRig::Answer(*job, true, rig.ReplyTo(*job));
+    }
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->Request->Command.Code, CmdReadClock);
+    rig.Drain();
+    // Nothing waits in the queue or the list: the next poll goes out
+    // behind the running job.
+    rig.Clock.Advance(100);
+    p.Tick();
+    ASSERT_EQ(rig.Port->QueueLength(), 1u);
+    EXPECT_EQ(p.CompletedCycles(), 1u);
+    TPanelRig::Answer(*last, false, std::nullopt);
+    p.Tick();
+    EXPECT_EQ(p.CompletedCycles(), 2u);  // the second cycle ends with its own last read
+    EXPECT_EQ(p.FailedReads(), std::vector<std::string>{"clock"});
+    rig.Drain();
+    EXPECT_EQ(p.CompletedCycles(), 3u);
+    EXPECT_TRUE(p.FailedReads().empty());
+    EXPECT_EQ(p.Outstanding(), 0);
+}
+
+TEST(PanelPolling, StatePollReplyDecidesWhatIsReadAgain) {
+    TPanelRig rig(kKindTovikM);
+    TTovikPanel& p = rig.Open();
+    rig.Cycle();
+    EXPECT_EQ(rig.Device.VariantByte, 0);
+
+    // The relay's change marks.
+    rig.Relay.SettingsChanged = true;
+    rig.Relay.Variant = 5;
+    size_t from = rig.Sent.size();
+    rig.Clock.Advance(100);
+    rig.Cycle();
+    EXPECT_EQ(rig.Codes(from)[1], CmdReadUst);
+    EXPECT_EQ(rig.Device.VariantByte, 5);
+    rig.Relay.SettingsChanged = false;
+    rig.Relay.TaskLogChanged = true;
+    from = rig.Sent.size();
+    rig.Clock.Advance(100);
+    rig.Cycle();
+    EXPECT_EQ(rig.Codes(from)[1], CmdReadTask);
+
+    // A model byte that differs from item 19 of the last block re-reads both.
+    rig.Relay.TaskLogChanged = false;
+    rig.Relay.Model = 0x14;
+    from = rig.Sent.size();
+    rig.Clock.Advance(100);
+    rig.Cycle();
+    const auto codes = rig.Codes(from);
+    EXPECT_EQ(codes[1], CmdReadUst);
+    EXPECT_EQ(codes[2], CmdReadTask);
+    EXPECT_TRUE(p.RefreshAll() == false);
+}
+
+TEST(PanelPolling, FailedPollBlanksEveryDisplayAndDisablesTheCommands) {
+    TPanelRig rig(kKindTovikMModbus);
+    TTovikPanel& p = rig.Open();
+    PutF32(rig.Relay.Currents, 0, 12500.0f);
+    rig.Cycle();
+    ASSERT_EQ(p.View().Label(LabelTokA), "Ia = 12,5 A");
+    ASSERT_TRUE(p.ButtonEnabled(BtnPusk));
+    ASSERT_EQ(p.SetpointGrid()[1][3].find("Н/Д"), std::string::npos);
+
+    rig.Relay.Fail[CmdReadCell] = -1;
+    rig.Clock.Advance(100);
+    rig.Cycle();
+    EXPECT_FALSE(p.LastPollOk());
+    EXPECT_EQ(p.FailedReads(), std::vector<std::string>{"state_poll"});
+    EXPECT_EQ(rig.Codes(rig.Sent.size() - 1), std::vector<uint8_t>{CmdReadCell});  // nothing else
+    for (int i = 0; i < kLabelCount; ++i) {
+        const auto id = static_cast<TLabelId>(i);
+        if (id == LabelDateTime) continue;  // blanked by the timers' handler
+        EXPECT_TRUE(p.View().Label(id).ends_with("Н/Д")) << p.View().Label(id);
+    }
+    EXPECT_EQ(p.View().Label(LabelDateTime), "Текущее время: Н/Д");
+    EXPECT_EQ(p.StatusText(), "Недоступно");
+    for (size_t r = 1; r < p.SetpointGrid().size(); ++r)
+        for (size_t c = 1; c <= 3; ++c) EXPECT_EQ(p.SetpointGrid()[r][c], "Н/Д");
+    for (int b = 0; b < kButtonCount; ++b) EXPECT_FALSE(p.ButtonEnabled(static_cast<TPanelButton>(b)));
+    EXPECT_TRUE(p.RefreshAll());
+
+    // The relay answers again: the setpoints come first, the commands back.
+    rig.Relay.Fail.clear();
+    const size_t from = rig.Sent.size();
+    rig.Clock.Advance(100);
+    rig.Cycle();
+    EXPECT_EQ(rig.Codes(from)[1], CmdReadUst);
+    EXPECT_TRUE(p.ButtonEnabled(BtnPusk));
+    EXPECT_EQ(p.View().Label(LabelTokA), "Ia = 12,5 A");
+}
+
+TEST(PanelPolling, DeviceWithoutPortShowsNoConnectionAndSendsNothing) {
+    TPanelRig rig(kKindTovikMModbus);
+    rig.Device.PortId = 12345;  // no such port
+    TTovikPanel& p = rig.Open();
+    for (int i = 0; i < 5; ++i) p.Tick();
+    EXPECT_EQ(rig.Port->QueueLength(), 0u);
+    EXPECT_EQ(p.StatusText(), "Не настроено подключение.");
+    EXPECT_EQ(rig.Device.PortId, 0);  // detached from the port
+    EXPECT_EQ(p.PortIndex(), 0);
+    EXPECT_EQ(p.PortItems()[0].Text, "Нет");
+    for (int i = 0; i < kLabelCount; ++i)
+        EXPECT_TRUE(p.View().Label(static_cast<TLabelId>(i)).ends_with("Н/Д"));
+    p.TovikPuskButtonClick();
+    p.SyncTimeBtnClick();
+    p.TovikUstStringGridKeyPress(kEnterKey, 1, "5");
+    EXPECT_EQ(rig.Port->QueueLength(), 0u);
+}
+
+TEST(PanelPolling, UnknownKindOrBusNumberOutsideTheRangeSendsNothing) {
+    {
+        TPanelRig rig(kKindTovik);
+        rig.Device.SetDeviceKind(9);
+        TTovikPanel& p = rig.Open();
+        for (int i = 0; i < 3; ++i) p.Tick();
+        EXPECT_EQ(rig.Port->QueueLength(), 0u);
+        EXPECT_EQ(p.StatusText(), "Неизвестный тип устройства (9).");
+        EXPECT_EQ(p.SetpointGrid().size(), 1u);  // the header only
+    }
+    for (uint8_t bus : {0, 251, 255}) {
+        TPanelRig rig(kKindTovikModbus);
+        rig.Device.BusAddress = bus;
+        TTovikPanel& p = rig.Open();
+        EXPECT_EQ(p.BusValue(), bus == 0 ? 1 : 250);  // the box holds 1..250
+        for (int i = 0; i < 3; ++i) p.Tick();
+        EXPECT_EQ(rig.Port->QueueLength(), 0u) << int(bus);
+        EXPECT_NE(p.StatusText().find("Недопустимый номер в магистрали (" + std::to_string(bus) + ")"),
+                  std::string::npos);
+        // The operator picks a number: polling starts with it.
+        p.BusIDSEChange(7);
+        p.Tick();
+        auto job = rig.Next();
+        ASSERT_TRUE(job);
+        EXPECT_EQ(job->Request->Address, 7);
+        EXPECT_EQ(rig.Device.BusAddress, 7);
+    }
+}
+
+// ---- what the handlers show ----
+
+TEST(PanelDisplay, ValuesOfAWholeCycle) {
+    TPanelRig rig(kKindTovikMModbus);
+    TTovikPanel& p = rig.Open();
+    auto& r = rig.Relay;
+    PutF32(r.Currents, 0, 12500.0f);
+    PutF32(r.Currents, 4, 15000.0f);
+    PutF32(r.Currents, 8, 13000.0f);
+    PutU32(r.Imax, 0, 20000);
+    PutU16(r.Timers, 0, 50);   // 1 s
+    PutU16(r.Timers, 10, 75);  // Tп 1.5 s
+    PutU16(r.Timers, 14, 3);   // Nапв
+    for (uint16_t w = 0; w < 7; ++w) PutU16(r.Counters, 2 * w, static_cast<uint16_t>(10 + w));
+    r.State[3] = 18;  // "АВАРИЯ" with an empty cache
+    PutU32(r.Statistics, 16, 42);
+    PutU32(r.Statistics, 20, 3725);
+    const uint8_t stamp[8] = {10, 20, 30, 0, 1, 2, 25, 0};
+    std::copy(stamp, stamp + 8, r.Statistics.begin());
+    rig.Cycle();
+    const TDeviceView& v = p.View();
+    EXPECT_EQ(v.Label(LabelTokA), "Ia = 12,5 A");
+    EXPECT_EQ(v.Label(LabelDisb), "Di = 2,50 A");
+    EXPECT_EQ(v.Label(LabelImax), "Imax = 20,0 A");
+    EXPECT_EQ(v.Label(LabelKtr), "Kтр = 1");
+    EXPECT_TRUE(v.Label(LabelMinLoadT).starts_with("Недогрузка по Imin = 1,"));
+    EXPECT_TRUE(v.Label(LabelTpLoadT).starts_with("Блокировка защит Tп = 1,5"));
+    EXPECT_EQ(v.Label(LabelAvszN), "Автовозвратов защиты Nапв = 3");
+    EXPECT_EQ(v.Label(LabelAvnOts), "Nотс = 14");  // word 4
+    EXPECT_EQ(v.Label(LabelAvnPha), "Nфаз = 15");  // word 5
+    EXPECT_EQ(v.Label(LabelMoto), "Tмото (чч:мм:сс): 1:2:5");
+    EXPECT_EQ(v.Label(LabelOnCount), "Nвкл = 42");
+    EXPECT_EQ(v.Label(LabelStartRstDateTime), "Время последнего сброса статистики: 1.02.2025 10:20:30");
+    EXPECT_EQ(v.Label(LabelDateTime), "Текущее время: 7.03.2026 12:00:00");
+    EXPECT_EQ(p.StatusText(), "АВАРИЯ");
+    EXPECT_EQ(p.Tab0Caption(), "Данные ТовикМ ModBus");
+    EXPECT_TRUE(p.LabelVisible(LabelMoto));
+    EXPECT_EQ(p.ModelMemo(), ModelDescription(0x13, kKindTovikMModbus));
+}
+
+TEST(PanelDisplay, NativeCurrentsScaleWithKtrAndTheStatusNamesTheLastAlarm) {
+    TPanelRig rig(kKindTovik);
+    TTovikPanel& p = rig.Open();
+    EXPECT_EQ(p.Tab0Caption(), "Данные Товик");
+    EXPECT_FALSE(p.LabelVisible(LabelMoto));
+    PutU16(rig.Relay.Setpoints, 24, 20);
+    PutF32(rig.Relay.Currents, 0, 12500.0f);
+    rig.Relay.State[3] = 18;
+    // One record in the relay's journal: fetched in the same cycle, and the
+    // status bar names it at once.
+    rig.Relay.AlarmHeader = {1, 7};
+    TBlock record(19, 0);
+    const uint8_t head[7] = {14, 30, 0, 5, 5, 26, 2};
+    std::copy(head, head + 7, record.begin());
+    PutU32(record, 7, 1000);
+    PutU32(record, 11, 1000);
+    PutU32(record, 15, 100000000);
+    rig.Relay.AlarmRecords = {record};
+    rig.Cycle();
+    EXPECT_EQ(p.View().Label(LabelTokA), "Ia = 250 A");
+    ASSERT_EQ(rig.Device.AlarmCache.size(), 1u);
+    EXPECT_EQ(p.StatusText(), "АВАРИЯ 5.05.2026 14:30:00 " + EventText(2) + " Ia=20,0 Ib=20,0 Ic=^^^^");
+    EXPECT_EQ(p.AlarmGrid().size(), 2u);
+    // The same header again: no second fetch.
+    const size_t from = rig.Sent.size();
+    rig.Clock.Advance(100);
+    rig.Cycle();
+    const auto codes = rig.Codes(from);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), CmdReadAlarm), 0);
+}
+
+TEST(PanelDisplay, ShortRepliesShowWhatArrived) {
+    TPanelRig rig(kKindTovikM);
+    TTovikPanel& p = rig.Open();
+    PutF32(rig.Relay.Currents, 0, 1000.0f);
+    PutF32(rig.Relay.Currents, 4, 1000.0f);
+    rig.Relay.Cut[CmdReadCurrents] = 8;
+    rig.Relay.Cut[CmdReadTimers] = 10;
+    rig.Relay.Cut[CmdReadUst] = 30;
+    rig.Cycle();
+    EXPECT_EQ(p.View().Label(LabelTokA), "Ia = 1,00 A");
+    EXPECT_EQ(p.View().Label(LabelTokC), "Ic = Н/Д");
+    EXPECT_EQ(p.View().Label(LabelTpLoadT), "Блокировка защит Tп = Н/Д");
+    EXPECT_TRUE(p.FailedReads().empty());  // answered, with less
+    EXPECT_EQ(p.IncompleteReads(), (std::vector<std::string>{"setpoints", "currents", "timers"}));
+    // Rows whose bytes arrived are shown, the rest are not; commands stay off.
+    EXPECT_NE(p.SetpointGrid()[1][3], "Н/Д");
+    EXPECT_EQ(p.SetpointGrid()[20][3], "Н/Д");
+    EXPECT_FALSE(p.ButtonEnabled(BtnPusk));
+    EXPECT_TRUE(p.RefreshAll());
+}
+
+TEST(PanelDisplay, SetpointGridRowsByKindAndItem24AsAnInteger) {
+    for (uint8_t kind = 0; kind < kDeviceKindCount; ++kind) {
+        TPanelRig rig(kind);
+        rig.Relay.Setpoints[26] = 3;
+        TTovikPanel& p = rig.Open();
+        const size_t rows = kind == 3 ? 26u : kind == 2 ? 24u : 23u;
+        ASSERT_EQ(p.SetpointGrid().size(), rows);
+        EXPECT_EQ(p.SetpointGrid()[0], (TTextRow{"Функция/наименование", "мин", "макс", "сейчас", "новое"}));
+        EXPECT_EQ(p.SetpointGrid()[1][0], "пороговый ток нагрузки Iпор, A");
+        EXPECT_EQ(p.SetpointGrid()[1][3], "Н/Д");
+        rig.Cycle();
+        if (kind == 3) {
+            EXPECT_EQ(p.SetpointGrid()[25][3], "3");
+        }
+        EXPECT_EQ(p.SetpointGrid()[20][1], "");  // the model row has no limits
+    }
+}
+
+// ---- access levels and commands ----
+
+TEST(PanelCommands, EnablingByAccessLevel) {
+    for (uint8_t access : {0, 1, 2, 7}) {
+        TPanelRig rig(kKindTovikM, access);
+        TTovikPanel& p = rig.Open();
+        for (int b = 0; b < kButtonCount; ++b) EXPECT_FALSE(p.ButtonEnabled(static_cast<TPanelButton>(b)));
+        rig.Relay.Setpoints[48] = 1;
+        rig.Cycle();
+        const bool full = access != 2;
+        for (TPanelButton b : {BtnPusk, BtnStop, BtnResetCounters, BtnSyncTime, BtnAutomation, BtnAlarmClear,
+                               BtnAlarmExcel, BtnAlarmSave})
+            EXPECT_EQ(p.ButtonEnabled(b), full) << ButtonInfo(b).Name << " level " << int(access);
+        EXPECT_EQ(p.ButtonEnabled(BtnStartCalibration), access == 0);
+        EXPECT_EQ(p.ButtonEnabled(BtnTaskAdd), full);  // an empty log with room
+        EXPECT_FALSE(p.ButtonEnabled(BtnTaskDelete));
+        EXPECT_EQ(p.HasCalibrationTab(), access == 0);
+        EXPECT_EQ(p.PortBoxEnabled(), full);
+        EXPECT_EQ(p.BusEnabled(), full);
+        EXPECT_EQ(p.NameEditable(), full);
+        EXPECT_EQ(p.SetpointGridEditable(), full);
+        if (full) {
+            EXPECT_EQ(p.ButtonCaption(BtnAutomation), "Отключить");
+        }
+    }
+}
+
+TEST(PanelCommands, ReadOnlySendsNothingButPollingReadsWhateverIsForwarded) {
+    TPanelRig rig(kKindTovikMModbus, 2);
+    TTovikPanel& p = rig.Open();
+    rig.Cycle();
+    const size_t from = rig.Sent.size();
+    p.TovikPuskButtonClick();
+    p.TovikStopButtonClick();
+    p.ResetAVCountersBtnClick();
+    p.SyncTimeBtnClick();
+    p.OnOffAvtomatBtnClick();
+    p.ClearAVbtnClick();
+    p.TovikUstStringGridKeyPress(kEnterKey, 3, "12");
+    p.BusIDSEChange(9);
+    p.TovikPortsComboBoxDropDown();
+    p.TovikPortsComboBoxCloseUp(0);
+    p.TovikAgreNameDblClick("Насос");
+    p.TovikAgreNameKeyPress(kEnterKey, "Насос");
+    EXPECT_EQ(rig.Port->QueueLength(), 0u);
+    EXPECT_EQ(rig.Device.BusAddress, 1);
+    EXPECT_EQ(rig.Device.PortId, rig.Port->Id);
+    EXPECT_TRUE(p.NameReadOnly());
+    EXPECT_TRUE(rig.Renamed.empty());
+    // Enter still normalises the cell and re-reads the setpoints.
+    EXPECT_TRUE(p.ReloadSettings());
+    EXPECT_EQ(p.SetpointGrid()[3][4], "12,0");
+    EXPECT_TRUE(p.TakeMessages().empty());
+    rig.Clock.Advance(100);
+    rig.Cycle();
+    for (size_t i = from; i < rig.Sent.size(); ++i) EXPECT_TRUE(rig.Sent[i].HasHandler);
+}
+
+TEST(PanelCommands, StartStopResetClockAndAutomation) {
+    for (uint8_t kind = 0; kind < kDeviceKindCount; ++kind) {
+        TPanelRig rig(kind);
+        TTovikPanel& p = rig.Open();
+        rig.Cycle();
+        size_t from = rig.Sent.size();
+
+        p.TovikPuskButtonClick();
+        EXPECT_FALSE(p.ButtonEnabled(BtnPusk));
+        EXPECT_TRUE(p.ButtonEnabled(BtnStop));
+        p.TovikPuskButtonClick();  // disabled: no second start
+        p.TovikStopButtonClick();
+        p.SyncTimeBtnClick();
+        rig.AnswerQueued();
+        EXPECT_EQ(rig.Codes(from), (std::vector<uint8_t>{CmdStart, CmdStop, CmdSetClock}));
+        EXPECT_EQ(rig.Sent.back().Data, (TBlock{9, 5, 3, 7, 3, 26}));
+        EXPECT_FALSE(rig.Sent[from].HasHandler);
+
+        // "Пуск" comes back 1500 ms after the click, by the engine's clock.
+        rig.Clock.Advance(1499);
+        p.Tick();
+        EXPECT_FALSE(p.ButtonEnabled(BtnPusk));
+        rig.Clock.Advance(1);
+        p.EnPuskTimerTimer();
+        EXPECT_TRUE(p.ButtonEnabled(BtnPusk));
+        EXPECT_FALSE(p.EnPuskTimerRunning());
+        rig.Drain();
+
+        // "Сбросить": 14 zero bytes with command 22; the journal clear on "ТовикМ ModBus".
+        rig.Device.AlarmCache.push_back(TAlarmRecord{});
+        from = rig.Sent.size();
+        p.ResetAVCountersBtnClick();
+        rig.Drain();
+        if (kind == kKindTovikMModbus) {
+            EXPECT_EQ(rig.Codes(from), std::vector<uint8_t>{CmdClearAlarms});
+            EXPECT_TRUE(rig.Device.AlarmCache.empty());
+            EXPECT_EQ(p.AlarmHeader(), (std::array<uint8_t, 2>{0, 0}));
+        } else {
+            EXPECT_EQ(rig.Codes(from), std::vector<uint8_t>{CmdResetAlarmCounters});
+            EXPECT_EQ(rig.Sent.back().Data, TBlock(14, 0));
+            EXPECT_EQ(rig.Device.AlarmCache.size(), 1u);
+        }
+
+        // The automation switch: the opposite of item 18, then a setpoint read.
+        for (uint8_t mode : {0, 1, 5}) {
+            rig.Relay.Setpoints[48] = mode;
+            rig.Relay.SettingsChanged = true;
+            rig.Clock.Advance(100);
+            rig.Cycle();
+            rig.Relay.SettingsChanged = false;
+            EXPECT_EQ(p.ButtonCaption(BtnAutomation), mode ? "Отключить" : "Включить");
+            from = rig.Sent.size();
+            p.OnOffAvtomatBtnClick();
+            EXPECT_FALSE(p.ButtonEnabled(BtnAutomation));
+            EXPECT_TRUE(p.ReloadSettings());
+            rig.AnswerQueued();
+            ASSERT_EQ(rig.Sent.size(), from + 1);
+            EXPECT_EQ(rig.Sent[from].Code, CmdWriteCell);
+            EXPECT_EQ(rig.Sent[from].Param1, 48);
+            EXPECT_EQ(rig.Sent[from].Data, TBlock{uint8_t(mode ? 0 : 1)});
+            rig.Clock.Advance(100);
+            rig.Cycle();
+            EXPECT_TRUE(p.ButtonEnabled(BtnAutomation));
+        }
+    }
+}
+
+TEST(PanelCommands, PuskStaysOffAfterAFailedPoll) {
+    TPanelRig rig(kKindTovik);
+    TTovikPanel& p = rig.Open();
+    rig.Cycle();
+    p.TovikPuskButtonClick();
+    rig.AnswerQueued();
+    rig.Relay.Fail[CmdReadCell] = -1;
+    rig.Clock.Advance(100);
+    rig.Cycle();
+    rig.Clock.Advance(1500);
+    p.Tick();
+    EXPECT_FALSE(p.EnPuskTimerRunning());
+    EXPECT_FALSE(p.ButtonEnabled(BtnPusk));
+}
+
+TEST(PanelCommands, InstallationName) {
+    TPanelRig rig(kKindTovikM);
+    rig.Device.InstallationName = "Насосная 1";
+    TTovikPanel& p = rig.Open();
+    EXPECT_EQ(p.NameText(), "Насосная 1");
+    EXPECT_TRUE(p.NameReadOnly());
+    EXPECT_EQ(p.NameGroupCaption(), "Имя электроустановки");
+
+    // Enter in the read-only box with a text makes it editable.
+    p.TovikAgreNameKeyPress(kEnterKey, "Насосная 1");
+    EXPECT_FALSE(p.NameReadOnly());
+    EXPECT_EQ(p.NameGroupCaption(), "Введите имя электроустановки:");
+    // A setpoint read puts the stored name back only into a box not being edited.
+    rig.Cycle();
+    EXPECT_FALSE(p.NameReadOnly());
+    // Empty on Enter: refused, still editable.
+    p.TovikAgreNameKeyPress(kEnterKey, "");
+    EXPECT_EQ(p.TakeMessages().at(0).Text, "Необходима не пустая строка.");
+    EXPECT_FALSE(p.NameReadOnly());
+    // Other keys do nothing.
+    p.TovikAgreNameKeyPress('a', "");
+    EXPECT_TRUE(p.TakeMessages().empty());
+    // Texts the record cannot hold stay in the box with a message.
+    p.TovikAgreNameKeyPress(kEnterKey, std::string(41, 'x'));
+    EXPECT_NE(p.TakeMessages().at(0).Text.find("длиннее 40"), std::string::npos);
+    p.TovikAgreNameKeyPress(kEnterKey, "Насос \u20ac");  // the euro sign is in 1251; a CJK one is not
+    EXPECT_TRUE(p.TakeMessages().empty());
+    p.TovikAgreNameDblClick("Насос");
+    p.TovikAgreNameDblClick("Насос \u4e2d");
+    EXPECT_NE(p.TakeMessages().at(0).Text.find("Windows-1251"), std::string::npos);
+    EXPECT_FALSE(p.NameReadOnly());
+    p.TovikAgreNameKeyPress(kEnterKey, "Насосная 2");
+    EXPECT_TRUE(p.NameReadOnly());
+    EXPECT_EQ(rig.Device.InstallationName, "Насосная 2");
+    EXPECT_EQ(rig.Renamed, (std::vector<std::string>{"Насос \u20ac", "Насосная 2"}));
+    EXPECT_EQ(rig.Port->QueueLength(), 0u);  // nothing for the relay
+}
+
+// ---- settings tab ----
+
+TEST(PanelSettings, EnterInTheNewColumnByAccessLevel) {
+    struct Case {
+        uint8_t access;
+        int row;
+        const char* text;
+        bool written;
+    };
+    const Case cases[] = {
+        {1, 3, "12", true},                                // Inom
+        {1, 21, "1.02.2024", false},                       // item 20: not at full access
+        {0, 21, "1.02.2024", true},  {1, 20, "3", false},  // item 19
+        {1, 22, "77", false},                              // item 21
+        {1, 23, "3", true},                                // item 22 on "ТовикМ"
+        {2, 3, "12", false},
+    };
+    for (const auto& c : cases) {
+        TPanelRig rig(kKindTovikM, c.access);
+        TTovikPanel& p = rig.Open();
+        rig.Cycle();
+        const size_t from = rig.Sent.size();
+        p.TovikUstStringGridKeyPress(kEnterKey, c.row, c.text);
+        EXPECT_TRUE(p.ReloadSettings());
+        EXPECT_TRUE(p.TakeMessages().empty());
+        rig.AnswerQueued();
+        EXPECT_EQ(rig.Sent.size() - from, c.written ? 1u : 0u) << c.row << " level " << int(c.access);
+        if (c.written) {
+            const int item = c.row - 1;
+            EXPECT_EQ(rig.Sent[from].Code, UstCells[static_cast<size_t>(item)].WriteCommand.Code);
+            EXPECT_EQ(rig.Sent[from].Param1, UstCells[static_cast<size_t>(item)].WriteCommand.Param1);
+            EXPECT_FALSE(rig.Sent[from].HasHandler);
+        }
+        // The next poll re-reads the setpoints.
+        const size_t next = rig.Sent.size();
+        rig.Clock.Advance(100);
+        rig.Cycle();
+        EXPECT_EQ(rig.Codes(next)[1], CmdReadUst);
+    }
+}
+
+TEST(PanelSettings, ValuesAreHeldWithinTheLimitsAndShownAsWritten) {
+    TPanelRig rig(kKindTovik);
+    TTovikPanel& p = rig.Open();
+    PutU16(rig.Relay.Setpoints, 24, 10);  // Kтр 10
+    rig.Cycle();
+    // Inom typed as 150 A with Kтр 10: 15 A at the relay.
+    p.TovikUstStringGridKeyPress(kEnterKey, 3, "150");
+    EXPECT_EQ(p.SetpointGrid()[3][4], "150");
+    rig.AnswerQueued();
+    EXPECT_EQ(rig.Sent.back().Data, (TBlock{0x98, 0x3A, 0, 0}));  // 15000 mA
+    // Tmin above its maximum: held at 65000 (1300 s), shown before it goes out.
+    p.TovikUstStringGridKeyPress(kEnterKey, 8, "99999");
+    EXPECT_EQ(p.SetpointGrid()[8][4], FormatUstValue(MakeUstRaw(65000), 7, 0, kKindTovik, kRu));
+    rig.AnswerQueued();
+    EXPECT_EQ(rig.Sent.back().Data, (TBlock{0xE8, 0xFD}));
+}
+
+TEST(PanelSettings, TextThatIsNotANumberIsNeverWritten) {
+    for (const char* text : {"", "abc", "1,2,3"}) {
+        TPanelRig rig(kKindTovikMModbus);
+        TTovikPanel& p = rig.Open();
+        rig.Cycle();
+        const size_t from = rig.Sent.size();
+        p.TovikUstStringGridKeyPress(kEnterKey, 2, text);  // Imin: 0 would switch it off
+        rig.AnswerQueued();
+        EXPECT_EQ(rig.Sent.size(), from) << text;
+        EXPECT_EQ(p.SetpointGrid()[2][4], text);  // kept as typed
+        const auto messages = p.TakeMessages();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].Text,
+                  "Уставка \"минимальный ток нагрузки Imin, A\": ожидается число. Ничего не записано.");
+        EXPECT_TRUE(p.ReloadSettings());
+    }
+    // Before a whole setpoint block arrived nothing is written either.
+    TPanelRig rig(kKindTovik);
+    TTovikPanel& p = rig.Open();
+    rig.Relay.Fail[CmdReadUst] = -1;
+    rig.Cycle();
+    const size_t from = rig.Sent.size();
+    p.TovikUstStringGridKeyPress(kEnterKey, 3, "12");
+    rig.AnswerQueued();
+    EXPECT_EQ(rig.Sent.size(), from);
+    EXPECT_NE(p.TakeMessages().at(0).Text.find("ещё не прочитаны"), std::string::npos);
+}
+
+TEST(PanelSettings, PortBoxAndBusNumber) {
+    TPanelRig rig(kKindTovikModbus);
+    auto second = std::make_unique<TQueuePort>("ttyT1");
+    TQueuePort* other = second.get();
+    rig.Ports.Add(std::move(second));
+    TTovikPanel& p = rig.Open();
+    ASSERT_EQ(p.PortItems().size(), 2u);  // "Нет" and the device's port
+    EXPECT_EQ(p.PortItems()[1].Text, "ttyT0");
+    EXPECT_EQ(p.PortIndex(), 1);
+
+    p.TovikPortsComboBoxDropDown();
+    ASSERT_EQ(p.PortItems().size(), 3u);
+    EXPECT_EQ(p.PortItems()[0].PortId, -1);
+    // Nothing chosen: the device's port is selected again.
+    p.TovikPortsComboBoxCloseUp(-1);
+    EXPECT_EQ(p.PortIndex(), 1);
+
+    // A poll waits on the old port when the other one is chosen.
+    p.Tick();
+    auto poll = rig.Next();
+    ASSERT_TRUE(poll);
+    const int32_t before = p.OwnerId();
+    p.TovikPortsComboBoxDropDown();
+    p.TovikPortsComboBoxCloseUp(2);
+    EXPECT_EQ(rig.Device.PortId, other->Id);
+    EXPECT_TRUE(other->IsOwnerRegistered(p.OwnerId()));
+    EXPECT_TRUE(rig.Port->IsOwnerRegistered(before));  // still held: the old jobs complete
+    TPanelRig::Answer(*poll, true, rig.ReplyTo(*poll));
+    p.Tick();  // handled normally: the batch goes to the new port
+    EXPECT_FALSE(p.PollOutstanding());
+    EXPECT_GT(other->QueueLength(), 0u);
+
+    // The bus number applies from the next request on.
+    p.BusIDSEChange(5);
+    EXPECT_EQ(rig.Device.BusAddress, 5);
+    p.BusIDSEChange(300);
+    EXPECT_EQ(p.BusValue(), 250);
+
+    // "Нет": the status says so within one tick, and the device has no port.
+    p.TovikPortsComboBoxDropDown();
+    p.TovikPortsComboBoxCloseUp(0);
+    EXPECT_EQ(rig.Device.PortId, -1);
+    p.Tick();
+    EXPECT_EQ(p.StatusText(), "Не настроено подключение.");
+    EXPECT_EQ(rig.Device.PortId, 0);
+}
+
+TEST(PanelSettings, PortThatDisappearsAndComesBackIsPolledAgain) {
+    TPanelRig rig(kKindTovik);
+    TTovikPanel& p = rig.Open();
+    rig.Cycle();
+    // The port goes while the box is dropped down (the device keeps its Id),
+    // with a poll of the panel still unanswered on it.
+    p.TovikPortsComboBoxDropDown();
+    rig.Clock.Advance(100);
+    p.Tick();
+    ASSERT_TRUE(rig.Next());
+    const int32_t id = rig.Port->Id;
+    rig.Ports.Delete(0);
+    rig.Port = nullptr;
+    p.Tick();
+    EXPECT_EQ(p.OwnerId(), kNoOwner);
+    EXPECT_EQ(p.StatusText(), "Не настроено подключение.");
+    EXPECT_EQ(rig.Device.PortId, id);
+    // Back under the same Id: a fresh registration, and polling resumes.
+    auto again = std::make_unique<TQueuePort>("ttyT0");
+    rig.Port = again.get();
+    rig.Ports.Add(std::move(again));
+    p.TovikPortsComboBoxCloseUp(-1);
+    rig.Clock.Advance(100);
+    p.Tick();
+    EXPECT_TRUE(rig.Port->IsOwnerRegistered(p.OwnerId()));
+    EXPECT_EQ(rig.Port->QueueLength(), 1u);
+    rig.Drain();
+    EXPECT_TRUE(p.LastPollOk());
+    // Released cleanly: the registration goes with the panel.
+    const int32_t owner = p.OwnerId();
+    rig.Panel.reset();
+    EXPECT_FALSE(rig.Port->IsOwnerRegistered(owner));
+}
+
+TEST(PanelSettings, LayoutRestoredAndStored) {
+    TPanelRig rig(kKindTovik);
+    TTovikPanel& p = rig.Open();
+    TPanelLayout applied{};
+    int applies = 0;
+    TPanelLayout current{111, 222, 700, 3};
+    p.SetLayoutView([&] { return current; },
+                    [&](const TPanelLayout& l) {
+                        applied = l;
+                        ++applies;
+                    });
+    TMemoryStream block;
+    p.PanelLayoutHandler(block, true);  // empty: nothing applied
+    EXPECT_EQ(applies, 0);
+    block.Bytes() = {1, 2, 3};
+    p.PanelLayoutHandler(block, true);  // too short to hold a layout
+    EXPECT_EQ(applies, 0);
+    WritePanelLayout(block, {150, 160, 600, -2});
+    p.PanelLayoutHandler(block, true);
+    EXPECT_EQ(applies, 1);
+    EXPECT_EQ(applied.ModelGroupWidth, 150);
+    EXPECT_EQ(applied.ActivePage, -2);
+    p.PanelLayoutHandler(block, false);
+    const auto stored = ReadPanelLayout(block);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->ModelGroupWidth, 111);
+    EXPECT_EQ(stored->PuskStopWidth, 222);
+    EXPECT_EQ(stored->StatsWidth, 700);
+    EXPECT_EQ(stored->ActivePage, 3);
+    EXPECT_EQ(block.Size(), 16u);
+}
+
+TEST(PanelSettings, RevisionsMoveOnlyWithChanges) {
+    TPanelRig rig(kKindTovikMModbus);
+    TTovikPanel& p = rig.Open();
+    rig.Cycle();
+    std::array<uint32_t, kAreaCount> seen{};
+    for (int a = 0; a < kAreaCount; ++a) seen[a] = p.Revision(static_cast<TPanelArea>(a));
+    const uint32_t labels = p.View().Revision();
+    // The same values again: nothing to redraw.
+    rig.Clock.Advance(100);
+    rig.Cycle();
+    EXPECT_EQ(p.View().Revision(), labels);
+    for (TPanelArea a : {AreaStatus, AreaKind, AreaModelMemo, AreaNameBox, AreaButtons, AreaPortBox, AreaBus,
+                         AreaSetpointGrid, AreaAlarms})
+        EXPECT_EQ(p.Revision(a), seen[a]) << int(a);
+    // One current changes: only its label (and Di) move.
+    const uint32_t a = p.View().LabelRevision(LabelTokA), b = p.View().LabelRevision(LabelTokB);
+    PutF32(rig.Relay.Currents, 0, 2000.0f);
+    rig.Clock.Advance(100);
+    rig.Cycle();
+    EXPECT_EQ(p.View().LabelRevision(LabelTokB), b);
+    EXPECT_GT(p.View().LabelRevision(LabelTokA), a);
+    EXPECT_EQ(p.Revision(AreaSetpointGrid), seen[AreaSetpointGrid]);
+}
+
+TEST(PanelTaskLog, ReadChainThroughTheModel) {
+    TPanelRig rig(kKindTovikM);
+    rig.Relay.Tasks = {TBlock{1, 2, 3, 4, 5, 26, 6, 7, 8, 9, 10, 26}, TBlock(12, 1),
+                       TBlock{30, 0, 0, 0, 1, 150, 0, 0, 0, 1, 1, 0}};
+    rig.Relay.TaskCapacity = 3;
+    TTovikPanel& p = rig.Open();
+    rig.Cycle();
+    const auto codes = rig.Codes();
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), CmdReadTask), 3);
+    EXPECT_FALSE(p.TaskLogReading());
+    ASSERT_EQ(p.TaskLog().Count(), 3u);
+    const TTextGrid grid = p.TaskGrid();
+    EXPECT_EQ(grid[1][1], "4.05.2026 01:02:03");
+    EXPECT_EQ(grid[3][1], "1.01.2099 23:00:00");  // hour 30, day 0, year byte 150
+    EXPECT_TRUE(p.TaskGridEnabled());
+    EXPECT_FALSE(p.ButtonEnabled(BtnTaskAdd));  // the log is full
+    EXPECT_TRUE(p.ButtonEnabled(BtnTaskDelete));
+}
+
+TEST(PanelAlarms, JournalReadAddsOnlyNewRecords) {
+    TPanelRig rig(kKindTovikMModbus);
+    TTovikPanel& p = rig.Open();
+    rig.Cycle();
+    TBlock a(19, 0), b(19, 0);
+    a[0] = 1;
+    b[0] = 2;
+    rig.Relay.AlarmHeader = {2, 0};
+    rig.Relay.AlarmRecords = {a, b};
+    rig.Device.AlarmCache.push_back(TAlarmRecord{1});  // a is known already
+    p.ReadAlarmJournal();
+    rig.Drain();
+    EXPECT_EQ(p.AddedAlarms(), 1);
+    EXPECT_FALSE(p.AlarmFetchFailed());
+    EXPECT_EQ(rig.Device.AlarmCache.size(), 2u);
+    EXPECT_EQ(p.Outstanding(), 0);
+    // A record cut short is not taken.
+    rig.Relay.AlarmRecords[1][0] = 3;
+    rig.Relay.Cut[CmdReadAlarm] = 18;
+    p.ReadAlarmJournal();
+    rig.Drain();
+    EXPECT_TRUE(p.AlarmFetchFailed());
+    EXPECT_EQ(rig.Device.AlarmCache.size(), 2u);
+}
+
+}  // namespace
+}  // namespace tovik
