@@ -156,10 +156,10 @@ TEST(CliLine, PermissionDeniedIsNamed) {
 
 // ---- the frame trace ----
 
-// One trace line: "hh:mm:ss.mmm PORT TX|RX REST: HEX BYTES — OUTCOME".
+// One trace line: "hh:mm:ss.mmm PORT TX|RX REST: HEX BYTES — MEANING — OUTCOME".
 struct TraceLine {
     bool Valid = false;
-    std::string Port, Direction, Rest, Outcome;
+    std::string Port, Direction, Rest, Meaning, Outcome;
 };
 
 TraceLine ParseTraceLine(const std::string& l) {
@@ -171,16 +171,19 @@ TraceLine ParseTraceLine(const std::string& l) {
     in >> t.Port >> t.Direction;
     if (t.Direction != "TX" && t.Direction != "RX") return t;
     std::getline(in >> std::ws, t.Rest);
+    const std::string dashText = " — ";
     const size_t colon = t.Rest.find(": ");
-    const size_t dash = t.Rest.find(" — ");
-    if (colon == std::string::npos || dash == std::string::npos || dash < colon) return t;
+    const size_t dash = t.Rest.find(dashText);
+    const size_t last = t.Rest.rfind(dashText);
+    if (colon == std::string::npos || dash == std::string::npos || dash < colon || last == dash) return t;
     std::istringstream hex(t.Rest.substr(colon + 2, dash - colon - 2));
     size_t bytes = 0;
     for (std::string b; hex >> b; ++bytes)
         if (b.size() != 2 || !std::isxdigit(static_cast<unsigned char>(b[0])) ||
             !std::isxdigit(static_cast<unsigned char>(b[1])))
             return t;
-    t.Outcome = t.Rest.substr(dash + std::string(" — ").size());
+    t.Meaning = t.Rest.substr(dash + dashText.size(), last - dash - dashText.size());
+    t.Outcome = t.Rest.substr(last + dashText.size());
     t.Rest = t.Rest.substr(0, colon);
     t.Valid = bytes > 0;
     return t;
@@ -205,8 +208,13 @@ TEST(CliLine, TraceShowsEveryFrameOnStandardError) {
             const TraceLine t = ParseTraceLine(l);
             ASSERT_TRUE(t.Valid) << l;
             EXPECT_EQ(t.Port, sim.Port()) << l;
-            EXPECT_EQ(t.Rest.rfind("адр 1 ком ", 0), 0u) << l;
-            EXPECT_NE(t.Rest.find(" попытка 1"), std::string::npos) << l;
+            EXPECT_EQ(t.Rest.rfind("№1 попытка 1", 0), 0u) << l;
+            // Decoded: the command, or the ModBus step and the command it serves.
+            EXPECT_FALSE(t.Meaning.empty()) << l;
+            if (kind == 3) {
+                EXPECT_EQ(t.Meaning.rfind("ModBus ", 0), 0u) << l;
+                EXPECT_NE(t.Meaning.find(" — для «"), std::string::npos) << l;
+            }
             if (t.Direction == "TX") {
                 ++sent;
                 EXPECT_EQ(t.Outcome, "передан") << l;
