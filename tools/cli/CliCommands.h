@@ -12,9 +12,11 @@ struct TContext;
 // Options that belong to one command only.
 enum TCommandOptions : unsigned {
     kNoCommandOptions = 0,
-    kTakesCount = 1,          // --count
-    kTakesFiles = 2,          // --txt, --xlsx
-    kTakesSetpointFiles = 4,  // --save, --compare
+    kTakesCount = 1,           // --count
+    kTakesFiles = 2,           // --txt, --xlsx
+    kTakesScan = 4,            // --from, --to, --native, --modbus, --timeout
+    kLineOnly = 8,             // needs a line (--port or --device's port), not a relay
+    kTakesSetpointFiles = 16,  // --save, --compare
 };
 
 struct TCliCommand {
