@@ -22,6 +22,7 @@ namespace {
 constexpr uint8_t kFunctionRead = 3;
 constexpr uint8_t kFunctionWrite = 16;
 constexpr uint8_t kExceptionBit = 0x80;
+constexpr int32_t kModbusHeaderBytes = 3;  // address, function, byte count or code
 
 enum class TReceive { Complete, TimedOut, Stopped };
 
@@ -39,8 +40,13 @@ TReceive ReceiveReply(TProtoPort& port, uint32_t timeout, uint32_t gap, TBuff& r
     while (ElapsedMs(start, t) < timeout) {
         if (port.StopRequested()) return TReceive::Stopped;
         const int expected = ModbusReplyLength(reply.data(), reply.size());
+        // Ask for exactly what the reply still lacks (the header first), so
+        // that the line can bring it in one read.
         int32_t want = sizeof chunk;
-        if (expected > 0) want = std::max<int32_t>(1, expected - static_cast<int32_t>(reply.size()));
+        if (expected > 0)
+            want = std::max<int32_t>(1, expected - static_cast<int32_t>(reply.size()));
+        else if (expected == 0)
+            want = std::max<int32_t>(1, kModbusHeaderBytes - static_cast<int32_t>(reply.size()));
         const int32_t n = port.Read(chunk, want);
         t = timeGetTime();
         if (n > 0) {

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -219,6 +220,26 @@ int32_t TUartPort::Write(const void* buffer, int32_t count) {
     return done;
 }
 
+namespace {
+
+// One byte on the line at 19200 baud, 8N1: ten bits.
+constexpr int64_t kByteTimeUs = 10'000'000 / 19200;
+
+// A reply arrives byte by byte, and waking for each costs a context switch
+// per byte. Once the first bytes are here, give the rest of what the caller
+// asked for the time the line needs to bring it (never longer than one read
+// wait), so that one read takes them all.
+void AwaitMissingBytes(int fd, int32_t count) {
+    if (count <= 1) return;
+    int available = 0;
+    if (::ioctl(fd, FIONREAD, &available) != 0 || available >= count) return;
+    const int64_t missing = count - std::max(available, 0);
+    const int64_t waitUs = std::min<int64_t>(missing * kByteTimeUs, int64_t{kReadWaitMs} * 1000);
+    std::this_thread::sleep_for(std::chrono::microseconds(waitUs));
+}
+
+}  // namespace
+
 int32_t TUartPort::Read(void* buffer, int32_t count) {
     const int fd = Handle.load(std::memory_order_acquire);
     if (fd < 0 || count <= 0) return 0;
@@ -227,6 +248,7 @@ int32_t TUartPort::Read(void* buffer, int32_t count) {
     if (r < 0 && errno == EINTR) return 0;
     if (r <= 0) return 0;
     if (pfd.revents & POLLIN) {
+        AwaitMissingBytes(fd, count);
         const ssize_t n = ::read(fd, buffer, static_cast<size_t>(count));
         if (n > 0) return static_cast<int32_t>(n);
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;

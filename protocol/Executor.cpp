@@ -95,8 +95,10 @@ bool NativeExchange(TProtoRequest& r, const TBuff& payload, uint32_t timeout) {
         bool complete = false;
         while (!complete) {
             if (port.StopRequested()) return false;
-            uint8_t b = 0;
-            if (port.Read(&b, 1) == 1) {
+            uint8_t chunk[256];
+            const int32_t n = port.Read(chunk, receiver.Wanted());
+            for (int32_t i = 0; i < n && !complete; ++i) {
+                const uint8_t b = chunk[i];
                 const bool wasIdle = receiver.Idle();
                 if (port.Tracing()) wire.push_back(b);
                 complete = receiver.Push(b, tryStats);

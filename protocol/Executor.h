@@ -27,6 +27,9 @@ public:
     const TBuff& Data() const { return Payload; }
     // Waiting for a length byte: nothing gathered, or a frame just dropped.
     bool Idle() const { return Remaining == 0; }
+    // Bytes the frame being gathered still lacks (1 while idle): a read of
+    // this many never takes bytes past the frame's end.
+    int32_t Wanted() const { return Remaining == 0 ? 1 : Remaining; }
 
 private:
     void Fail();

@@ -7,6 +7,7 @@
 // when the test moves the clock, after the probe went out and, where an
 // answer is due, after the answer has been read. Nothing depends on how
 // fast the machine is.
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -49,7 +50,8 @@ public:
         if (::mkdtemp(tmpl)) Path = tmpl;
     }
     ~TempDir() {
-        if (!Path.empty()) std::system(("rm -rf '" + Path + "'").c_str());
+        std::error_code ec;
+        if (!Path.empty()) std::filesystem::remove_all(Path, ec);
     }
     std::string Path;
 };

@@ -2,6 +2,7 @@
 // then every request the builders make, on a native and a ModBus line of
 // tovik-sim, is decoded from the trace and compared with what the
 // simulator's own parser logged for the same frame.
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -408,7 +409,8 @@ TEST_P(DecoderAgainstSim, EveryRequestDecodesAsTheSimulatorParsedIt) {
                                                           19, 20, 21, 22, 23, 24, 25, 26, 30, 31, 32};
     EXPECT_EQ(commands, expected);
     sim.reset();
-    std::system(("rm -rf '" + dir + "'").c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, DecoderAgainstSim, ::testing::Values(false, true),

@@ -1,6 +1,7 @@
 // The monitor's bounded list: a flood of frames from a worker never makes
 // it grow past its capacity, every frame lost is counted, and the list
 // saved as text is exactly what it shows.
+#include <filesystem>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -48,7 +49,8 @@ public:
         if (::mkdtemp(tmpl)) Path = tmpl;
     }
     ~TempDir() {
-        if (!Path.empty()) std::system(("rm -rf '" + Path + "'").c_str());
+        std::error_code ec;
+        if (!Path.empty()) std::filesystem::remove_all(Path, ec);
     }
     std::vector<std::string> Files() const {
         std::vector<std::string> out;

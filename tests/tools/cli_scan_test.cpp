@@ -1,6 +1,7 @@
 // tovik-cli scan against tovik-sim lines: the relays found with their
 // models and the kinds proposed, the exit status, JSON, the decoded trace,
 // and the options checked before anything is sent.
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -48,7 +49,8 @@ public:
         if (::mkdtemp(tmpl)) Path = tmpl;
     }
     ~TempDir() {
-        if (!Path.empty()) std::system(("rm -rf '" + Path + "'").c_str());
+        std::error_code ec;
+        if (!Path.empty()) std::filesystem::remove_all(Path, ec);
     }
     std::string Path;
 };

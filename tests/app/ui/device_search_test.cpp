@@ -2,6 +2,7 @@
 // be added, reachable from the port list window too, and its relays join
 // the device list the way the add actions add them, with their port and
 // bus number filled in.
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -39,7 +40,8 @@ public:
         if (::mkdtemp(tmpl)) Path = tmpl;
     }
     ~TempDir() {
-        if (!Path.empty()) std::system(("rm -rf '" + Path + "'").c_str());
+        std::error_code ec;
+        if (!Path.empty()) std::filesystem::remove_all(Path, ec);
     }
     std::string Path;
 };

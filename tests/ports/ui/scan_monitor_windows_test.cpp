@@ -2,6 +2,7 @@
 // user would: live frames of a port decoded in the monitor, pause, filter,
 // clear, save and the bounded list; the search on a tovik-sim line with the
 // engine's clock in the test's hand, and the chosen relays handed over.
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -63,7 +64,8 @@ public:
         if (::mkdtemp(tmpl)) Path = tmpl;
     }
     ~TempDir() {
-        if (!Path.empty()) std::system(("rm -rf '" + Path + "'").c_str());
+        std::error_code ec;
+        if (!Path.empty()) std::filesystem::remove_all(Path, ec);
     }
     std::string Path;
 };
