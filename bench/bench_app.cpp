@@ -1,8 +1,8 @@
 // The application with a large configuration (50 ports, 250 devices with
 // 255 alarm records each): start-up to the main window shown, and the
 // program's CPU use while it idles with no panel open. Then the application
-// with a panel polling a "ТовикМ ModBus" relay on tovik-sim at 19200 baud,
-// and the cost of the setpoint grid's auto-size pass.
+// with a panel polling a "ТовикМ ModBus" relay on tovik-sim at 19200 baud
+// (with and without its current trend open), and the cost of the setpoint grid's auto-size pass.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -30,6 +30,7 @@
 #include "panel/GridAutoSize.h"
 #include "panel/TovikPanel.h"
 #include "panel/ui/TovikFrame.h"
+#include "panel/ui/TrendWindow.h"
 #include "support/ChildProcess.h"
 
 namespace fs = std::filesystem;
@@ -153,8 +154,10 @@ double ProcessCpuSeconds() {
 
 // The application with the panel of a "ТовикМ ModBus" relay open, polling it
 // on tovik-sim at 19200 baud with request interval 100 (the port's worker
-// included): CPU over 20 s of polling.
+// included): CPU over 20 s of polling, with the current trend window closed
+// (trend:0) and open, redrawing from the polls (trend:1).
 void BM_PanelPollingCpu(benchmark::State& state) {
+    const bool withTrend = state.range(0) != 0;
     const fs::path dir = fs::temp_directory_path() / ("tovik-bench-panel-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const std::string log = (dir / "requests.log").string();
@@ -197,6 +200,8 @@ void BM_PanelPollingCpu(benchmark::State& state) {
             QTimer::singleShot(3000, &settle, &QEventLoop::quit);
             settle.exec();
         }
+        TTrendWindow* trend = frame && withTrend ? frame->ShowTrend() : nullptr;
+        const uint64_t redrawsBefore = trend ? trend->Redraws() : 0;
         const long linesBefore = [&] {
             std::ifstream in(log);
             return static_cast<long>(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
@@ -220,11 +225,16 @@ void BM_PanelPollingCpu(benchmark::State& state) {
         state.counters["wakeups_per_s"] =
             frame ? static_cast<double>(frame->WakeUps() - wakesBefore) / seconds : 0.0;
         state.counters["status_ok"] = form.StatusPanel->text() == QStringLiteral("СТОП") ? 1 : 0;
+        if (trend) {
+            state.counters["trend_redraws_per_s"] =
+                static_cast<double>(trend->Redraws() - redrawsBefore) / seconds;
+            state.counters["trend_points_drawn"] = trend->PointsDrawn();
+        }
     }
     std::error_code ec;
     fs::remove_all(dir, ec);
 }
-BENCHMARK(BM_PanelPollingCpu)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_PanelPollingCpu)->ArgName("trend")->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
 
 // The setpoint grid of a "ТовикМ ModBus" relay (25 items) as the panel fills
 // it, measured in the application's font.
