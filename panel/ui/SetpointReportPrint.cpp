@@ -66,9 +66,9 @@ QTextDocument* MakeReportDocument(const TSetpointReport& report) {
         tableFormat.setHeaderRowCount(1);
         tableFormat.setWidth(QTextLength(QTextLength::PercentageLength, 100));
         tableFormat.setColumnWidthConstraints(
-            {QTextLength(QTextLength::PercentageLength, 5), QTextLength(QTextLength::PercentageLength, 53),
-             QTextLength(QTextLength::PercentageLength, 14), QTextLength(QTextLength::PercentageLength, 14),
-             QTextLength(QTextLength::PercentageLength, 14)});
+            {QTextLength(QTextLength::PercentageLength, 5), QTextLength(QTextLength::PercentageLength, 49),
+             QTextLength(QTextLength::PercentageLength, 13), QTextLength(QTextLength::PercentageLength, 13),
+             QTextLength(QTextLength::PercentageLength, 20)});
         const int columns = static_cast<int>(report.Table[0].size());
         QTextTable* table = cursor.insertTable(static_cast<int>(report.Table.size()), columns, tableFormat);
         for (size_t r = 0; r < report.Table.size(); ++r)

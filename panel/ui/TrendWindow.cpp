@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -60,6 +61,8 @@ TTrendWindow::TTrendWindow(const TCurrentTrend& trend, const TLocaleFormat& loca
     Chart = new QChart;
     Chart->legend()->setAlignment(Qt::AlignTop);
     Chart->setMargins(QMargins(4, 4, 4, 4));
+    Chart->setLocale(QLocale());
+    Chart->setLocalizeNumbers(true);
     TimeAxis = new QDateTimeAxis;
     TimeAxis->setFormat("hh:mm:ss");
     TimeAxis->setTickCount(7);
@@ -171,7 +174,17 @@ void TTrendWindow::Draw() {
         Series[k]->replace(points);
     }
     TimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(start), QDateTime::fromMSecsSinceEpoch(end));
-    ValueAxis->setRange(0.0, std::ceil(top * 1.1));
+    // About five round steps (1, 2 or 5 times a power of ten) up to just
+    // above the highest value, in the locale's decimal separator.
+    const double want = top * 1.05;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(want / 5.0)));
+    const double norm = want / 5.0 / magnitude;
+    const double step = (norm <= 1.0 ? 1.0 : norm <= 2.0 ? 2.0 : norm <= 5.0 ? 5.0 : 10.0) * magnitude;
+    const double max = std::ceil(want / step) * step;
+    ValueAxis->setRange(0.0, max);
+    ValueAxis->setTickCount(static_cast<int>(std::lround(max / step)) + 1);
+    const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
+    ValueAxis->setLabelFormat(QString("%.%1f").arg(decimals));
     Info->setText(Snapshot.empty()
                       ? QStringLiteral("Нет данных")
                       : QString::fromStdString("Точек: " + std::to_string(Snapshot.size()) + ", последняя: " +
