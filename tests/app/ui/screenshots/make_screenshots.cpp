@@ -1,13 +1,16 @@
 // Renders the main windows of the application for the documentation:
-// make_screenshots CONFIG_DIR OUT_DIR. Run under a real X server (Xvfb).
+// make_screenshots CONFIG_DIR OUT_DIR. Run under a real X server (Xvfb,
+// 1280 x 960).
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QSpinBox>
+#include <QRegularExpression>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -16,6 +19,7 @@
 #include "app/ui/register.h"
 #include "base/ui/Messages.h"
 #include "panel/ui/TovikFrame.h"
+#include "panel/ui/TrendWindow.h"
 #include "ports/ui/BusScanUnit.h"
 #include "ports/ui/MonitorUnit.h"
 #include "ports/ui/OptUnit.h"
@@ -48,7 +52,7 @@ int main(int argc, char** argv) {
     SetMessageHook([](TMessageKind, const QString& t) { fprintf(stderr, "%s\n", qPrintable(t)); });
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     TMainForm form(QString::fromLocal8Bit(argv[1]));
-    // Inside the 1024 x 768 screen of the virtual display.
+    // The size of a small laptop's screen, inside the virtual display.
     form.move(10, 10);
     form.resize(990, 700);
     form.DevList->setCurrentRow(3);
@@ -108,5 +112,39 @@ int main(int argc, char** argv) {
     QTest::qWait(3000);
     ok = Save(monitor, out + "/monitor.png") && ok;
     CloseAllMonitors();
+
+    // The settings as commissioned, in a file; since then someone changed
+    // Inom, Tnom and Tапв on the relay (here: the file stands for the old values).
+    const QString work = QString::fromLocal8Bit(argv[1]);
+    const QString ust = work + "/Вентиляция 2.ust";
+    ok = frame->SaveSetpointsTo(ust) && ok;
+    QFile file(ust);
+    if (file.open(QIODevice::ReadOnly)) {
+        QString text = QString::fromUtf8(file.readAll());
+        file.close();
+        for (const auto& [item, raw] : {std::pair{2, 20000}, std::pair{8, 1000}, std::pair{14, 750}})
+            text.replace(QRegularExpression(QString("\\nitem\\t%1\\t\\d+\\t").arg(item)),
+                         QString("\nitem\t%1\t%2\t").arg(item).arg(raw));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(text.toUtf8());
+        file.close();
+    }
+    ok = frame->CompareWithFileAt(ust) && ok;
+    frame->TovikControl->setCurrentIndex(1);
+    // Wide and tall enough for every column, "новое" included, and every item.
+    form.resize(1250, 900);
+    QTest::qWait(800);
+    ok = Save(&form, out + "/panel-compare.png") && ok;
+    // The report as a PDF; scripts/screenshots renders its first page.
+    ok = frame->SaveReportTo(work + "/setpoint-report.pdf") && ok;
+    frame->TovikControl->setCurrentIndex(0);
+
+    // The motor runs: its currents over the last minute.
+    QTest::mouseClick(frame->Button(BtnPusk), Qt::LeftButton);
+    TTrendWindow* trend = frame->ShowTrend();
+    trend->SetSpanIndex(0);
+    trend->move(60, 60);
+    trend->resize(900, 560);
+    QTest::qWait(40000);
+    ok = Save(trend, out + "/trend.png") && ok;
     return ok ? 0 : 1;
 }
