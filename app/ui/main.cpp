@@ -23,6 +23,8 @@
 #include "base/ui/Messages.h"
 #include "app/ui/register.h"
 #include "panel/ui/TovikFrame.h"
+#include "ports/ui/BusScanUnit.h"
+#include "ports/ui/MonitorUnit.h"
 #include "ports/ui/OptUnit.h"
 #include "ports/ui/PortListUnit.h"
 #include "ports/ui/UARTPortFrame.h"
@@ -79,6 +81,8 @@ void TMainForm::BuildWindow() {
     AddTovikMB = makeAction("AddTovikMB", QStringLiteral("Добавить Товик ModBus"), {}, QStyle::SP_FileIcon);
     AddTovikM = makeAction("AddTovikM", QStringLiteral("Добавить ТовикМ"), {}, QStyle::SP_FileIcon);
     AddTovikMMB = makeAction("AddTovikMMB", QStringLiteral("Добавить ТовикМ ModBus"), {}, QStyle::SP_FileIcon);
+    ScanDevices = makeAction("ScanDevices", QStringLiteral("Поиск устройств..."), {},
+                             QStyle::SP_FileDialogContentsView);
 
     connect(SettingsOpen, &QAction::triggered, this, [this] {
         if (PortListForm) PortListForm->exec();
@@ -100,6 +104,7 @@ void TMainForm::BuildWindow() {
     connect(AddTovikM, &QAction::triggered, this, [this] { AddDeviceOfKind(2); });
     connect(AddTovikMMB, &QAction::triggered, this, [this] { AddDeviceOfKind(3); });
     connect(DelDevice, &QAction::triggered, this, &TMainForm::DelDeviceExecute);
+    connect(ScanDevices, &QAction::triggered, this, [this] { ScanDevicesExecute(); });
     // "Помощь" does nothing: there is no manual to show.
 
     // Tool bar: flat buttons, picture above caption.
@@ -190,6 +195,8 @@ void TMainForm::BuildWindow() {
     commands->addAction(AddTovikM);
     commands->addAction(AddTovikMMB);
     commands->addAction(DelDevice);
+    commands->addSeparator();
+    commands->addAction(ScanDevices);
     QMenu* help = menuBar()->addMenu(QStringLiteral("Помощь"));
     help->setObjectName("Help1");
     help->addAction(HelpClick);
@@ -239,6 +246,29 @@ void TMainForm::CreateWindows() {
     RegForm = new TRegForm(Users, {[this] { return CurrentUser; }, [this](TUser* u) { SetCurrentUser(u); }},
                            *AcessSelectForm, this);
     OptForm = new TOptForm(Stats, this);
+    // The device search adds what it finds the way the add actions do.
+    TScanHost host;
+    host.IsListed = [this](int32_t portId, uint8_t address) {
+        for (int i = 0; i < Devices.Count(); ++i) {
+            const auto* d = dynamic_cast<const TTovikDevice*>(Devices.GetDevice(i));
+            if (d && d->PortId == portId && d->BusAddress == address) return true;
+        }
+        return false;
+    };
+    host.AddDevice = [this](uint8_t kind, int32_t portId, uint8_t address) {
+        auto device = std::make_unique<TTovikDevice>(kind);
+        device->PortId = portId;
+        device->BusAddress = address;
+        AddDevice(std::move(device));
+    };
+    BusScanForm = new TBusScanForm(Ports, std::move(host), this);
+    PortListForm->OnScanPort = [this](TProtoPort& port) { ScanDevicesExecute(&port); };
+}
+
+void TMainForm::ScanDevicesExecute(TProtoPort* port) {
+    if (!BusScanForm || !CurrentUser || !CurrentUser->HasFullRights()) return;
+    BusScanForm->FillPorts(port);
+    BusScanForm->exec();
 }
 
 void TMainForm::ShutDown() {
@@ -255,6 +285,9 @@ void TMainForm::ShutDown() {
     }
     if (PortListForm) PortListForm->SelectedPort = nullptr;
     HideSettings();
+    // Nothing may trace or scan a port once the list lets it go.
+    CloseAllMonitors();
+    if (BusScanForm) BusScanForm->StopScan();
     DevList->clear();
     ReleaseConfiguration(Lists());
     CurrentUser = nullptr;
@@ -273,6 +306,7 @@ void TMainForm::SetCurrentUser(TUser* user) {
     SetActionEnabled("AddTovikM", full);
     SetActionEnabled("AddTovikMMB", full);
     SetActionEnabled("DelDevice", full);
+    SetActionEnabled("ScanDevices", full);
 }
 
 void TMainForm::SetActionEnabled(const QString& name, bool enabled) {

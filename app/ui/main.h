@@ -24,6 +24,7 @@ namespace tovik {
 
 class TAboutForm;
 class TAcessSelectForm;
+class TBusScanForm;
 class TOptForm;
 class TPortListForm;
 class TRegForm;
@@ -78,6 +79,7 @@ public:
     QAction* AddTovikMB = nullptr;
     QAction* AddTovikM = nullptr;
     QAction* AddTovikMMB = nullptr;
+    QAction* ScanDevices = nullptr;  // "Поиск устройств..."
 
     // The windows created after the main window.
     TPortListForm* PortListForm = nullptr;
@@ -86,11 +88,14 @@ public:
     TRegForm* RegForm = nullptr;
     TAcessSelectForm* AcessSelectForm = nullptr;
     TOptForm* OptForm = nullptr;
+    TBusScanForm* BusScanForm = nullptr;
 
 public slots:
     void DevListClick();
     void DelDeviceExecute();
     void AddDeviceOfKind(int kind);
+    // "Поиск устройств...", on `port` when one is given.
+    void ScanDevicesExecute(TProtoPort* port = nullptr);
 
 private:
     void BuildWindow();

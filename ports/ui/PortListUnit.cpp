@@ -11,6 +11,7 @@
 #include "base/ui/Messages.h"
 #include "ports/ProtoPortList.h"
 #include "ports/ProtoUART.h"
+#include "ports/ui/MonitorUnit.h"
 #include "ports/ui/UARTPortFrame.h"
 #include "ports/ui/UARTSelectUnit.h"
 
@@ -40,6 +41,11 @@ TPortListForm::TPortListForm(TProtoPortList& ports, TUARTSelectForm& selectForm,
     AddNewUARTPort1->setObjectName("AddNewUARTPort1");
     DeletePort1 = PortListPopupMenu->addAction(QStringLiteral("Удалить порт"));
     DeletePort1->setObjectName("DeletePort1");
+    PortListPopupMenu->addSeparator();
+    ScanPort1 = PortListPopupMenu->addAction(QStringLiteral("Поиск устройств..."));
+    ScanPort1->setObjectName("ScanPort1");
+    MonitorPort1 = PortListPopupMenu->addAction(QStringLiteral("Монитор обмена"));
+    MonitorPort1->setObjectName("MonitorPort1");
 
     SettingsArea = new QWidget(this);
     SettingsArea->setObjectName("SettingsArea");
@@ -52,11 +58,18 @@ TPortListForm::TPortListForm(TProtoPortList& ports, TUARTSelectForm& selectForm,
 
     connect(PortsListBox, &QListWidget::itemClicked, this, &TPortListForm::PortsListBoxClick);
     connect(PortsListBox, &QListWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        // The port actions need a port under the pointer.
+        const bool onPort = PortsListBox->itemAt(pos) != nullptr;
+        ScanPort1->setVisible(static_cast<bool>(OnScanPort));
+        ScanPort1->setEnabled(onPort);
+        MonitorPort1->setEnabled(onPort);
         PortListPopupMenu->popup(PortsListBox->viewport()->mapToGlobal(pos));
     });
     connect(AddNewUARTPort1, &QAction::triggered, this, &TPortListForm::AddNewUARTPort1Click);
     connect(DeletePort1, &QAction::triggered, this, &TPortListForm::DeletePort1Click);
     connect(UARTCloseForm, &QPushButton::clicked, this, &TPortListForm::UARTCloseFormClick);
+    connect(ScanPort1, &QAction::triggered, this, &TPortListForm::ScanPort1Click);
+    connect(MonitorPort1, &QAction::triggered, this, &TPortListForm::MonitorPort1Click);
     FormCreate();
 }
 
@@ -114,6 +127,7 @@ void TPortListForm::DeletePort1Click() {
     const int row = PortsListBox->currentRow();
     if (row < 0 || row >= Ports.Count()) return;
     if (SelectedPort) HideSettings();
+    CloseMonitor(*Ports.Items(row));
     Ports.Delete(row);
     delete PortsListBox->takeItem(row);
     SelectedPort = nullptr;
@@ -121,6 +135,19 @@ void TPortListForm::DeletePort1Click() {
 
 void TPortListForm::UARTCloseFormClick() {
     close();
+}
+
+void TPortListForm::ScanPort1Click() {
+    const int row = PortsListBox->currentRow();
+    if (row < 0 || row >= Ports.Count() || !OnScanPort) return;
+    OnScanPort(*Ports.Items(row));
+}
+
+void TPortListForm::MonitorPort1Click() {
+    const int row = PortsListBox->currentRow();
+    if (row < 0 || row >= Ports.Count()) return;
+    // Owned by this window, so that it stays usable while this one is open.
+    OpenMonitor(Ports, *Ports.Items(row), this);
 }
 
 }  // namespace tovik

@@ -2,6 +2,7 @@
 // The port list window: add and delete serial ports, and edit the selected
 // port's settings in its frame.
 #include <QDialog>
+#include <functional>
 
 class QGroupBox;
 class QListWidget;
@@ -29,14 +30,22 @@ public:
     QMenu* PortListPopupMenu = nullptr;
     QAction* AddNewUARTPort1 = nullptr;
     QAction* DeletePort1 = nullptr;
+    QAction* ScanPort1 = nullptr;     // "Поиск устройств..." on the selected port
+    QAction* MonitorPort1 = nullptr;  // "Монитор обмена" of the selected port
     QWidget* SettingsArea = nullptr;  // the selected port's settings frame lives here
     TProtoPort* SelectedPort = nullptr;
+
+    // Runs the device search on a port; set by the window that can add
+    // devices. Without it "Поиск устройств..." is not offered.
+    std::function<void(TProtoPort&)> OnScanPort;
 
 public slots:
     void PortsListBoxClick();
     void AddNewUARTPort1Click();
     void DeletePort1Click();
     void UARTCloseFormClick();
+    void ScanPort1Click();
+    void MonitorPort1Click();
 
 private:
     TProtoPortList& Ports;

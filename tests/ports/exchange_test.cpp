@@ -1,14 +1,18 @@
 // The framed ModBus exchange over a real pseudo-terminal, with a scripted
-// device on the other end.
+// device on the other end. The engine's clock moves only while the line is
+// settled (support/LineClock.h).
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "ports/ProtoUART.h"
 #include "protocol/Frame.h"
+#include "support/LineClock.h"
 #include "support/PtyResponder.h"
+#include "support/Wait.h"
 
 namespace tovik {
 namespace {
@@ -16,6 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::ModbusFrame;
 using test::PtyResponder;
+using test::WaitUntil;
 using Bytes = std::vector<uint8_t>;
 
 // Read `count` registers from register 6.
@@ -26,20 +31,25 @@ Bytes ReadRequest(uint8_t address = 1, uint8_t count = 2) {
 }
 
 struct ExchangeTest : ::testing::Test {
+    test::ManualClock clock;
     PtyResponder dev;
     std::shared_ptr<TRequestStats> stats = std::make_shared<TRequestStats>();
-    TProtoUART port{stats};
+    test::TWatchedUART port{stats};
+    test::LineClock line{clock, port, dev};
     void SetUp() override {
         ASSERT_TRUE(port.SetPortName(dev.PortName()));
         ASSERT_TRUE(port.IsOpen());
     }
     TStatsSnapshot Stats() const { return stats->GetStats(); }
+    bool Run(const Bytes& frame, int32_t timeout, int32_t gap, int32_t tries, TBuff& reply) {
+        return line.Run([&] { return Exchange(port, frame, timeout, gap, tries, reply); });
+    }
 };
 
 TEST_F(ExchangeTest, AcceptedReplyHoldsSwappedDataWords) {
     dev.SetHandler([](const Bytes&) { return ModbusFrame(1, 3, {4, 0x12, 0x34, 0x56, 0x78}); });
     TBuff reply;
-    ASSERT_TRUE(Exchange(port, ReadRequest(), 200, 2, 3, reply));
+    ASSERT_TRUE(Run(ReadRequest(), 200, 2, 3, reply));
     EXPECT_EQ(reply, (Bytes{0x34, 0x12, 0x78, 0x56}));
     EXPECT_EQ(Stats().SentCount, 1);
     EXPECT_EQ(Stats().OkCount, 1);
@@ -49,7 +59,7 @@ TEST_F(ExchangeTest, AcceptedReplyHoldsSwappedDataWords) {
 
 TEST_F(ExchangeTest, SilentDeviceIsTriedThreeTimes) {
     TBuff reply;
-    EXPECT_FALSE(Exchange(port, ReadRequest(), 60, 2, 3, reply));
+    EXPECT_FALSE(Run(ReadRequest(), 60, 2, 3, reply));
     EXPECT_EQ(Stats().SentCount, 3);
     EXPECT_EQ(Stats().OkCount, 0);
     EXPECT_EQ(Stats().ErrorCount, 0);
@@ -66,7 +76,7 @@ TEST_F(ExchangeTest, BadCrcThenGoodReply) {
         return r;
     });
     TBuff reply;
-    ASSERT_TRUE(Exchange(port, ReadRequest(1, 1), 200, 2, 3, reply));
+    ASSERT_TRUE(Run(ReadRequest(1, 1), 200, 2, 3, reply));
     EXPECT_EQ(reply, (Bytes{7, 0}));
     EXPECT_EQ(Stats().SentCount, 2);
     EXPECT_EQ(Stats().ErrorCount, 1);
@@ -77,7 +87,7 @@ TEST_F(ExchangeTest, WrongAddressInBusModeIsRejectedWithoutRetry) {
     port.Bus = true;
     dev.SetHandler([](const Bytes&) { return ModbusFrame(2, 3, {2, 0, 7}); });
     TBuff reply;
-    EXPECT_FALSE(Exchange(port, ReadRequest(1, 1), 200, 2, 3, reply));
+    EXPECT_FALSE(Run(ReadRequest(1, 1), 200, 2, 3, reply));
     EXPECT_EQ(Stats().SentCount, 1);
     EXPECT_EQ(Stats().ErrorCount, 1);
     EXPECT_EQ(dev.RequestCount(), 1u);
@@ -87,37 +97,82 @@ TEST_F(ExchangeTest, OtherAddressAcceptedInSingleDeviceMode) {
     port.Bus = false;
     dev.SetHandler([](const Bytes&) { return ModbusFrame(9, 3, {2, 0, 7}); });
     TBuff reply;
-    EXPECT_TRUE(Exchange(port, ReadRequest(1, 1), 200, 2, 3, reply));
+    EXPECT_TRUE(Run(ReadRequest(1, 1), 200, 2, 3, reply));
     EXPECT_EQ(Stats().OkCount, 1);
 }
 
 TEST_F(ExchangeTest, WrongFunctionAndExceptionRepliesAreNotRetried) {
     dev.SetHandler([](const Bytes&) { return ModbusFrame(1, 0x83, {2}); });  // exception reply
     TBuff reply;
-    EXPECT_FALSE(Exchange(port, ReadRequest(), 200, 2, 3, reply));
+    EXPECT_FALSE(Run(ReadRequest(), 200, 2, 3, reply));
     EXPECT_EQ(Stats().SentCount, 1);
     EXPECT_EQ(Stats().ErrorCount, 1);
 
     dev.SetHandler([](const Bytes&) { return ModbusFrame(1, 16, {0, 6, 0, 1}); });
-    EXPECT_FALSE(Exchange(port, ReadRequest(), 200, 2, 3, reply));
+    EXPECT_FALSE(Run(ReadRequest(), 200, 2, 3, reply));
     EXPECT_EQ(Stats().SentCount, 2);
     EXPECT_EQ(Stats().ErrorCount, 2);
 }
 
+// USB adapters hand over a reply in pieces some milliseconds apart: a reply
+// whose header gives its length waits for the rest over pauses longer than
+// the gap.
 TEST_F(ExchangeTest, ReplyInBurstsIsNotCutByTheGap) {
-    // USB adapters hand over a reply in pieces several milliseconds apart.
     Bytes data{64};
     for (int i = 0; i < 64; ++i) data.push_back(static_cast<uint8_t>(i));
     const Bytes full = ModbusFrame(1, 3, data);
-    dev.SetHandler([this, full](const Bytes&) {
+    // The device sends each piece when the test says (shared with its thread,
+    // which may outlive this scope).
+    struct Pieces {
+        std::promise<void> Second, Third;
+    };
+    auto pieces = std::make_shared<Pieces>();
+    std::shared_future<void> second = pieces->Second.get_future(), third = pieces->Third.get_future();
+    dev.SetHandler([this, full, second, third](const Bytes&) {
         dev.Inject(Bytes(full.begin(), full.begin() + 20));
-        std::this_thread::sleep_for(8ms);
+        second.wait();
         dev.Inject(Bytes(full.begin() + 20, full.begin() + 45));
-        std::this_thread::sleep_for(8ms);
+        third.wait();
         return Bytes(full.begin() + 45, full.end());
     });
-    TBuff reply;
-    ASSERT_TRUE(Exchange(port, ReadRequest(1, 32), 300, 2, 3, reply));
+    struct Release {  // the device never stays blocked, whatever fails
+        std::shared_ptr<Pieces> P;
+        bool SecondSent = false, ThirdSent = false;
+        void Second() {
+            if (!std::exchange(SecondSent, true)) P->Second.set_value();
+        }
+        void Third() {
+            if (!std::exchange(ThirdSent, true)) P->Third.set_value();
+        }
+        ~Release() {
+            Second();
+            Third();
+        }
+    } release{pieces};
+
+    auto done = std::async(std::launch::async, [this] {
+        TBuff reply;
+        const bool ok = Exchange(port, ReadRequest(1, 32), 60000, 2, 3, reply);
+        return std::make_pair(ok, reply);
+    });
+    auto finished = [&] { return done.wait_for(0s) == std::future_status::ready; };
+    // Once the engine has a piece, the clock moves on by more than the gap
+    // but less than the silence that ends a reply; the engine looks at it
+    // before the next piece comes.
+    auto pause = [&](uint64_t bytes) {
+        EXPECT_TRUE(WaitUntil([&] { return port.BytesRead() >= bytes || finished(); }));
+        clock.Advance(kShortReplySilenceMs / 2);
+        const uint64_t reads = port.ReadCalls();
+        EXPECT_TRUE(WaitUntil([&] { return port.ReadCalls() >= reads + 2 || finished(); }));
+    };
+    static_assert(kShortReplySilenceMs / 2 > 2);
+    pause(20);
+    release.Second();
+    pause(45);
+    release.Third();
+    ASSERT_TRUE(WaitUntil(finished));
+    const auto [ok, reply] = done.get();
+    EXPECT_TRUE(ok);
     EXPECT_EQ(reply.size(), 64u);
     EXPECT_EQ(Stats().SentCount, 1);
 }
@@ -131,17 +186,19 @@ TEST_F(ExchangeTest, TruncatedReplyCountsAsErrorAndIsRetried) {
         return r;
     });
     TBuff reply;
-    ASSERT_TRUE(Exchange(port, ReadRequest(), 200, 2, 3, reply));
+    // The silence after the cut reply ends it, long before the time-out.
+    ASSERT_TRUE(Run(ReadRequest(), 60000, 2, 3, reply));
     EXPECT_EQ(Stats().SentCount, 2);
     EXPECT_EQ(Stats().ErrorCount, 1);
     EXPECT_EQ(Stats().OkCount, 1);
 }
 
 TEST_F(ExchangeTest, ShortReplyPassingItsCrcIsAnError) {
-    // Four bytes with a valid CRC: no room for a byte count.
+    // Four bytes with a valid CRC: no room for a byte count. The silence
+    // after them ends each reply, long before the time-out.
     dev.SetHandler([](const Bytes&) { return ModbusFrame(1, 0x03, {}); });
     TBuff reply;
-    EXPECT_FALSE(Exchange(port, ReadRequest(), 80, 2, 2, reply));
+    EXPECT_FALSE(Run(ReadRequest(), 60000, 2, 2, reply));
     EXPECT_EQ(Stats().SentCount, 2);
     EXPECT_EQ(Stats().ErrorCount, 2);
     EXPECT_EQ(Stats().OkCount, 0);
@@ -149,19 +206,21 @@ TEST_F(ExchangeTest, ShortReplyPassingItsCrcIsAnError) {
 
 TEST_F(ExchangeTest, StaleInputIsDiscardedBeforeSending) {
     dev.Inject({0x55, 0x01, 0x03});  // a late answer to something earlier
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(WaitUntil([&] { return dev.WaitingAtPort() == 3; }));
     dev.SetHandler([](const Bytes&) { return ModbusFrame(1, 3, {2, 0, 1}); });
     TBuff reply;
-    ASSERT_TRUE(Exchange(port, ReadRequest(1, 1), 200, 2, 1, reply));
+    ASSERT_TRUE(Run(ReadRequest(1, 1), 200, 2, 1, reply));
     EXPECT_EQ(reply, (Bytes{1, 0}));
 }
 
 TEST_F(ExchangeTest, NoTriesSendsNothing) {
     TBuff reply;
-    EXPECT_FALSE(Exchange(port, ReadRequest(), 100, 2, 0, reply));
+    EXPECT_FALSE(Run(ReadRequest(), 100, 2, 0, reply));
     EXPECT_EQ(Stats().SentCount, 0);
-    std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(dev.RequestCount(), 0u);
+    // The next request is the first the device hears.
+    dev.SetHandler([](const Bytes&) { return ModbusFrame(1, 3, {2, 0, 1}); });
+    ASSERT_TRUE(Run(ReadRequest(1, 1), 100, 2, 1, reply));
+    EXPECT_EQ(dev.Requests(), std::vector<Bytes>{ReadRequest(1, 1)});
 }
 
 TEST(ExchangeClosedLine, NothingCountedAndJobsComeBackFailed) {
@@ -189,16 +248,16 @@ TEST(ExchangeClosedLine, NothingCountedAndJobsComeBackFailed) {
                 EXPECT_NE(data, nullptr);
             }));
     }
-    const auto end = std::chrono::steady_clock::now() + 3s;
-    while (list->Count() < 3 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(2ms);
-    ASSERT_EQ(list->Count(), 3u);
+    ASSERT_TRUE(WaitUntil([&] { return list->Count() == 3; }));
     for (int i = 0; i < 3; ++i) list->DispatchOne();
     EXPECT_EQ(outcomes, (std::vector<int>{0, 0, 0}));
     const auto s = stats->GetStats();
     EXPECT_EQ(s.SentCount + s.OkCount + s.ErrorCount, 0);
 }
 
-TEST(ExchangeStop, StopWorkerDuringAWaitReturnsPromptlyWithoutEvent) {
+// The clock stands still: only the stop can end the wait for the reply.
+TEST(ExchangeStop, StopWorkerEndsAWaitWithoutEvent) {
+    test::ManualClock clock;
     PtyResponder dev;  // never answers
     auto stats = std::make_shared<TRequestStats>();
     auto port = std::make_unique<TProtoUART>(stats);
@@ -213,15 +272,14 @@ TEST(ExchangeStop, StopWorkerDuringAWaitReturnsPromptlyWithoutEvent) {
                              return Exchange(*r.Port, ReadRequest(), 10000, 2, r.Tries, rep);
                          },
                          {}));
-    const auto end = std::chrono::steady_clock::now() + 2s;
-    while (dev.RequestCount() == 0 && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(1ms);
-    ASSERT_EQ(dev.RequestCount(), 1u);
+    ASSERT_TRUE(dev.WaitForRequests(1));
+    EXPECT_EQ(dev.RequestCount(), 1u);
 
-    const auto t0 = std::chrono::steady_clock::now();
-    port->StopWorker();
-    const auto took = std::chrono::steady_clock::now() - t0;
-    EXPECT_LT(took, 500ms);  // one read wait, not the 10 s reply time
+    auto stopped = std::async(std::launch::async, [&] { port->StopWorker(); });
+    if (!WaitUntil([&] { return stopped.wait_for(0s) == std::future_status::ready; })) {
+        ADD_FAILURE() << "the stop did not end the wait";
+        while (stopped.wait_for(10ms) != std::future_status::ready) clock.Advance(1000000);
+    }
     EXPECT_FALSE(port->HasWorker());
     EXPECT_TRUE(list->IsEmpty());
     // Nothing stays locked.

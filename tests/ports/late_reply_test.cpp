@@ -11,9 +11,11 @@
 #include "ports/FrameTrace.h"
 #include "ports/ProtoUART.h"
 #include "protocol/Frame.h"
+#include "support/LineClock.h"
 #include "support/ManualClock.h"
 #include "support/PtyResponder.h"
 #include "support/TraceRecorder.h"
+#include "support/Wait.h"
 
 namespace tovik {
 namespace {
@@ -59,10 +61,13 @@ Bytes ReadReply(uint16_t count, uint16_t value) {
     return ModbusFrame(1, 3, payload);
 }
 
+// The engine's clock stands still unless a test moves it.
 struct LateReply : ::testing::Test {
+    ManualClock clock;
     PtyResponder dev;
     std::shared_ptr<TRequestStats> stats = std::make_shared<TRequestStats>();
-    TProtoUART port{stats};
+    test::TWatchedUART port{stats};
+    test::LineClock line{clock, port, dev};
     std::shared_ptr<TraceRecorder> trace = std::make_shared<TraceRecorder>();
     void SetUp() override {
         ASSERT_TRUE(port.SetPortName(dev.PortName()));
@@ -80,7 +85,7 @@ TEST_F(LateReply, ReadRepliesOfAnotherSizeAreNeverData) {
             stats->ResetStats();
             dev.SetHandler([answered](const Bytes&) { return ReadReply(answered, 0x0102); });
             TBuff data{0xEE};
-            const bool ok = Exchange(port, Read(100, asked), 500, 2, 3, data);
+            const bool ok = line.Run([&] { return Exchange(port, Read(100, asked), 500, 2, 3, data); });
             if (asked == answered) {
                 EXPECT_TRUE(ok) << asked;
                 EXPECT_EQ(data.size(), 2u * asked);
@@ -108,7 +113,7 @@ TEST_F(LateReply, WriteRepliesMustEchoTheRegisterAndCount) {
     for (const auto& [reply, accepted] : replies) {
         dev.SetHandler([reply](const Bytes&) { return reply; });
         TBuff data;
-        EXPECT_EQ(Exchange(port, request, 500, 2, 3, data), accepted)
+        EXPECT_EQ(line.Run([&] { return Exchange(port, request, 500, 2, 3, data); }), accepted)
             << int(reply[2]) << " " << int(reply[3]);
     }
 }
@@ -118,7 +123,6 @@ TEST_F(LateReply, WriteRepliesMustEchoTheRegisterAndCount) {
 // and never taken as data. The clock stands still, so waiting for a silence
 // would never end.
 TEST_F(LateReply, ExceptionReplyEndsAtItsFifthByte) {
-    ManualClock clock;
     for (uint8_t function : {uint8_t{3}, uint8_t{16}}) {
         trace->Clear();
         stats->ResetStats();
@@ -132,7 +136,7 @@ TEST_F(LateReply, ExceptionReplyEndsAtItsFifthByte) {
             const bool ok = Exchange(port, request, 500, 2, 3, data);
             return std::make_pair(ok, data);
         });
-        if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        if (done.wait_for(std::chrono::milliseconds(test::kHangLimitMs)) != std::future_status::ready) {
             // Let every try run out, then fail.
             while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
                 clock.Advance(100000);
@@ -156,7 +160,6 @@ TEST_F(LateReply, ExceptionReplyEndsAtItsFifthByte) {
 // the same size that comes during that wait is dropped, not taken for the
 // next read's answer.
 TEST_F(LateReply, LateReplyWithinTheQuietWaitIsDiscarded) {
-    ManualClock clock;
     port.ReplyTimeout = 100;
     // The relay does not answer the first read in time; the second it answers.
     dev.SetHandler(
@@ -202,7 +205,6 @@ TEST_F(LateReply, LateReplyWithinTheQuietWaitIsDiscarded) {
 // Bytes that never stop do not hold the worker: after a bounded wait the
 // next frame goes out anyway.
 TEST_F(LateReply, LineThatNeverGoesQuietIsGivenUpOn) {
-    ManualClock clock;
     port.ReplyTimeout = 100;
     dev.SetHandler(
         [](const Bytes& request) { return request == Read(7, 1) ? ReadReply(1, 0x0003) : Bytes{}; });
@@ -238,7 +240,7 @@ TEST_F(LateReply, LineThatNeverGoesQuietIsGivenUpOn) {
 
 // Stopping the worker ends a quiet wait at once, without a result.
 TEST_F(LateReply, StopEndsTheQuietWait) {
-    ManualClock clock;  // stands still: the wait would never end by itself
+    // The clock stands still: the wait would never end by itself.
     port.ReplyTimeout = 100;
     const int32_t owner = port.RegisterOwner();
     auto list = std::make_shared<TResultEventsList>();

@@ -8,7 +8,9 @@
 
 #include "ports/ProtoUART.h"
 #include "protocol/Frame.h"
+#include "support/ManualClock.h"
 #include "support/PtyResponder.h"
+#include "support/Wait.h"
 
 namespace tovik {
 namespace {
@@ -28,6 +30,7 @@ uint8_t ReadTwoRegisters(TProtoRequest& r) {
 }
 
 TEST(Lifetime, ListsDestroyedWhilePortsAreBusy) {
+    test::ManualClock clock;  // stands still: every exchange gets its answer
     auto answer = [](const Bytes& req) { return ModbusFrame(req.at(0), 3, {4, 1, 2, 3, 4}); };
     PtyResponder devA(answer), devB(answer);
     auto stats = std::make_shared<TRequestStats>();
@@ -54,6 +57,7 @@ TEST(Lifetime, ListsDestroyedWhilePortsAreBusy) {
         // The user-interface thread changes settings while the workers read them.
         portA.Bus = round % 2 == 0;
         portB.ReplyTimeout = 100 + round % 3;
+        // Varied pauses vary where the workers are when the list goes.
         if (round % 3 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(round % 7));
         if (round % 2 == 0) list->DispatchOne();
         // The panel goes away: owners unregistered (or not), list released.
@@ -65,9 +69,7 @@ TEST(Lifetime, ListsDestroyedWhilePortsAreBusy) {
         list.reset();
     }
     // Every list dies once its jobs are done, in whichever thread that is.
-    const auto end = std::chrono::steady_clock::now() + 20s;
-    while (!last.expired() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
-    EXPECT_TRUE(last.expired());
+    EXPECT_TRUE(test::WaitUntil([&] { return last.expired(); }));
     EXPECT_EQ(portA.QueueLength() + portB.QueueLength(), 0u);
     EXPECT_GT(stats->GetStats().OkCount, 0);
 }
@@ -94,12 +96,11 @@ TEST(Lifetime, PortsDeletedWhileOthersWork) {
         put(*doomed, id);
         put(*doomed, id);
         put(survivor, owner);
-        std::this_thread::sleep_for(5ms);
+        ASSERT_TRUE(quiet.WaitForRequests(static_cast<size_t>(i) + 1));
         doomed.reset();  // its worker is waiting for a reply
         stats->GetStats();
     }
-    const auto end = std::chrono::steady_clock::now() + 5s;
-    while (list->Count() < 5 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(2ms);
+    EXPECT_TRUE(test::WaitUntil([&] { return list->Count() >= 5; }));
     EXPECT_EQ(list->Count(), 5u);  // only the survivor's jobs were answered
 }
 

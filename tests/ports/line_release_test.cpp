@@ -17,6 +17,7 @@
 
 #include "ports/ProtoUART.h"
 #include "support/PtyResponder.h"
+#include "support/Wait.h"
 
 namespace tovik {
 namespace {
@@ -165,7 +166,8 @@ TEST(OpenFailure, KeepsTheSystemsReason) {
     EXPECT_EQ(OpenErrorText(port.LastOpenError()), "");
 }
 
-TEST(OpenFailure, NamesThatAreNeverOpened) {
+// The line alone, without a port and its worker.
+TEST(LineOpenFailure, NamesThatAreNeverOpened) {
     TUartPort line;
     line.Name = "../sda";
     line.Open();
@@ -216,12 +218,12 @@ TEST(OpenFailure, ReasonIsReadWhileTheWorkerRetries) {
                             {}));
     }
     size_t seen = 0;
-    while (list->Count() < kJobs) {
+    ASSERT_TRUE(test::WaitUntil([&] {
         const TOpenOutcome o = port.LastOpenError();
         EXPECT_TRUE(o.Error == TOpenError::None || o.Error == TOpenError::NoSuchDevice);
         ++seen;
-        std::this_thread::yield();
-    }
+        return list->Count() >= kJobs;
+    }));
     EXPECT_EQ(port.LastOpenError().Error, TOpenError::NoSuchDevice);
     EXPECT_GT(seen, 0u);
 }

@@ -14,8 +14,8 @@
 #include <sstream>
 #include <thread>
 
-#include "base/Clock.h"
 #include "ports/SerialLines.h"
+#include "support/Wait.h"
 
 namespace tovik {
 namespace {
@@ -160,7 +160,8 @@ TEST(Announcement, AnythingElseIsNotOne) {
     EXPECT_FALSE(ParseAnnouncement(many + std::string(kMaxAnnouncementSize, 'x') + "=1\n").has_value());
 }
 
-// ---- Lines of running processes ----
+// ---- Lines of running processes (AnnouncingProcesses: of children this
+// test starts) ----
 
 // A pseudo-terminal whose master this process holds.
 class Pty {
@@ -234,7 +235,7 @@ int EndedProcess() {
     return child;
 }
 
-TEST(AnnouncedLines, AnnouncementsOfEndedProcessesAreDroppedAndRemoved) {
+TEST(AnnouncingProcesses, AnnouncementsOfEndedProcessesAreDroppedAndRemoved) {
     TempDir dir;
     Pty pty;
     ASSERT_FALSE(pty.Port.empty());
@@ -260,10 +261,8 @@ TEST(AnnouncedLines, AnnouncementsOfEndedProcessesAreDroppedAndRemoved) {
     EXPECT_NE(dead.StartTicks, 0u);
     ::close(pipeFds[1]);  // the child reads the end and exits
     ::close(pipeFds[0]);
-    const uint32_t t0 = timeGetTime();
-    while (ProcessStartTicks(zombie) && ElapsedMs(t0, timeGetTime()) < 10000)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_FALSE(ProcessStartTicks(zombie).has_value());
+    // Ended: a zombie until collected below.
+    EXPECT_TRUE(test::WaitUntil([&] { return !ProcessStartTicks(zombie).has_value(); }));
 
     for (const TAnnouncedLine& line : {ended, reused, dead}) {
         SCOPED_TRACE(line.Pid);
@@ -275,7 +274,7 @@ TEST(AnnouncedLines, AnnouncementsOfEndedProcessesAreDroppedAndRemoved) {
     ::waitpid(zombie, nullptr, 0);
 }
 
-TEST(AnnouncedLines, ALineHeldByAnotherProcessIsDroppedButKept) {
+TEST(AnnouncingProcesses, ALineHeldByAnotherProcessIsDroppedButKept) {
     TempDir dir;
     Pty pty;
     ASSERT_FALSE(pty.Port.empty());
@@ -323,7 +322,7 @@ TEST(AnnouncedLines, ALineThatIsNoLongerTheSameDeviceIsDropped) {
     EXPECT_EQ(CheckAnnouncedLine(line), TAnnouncedLineState::LineChanged);
 }
 
-TEST(AnnouncedLines, OnlyPrivateFoldersAndRegularFilesOfThisUserAreRead) {
+TEST(AnnouncingProcesses, OnlyPrivateFoldersAndRegularFilesOfThisUserAreRead) {
     TempDir dir;
     Pty pty;
     ASSERT_FALSE(pty.Port.empty());

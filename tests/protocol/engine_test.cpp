@@ -1,26 +1,30 @@
 // Requests through the whole engine: a builder queues the job on a serial
 // port opened on a pseudo-terminal, the port's worker runs the executor,
 // and a small scripted relay on the other side answers natively or over
-// ModBus. The reply block reaches the handler through the result list.
+// ModBus. The reply block reaches the handler through the result list. The
+// engine's clock moves only while the line is settled (support/LineClock.h).
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
 
+#include "panel/DeviceView.h"
 #include "ports/FrameTrace.h"
 #include "ports/ProtoUART.h"
 #include "protocol/Builders.h"
 #include "protocol/Commands.h"
-#include "panel/DeviceView.h"
 #include "protocol/Executor.h"
 #include "protocol/Frame.h"
+#include "support/LineClock.h"
 #include "support/ManualClock.h"
 #include "support/PtyResponder.h"
 #include "support/TraceRecorder.h"
+#include "support/Wait.h"
 
 namespace tovik {
 namespace {
@@ -203,25 +207,29 @@ using TQueue = std::function<bool(TProtoPort&, uint8_t kind, TEvents, TResultHan
 
 class Engine : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Port = std::make_unique<TProtoUART>(Stats);
+    void SetUp() override { OpenPort(); }
+    void TearDown() override {
+        Line.reset();
+        Port.reset();
+    }
+
+    void OpenPort() {
+        Line.reset();
+        Port = std::make_unique<test::TWatchedUART>(Stats);
+        Line = std::make_unique<test::LineClock>(Clock, *Port, Pty);
         ASSERT_TRUE(Port->SetPortName(Pty.PortName()));
         Owner = Port->RegisterOwner();
     }
-    void TearDown() override { Port.reset(); }
 
     void UseKind(uint8_t kind) {
         Kind = kind;
         Relay.SetModbus(IsModbusKind(kind));
     }
 
-    // Waits for the next result event and dispatches it.
-    bool Dispatch(std::chrono::milliseconds limit = 10s) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (Events->IsEmpty()) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            std::this_thread::sleep_for(1ms);
-        }
+    // Waits for the next result event, with the clock moving while the line
+    // is settled, and dispatches it.
+    bool Dispatch() {
+        if (!Line->RunUntil([&] { return !Events->IsEmpty(); })) return false;
         Events->DispatchOne();
         return true;
     }
@@ -262,10 +270,12 @@ protected:
 
     TStatsSnapshot Counts() const { return Stats->GetStats(); }
 
+    test::ManualClock Clock;
     FakeRelay Relay;
     test::PtyResponder Pty{[this](const Bytes& r) { return Relay.Handle(r); }};
     std::shared_ptr<TRequestStats> Stats = std::make_shared<TRequestStats>();
-    std::unique_ptr<TProtoUART> Port;
+    std::unique_ptr<test::TWatchedUART> Port;
+    std::unique_ptr<test::LineClock> Line;
     std::shared_ptr<TResultEventsList> Events = std::make_shared<TResultEventsList>();
     int32_t Owner = 0;
     uint8_t Kind = kKindTovik;
@@ -652,9 +662,12 @@ TEST_F(Engine, RequestsThatSendNothing) {
         EXPECT_FALSE(r.Ok) << c.Name;
         EXPECT_TRUE(r.Data.empty()) << c.Name;
     }
-    std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(Pty.RequestCount(), 0u);
     EXPECT_EQ(Counts().SentCount, 0);
+    // The next request is the first the relay hears.
+    Relay.SetModbus(false);
+    Relay.SetReply(CmdReadState, {0, 0, 0, 1});
+    EXPECT_TRUE(Run({CmdReadState, -1, 0}, {}, 4, 50, 1, kKindTovik).Ok);
+    EXPECT_EQ(Relay.Received(), (std::vector<Bytes>{{1, CmdReadState}}));
 }
 
 TEST_F(Engine, ExecutorReleasesTheOutgoingData) {
@@ -700,7 +713,6 @@ TEST_F(Engine, ShortNativeReplyShowsOnlyWhatArrived) {
 // The relay answers the protection timers late, while the alarm counters
 // are being read: the timer words never show as counters.
 TEST_F(Engine, LateModbusReplyOfAnotherSizeNeverShowsAsValues) {
-    test::ManualClock clock;
     UseKind(kKindTovikMModbus);
     auto late = std::make_shared<Bytes>();
     Pty.SetHandler([late](const Bytes& f) -> Bytes {
@@ -719,8 +731,6 @@ TEST_F(Engine, LateModbusReplyOfAnotherSizeNeverShowsAsValues) {
     ASSERT_TRUE(
         RequestReadAlarmCounters(*Port, 1, Owner, Kind, Events, viewOf(&TDeviceView::OnAlarmCounters)));
     // Each try of the timer read runs out; then the counters are asked.
-    for (size_t request = 2; request <= 4; ++request)
-        clock.AdvanceUntil(kExtraMedium + 1, [&] { return Pty.WaitForRequests(request, 20); });
     ASSERT_TRUE(Dispatch());
     ASSERT_TRUE(Dispatch());
     for (TLabelId id :
@@ -735,7 +745,6 @@ TEST_F(Engine, LateModbusReplyOfAnotherSizeNeverShowsAsValues) {
 // After a failed native request the next one waits for a quiet line; a late
 // native reply that comes meanwhile is dropped.
 TEST_F(Engine, NativeRequestWaitsForAQuietLineAfterAFailure) {
-    test::ManualClock clock;
     auto trace = std::make_shared<test::TraceRecorder>();
     Port->SetFrameTrace(trace);
     Port->ReplyTimeout = 100;
@@ -755,7 +764,7 @@ TEST_F(Engine, NativeRequestWaitsForAQuietLineAfterAFailure) {
     auto request =
         MakeRequest(Port.get(), 1, kKindTovik, {CmdReadState, -1, 0}, nullptr, 0, nullptr, 0, 60, 1);
     Port->PutJob(MakeJob(std::move(request), nullptr, nullptr, Owner, Events, ExecuteRequest, keep));
-    clock.AdvanceUntil(61, noAnswer);
+    Clock.AdvanceUntil(61, noAnswer);
     ASSERT_TRUE(RequestReadState(*Port, 1, Owner, Kind, Events, keep));
     const Bytes lateReply = BuildNativeFrame(Bytes{1, 23, 0, 0, 0, 9});
     Pty.Inject(lateReply);
@@ -767,7 +776,7 @@ TEST_F(Engine, NativeRequestWaitsForAQuietLineAfterAFailure) {
         return dropped == lateReply;
     }));
     EXPECT_EQ(Pty.RequestCount(), 1u);  // the second request still waits
-    clock.AdvanceUntil(101, [&] { return Pty.WaitForRequests(2, 20); });
+    Clock.AdvanceUntil(101, [&] { return Pty.WaitForRequests(2, 20); });
     ASSERT_TRUE(Dispatch());
     ASSERT_TRUE(Dispatch());
     ASSERT_EQ(outcomes.size(), 2u);
@@ -836,6 +845,7 @@ TEST_F(Engine, NativeFramesAreTraced) {
 
 // ---- stopping a port ----
 
+// The clock stands still here: only the stop can end the wait for a reply.
 TEST_F(Engine, StoppingTheWorkerEndsTheExchangeAtOnce) {
     for (uint8_t kind : {kKindTovik, kKindTovikModbus}) {
         UseKind(kind);
@@ -844,22 +854,17 @@ TEST_F(Engine, StoppingTheWorkerEndsTheExchangeAtOnce) {
         const size_t before = Pty.RequestCount();
         RequestReadState(*Port, 1, Owner, kind, Events,
                          [](uint8_t, const TBlock*) { FAIL() << "delivered"; });
-        const auto end = std::chrono::steady_clock::now() + 5s;
-        while (Pty.RequestCount() == before && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(1ms);
-        ASSERT_EQ(Pty.RequestCount(), before + 1);
+        ASSERT_TRUE(Pty.WaitForRequests(before + 1));
+        EXPECT_EQ(Pty.RequestCount(), before + 1);
 
-        const auto t0 = std::chrono::steady_clock::now();
-        Port->StopWorker();
-        const auto spent = std::chrono::steady_clock::now() - t0;
-        // Three tries would take half a minute; a stop takes one read wait.
-        EXPECT_LT(spent, 2s) << int(kind);
+        auto stopped = std::async(std::launch::async, [this] { Port->StopWorker(); });
+        if (!test::WaitUntil([&] { return stopped.wait_for(0s) == std::future_status::ready; })) {
+            ADD_FAILURE() << "the stop did not end the exchange, kind " << int(kind);
+            while (stopped.wait_for(10ms) != std::future_status::ready) Clock.Advance(1000000);
+        }
         EXPECT_TRUE(Events->IsEmpty());
         EXPECT_EQ(Counts().OkCount, 0);
-
-        Port = std::make_unique<TProtoUART>(Stats);
-        ASSERT_TRUE(Port->SetPortName(Pty.PortName()));
-        Owner = Port->RegisterOwner();
+        OpenPort();
     }
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/Wait.h"
+
 namespace tovik::test {
 
 class TChildProcess {
@@ -33,14 +35,14 @@ public:
 
     // One line of standard output without its newline; nullopt after the
     // time-out or at the end of the output.
-    std::optional<std::string> ReadLine(int timeoutMs = 5000);
+    std::optional<std::string> ReadLine(int timeoutMs = kHangLimitMs);
     // Writes a line to standard input and returns the first line of the
     // answer ("write failed" or "no answer" when there is none).
     std::string Command(const std::string& line);
     // Ends standard input: the child reads end of file.
     void CloseInput();
     // Waits for the exit: the exit code, or -1 after a signal or the time-out.
-    int Wait(int timeoutMs = 5000);
+    int Wait(int timeoutMs = kHangLimitMs);
     // What the child has written to standard error so far (Capture only).
     std::string ErrorText();
     // The rest of standard output up to its end, lines not yet read included.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -53,9 +54,25 @@ bool PtyResponder::WaitForRequests(size_t count, int limitMs) const {
     return Arrived.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return Handled >= count; });
 }
 
+PtyResponder::TTally PtyResponder::Tally() const {
+    std::lock_guard lock(Lock);
+    return Done;
+}
+
+size_t PtyResponder::WriteOut(const uint8_t* bytes, size_t count) {
+    const ssize_t n = count ? ::write(Master, bytes, count) : 0;
+    return n > 0 ? static_cast<size_t>(n) : 0;
+}
+
+size_t PtyResponder::WaitingAtPort() const {
+    int n = 0;
+    return ::ioctl(Slave, FIONREAD, &n) == 0 && n > 0 ? static_cast<size_t>(n) : 0;
+}
+
 void PtyResponder::Inject(const std::vector<uint8_t>& bytes) {
-    if (!bytes.empty()) [[maybe_unused]]
-        auto n = ::write(Master, bytes.data(), bytes.size());
+    const size_t n = WriteOut(bytes.data(), bytes.size());
+    std::lock_guard lock(Lock);
+    Done.BytesSent += n;
 }
 
 void PtyResponder::Run() {
@@ -90,21 +107,26 @@ void PtyResponder::Run() {
             ++Handled;
         }
         Arrived.notify_all();
-        if (reply.empty()) continue;
-        if (DelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(DelayMs.load()));
-        if (PacingUs == 0) {
-            [[maybe_unused]] auto n = ::write(Master, reply.data(), reply.size());
-        } else {
-            auto next = std::chrono::steady_clock::now();
-            for (uint8_t b : reply) {
-                std::this_thread::sleep_until(next);
-                [[maybe_unused]] auto n = ::write(Master, &b, 1);
-                next += std::chrono::microseconds(PacingUs.load());
+        size_t sent = 0;
+        if (!reply.empty()) {
+            if (DelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(DelayMs.load()));
+            if (PacingUs == 0) {
+                sent = WriteOut(reply.data(), reply.size());
+            } else {
+                auto next = std::chrono::steady_clock::now();
+                for (uint8_t b : reply) {
+                    std::this_thread::sleep_until(next);
+                    sent += WriteOut(&b, 1);
+                    next += std::chrono::microseconds(PacingUs.load());
+                }
             }
+            LastEndNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
         }
-        LastEndNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                        std::chrono::steady_clock::now().time_since_epoch())
-                        .count();
+        std::lock_guard lock(Lock);
+        Done.BytesSent += sent;
+        ++Done.Answered;
     }
 }
 

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/Wait.h"
+
 namespace tovik::test {
 
 class PtyResponder {
@@ -37,14 +39,29 @@ public:
     // Waits until `count` requests have arrived and the handler has run for
     // each (its reply may still be on its way). The limit only guards
     // against a hang; false when it passed.
-    bool WaitForRequests(size_t count, int limitMs = 20000) const;
+    bool WaitForRequests(size_t count, int limitMs = kHangLimitMs) const;
     // Steady-clock time (ns since its epoch) when the last reply byte was written.
     int64_t LastReplyEndNs() const { return LastEndNs.load(); }
     // Writes bytes to the line without a request (noise, late replies).
     void Inject(const std::vector<uint8_t>& bytes);
+    // Bytes that have reached the port's side of the line and wait there to
+    // be read (bytes still in the terminal's own buffers are not counted).
+    size_t WaitingAtPort() const;
+
+    // What the device has done so far: requests dealt with (handled and
+    // their reply, if any, written whole) and every byte it wrote, injected
+    // ones included. Taken together, so that a test can tell a settled line
+    // (see LineClock.h).
+    struct TTally {
+        uint64_t Answered = 0;
+        uint64_t BytesSent = 0;
+    };
+    TTally Tally() const;
 
 private:
     void Run();
+    // Writes to the line; the bytes written.
+    size_t WriteOut(const uint8_t* bytes, size_t count);
 
     int Master = -1;
     int Slave = -1;
@@ -54,6 +71,7 @@ private:
     Handler OnRequest;
     std::vector<std::vector<uint8_t>> Log;
     size_t Handled = 0;  // requests whose handler has run
+    TTally Done;         // requests whose reply went out, bytes written
     std::atomic<int> PacingUs{0};
     std::atomic<int> DelayMs{0};
     std::atomic<bool> Stop{false};

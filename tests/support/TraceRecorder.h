@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ports/FrameTrace.h"
+#include "support/Wait.h"
 
 namespace tovik::test {
 
@@ -35,7 +36,7 @@ public:
     }
     // Waits until `done` holds for the records so far. The limit only guards
     // against a hang; false when it passed.
-    bool WaitFor(const std::function<bool(const Records&)>& done, int limitMs = 20000) const {
+    bool WaitFor(const std::function<bool(const Records&)>& done, int limitMs = kHangLimitMs) const {
         std::unique_lock lock(Lock);
         return Changed.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return done(Kept); });
     }

@@ -24,6 +24,7 @@
 #include "protocol/Frame.h"
 #include "support/ChildProcess.h"
 #include "support/PtyResponder.h"
+#include "support/TempDir.h"
 
 namespace tovik {
 namespace {
@@ -110,6 +111,12 @@ std::vector<std::string> With(std::vector<std::string> a, const std::vector<std:
     return a;
 }
 
+// A relay here answers every request, but the tool's clock is its own: a
+// reply time-out long enough that a loaded machine never makes one late.
+std::vector<std::string> PatientLine(const std::string& port, int kind) {
+    return With(Line(port, kind), {"--reply-timeout", "60000"});
+}
+
 // ---- why the line could not be opened ----
 
 TEST(CliLine, OpenFailureNamesTheReason) {
@@ -149,10 +156,10 @@ TEST(CliLine, PermissionDeniedIsNamed) {
 
 // ---- the frame trace ----
 
-// One trace line: "hh:mm:ss.mmm PORT TX|RX REST: HEX BYTES — OUTCOME".
+// One trace line: "hh:mm:ss.mmm PORT TX|RX REST: HEX BYTES — MEANING — OUTCOME".
 struct TraceLine {
     bool Valid = false;
-    std::string Port, Direction, Rest, Outcome;
+    std::string Port, Direction, Rest, Meaning, Outcome;
 };
 
 TraceLine ParseTraceLine(const std::string& l) {
@@ -164,16 +171,19 @@ TraceLine ParseTraceLine(const std::string& l) {
     in >> t.Port >> t.Direction;
     if (t.Direction != "TX" && t.Direction != "RX") return t;
     std::getline(in >> std::ws, t.Rest);
+    const std::string dashText = " — ";
     const size_t colon = t.Rest.find(": ");
-    const size_t dash = t.Rest.find(" — ");
-    if (colon == std::string::npos || dash == std::string::npos || dash < colon) return t;
+    const size_t dash = t.Rest.find(dashText);
+    const size_t last = t.Rest.rfind(dashText);
+    if (colon == std::string::npos || dash == std::string::npos || dash < colon || last == dash) return t;
     std::istringstream hex(t.Rest.substr(colon + 2, dash - colon - 2));
     size_t bytes = 0;
     for (std::string b; hex >> b; ++bytes)
         if (b.size() != 2 || !std::isxdigit(static_cast<unsigned char>(b[0])) ||
             !std::isxdigit(static_cast<unsigned char>(b[1])))
             return t;
-    t.Outcome = t.Rest.substr(dash + std::string(" — ").size());
+    t.Meaning = t.Rest.substr(dash + dashText.size(), last - dash - dashText.size());
+    t.Outcome = t.Rest.substr(last + dashText.size());
     t.Rest = t.Rest.substr(0, colon);
     t.Valid = bytes > 0;
     return t;
@@ -181,14 +191,16 @@ TraceLine ParseTraceLine(const std::string& l) {
 
 TEST(CliLine, TraceShowsEveryFrameOnStandardError) {
     for (int kind : {0, 3}) {
-        test::TSimProcess sim(kSim, {"--relay", std::to_string(kind) + ":1", "--baud", "0"},
-                              test::TChildProcess::EStderr::Discard);
+        test::TempDir announce("tovik-cli-line");  // the simulator's line is listed nowhere else
+        test::TSimProcess sim(
+            kSim, {"--relay", std::to_string(kind) + ":1", "--baud", "0", "--announce-dir", announce.Path},
+            test::TChildProcess::EStderr::Discard);
         ASSERT_FALSE(sim.Port().empty());
-        const CliRun plain = RunCli(With(Line(sim.Port(), kind), {"poll"}));
+        const CliRun plain = RunCli(With(PatientLine(sim.Port(), kind), {"poll"}));
         ASSERT_EQ(plain.Code, 0) << plain.Err;
         EXPECT_TRUE(plain.Err.empty()) << plain.Err;  // no trace unless asked for
 
-        const CliRun traced = RunCli(With(Line(sim.Port(), kind), {"--trace", "poll"}));
+        const CliRun traced = RunCli(With(PatientLine(sim.Port(), kind), {"--trace", "poll"}));
         ASSERT_EQ(traced.Code, 0) << traced.Err;
         EXPECT_EQ(Lines(traced.Out).size(), Lines(plain.Out).size());  // standard output as without it
         size_t sent = 0, received = 0;
@@ -196,8 +208,13 @@ TEST(CliLine, TraceShowsEveryFrameOnStandardError) {
             const TraceLine t = ParseTraceLine(l);
             ASSERT_TRUE(t.Valid) << l;
             EXPECT_EQ(t.Port, sim.Port()) << l;
-            EXPECT_EQ(t.Rest.rfind("адр 1 ком ", 0), 0u) << l;
-            EXPECT_NE(t.Rest.find(" попытка 1"), std::string::npos) << l;
+            EXPECT_EQ(t.Rest.rfind("№1 попытка 1", 0), 0u) << l;
+            // Decoded: the command, or the ModBus step and the command it serves.
+            EXPECT_FALSE(t.Meaning.empty()) << l;
+            if (kind == 3) {
+                EXPECT_EQ(t.Meaning.rfind("ModBus ", 0), 0u) << l;
+                EXPECT_NE(t.Meaning.find(" — для «"), std::string::npos) << l;
+            }
             if (t.Direction == "TX") {
                 ++sent;
                 EXPECT_EQ(t.Outcome, "передан") << l;
@@ -280,7 +297,7 @@ Bytes ShortReplies(const Bytes& frame) {
 
 TEST(CliLine, ShortRepliesShowUnavailableAndStoreNothing) {
     test::PtyResponder relay(ShortReplies);
-    CliRun r = RunCli(With(Line(relay.PortName(), 0), {"poll"}));
+    CliRun r = RunCli(With(PatientLine(relay.PortName(), 0), {"poll"}));
     ASSERT_EQ(r.Code, 0) << r.Err;
     const auto lines = Lines(r.Out);
     auto shown = [&](const std::string& text) {
@@ -294,7 +311,7 @@ TEST(CliLine, ShortRepliesShowUnavailableAndStoreNothing) {
     EXPECT_TRUE(shown("Автовозвратов защиты Nапв = Н/Д")) << r.Out;
 
     // The alarm record that did not arrive whole is not taken into the journal.
-    r = RunCli(With(Line(relay.PortName(), 0), {"alarms"}));
+    r = RunCli(With(PatientLine(relay.PortName(), 0), {"alarms"}));
     EXPECT_EQ(r.Code, 1);
     EXPECT_NE(r.Err.find("журнал аварий прочитан не полностью"), std::string::npos) << r.Err;
     EXPECT_EQ(Lines(r.Out).size(), 1u) << r.Out;  // the header only
@@ -326,10 +343,10 @@ TEST(CliLine, InterruptedWatchLetsTheLineGo) {
         test::PtyResponder relay(ZeroRegisters);
         test::TChildProcess cli(kCli, With(Line(relay.PortName(), 1), {"watch"}),
                                 test::TChildProcess::EStderr::Capture, {"LC_ALL=ru_RU.UTF-8"});
-        ASSERT_TRUE(cli.ReadLine(20000).has_value()) << cli.ErrorText();  // the first cycle is shown
-        ASSERT_TRUE(ExclusiveMark(relay.PortName()));                     // the watch holds the line
+        ASSERT_TRUE(cli.ReadLine().has_value()) << cli.ErrorText();  // the first cycle is shown
+        ASSERT_TRUE(ExclusiveMark(relay.PortName()));                // the watch holds the line
         ASSERT_EQ(::kill(cli.Pid(), signal), 0);
-        EXPECT_EQ(cli.Wait(20000), 0) << cli.ErrorText();
+        EXPECT_EQ(cli.Wait(), 0) << cli.ErrorText();
         EXPECT_FALSE(ExclusiveMark(relay.PortName())) << "the exclusive-use mark outlived the watch";
         TProtoUART next;
         ASSERT_TRUE(next.SetPortName(relay.PortName()));

@@ -5,7 +5,8 @@
 // back from the simulator's request log: the native frames are decoded
 // here on their own, the ModBus steps are compared with the translation
 // each command must make, and the reshaped ModBus reply blocks must equal
-// the native blocks of a twin relay in the same state.
+// the native blocks of a twin relay in the same state. The engine's clock
+// moves only while a line is settled (support/LineClock.h), as the log tells.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -26,6 +27,9 @@
 #include "protocol/Commands.h"
 #include "protocol/UstTable.h"
 #include "support/ChildProcess.h"
+#include "support/LineClock.h"
+#include "support/TempDir.h"
+#include "support/TraceRecorder.h"
 
 namespace tovik {
 namespace {
@@ -116,14 +120,38 @@ std::optional<Bytes> NativePayload(const Bytes& f) {
     return payload;
 }
 
+// What the simulator has done, from its log: one line per request it dealt
+// with, written before its reply, which the line names byte for byte.
+class LogTally {
+public:
+    explicit LogTally(std::string path) : Path(std::move(path)) {}
+    test::PtyResponder::TTally operator()() {
+        std::ifstream f(Path);
+        f.seekg(static_cast<std::streamoff>(Offset));
+        for (std::string line; std::getline(f, line);) {
+            if (f.eof()) break;  // a line still being written
+            Offset += line.size() + 1;
+            const LogEntry e = ParseLog(line);
+            ++Tally.Answered;
+            Tally.BytesSent += e.Reply.size();
+        }
+        return Tally;
+    }
+
+private:
+    std::string Path;
+    size_t Offset = 0;
+    test::PtyResponder::TTally Tally;
+};
+
 // ---- A line: the simulator and the engine's port on its pseudo-terminal ----
 
 class SimLine {
 public:
     // The simulator logs into `logPath` and announces its line in `announceDir`;
-    // its relays' time moves only with "advance".
+    // its relays' time moves only with "advance", the engine's with `clock`.
     SimLine(const std::vector<std::string>& relays, const std::string& logPath,
-            const std::string& announceDir)
+            const std::string& announceDir, test::ManualClock& clock)
         : LogPath(logPath) {
         std::vector<std::string> args = {"--baud",         "0",         "--log",         logPath,
                                          "--announce-dir", announceDir, "--manual-clock"};
@@ -131,12 +159,12 @@ public:
         Sim = std::make_unique<test::TSimProcess>(kSimBinary, args);  // its errors go to the test's output
         if (Sim->Port().empty()) return;
         PortName = Sim->Port();
-        Port = std::make_unique<TProtoUART>(std::make_shared<TRequestStats>());
-        // Time enough for a loaded machine: a reply that must come never
-        // misses its try. Tests of tries without an answer lower it.
+        Port = std::make_unique<test::TWatchedUART>(std::make_shared<TRequestStats>());
+        Clock = std::make_unique<test::LineClock>(clock, *Port, LogTally(logPath));
         Port->ReplyTimeout = kReplyTimeoutMs;
         Port->Bus = true;
         Port->SetPortName(PortName);
+        Port->SetFrameTrace(Trace);
         Owner = Port->RegisterOwner();
     }
     ~SimLine() {
@@ -161,7 +189,9 @@ public:
     std::string LogPath;
     size_t LogOffset = 0;
     std::string PortName;
-    std::unique_ptr<TProtoUART> Port;
+    std::unique_ptr<test::TWatchedUART> Port;
+    std::unique_ptr<test::LineClock> Clock;
+    std::shared_ptr<test::TraceRecorder> Trace = std::make_shared<test::TraceRecorder>();
     int32_t Owner = 0;
     TEvents Results = std::make_shared<TResultEventsList>();
 };
@@ -176,7 +206,7 @@ struct Outcome {
 
 // Queues one request with a builder and dispatches its completion here, as
 // the panel's timer does.
-Outcome RunRequest(SimLine& line, uint8_t address, uint8_t kind, const TBuild& build, int timeoutMs = 5000) {
+Outcome RunRequest(SimLine& line, uint8_t address, uint8_t kind, const TBuild& build) {
     Outcome out;
     const bool queued =
         build(*line.Port, address, line.Owner, kind, line.Results, [&out](uint8_t ok, const TBlock* data) {
@@ -185,9 +215,7 @@ Outcome RunRequest(SimLine& line, uint8_t address, uint8_t kind, const TBuild& b
             if (data) out.Data = *data;
         });
     EXPECT_TRUE(queued);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (line.Results->IsEmpty() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(line.Clock->RunUntil([&] { return !line.Results->IsEmpty(); }));
     line.Results->DispatchOne();
     EXPECT_TRUE(out.Delivered) << "no completion";
     return out;
@@ -311,31 +339,29 @@ std::function<std::vector<MbStep>(uint8_t)> Steps(std::vector<MbStep> steps) {
 class SimEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/tovik-e2e-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        Dir = tmpl;
+        ASSERT_FALSE(Temp.Path.empty());
+        const std::string& dir = Temp.Path;
         Native = std::make_unique<SimLine>(
             std::vector<std::string>{"0:" + std::to_string(kAddrTovik), "2:" + std::to_string(kAddrTovikM)},
-            Dir + "/native.log", Dir + "/announce");
+            dir + "/native.log", dir + "/announce", Clock);
         Modbus = std::make_unique<SimLine>(
             std::vector<std::string>{"1:" + std::to_string(kAddrTovik), "3:" + std::to_string(kAddrTovikM)},
-            Dir + "/modbus.log", Dir + "/announce");
+            dir + "/modbus.log", dir + "/announce", Clock);
         ASSERT_FALSE(Native->PortName.empty());
         ASSERT_FALSE(Modbus->PortName.empty());
     }
     void TearDown() override {
         Native.reset();
         Modbus.reset();
-        if (!Dir.empty()) std::system(("rm -rf '" + Dir + "'").c_str());
     }
     SimLine& LineOf(uint8_t kind) { return IsModbusKind(kind) ? *Modbus : *Native; }
 
-    Result RunOn(uint8_t kind, const TBuild& build, int timeoutMs = 5000) {
+    Result RunOn(uint8_t kind, const TBuild& build) {
         SimLine& line = LineOf(kind);
         line.NewLog();
         Result r;
         r.Kind = kind;
-        r.Out = RunRequest(line, AddressOf(kind), kind, build, timeoutMs);
+        r.Out = RunRequest(line, AddressOf(kind), kind, build);
         r.Log = line.NewLog();
         return r;
     }
@@ -413,7 +439,8 @@ protected:
         }
     }
 
-    std::string Dir;
+    test::ManualClock Clock;
+    test::TempDir Temp{"tovik-e2e"};
     std::unique_ptr<SimLine> Native;
     std::unique_ptr<SimLine> Modbus;
 };
@@ -771,9 +798,8 @@ TEST_F(SimEndToEnd, FaultsOnTheLine) {
             // Tries that must go unanswered wait only the request's own time.
             if (c.Sent == 3) line.Port->ReplyTimeout = 0;
             const auto before = line.Stats();
-            const auto t0 = std::chrono::steady_clock::now();
+            line.Trace->Clear();
             const Result r = RunOn(kind, RequestReadClock);
-            const auto spent = std::chrono::steady_clock::now() - t0;
             if (std::string(c.Command) == "silent") {
                 EXPECT_EQ(line.Sim->Command("speak"), "ok");
             }
@@ -796,10 +822,15 @@ TEST_F(SimEndToEnd, FaultsOnTheLine) {
             } else {
                 EXPECT_TRUE(b.empty());  // nothing arrived
             }
-            // No answer: three tries, each waiting the request's whole time
-            // (a lower bound, which load can only make longer).
+            // No answer: three tries, each waiting the request's whole time.
             if (c.Sent == 3) {
-                EXPECT_GE(spent, 3 * 200ms);
+                size_t waited = 0;
+                for (const TFrameTraceRecord& t : line.Trace->Snapshot()) {
+                    if (t.Outcome != TTraceOutcome::NoAnswer) continue;
+                    EXPECT_GE(t.ReplyMs, kExtraShort);
+                    ++waited;
+                }
+                EXPECT_EQ(waited, 3u);
                 for (const auto& e : r.Log) EXPECT_FALSE(e.Answered) << e.Line;
             }
         }

@@ -25,26 +25,13 @@
 #include "ports/SerialLines.h"
 #include "protocol/Frame.h"
 #include "support/ChildProcess.h"
+#include "support/TempDir.h"
+#include "support/Wait.h"
 
 namespace tovik::sim {
 namespace {
 
 const char* const kBinary = TOVIK_BINARY_DIR "/bin/tovik-sim";
-
-// A temporary folder removed with its files.
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/tovik-sim-test-XXXXXX";
-        const char* made = ::mkdtemp(tmpl);
-        Path = made ? made : "";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!Path.empty()) std::filesystem::remove_all(Path, ec);
-    }
-    std::string Path;
-};
 
 using test::TChildProcess;
 using test::TSimProcess;
@@ -72,7 +59,7 @@ struct Line {
         Port.Bus = true;
     }
     std::string AnnounceDir() const { return Dir.Path + "/announce"; }
-    TempDir Dir;
+    test::TempDir Dir{"tovik-sim-test"};
     TSimProcess Sim;
     std::string PortName;
     TProtoUART Port;
@@ -80,16 +67,11 @@ struct Line {
 
 // Waits for what a peer process does in its own time; the limit only ends
 // a test whose peer never does it.
-constexpr int kPatienceMs = 10000;
+constexpr int kPatienceMs = test::kHangLimitMs;
 
 template <typename Pred>
 bool Eventually(Pred pred) {
-    const uint32_t start = timeGetTime();
-    while (!pred()) {
-        if (ElapsedMs(start, timeGetTime()) > static_cast<uint32_t>(kPatienceMs)) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return test::WaitUntil(pred);
 }
 
 // The receiver rule of the executor, written out here so that the
@@ -258,7 +240,7 @@ TEST(SimProgram, ModbusRelaysServeTheRegisterMap) {
 }
 
 TEST(SimProgram, LogHasOneJsonLinePerRequest) {
-    TempDir dir;
+    test::TempDir dir{"tovik-sim-test"};
     const std::string log = dir.Path + "/requests.log";
     Line line({"--relay", "1:1", "--log", log});
     ASSERT_FALSE(line.PortName.empty());
@@ -458,7 +440,7 @@ TEST(SimProgram, ALaterClientCanOpenTheLineAgain) {
 // Pacing only ever makes a reply later, so its lower bound holds on any
 // machine, however loaded.
 TEST(SimProgram, PacingAndDelayHoldTheLineAtLeastThatLong) {
-    TempDir dir;
+    test::TempDir dir{"tovik-sim-test"};
     TChildProcess sim(kBinary, Private({"--relay", "0:1", "--baud", "9600", "--delay-ms", "40"}, dir.Path),
                       TChildProcess::EStderr::Capture);
     const auto name = sim.ReadLine();

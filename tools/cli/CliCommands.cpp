@@ -50,7 +50,8 @@ std::string CliCommandList(bool changesRelay) {
 }
 
 std::string CliCommandHelp(const TCliCommand& c) {
-    std::string out = "Usage: tovik-cli RELAY ";
+    const bool line = c.Options & kLineOnly;
+    std::string out = line ? "Usage: tovik-cli LINE " : "Usage: tovik-cli RELAY ";
     if (c.ChangesRelay) out += "--user NAME --password PW ";
     out += "[--json] " + Synopsis(c) + "\n\n";
     AppendHelpLines(out, c.Help, 2, true);
@@ -61,10 +62,16 @@ std::string CliCommandHelp(const TCliCommand& c) {
             "access; a refused command sends nothing.\n";
     else
         out += "Reads only; needs no account.\n";
-    out +=
-        "RELAY: --device INDEX [--config FILE], or --port NAME --kind K --bus N.\n"
-        "Exit status: 0 done; 1 the relay did not answer or a command failed;\n"
-        "2 wrong usage or configuration; 3 access refused. More: tovik-cli --help.\n";
+    if (line)
+        out +=
+            "LINE: --port NAME, or --device INDEX [--config FILE] for its port.\n"
+            "Exit status: 0 a relay answered; 1 none did, or the search was\n"
+            "interrupted; 2 wrong usage or configuration. More: tovik-cli --help.\n";
+    else
+        out +=
+            "RELAY: --device INDEX [--config FILE], or --port NAME --kind K --bus N.\n"
+            "Exit status: 0 done; 1 the relay did not answer or a command failed;\n"
+            "2 wrong usage or configuration; 3 access refused. More: tovik-cli --help.\n";
     return out;
 }
 

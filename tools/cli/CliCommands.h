@@ -14,6 +14,8 @@ enum TCommandOptions : unsigned {
     kNoCommandOptions = 0,
     kTakesCount = 1,  // --count
     kTakesFiles = 2,  // --txt, --xlsx
+    kTakesScan = 4,   // --from, --to, --native, --modbus, --timeout
+    kLineOnly = 8,    // needs a line (--port or --device's port), not a relay
 };
 
 struct TCliCommand {

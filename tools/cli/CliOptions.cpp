@@ -107,6 +107,16 @@ std::string ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o
             if ((err = number(1, 3600000, n)).empty()) o.ReplyTimeout = static_cast<int>(n);
         } else if (name == "--interval") {
             if ((err = number(0, 3600000, n)).empty()) o.RequestInterval = static_cast<int>(n);
+        } else if (name == "--from") {
+            if ((err = number(1, 250, n)).empty()) o.ScanFrom = static_cast<int>(n);
+        } else if (name == "--to") {
+            if ((err = number(1, 250, n)).empty()) o.ScanTo = static_cast<int>(n);
+        } else if (name == "--native") {
+            err = flag(o.ScanNative);
+        } else if (name == "--modbus") {
+            err = flag(o.ScanModbus);
+        } else if (name == "--timeout") {
+            if ((err = number(10, 2000, n)).empty()) o.ScanTimeout = static_cast<int>(n);
         } else if (name == "--count") {
             if ((err = number(1, 1000000000, n)).empty()) o.Count = n;
         } else {
@@ -122,6 +132,8 @@ std::string CliHelpText() {
     return std::string(R"(Usage: tovik-cli [--config FILE] (--device INDEX | --port NAME --kind K --bus N
                  [--bus-mode] [--reply-timeout MS] [--interval MS])
                  [--user NAME --password PW] [--json] [--trace] COMMAND [ARGS]
+       tovik-cli (--port NAME | --device INDEX) [--json] [--trace] scan
+                 [--from N] [--to N] [--native|--modbus] [--timeout MS]
 
 Runs the service tool's relay operations from the command line, through the
 same request engine, protocol, codecs and access rules as the application.
@@ -160,8 +172,10 @@ Output:
   --json              the same results as one JSON object (watch: one object
                       per cycle and line). Messages go to standard error.
   --trace             every frame sent and received, one line each on
-                      standard error: time, port, TX/RX, address, command,
-                      try, reply time, the bytes in hex and the outcome.
+                      standard error: time, port, TX/RX, bus number, try,
+                      reply time, the bytes in hex, what they mean (the
+                      command and its parameters; for ModBus the function,
+                      registers and the command they serve) and the outcome.
   Decimal, date and time separators follow the locale (LC_ALL, LANG).
 
 Command line:
@@ -170,7 +184,8 @@ Command line:
   "--" is given as --option=VALUE; after "--" every word is an argument.
 
 Exit status: 0 done; 1 the relay did not answer, a read of poll or watch
-failed, or a command failed; 2 wrong usage or configuration; 3 access refused.
+failed, or a command failed (scan: no relay answered); 2 wrong usage or
+configuration; 3 access refused.
 
 Against the simulator:
   build/bin/tovik-sim --relay 3:1            # prints its line, e.g. pts/5

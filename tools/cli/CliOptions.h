@@ -28,6 +28,11 @@ struct TCliOptions {
     std::optional<long> Count;             // watch
     std::optional<std::string> TextFile;   // alarms --txt
     std::optional<std::string> SheetFile;  // alarms --xlsx
+    std::optional<int> ScanFrom;           // scan --from
+    std::optional<int> ScanTo;             // scan --to
+    bool ScanNative = false;               // scan --native
+    bool ScanModbus = false;               // scan --modbus
+    std::optional<int> ScanTimeout;        // scan --timeout
     std::string Command;
     std::vector<std::string> Args;
 };

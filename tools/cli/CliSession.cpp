@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ports/ProtoUART.h"
+#include "protocol/FrameDecoder.h"
 
 namespace tovik::cli {
 
@@ -56,7 +57,7 @@ TCliSession::~TCliSession() {
 void TCliSession::FlushTrace() {
     if (!TraceQueue) return;
     for (const TFrameTraceRecord& r : TraceQueue->Take())
-        std::fprintf(stderr, "%s\n", FormatTraceRecord(r).c_str());
+        std::fprintf(stderr, "%s\n", DecodedTraceLine(r).c_str());
     if (const size_t dropped = TraceQueue->TakeDropped())
         std::fprintf(stderr, "трассировка: пропущено кадров: %zu\n", dropped);
     std::fflush(stderr);

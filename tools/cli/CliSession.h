@@ -52,13 +52,13 @@ public:
     const TLineSettings& Line() const { return Settings; }
     // The open line's port (none before Open); a panel model may register on it too.
     TProtoPort* LinePort() const { return Port.get(); }
+    // Prints the frames traced so far, decoded; in this thread, so that a
+    // slow standard error never holds up the worker.
+    void FlushTrace();
     TRequestStats& Stats() const { return *StatsRef; }
 
 private:
     TResultHandler Track(TResultHandler handler);
-    // Prints the frames traced so far; in this thread, so that a slow
-    // standard error never holds up the worker.
-    void FlushTrace();
 
     TLineSettings Settings;
     std::shared_ptr<TRequestStats> StatsRef;

@@ -24,6 +24,8 @@
 #include "panel/TaskLog.h"
 #include "ports/ProtoUART.h"
 #include "protocol/Builders.h"
+#include "protocol/BusScan.h"
+#include "protocol/Codecs.h"
 #include "protocol/UstTable.h"
 #include "tools/cli/CliCommands.h"
 #include "tools/cli/CliOptions.h"
@@ -169,6 +171,31 @@ void ResolveLine(TContext& ctx) {
         throw TExit{kExitUsage, "устройство " + std::to_string(o.DeviceIndex.value_or(-1)) +
                                     ": номер на шине " + std::to_string(ctx.Line.Address) +
                                     " в файле конфигурации вне 1..250; ему ничего не отправляется"};
+    if (CheckPortName(ctx.Line.PortName) != TPortNameCheck::Ok)
+        throw TExit{kExitUsage, "недопустимое имя порта \"" + ctx.Line.PortName + "\""};
+}
+
+// The line alone, for work on every bus number of it: --port, or the port
+// of --device in the configuration file.
+void ResolvePort(TContext& ctx) {
+    const TCliOptions& o = ctx.Options;
+    if (o.DeviceIndex) {
+        LoadConfig(ctx);
+        const TDevice* device = ctx.Devices.GetDevice(*o.DeviceIndex);
+        if (!device)
+            throw TExit{kExitUsage, "в файле конфигурации нет устройства " + std::to_string(*o.DeviceIndex)};
+        if (const TProtoPort* port = ctx.Ports.FindById(device->PortId)) {
+            ctx.Line.PortName = port->Name;
+            ctx.Line.ReplyTimeout = port->ReplyTimeout.load();
+        } else if (!o.PortName) {
+            throw TExit{kExitUsage, kMsgNoConnection};
+        }
+    } else if (!o.PortName) {
+        throw TExit{kExitUsage, "нужны --port NAME или --device INDEX"};
+    }
+    if (o.PortName) ctx.Line.PortName = *o.PortName;
+    if (o.ReplyTimeout) ctx.Line.ReplyTimeout = *o.ReplyTimeout;
+    ctx.Line.Trace = o.Trace;
     if (CheckPortName(ctx.Line.PortName) != TPortNameCheck::Ok)
         throw TExit{kExitUsage, "недопустимое имя порта \"" + ctx.Line.PortName + "\""};
 }
@@ -691,6 +718,106 @@ int CalInfo(TContext& ctx) {
     return kExitOk;
 }
 
+// ---- scan ----
+
+TScanOptions ScanOptionsOf(const TCliOptions& o) {
+    TScanOptions options;
+    options.From = o.ScanFrom.value_or(kMinBusAddress);
+    options.To = o.ScanTo.value_or(kMaxBusAddress);
+    // Neither named: both wire formats.
+    if (o.ScanNative || o.ScanModbus) {
+        options.Native = o.ScanNative;
+        options.Modbus = o.ScanModbus;
+    }
+    options.TimeoutMs = o.ScanTimeout.value_or(kScanDefaultTimeoutMs);
+    return options;
+}
+
+void CheckScan(const TContext& ctx) {
+    const std::string wrong = CheckScanOptions(ScanOptionsOf(ctx.Options));
+    if (!wrong.empty()) throw TExit{kExitUsage, wrong + " (см. tovik-cli scan --help)"};
+}
+
+std::vector<std::string> FindingFlags(const TScanFinding& f) {
+    static const std::pair<uint32_t, const char*> kNames[] = {
+        {ScanBothFormats, "both_formats"},
+        {ScanDisagree, "disagree"},
+        {ScanExtraReply, "extra_reply"},
+        {ScanDamaged, "damaged"},
+        {ScanLate, "late"},
+        {ScanForeignAddress, "foreign_address"},
+        {ScanException, "exception"},
+    };
+    std::vector<std::string> out;
+    for (const auto& [flag, name] : kNames)
+        if (f.Flags & flag) out.push_back(name);
+    return out;
+}
+
+int Scan(TContext& ctx) {
+    auto session = OpenSession(ctx);
+    const TScanOptions options = ScanOptionsOf(ctx.Options);
+    TBusScan scan(*session->LinePort(), options);
+    if (!scan.Start()) throw TExit{kExitUsage, CheckScanOptions(options)};
+    while (scan.Running()) {
+        if (Interrupted.load()) {
+            scan.Cancel();
+            break;
+        }
+        scan.WaitForOutcome(50);
+        scan.Pump();
+        session->FlushTrace();
+    }
+    session->FlushTrace();
+
+    const std::vector<TScanFinding> found = scan.Findings();
+    const TScanProgress progress = scan.Progress();
+    const bool lineDown = progress.Done > 0 && progress.NotSent == progress.Done;
+    if (ctx.Options.Json) {
+        TJson list = TJson::array();
+        for (const TScanFinding& f : found) {
+            TJson item = {
+                {"bus", f.Address}, {"answered", f.Answered()}, {"native", f.Native}, {"modbus", f.Modbus}};
+            if (f.HasModel) {
+                item["model_byte"] = f.ModelByte;
+                item["model"] = FindingModelText(f);
+                item["description"] = SplitLines(ModelDescription(f.ModelByte, f.ProposedKind));
+            }
+            if (f.Answered()) {
+                item["kind"] = f.ProposedKind;
+                item["kind_name"] = DeviceKindName(f.ProposedKind);
+                item["kind_certain"] = f.KindCertain;
+            }
+            if (f.ReplyMs >= 0) item["reply_ms"] = f.ReplyMs;
+            if (f.Flags & ScanException) item["exception"] = f.ExceptionCode;
+            if (f.Flags & ScanForeignAddress) item["answered_as"] = f.ForeignAddress;
+            item["flags"] = FindingFlags(f);
+            item["notes"] = FindingNotesText(f);
+            list.push_back(std::move(item));
+        }
+        PrintJson({{"port", ctx.Line.PortName},
+                   {"from", options.From},
+                   {"to", options.To},
+                   {"native", options.Native},
+                   {"modbus", options.Modbus},
+                   {"timeout_ms", options.TimeoutMs},
+                   {"probes", progress.Done},
+                   {"complete", scan.Finished()},
+                   {"answered", scan.AnsweredCount()},
+                   {"found", list}});
+    } else if (!found.empty()) {
+        std::cout << Tsv({"Номер", "Протокол", "Модель", "Тип", "Примечание"}) << '\n';
+        for (const TScanFinding& f : found)
+            std::cout << Tsv({std::to_string(f.Address), FindingFormatText(f), FindingModelText(f),
+                              f.Answered() ? DeviceKindName(f.ProposedKind) : "", FindingNotesText(f)})
+                      << '\n';
+    }
+    if (lineDown) throw TExit{kExitFailed, "запросы не переданы: порт " + ctx.Line.PortName + " не открыт"};
+    if (scan.Cancelled()) throw TExit{kExitFailed, "поиск прерван"};
+    if (scan.AnsweredCount() == 0) throw TExit{kExitFailed, "устройства не найдены"};
+    return kExitOk;
+}
+
 // ---- the commands ----
 
 constexpr bool kReads = false;
@@ -756,6 +883,17 @@ constexpr TCliCommand kCommands[] = {
      "the locale's separators); text that is not a date and\n"
      "time is refused."},
     {"task-clear", "", 0, 0, kChanges, kNoCommandOptions, nullptr, TaskClear, "clears the task log."},
+    {"scan", "[--from N] [--to N] [--native|--modbus] [--timeout MS]", 0, 0, kReads, kTakesScan | kLineOnly,
+     CheckScan, Scan,
+     "finds the relays on the line: asks every bus number from\n"
+     "N (default 1) to N (default 250) the state poll of each\n"
+     "wire format (both unless one is named), one try each\n"
+     "with its own time-out (default 50 ms, 10..2000), through\n"
+     "the port's queue. Prints bus number, wire format, model,\n"
+     "the kind it proposes and notes (answers in both formats\n"
+     "or that disagree, damaged or late answers: possibly two\n"
+     "relays with one number), tab-separated with a header.\n"
+     "Exits 0 when a relay answered, 1 when none did."},
 };
 
 // ---- dispatch ----
@@ -765,6 +903,13 @@ void CheckCommandOptions(const TCliCommand& command, const TCliOptions& o) {
     const std::string see = " (см. tovik-cli " + std::string(command.Name) + " --help)";
     if (o.Count && !(command.Options & kTakesCount))
         throw TExit{kExitUsage, "--count не для команды " + std::string(command.Name) + see};
+    if ((o.ScanFrom || o.ScanTo || o.ScanNative || o.ScanModbus || o.ScanTimeout) &&
+        !(command.Options & kTakesScan))
+        throw TExit{kExitUsage, "--from, --to, --native, --modbus и --timeout не для команды " +
+                                    std::string(command.Name) + see};
+    if ((o.Kind || o.Bus) && (command.Options & kLineOnly))
+        throw TExit{kExitUsage, "--kind и --bus не для команды " + std::string(command.Name) +
+                                    ": она опрашивает все номера" + see};
     if ((o.TextFile || o.SheetFile) && !(command.Options & kTakesFiles))
         throw TExit{kExitUsage, "--txt и --xlsx не для команды " + std::string(command.Name) + see};
     const int count = static_cast<int>(o.Args.size());
@@ -798,7 +943,10 @@ int Main(int argc, char** argv) {
     RegisterBuiltInKinds();
     RegisterUartSettingsPortClass();  // the file's ports never open a line
     ctx.Locale = SystemLocaleFormat();
-    ResolveLine(ctx);
+    if (command->Options & kLineOnly)
+        ResolvePort(ctx);
+    else
+        ResolveLine(ctx);
     if (command->Check) command->Check(ctx);
     if (command->ChangesRelay) RequireChangeAccess(ctx);
     InstallInterruptHandlers();

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -29,23 +28,17 @@
 #include "ports/ui/UARTSelectUnit.h"
 #include "protocol/Frame.h"
 #include "support/PtyResponder.h"
+#include "support/Wait.h"
 
 namespace tovik {
 namespace {
 
 using namespace std::chrono_literals;
 
-// Runs the event loop until `pred` holds or the time is up.
+// Runs the event loop until `pred` holds. The limit only ends a hung test.
 template <typename Pred>
-bool WaitUntil(Pred pred, int ms = 3000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-        QTest::qWait(5);
-    }
-    return true;
+bool WaitUntil(Pred pred) {
+    return QTest::qWaitFor(pred, test::kHangLimitMs);
 }
 
 TEST(StatisticsWindow, SilentRelayCountsThreeSendsAndThreeWithoutAnswer) {
@@ -108,7 +101,7 @@ struct SettingsFrameTest : ::testing::Test {
         ASSERT_TRUE(port.SetPortName(line.PortName()));
         host.show();
         host.activateWindow();  // focus changes need an active window
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&host));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&host, test::kHangLimitMs));
     }
     void TearDown() override { HideSettings(); }
 };
@@ -267,14 +260,14 @@ TEST(PortSelection, OffersTheLinesOfRunningSimulators) {
     QProcess sim;
     sim.start(QStringLiteral(TOVIK_BINARY_DIR "/bin/tovik-sim"),
               {"--relay", "0:1", "--baud", "0", "--announce-dir", announce.path()});
-    ASSERT_TRUE(sim.waitForStarted(10000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.canReadLine(); }, 10000));
+    ASSERT_TRUE(sim.waitForStarted(test::kHangLimitMs));
+    ASSERT_TRUE(WaitUntil([&] { return sim.canReadLine(); }));
     const QString port = QString::fromUtf8(sim.readLine()).trimmed();
     ASSERT_FALSE(port.isEmpty());
     // The line is announced before its name is printed.
     EXPECT_EQ(offered(), QStringList{port});
     sim.terminate();
-    ASSERT_TRUE(sim.waitForFinished(10000));
+    ASSERT_TRUE(sim.waitForFinished(test::kHangLimitMs));
     EXPECT_TRUE(offered().isEmpty());
 }
 

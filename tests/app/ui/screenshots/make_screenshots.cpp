@@ -2,8 +2,11 @@
 // make_screenshots CONFIG_DIR OUT_DIR. Run under a real X server (Xvfb).
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTest>
@@ -13,6 +16,8 @@
 #include "app/ui/register.h"
 #include "base/ui/Messages.h"
 #include "panel/ui/TovikFrame.h"
+#include "ports/ui/BusScanUnit.h"
+#include "ports/ui/MonitorUnit.h"
 #include "ports/ui/OptUnit.h"
 #include "ports/ui/PortListUnit.h"
 
@@ -79,5 +84,29 @@ int main(int argc, char** argv) {
     QTest::qWait(600);  // a refresh of the counters
     ok = Save(form.OptForm, out + "/statistics.png") && ok;
     form.OptForm->hide();
+
+    // The device search on the first line, its two relays already listed.
+    TBusScanForm& search = *form.BusScanForm;
+    search.FillPorts(form.Ports.Items(0));
+    search.FromSE->setValue(1);
+    search.ToSE->setValue(6);
+    search.move(120, 80);
+    search.resize(760, 460);
+    search.show();
+    QTest::mouseClick(search.StartBtn, Qt::LeftButton);
+    QElapsedTimer waited;
+    waited.start();
+    while (search.Scan() && search.Scan()->Running() && waited.elapsed() < 20000) QTest::qWait(20);
+    ok = Save(&search, out + "/device-search.png") && ok;
+    search.hide();
+
+    // The monitor of the second line: the traffic of the open panel.
+    TProtoPort* line = form.Ports.Count() > 1 ? form.Ports.Items(1) : form.Ports.Items(0);
+    TMonitorForm* monitor = OpenMonitor(form.Ports, *line, &form);
+    monitor->move(8, 40);
+    monitor->resize(1000, 560);
+    QTest::qWait(3000);
+    ok = Save(monitor, out + "/monitor.png") && ok;
+    CloseAllMonitors();
     return ok ? 0 : 1;
 }
