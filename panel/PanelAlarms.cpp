@@ -26,7 +26,7 @@ void TTovikPanel::OnAlarmCount(bool Ok, const TBlock* Data) {
     if (Header[0] == 0 || Header == LastHeader) return;
     LastHeader = Header;
     FetchIndex = 0;
-    Send(RequestReadAlarm, Track("alarm_records", 0, &TTovikPanel::OnAlarmRecord), FetchIndex);
+    Send(RequestReadAlarm, Track("alarm_records", kAlarmRecordSize, &TTovikPanel::OnAlarmRecord), FetchIndex);
 }
 
 void TTovikPanel::OnAlarmRecord(bool Ok, const TBlock* Data) {
@@ -34,7 +34,6 @@ void TTovikPanel::OnAlarmRecord(bool Ok, const TBlock* Data) {
     // until the relay's header changes; nothing of it is stored.
     const auto record = AlarmRecordFromReply(Ok, Data);
     if (!record) {
-        if (Ok) NoteRead(HandlerCycle, "alarm_records", true);
         FetchFailed = true;
         return;
     }
@@ -47,7 +46,7 @@ void TTovikPanel::OnAlarmRecord(bool Ok, const TBlock* Data) {
     }
     ++FetchIndex;
     if (FetchIndex < Header[0] && HasConnection())
-        Send(RequestReadAlarm, Track("alarm_records", 0, &TTovikPanel::OnAlarmRecord), FetchIndex);
+        Send(RequestReadAlarm, Track("alarm_records", kAlarmRecordSize, &TTovikPanel::OnAlarmRecord), FetchIndex);
 }
 
 void TTovikPanel::ReadAlarmJournal() {

@@ -11,8 +11,9 @@ void TTovikPanel::OnTaskEntry(bool Ok, const TBlock* Data) {
     const auto next = Tasks.OnTaskEntry(Ok, Data);
     if (Tasks.ReadFailed()) {
         // An answer cut short, or an entry outside the log it reports, is as
-        // good as no answer: nothing of it is stored.
-        if (Ok) NoteRead(HandlerCycle, "task_log", true);
+        // good as no answer: nothing of it is stored. The cycle notes it
+        // as answered with less (a short reply already is, by Track).
+        if (Ok && Data && Data->size() >= kTaskReplySize) NoteRead(HandlerCycle, "task_log", false);
         // A failed or damaged read ends the chain; what was read stays.
         FlagTaskLogReading = false;
         if (TaskGridOn) {
@@ -23,7 +24,7 @@ void TTovikPanel::OnTaskEntry(bool Ok, const TBlock* Data) {
         return;
     }
     if (next && HasConnection() &&
-        Send(RequestReadTask, Track("task_log", 0, &TTovikPanel::OnTaskEntry), *next)) {
+        Send(RequestReadTask, Track("task_log", kTaskReplySize, &TTovikPanel::OnTaskEntry), *next)) {
         // the chain goes on
     } else {
         FlagTaskLogReading = false;
