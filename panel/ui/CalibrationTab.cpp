@@ -1,9 +1,11 @@
 #include "panel/ui/CalibrationTab.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -91,6 +93,7 @@ TCalibrationTab::TCalibrationTab(QWidget* page, TTovikPanel& model,
     auto* delegate = new TEnterDelegate(CalValSG);
     CalValSG->setItemDelegate(delegate);
     connect(delegate, &TEnterDelegate::EnterPressed, this, &TCalibrationTab::GridEnter);
+    CalValSG->installEventFilter(this);
     connect(CalValSG, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
         if (Drawing) return;
         Model.CalValSGEdited(item->row() + 1, item->column(), item->text().toStdString());
@@ -130,6 +133,19 @@ TCalibrationTab::TCalibrationTab(QWidget* page, TTovikPanel& model,
     CalPlanGroupBox->hide();
     layout->addWidget(CalPlanGroupBox, 1);
     layout->addStretch();
+}
+
+bool TCalibrationTab::eventFilter(QObject* watched, QEvent* event) {
+    // Enter on a cell that is not being edited normalises it too (the
+    // editor passes its own Enter on through the delegate).
+    if (watched == CalValSG && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<const QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            GridEnter();
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void TCalibrationTab::GridEnter() {

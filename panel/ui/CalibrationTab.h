@@ -40,6 +40,9 @@ public:
     QGroupBox* CalPlanGroupBox = nullptr;
     QTableWidget* CalPlanSG = nullptr;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void GridEnter();
     void Save();
