@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -98,6 +99,13 @@ TCalibrationTab::TCalibrationTab(QWidget* page, TTovikPanel& model,
         if (Drawing) return;
         Model.CalValSGEdited(item->row() + 1, item->column(), item->text().toStdString());
     });
+    // As high as the header and the three phase rows (and a scroll bar for
+    // many points): no empty grid area below the phases.
+    CalValSG->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    CalValSG->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    CalValSG->setFixedHeight(CalValSG->horizontalHeader()->sizeHint().height() +
+                             kCalPhaseCount * CalValSG->verticalHeader()->defaultSectionSize() +
+                             2 * CalValSG->frameWidth() + CalValSG->horizontalScrollBar()->sizeHint().height());
     auto* gridLayout = new QVBoxLayout(GroupBox5);
     gridLayout->addWidget(CalValSG);
     layout->addWidget(GroupBox5);
