@@ -46,7 +46,8 @@ void TTovikPanel::OnAlarmRecord(bool Ok, const TBlock* Data) {
     }
     ++FetchIndex;
     if (FetchIndex < Header[0] && HasConnection())
-        Send(RequestReadAlarm, Track("alarm_records", kAlarmRecordSize, &TTovikPanel::OnAlarmRecord), FetchIndex);
+        Send(RequestReadAlarm, Track("alarm_records", kAlarmRecordSize, &TTovikPanel::OnAlarmRecord),
+             FetchIndex);
 }
 
 void TTovikPanel::ReadAlarmJournal() {

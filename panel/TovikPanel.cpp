@@ -469,7 +469,8 @@ void TTovikPanel::OnStatePoll(bool Ok, const TBlock* Data) {
         if (FlagReloadTaskLog && !FlagTaskLogReading) {
             FlagReloadTaskLog = false;
             Tasks.BeginRead();
-            if (Send(RequestReadTask, Track("task_log", kTaskReplySize, &TTovikPanel::OnTaskEntry), uint8_t{0})) {
+            if (Send(RequestReadTask, Track("task_log", kTaskReplySize, &TTovikPanel::OnTaskEntry),
+                     uint8_t{0})) {
                 FlagTaskLogReading = true;
                 TaskChainPort = PollPort;
             }

@@ -105,7 +105,8 @@ TCalibrationTab::TCalibrationTab(QWidget* page, TTovikPanel& model,
     CalValSG->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     CalValSG->setFixedHeight(CalValSG->horizontalHeader()->sizeHint().height() +
                              kCalPhaseCount * CalValSG->verticalHeader()->defaultSectionSize() +
-                             2 * CalValSG->frameWidth() + CalValSG->horizontalScrollBar()->sizeHint().height());
+                             2 * CalValSG->frameWidth() +
+                             CalValSG->horizontalScrollBar()->sizeHint().height());
     auto* gridLayout = new QVBoxLayout(GroupBox5);
     gridLayout->addWidget(CalValSG);
     layout->addWidget(GroupBox5);

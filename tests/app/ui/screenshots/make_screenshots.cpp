@@ -1,16 +1,16 @@
 // Renders the main windows of the application for the documentation:
 // make_screenshots CONFIG_DIR OUT_DIR. Run under a real X server (Xvfb).
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QCheckBox>
-#include <QTableWidget>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
