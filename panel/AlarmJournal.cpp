@@ -10,6 +10,7 @@
 
 #include "base/Cp1251.h"
 #include "panel/DeviceView.h"
+#include "panel/PanelFiles.h"
 
 namespace tovik {
 
@@ -37,6 +38,76 @@ size_t CharacterCount(std::string_view text) {
         i += (len == 0 || i + len > text.size()) ? 1 : len;
     }
     return n;
+}
+
+// The workbook written to `path`: false with the file system's reason in
+// `why`, or with `sheetError` when the sheet itself could not be made.
+bool WriteWorkbook(const TTextGrid& grid, const std::vector<int>& columnPixels, const std::string& title,
+                   const std::string& path, std::string& why, std::string& sheetError) {
+    const size_t rows = grid.size();
+    const size_t cols = columnPixels.size();
+    errno = 0;
+    lxw_workbook* book = workbook_new(path.c_str());
+    if (!book) {
+        why = std::strerror(errno ? errno : ENOMEM);
+        return false;
+    }
+    // Closing writes the file; a failed export frees the book unwritten.
+    struct TCloser {
+        lxw_workbook* Book;
+        lxw_error Close() {
+            lxw_error e = workbook_close(Book);
+            Book = nullptr;
+            return e;
+        }
+        ~TCloser() {
+            if (Book) lxw_workbook_free(Book);
+        }
+    } closer{book};
+
+    lxw_worksheet* sheet = workbook_add_worksheet(book, title.c_str());
+    lxw_format* column = workbook_add_format(book);
+    lxw_format* cell = workbook_add_format(book);
+    if (!sheet || !column || !cell) {
+        sheetError = "не удалось создать лист \"" + title + "\"";
+        return false;
+    }
+    format_set_bold(column);
+    format_set_align(column, LXW_ALIGN_RIGHT);
+    format_set_bold(cell);
+    format_set_align(cell, LXW_ALIGN_LEFT);
+
+    // Column ranges must not overlap: the grid's columns first, then the rest.
+    lxw_error e = LXW_NO_ERROR;
+    for (size_t c = 0; c < cols && e == LXW_NO_ERROR; ++c) {
+        const double width = std::max(columnPixels[c], 0) / kPixelsPerWidthUnit;
+        e = worksheet_set_column(sheet, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), width, column);
+    }
+    if (e == LXW_NO_ERROR && cols < LXW_COL_MAX)
+        e = worksheet_set_column(sheet, static_cast<lxw_col_t>(cols), LXW_COL_MAX - 1,
+                                 kDefaultSheetColumnWidth, column);
+    for (size_t r = 0; r < rows && e == LXW_NO_ERROR; ++r) {
+        for (size_t c = 0; c < cols && e == LXW_NO_ERROR; ++c) {
+            const std::string& text = c < grid[r].size() ? grid[r][c] : std::string();
+            // An empty text leaves a formatted blank cell.
+            e = text.empty()
+                    ? worksheet_write_blank(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c), cell)
+                    : worksheet_write_string(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c),
+                                             text.c_str(), cell);
+        }
+    }
+    if (e != LXW_NO_ERROR) {
+        sheetError = lxw_strerror(e);
+        return false;
+    }
+    errno = 0;
+    e = closer.Close();
+    if (e != LXW_NO_ERROR) {
+        // The zip writer's failures are the file system's.
+        why = errno ? std::strerror(errno) : lxw_strerror(e);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -95,25 +166,13 @@ std::string FixedWidthText(const TTextGrid& grid, const std::vector<size_t>& wid
     return out;
 }
 
-bool WriteFileBytes(const std::string& path, const std::string& bytes, std::string& error) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    const size_t n = std::fwrite(bytes.data(), 1, bytes.size(), f);
-    const int writeErrno = errno;
-    const bool closed = std::fclose(f) == 0;
-    if (n != bytes.size() || !closed) {
-        error = path + ": " + std::strerror(n != bytes.size() ? writeErrno : errno);
-        return false;
-    }
-    return true;
-}
-
 bool SaveAlarmTextFile(const TTextGrid& grid, const std::string& path, std::string& error) {
-    return WriteFileBytes(path, FixedWidthText(grid, {kAlarmTextWidths.begin(), kAlarmTextWidths.end()}),
-                          error);
+    std::string reason;
+    if (ReplaceFileBytes(path, FixedWidthText(grid, {kAlarmTextWidths.begin(), kAlarmTextWidths.end()}),
+                         reason))
+        return true;
+    error = FileErrorText(kMsgFileNotWritten, path, reason);
+    return false;
 }
 
 bool ExportGridToExcel(const TTextGrid& grid, const std::vector<int>& columnPixels, const std::string& title,
@@ -131,65 +190,24 @@ bool ExportGridToExcel(const TTextGrid& grid, const std::vector<int>& columnPixe
         return false;
     }
 
-    lxw_workbook* book = workbook_new(path.c_str());
-    if (!book) {
-        error = path + ": " + std::strerror(errno ? errno : ENOMEM);
-        return false;
-    }
-    // Closing writes the file; a failed export frees the book unwritten.
-    struct TCloser {
-        lxw_workbook* Book;
-        lxw_error Close() {
-            lxw_error e = workbook_close(Book);
-            Book = nullptr;
-            return e;
-        }
-        ~TCloser() {
-            if (Book) lxw_workbook_free(Book);
-        }
-    } closer{book};
+    // libxlsxwriter writes the new file; it takes the old one's name only
+    // when it is complete.
+    std::string reason;
+    std::string sheetError;
+    const bool written = ReplaceFile(
+        path,
+        [&](const std::string& newFile, std::string& why) {
+            return WriteWorkbook(grid, columnPixels, title, newFile, why, sheetError);
+        },
+        reason);
+    if (written) return true;
+    error = sheetError.empty() ? FileErrorText(kMsgFileNotWritten, path, reason) : sheetError;
+    return false;
+}
 
-    lxw_worksheet* sheet = workbook_add_worksheet(book, title.c_str());
-    lxw_format* column = workbook_add_format(book);
-    lxw_format* cell = workbook_add_format(book);
-    if (!sheet || !column || !cell) {
-        error = "не удалось создать лист \"" + title + "\"";
-        return false;
-    }
-    format_set_bold(column);
-    format_set_align(column, LXW_ALIGN_RIGHT);
-    format_set_bold(cell);
-    format_set_align(cell, LXW_ALIGN_LEFT);
-
-    // Column ranges must not overlap: the grid's columns first, then the rest.
-    lxw_error e = LXW_NO_ERROR;
-    for (size_t c = 0; c < cols && e == LXW_NO_ERROR; ++c) {
-        const double width = std::max(columnPixels[c], 0) / kPixelsPerWidthUnit;
-        e = worksheet_set_column(sheet, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), width, column);
-    }
-    if (e == LXW_NO_ERROR && cols < LXW_COL_MAX)
-        e = worksheet_set_column(sheet, static_cast<lxw_col_t>(cols), LXW_COL_MAX - 1,
-                                 kDefaultSheetColumnWidth, column);
-    for (size_t r = 0; r < rows && e == LXW_NO_ERROR; ++r) {
-        for (size_t c = 0; c < cols && e == LXW_NO_ERROR; ++c) {
-            const std::string& text = c < grid[r].size() ? grid[r][c] : std::string();
-            // An empty text leaves a formatted blank cell.
-            e = text.empty()
-                    ? worksheet_write_blank(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c), cell)
-                    : worksheet_write_string(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c),
-                                             text.c_str(), cell);
-        }
-    }
-    if (e != LXW_NO_ERROR) {
-        error = lxw_strerror(e);
-        return false;
-    }
-    e = closer.Close();
-    if (e != LXW_NO_ERROR) {
-        error = path + ": " + lxw_strerror(e);
-        return false;
-    }
-    return true;
+std::string ExcelNotOpenedText(const std::string& path) {
+    return "Таблица записана в файл \"" + path +
+           "\", но на этом компьютере нет программы, которая открывает файлы .xlsx.";
 }
 
 }  // namespace tovik

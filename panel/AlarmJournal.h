@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "app/TovikDevice.h"
 #include "panel/TextGrid.h"
 #include "ports/Request.h"
-#include "app/TovikDevice.h"
 #include "protocol/Codecs.h"
 
 namespace tovik {
@@ -43,19 +43,26 @@ bool WriteFixedWidth(std::string_view text, size_t width, std::string& out);
 // fixed-width fields followed by CR LF.
 std::string FixedWidthText(const TTextGrid& grid, const std::vector<size_t>& widths);
 
-// Writes `bytes` to a new (or truncated) file. False with the system's
-// message in `error`; what was written before a failure stays.
-bool WriteFileBytes(const std::string& path, const std::string& bytes, std::string& error);
+// The message of a file that could not be written: its name and the
+// system's reason.
+inline constexpr const char* kMsgFileNotWritten = "Не удалось записать файл";
 
-// The journal as a text file: columns of 21, 32 and 25 characters.
+// The journal as a text file: columns of 21, 32 and 25 characters. The file
+// is replaced whole or not at all (an existing file stays as it was); false
+// with the message naming the file and the system's reason in `error`.
 bool SaveAlarmTextFile(const TTextGrid& grid, const std::string& path, std::string& error);
 
 // The grid as a workbook of one sheet named `title` (at most 31
 // characters, none of []:*?/\): every cell of the grid from A1 on with the
 // header in row 1, the whole sheet bold and right-aligned with columns 14
 // wide; the grid's own columns are as wide as their pixel width / 6 and its
-// cells left-aligned. An empty grid writes nothing and succeeds.
+// cells left-aligned. An empty grid writes nothing and succeeds. Like the
+// text file, the workbook replaces a file of that name whole or not at all.
 bool ExportGridToExcel(const TTextGrid& grid, const std::vector<int>& columnPixels, const std::string& title,
                        const std::string& path, std::string& error);
+
+// Said when the workbook was written but the desktop has no program that
+// opens it: where the file is, so it can still be used.
+std::string ExcelNotOpenedText(const std::string& path);
 
 }  // namespace tovik

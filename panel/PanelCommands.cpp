@@ -44,25 +44,6 @@ void TTovikPanel::ResetAVCountersBtnClick() {
     Send(RequestResetAlarmCounters, nullptr);
 }
 
-void TTovikPanel::ClearAVbtnClick() {
-    if (!MayCommand(BtnAlarmClear)) return;
-    ClearAlarmJournal();
-}
-
-void TTovikPanel::ClearAlarmJournal() {
-    if (!HasConnection()) return;
-    Send(RequestClearAlarms, Track("alarm_clear", 0, &TTovikPanel::OnAlarmsCleared));
-}
-
-void TTovikPanel::OnAlarmsCleared(bool, const TBlock*) {
-    // Whether or not the relay confirmed: what is still in its journal
-    // comes back with the next fetch.
-    Header = {0, 0};
-    LastHeader = {0, 0};
-    if (Dev) Dev->AlarmCache.clear();
-    ShowAlarms();
-}
-
 void TTovikPanel::SyncTimeBtnClick() {
     if (!MayCommand(BtnSyncTime)) return;
     const TLocalTime now = LocalNow();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "protocol/Commands.h"
+#include "protocol/UstTable.h"
 
 namespace tovik {
 
@@ -32,6 +33,25 @@ TTaskEntry TaskEntryFromTimes(std::span<const uint8_t, 6> Start, std::span<const
     std::copy(Start.begin(), Start.end(), e.begin());
     std::copy(End.begin(), End.end(), e.begin() + 6);
     return e;
+}
+
+TTaskEdit ParseTaskEdit(std::string_view Start, std::string_view End, const TLocaleFormat& Locale) {
+    TTaskEdit edit;
+    std::array<TUstRaw, 2> raw{};
+    const std::string_view texts[2] = {Start, End};
+    for (size_t i = 0; i < 2; ++i) {
+        const TUstParse parsed = ParseUstValue(texts[i], UstCellDateTime, UstDateTimeLimits, 1, Locale);
+        if (!parsed.Numeric) {
+            edit.Error = "\"" + std::string(texts[i]) + "\" не дата и время; задание не записано.";
+            return edit;
+        }
+        raw[i] = parsed.Raw;
+    }
+    edit.Entry = TaskEntryFromTimes(std::span<const uint8_t, 6>(raw[0].data(), 6),
+                                    std::span<const uint8_t, 6>(raw[1].data(), 6));
+    edit.StartText = FormatUstItem(raw[0], UstCellDateTime, 0, Locale);
+    edit.EndText = FormatUstItem(raw[1], UstCellDateTime, 0, Locale);
+    return edit;
 }
 
 TTaskEntry MakeTaskEntry(const TLocalTime& Start, const TLocalTime& End) {

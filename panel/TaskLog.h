@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "panel/TextGrid.h"
@@ -31,6 +32,22 @@ std::string TaskTimeText(std::span<const uint8_t, 6> Time, const TLocaleFormat& 
 // The entry's start and end: hour, minute, second, day, month, year - 2000.
 TTaskEntry MakeTaskEntry(const TLocalTime& Start, const TLocalTime& End);
 TTaskEntry TaskEntryFromTimes(std::span<const uint8_t, 6> Start, std::span<const uint8_t, 6> End);
+
+// An entry as the operator typed it: its start and end texts read as time
+// stamps, and each shown as it will be stored. `Error` names the text that is
+// not a date and time (nothing is to be written then).
+struct TTaskEdit {
+    TTaskEntry Entry{};
+    std::string StartText;
+    std::string EndText;
+    std::string Error;
+};
+TTaskEdit ParseTaskEdit(std::string_view Start, std::string_view End, const TLocaleFormat& Locale);
+
+// Whether a grid row (1 = the first entry) names an entry of the log.
+inline bool TaskRowSelected(int Row, size_t Count) {
+    return Row >= 1 && static_cast<size_t>(Row) <= Count;
+}
 
 class TTaskLog {
 public:

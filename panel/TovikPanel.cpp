@@ -175,6 +175,11 @@ void TTovikPanel::SetupForKind() {
         Name = Dev->InstallationName;
         Touch(AreaNameBox);
     }
+    if (TaskCells.empty()) FillTaskGrid();
+    if (Access == TPanelAccess::Service && !Cal.Started()) {
+        Cal.SetupFixed();
+        Touch(AreaCalibration);
+    }
 }
 
 void TTovikPanel::SetupSetpointGrid() {
@@ -218,31 +223,6 @@ uint32_t TTovikPanel::SetpointCellRevision(size_t Row, size_t Column) const {
     return Row < UstRevs.size() && Column < 5 ? UstRevs[Row][Column] : 0;
 }
 
-void TTovikPanel::ShowAlarms() {
-    static const std::vector<TAlarmRecord> kNone;
-    TTextGrid grid = tovik::AlarmGrid(Dev ? Dev->AlarmCache : kNone, Labels.Ktr(), Env.Locale);
-    if (grid != Alarms) {
-        Alarms = std::move(grid);
-        Touch(AreaAlarms);
-    }
-}
-
-void TTovikPanel::ShowTaskLog() {
-    Touch(AreaTaskLog);
-    if (FlagTaskLogReading) {
-        SetButton(BtnTaskAdd, false);
-        SetButton(BtnTaskDelete, false);
-        SetButton(BtnTaskClear, false);
-        return;
-    }
-    if (Access != TPanelAccess::ReadOnly) {
-        if (Tasks.Count() < Tasks.Capacity()) SetButton(BtnTaskAdd, true);
-        SetButton(BtnTaskDelete, Tasks.Count() > 0);
-        SetButton(BtnTaskClear, Tasks.Count() > 0);
-    }
-    TaskGridOn = true;
-}
-
 // ---- status, buttons, messages ----
 
 void TTovikPanel::SetStatus(std::string Text) {
@@ -252,8 +232,10 @@ void TTovikPanel::SetStatus(std::string Text) {
 }
 
 void TTovikPanel::SetButton(TPanelButton Button, bool On) {
-    // Read-only access never enables a command.
+    // Read-only access never enables a command, and a calibration run uses
+    // the calibration tab up.
     if (On && Access == TPanelAccess::ReadOnly) return;
+    if (On && Button == BtnStartCalibration && Cal.Started()) return;
     bool& enabled = Enabled[static_cast<size_t>(Button)];
     if (enabled == On) return;
     enabled = On;
@@ -280,8 +262,8 @@ void TTovikPanel::DisableCommandButtons() {
     if (Access == TPanelAccess::Service) SetButton(BtnStartCalibration, false);
 }
 
-void TTovikPanel::Say(std::string Text) {
-    Messages.push_back({std::move(Text), true});
+void TTovikPanel::Say(std::string Text, bool Error) {
+    Messages.push_back({std::move(Text), Error});
     Touch(AreaMessages);
 }
 
@@ -584,80 +566,6 @@ void TTovikPanel::OnDeviceClock(bool Ok, const TBlock* Data) {
 void TTovikPanel::OnStatistics(bool Ok, const TBlock* Data) {
     Labels.OnStatistics(Ok, Data);
     Touch(AreaLabels);
-}
-
-void TTovikPanel::OnTaskEntry(bool Ok, const TBlock* Data) {
-    const auto next = Tasks.OnTaskEntry(Ok, Data);
-    if (Tasks.ReadFailed()) {
-        // A whole reply of an entry outside the log it reports is damaged.
-        if (Ok && Data && Data->size() >= kTaskReplySize) NoteRead(HandlerCycle, "task_log", false);
-        // A failed or damaged read ends the chain; what was read stays.
-        FlagTaskLogReading = false;
-        if (TaskGridOn) {
-            TaskGridOn = false;
-            Touch(AreaTaskLog);
-        }
-        return;
-    }
-    if (next && HasConnection() &&
-        Send(RequestReadTask, Track("task_log", kTaskReplySize, &TTovikPanel::OnTaskEntry), *next)) {
-        // the chain goes on
-    } else {
-        FlagTaskLogReading = false;
-    }
-    ShowTaskLog();
-}
-
-void TTovikPanel::OnAlarmCount(bool Ok, const TBlock* Data) {
-    if (!Ok || !Data || Data->size() < kAlarmCountReplySize) {
-        FetchFailed = true;
-        return;
-    }
-    Header = {(*Data)[0], (*Data)[1]};
-    if (Header[0] == 0 || Header == LastHeader) return;
-    LastHeader = Header;
-    FetchIndex = 0;
-    Send(RequestReadAlarm, Track("alarm_records", kAlarmRecordSize, &TTovikPanel::OnAlarmRecord), FetchIndex);
-}
-
-void TTovikPanel::OnAlarmRecord(bool Ok, const TBlock* Data) {
-    // A failed read, or a record that did not arrive whole, ends the fetch
-    // until the relay's header changes; nothing of it is stored.
-    const auto record = AlarmRecordFromReply(Ok, Data);
-    if (!record) {
-        FetchFailed = true;
-        return;
-    }
-    if (Dev && Dev->OfferAlarmRecord(*record)) {
-        ++Added;
-        ShowAlarms();
-        // The status bar names the newest alarm as soon as it is known.
-        Labels.RefreshStateText(LastAlarm());
-        if (Labels.StateCode()) SetStatus(Labels.StateStatusText());
-    }
-    ++FetchIndex;
-    if (FetchIndex < Header[0] && HasConnection())
-        Send(RequestReadAlarm, Track("alarm_records", kAlarmRecordSize, &TTovikPanel::OnAlarmRecord),
-             FetchIndex);
-}
-
-void TTovikPanel::OnCalibrationInfo(bool Ok, const TBlock* Data) {
-    std::optional<uint8_t> points;
-    if (Ok && Data && !Data->empty()) points = (*Data)[0];
-    if (points != CalPoints) {
-        CalPoints = points;
-        Touch(AreaCalibration);
-    }
-}
-
-void TTovikPanel::ReadAlarmJournal() {
-    Added = 0;
-    FetchFailed = false;
-    Failures.clear();
-    Incomplete.clear();
-    LastHeader = {0, 0};  // every record of the journal, whatever the header
-    if (HasConnection())
-        Send(RequestReadAlarmCount, Track("alarm_count", kAlarmCountReplySize, &TTovikPanel::OnAlarmCount));
 }
 
 }  // namespace tovik

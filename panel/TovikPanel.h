@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/TovikDevice.h"
+#include "panel/Calibration.h"
 #include "panel/CurrentTrend.h"
 #include "panel/DeviceView.h"
 #include "panel/SetpointReport.h"
@@ -192,6 +193,39 @@ public:
     // the device's cache (a read, allowed at every level).
     void ReadAlarmJournal();
 
+    // ---- task log tab (PanelTaskLog.cpp) ----
+    // A key in the task grid: Row and Column are the grid's current cell
+    // (row 1 = entry 0), the texts those of the row's columns 1 and 2.
+    void TW_SGKeyPress(int Key, int Row, int Column, const std::string& StartText,
+                       const std::string& EndText);
+    void TWNewBtnClick();
+    // Row: the grid's current row (0: none).
+    void TWDelBtnClick(int Row);
+    void TWClrBtnClick();
+
+    // ---- alarm log tab (PanelAlarms.cpp) ----
+    // "Сохранить..." once the save dialog chose `Path`: the grid as the
+    // fixed-width text file. False (and a message) when it was not written.
+    bool saveAVListBtnClick(const std::string& Path);
+    // "Отправить в Excel": the grid as a workbook at `Path`, for the
+    // desktop's spreadsheet program to open. False (and a message) when it
+    // was not written.
+    bool sendExcelBtnClick(const std::string& Path);
+    // The workbook was written but nothing on the desktop opens it.
+    void ExcelNotOpened(const std::string& Path);
+
+    // ---- calibration tab (PanelCalibration.cpp), service level only ----
+    void CalPhaseCBClick(int Phase, bool Checked);  // IaCBClick, IbCBClick, IcCBClick
+    void CalPointsChange(int Phase, int Value);     // IaSE, IbSE, IcSE
+    // What the operator typed into a cell of CalValSG.
+    void CalValSGEdited(int Row, int Column, const std::string& Text);
+    void CalValSGKeyPress(int Key, int Row, int Column, const std::string& Text);
+    // After the save or open dialog chose `Path`; false (and a message)
+    // when nothing was written or loaded.
+    bool CalSaveButtonClick(const std::string& Path);
+    bool CalLoadButtonClick(const std::string& Path);
+    void StartCalButtonClick();
+
     // ---- what the window shows ----
     uint32_t Revision(TPanelArea Area) const { return Revs[static_cast<size_t>(Area)]; }
     const TDeviceView& View() const { return Labels; }
@@ -221,13 +255,20 @@ public:
     uint32_t SetpointCellRevision(size_t Row, size_t Column) const;
     bool SetpointGridEditable() const { return Access != TPanelAccess::ReadOnly; }
     const TTaskLog& TaskLog() const { return Tasks; }
-    TTextGrid TaskGrid() const { return Tasks.Grid(Env.Locale); }
+    // Header row, then "№", "Начало", "Окончание" per entry.
+    const TTextGrid& TaskGrid() const { return TaskCells; }
+    // Moves each time the panel writes that cell: a view replaces what the
+    // operator typed only then.
+    uint32_t TaskCellRevision(size_t Row, size_t Column) const;
     bool TaskGridEnabled() const { return TaskGridOn; }
+    bool TaskGridEditable() const { return Access != TPanelAccess::ReadOnly; }
     const TTextGrid& AlarmGrid() const { return Alarms; }
     // The calibration information of the last read (service level): the
     // largest number of points per phase, none before a read or after a
     // failed one.
     std::optional<uint8_t> CalibrationPoints() const { return CalPoints; }
+    // The calibration tab (service level).
+    const TCalibration& Calibration() const { return Cal; }
     // Message boxes waiting to be shown, oldest first; taking them empties the list.
     std::vector<TPanelMessage> TakeMessages();
     const std::vector<TPanelMessage>& PendingMessages() const { return Messages; }
@@ -333,6 +374,18 @@ private:
     void OnAlarmRecord(bool Ok, const TBlock* Data);
     void OnCalibrationInfo(bool Ok, const TBlock* Data);
     void OnAlarmsCleared(bool Ok, const TBlock* Data);
+    void OnTaskWritten(bool Ok, const TBlock* Data);
+    void OnTaskAdded(bool Ok, const TBlock* Data);
+    void OnTaskDeleted(bool Ok, const TBlock* Data);
+    void OnTasksCleared(bool Ok, const TBlock* Data);
+    // After a task-log command: read the log again, whatever the outcome,
+    // or say that it failed (`Failure`).
+    void AfterTaskCommand(bool Ok, const char* Failure);
+    void SetTaskCell(size_t Row, size_t Column, const std::string& Text);
+    // The task grid's texts from the panel's copy of the log.
+    void FillTaskGrid();
+    // The calibration tab may be used: service level, a run not started.
+    bool MayCalibrate() const { return Access == TPanelAccess::Service && !Cal.Started(); }
     void OnRestoreRead(bool Ok, const TBlock* Data);
     void RefreshComparison();
 
@@ -364,7 +417,8 @@ private:
     void EnableCommandButtons();
     void DisableCommandButtons();
     void Touch(TPanelArea Area) { ++Revs[static_cast<size_t>(Area)]; }
-    void Say(std::string Text);
+    // A message box; `Error` false for a plain one (wrong input).
+    void Say(std::string Text, bool Error = true);
     // The command a button stands for may be sent: not read-only, the
     // button enabled, and a connection.
     bool MayCommand(TPanelButton Button);
@@ -430,8 +484,11 @@ private:
     TTextGrid UstGrid;
     std::vector<std::array<uint32_t, 5>> UstRevs;
     bool TaskGridOn = false;
+    TTextGrid TaskCells;
+    std::vector<std::array<uint32_t, 3>> TaskRevs;
     TTextGrid Alarms;
     std::optional<uint8_t> CalPoints;
+    TCalibration Cal{Env.Locale};
     std::vector<TPanelMessage> Messages;
     bool NoPortShown = false;
 

@@ -26,6 +26,9 @@
 
 #include "app/TovikDevice.h"
 #include "base/ui/Messages.h"
+#include "panel/ui/AlarmLogTab.h"
+#include "panel/ui/CalibrationTab.h"
+#include "panel/ui/TaskLogTab.h"
 
 namespace tovik {
 
@@ -160,7 +163,10 @@ TTTovikFrame::TTTovikFrame(TTovikDevice& device, const TPanelContext& context)
     }
     BuildDataTab(Tabs[TabData]);
     BuildSettingsTab(Tabs[TabSettings]);
-    BuildTaskTab(Tabs[TabTaskLog]);
+    TaskLogTab = new TTaskLogTab(Tabs[TabTaskLog], *Panel, Buttons, [this] { Acted(); });
+    AlarmLogTab = new TAlarmLogTab(Tabs[TabAlarms], *Panel, Buttons, [this] { Acted(); });
+    if (Tabs[TabCalibration])
+        CalibrationTab = new TCalibrationTab(Tabs[TabCalibration], *Panel, Buttons, [this] { Acted(); });
 
     RefreshTimer = new QTimer(this);
     RefreshTimer->setObjectName("RefreshTimer");
@@ -392,26 +398,6 @@ void TTTovikFrame::BuildSettingsTab(QWidget* tab) {
     });
 }
 
-void TTTovikFrame::BuildTaskTab(QWidget* tab) {
-    // The task grid and its buttons take the space beside the button column.
-    auto* layout = new QHBoxLayout(tab);
-    layout->setContentsMargins(4, 4, 4, 4);
-    layout->addStretch(1);
-    auto* buttons = new QVBoxLayout;
-    auto* automation = new QPushButton(QString::fromUtf8(kAutomationOn), tab);
-    automation->setObjectName(ButtonInfo(BtnAutomation).Name);
-    automation->setEnabled(false);
-    Buttons[BtnAutomation] = automation;
-    buttons->addWidget(automation);
-    buttons->addStretch();
-    layout->addLayout(buttons);
-    if (Panel->AccessRights() == TPanelAccess::ReadOnly) return;
-    connect(automation, &QPushButton::clicked, this, [this] {
-        Panel->OnOffAvtomatBtnClick();
-        Acted();
-    });
-}
-
 // ---- set-up from the device ----
 
 void TTTovikFrame::RefreshPortSelection() {
@@ -617,6 +603,9 @@ void TTTovikFrame::Redraw() {
                     ->setText(Q(grid[r][c]));
             }
     }
+    if (changed(AreaTaskLog)) TaskLogTab->Redraw();
+    if (changed(AreaAlarms)) AlarmLogTab->Redraw();
+    if (changed(AreaCalibration) && CalibrationTab) CalibrationTab->Redraw();
     RedrawSetpointFiles();
     Drawing = false;
     if (changed(AreaMessages)) {

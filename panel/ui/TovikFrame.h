@@ -32,6 +32,10 @@ class QTimer;
 
 namespace tovik {
 
+class TAlarmLogTab;
+class TCalibrationTab;
+class TTaskLogTab;
+
 class TProtoPortList;
 class TTovikDevice;
 
@@ -107,6 +111,11 @@ public:
     QTableWidget* TovikUstStringGrid = nullptr;
     QTimer* RefreshTimer = nullptr;
     QTimer* EnPuskTimer = nullptr;
+    // The task log, alarm log and calibration tabs (the last: none below
+    // the service level).
+    TTaskLogTab* TaskLogTab = nullptr;
+    TAlarmLogTab* AlarmLogTab = nullptr;
+    TCalibrationTab* CalibrationTab = nullptr;
 
     QLabel* Label(TLabelId id) const { return Labels[static_cast<size_t>(id)]; }
     QPushButton* Button(TPanelButton b) const { return Buttons[static_cast<size_t>(b)]; }
@@ -141,7 +150,6 @@ protected:
 private:
     void BuildDataTab(QWidget* tab);
     void BuildSettingsTab(QWidget* tab);
-    void BuildTaskTab(QWidget* tab);
     // After an action: the model's answer drawn, its messages shown.
     void Acted();
     void GridEnter();

@@ -799,7 +799,7 @@ int TaskDelete(TContext& ctx) {
     auto session = OpenSession(ctx);
     TTaskLog log;
     ReadTaskLogOrFail(*session, log);
-    if (n < 1 || static_cast<size_t>(n) > log.Count()) throw TExit{kExitUsage, kMsgSelectTaskRow};
+    if (!TaskRowSelected(n, log.Count())) throw TExit{kExitUsage, kMsgSelectTaskRow};
     const bool ok = RunOne(*session, RequestDeleteTask, nullptr, static_cast<uint8_t>(n - 1),
                            static_cast<uint8_t>(log.Count()));
     return AfterTaskChange(ctx, *session, ok, kMsgTaskDeleteFailed);
@@ -811,16 +811,12 @@ int TaskClear(TContext& ctx) {
     return AfterTaskChange(ctx, *session, ok, kMsgTaskClearFailed);
 }
 
-// Text that is not a date and time would become the earliest time stamp.
-std::array<TUstParse, 2> TaskTimes(const TContext& ctx) {
-    std::array<TUstParse, 2> times;
-    for (size_t i = 0; i < 2; ++i) {
-        times[i] = ParseUstValue(ctx.Options.Args[1 + i], UstCellDateTime, UstDateTimeLimits, 1, ctx.Locale);
-        if (!times[i].Numeric)
-            throw TExit{kExitUsage,
-                        "\"" + ctx.Options.Args[1 + i] + "\" не дата и время; задание не записано"};
-    }
-    return times;
+// Text that is not a date and time would become the earliest time stamp:
+// read as the panel's task grid reads an edited entry.
+TTaskEdit TaskTimes(const TContext& ctx) {
+    TTaskEdit edit = ParseTaskEdit(ctx.Options.Args[1], ctx.Options.Args[2], ctx.Locale);
+    if (!edit.Error.empty()) throw TExit{kExitUsage, edit.Error};
+    return edit;
 }
 
 void CheckTaskSet(const TContext& ctx) {
@@ -830,16 +826,14 @@ void CheckTaskSet(const TContext& ctx) {
 
 int TaskSet(TContext& ctx) {
     const int n = TaskNumber(ctx.Options.Args[0]);
-    const std::array<TUstParse, 2> times = TaskTimes(ctx);
+    const TTaskEdit edit = TaskTimes(ctx);
     auto session = OpenSession(ctx);
     TTaskLog log;
     ReadTaskLogOrFail(*session, log);
-    if (n < 1 || static_cast<size_t>(n) > log.Count())
+    if (!TaskRowSelected(n, log.Count()))
         throw TExit{kExitUsage,
                     "нет задания " + std::to_string(n) + " (заданий: " + std::to_string(log.Count()) + ")"};
-    const TTaskEntry entry = TaskEntryFromTimes(std::span<const uint8_t, 6>(times[0].Raw.data(), 6),
-                                                std::span<const uint8_t, 6>(times[1].Raw.data(), 6));
-    const bool ok = RunOne(*session, RequestWriteTask, nullptr, static_cast<uint8_t>(n - 1), entry);
+    const bool ok = RunOne(*session, RequestWriteTask, nullptr, static_cast<uint8_t>(n - 1), edit.Entry);
     return AfterTaskChange(ctx, *session, ok, kMsgTaskWriteFailed);
 }
 

@@ -2,6 +2,7 @@
 // make_screenshots CONFIG_DIR OUT_DIR. Run under a real X server (Xvfb,
 // 1280 x 960).
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -12,12 +13,14 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
 #include "app/ui/main.h"
 #include "app/ui/register.h"
 #include "base/ui/Messages.h"
+#include "panel/ui/CalibrationTab.h"
 #include "panel/ui/TovikFrame.h"
 #include "panel/ui/TrendWindow.h"
 #include "ports/ui/BusScanUnit.h"
@@ -146,5 +149,55 @@ int main(int argc, char** argv) {
     trend->resize(900, 560);
     QTest::qWait(40000);
     ok = Save(trend, out + "/trend.png") && ok;
+    trend->close();
+    form.resize(990, 700);
+
+    // The task log, alarm log and calibration tabs of the first relay,
+    // which has tripped twice, at the service level.
+    const int service = form.Users.FindUser("service");
+    if (service >= 0) form.SetCurrentUser(form.Users.Get(service));
+    form.DevList->setCurrentRow(0);
+    form.DevListClick();
+    frame = form.PanelArea->findChild<TTTovikFrame*>("TTovikFrame");
+    const bool journal =
+        frame && QTest::qWaitFor(
+                     [&] {
+                         return frame->Model().View().HasSetpoints() && !frame->Model().TaskLogReading() &&
+                                form.CurrentDevice && frame->Model().AlarmGrid().size() > 2;
+                     },
+                     20000);
+    if (!journal) {
+        fprintf(stderr, "the journals did not fill\n");
+        return 1;
+    }
+    QTest::qWait(1000);
+    frame->TovikControl->setCurrentWidget(frame->Tabs[TabTaskLog]);
+    ok = Save(&form, out + "/panel-task-log.png") && ok;
+    frame->TovikControl->setCurrentWidget(frame->Tabs[TabAlarms]);
+    ok = Save(&form, out + "/panel-alarm-log.png") && ok;
+    if (TCalibrationTab* cal = frame->CalibrationTab) {
+        frame->TovikControl->setCurrentWidget(frame->Tabs[TabCalibration]);
+        if (!QTest::qWaitFor([&] { return cal->CalValSG->columnCount() > 3; }, 20000))
+            fprintf(stderr, "no calibration information\n");
+        cal->PhaseCB[0]->click();
+        cal->PhaseCB[1]->click();
+        cal->PhaseSE[0]->setValue(4);
+        cal->PhaseSE[1]->setValue(3);
+        const char* points[2][3] = {{"5", "10", "20"}, {"5", "15", ""}};
+        for (int r = 0; r < 2; ++r)
+            for (int c = 0; c < 3; ++c)
+                if (*points[r][c]) {
+                    cal->CalValSG->item(r, c + 2)->setText(QString::fromUtf8(points[r][c]));
+                    cal->CalValSG->setCurrentCell(r, c + 2);
+                    QTest::keyClick(cal->CalValSG, Qt::Key_Return);
+                }
+        cal->CalValSG->clearSelection();
+        ok = Save(&form, out + "/panel-calibration.png") && ok;
+        frame->Button(BtnStartCalibration)->click();
+        ok = Save(&form, out + "/panel-calibration-plan.png") && ok;
+    } else {
+        fprintf(stderr, "no calibration tab\n");
+        ok = false;
+    }
     return ok ? 0 : 1;
 }
