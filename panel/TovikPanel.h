@@ -324,6 +324,10 @@ public:
     // Makes the next Tick queue a state poll if nothing else waits.
     void PollNow();
 
+    // The line the communication monitor of this panel watches: the
+    // device's port; none while the device has no port.
+    TProtoPort* MonitorPort() const { return DevicePort(); }
+
     // ---- setpoint files, the report and the current trend (PanelSetpointFiles.cpp) ----
     // The relay as the last whole setpoint read left it; none before one.
     std::optional<TRelaySetpoints> RelaySetpoints() const;

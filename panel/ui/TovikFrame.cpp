@@ -29,6 +29,7 @@
 #include "panel/ui/AlarmLogTab.h"
 #include "panel/ui/CalibrationTab.h"
 #include "panel/ui/TaskLogTab.h"
+#include "ports/ui/MonitorUnit.h"
 
 namespace tovik {
 
@@ -141,6 +142,7 @@ TTTovikFrame::TTTovikFrame(TTovikDevice& device, const TPanelContext& context)
 
     TPanelEnvironment env;
     env.Ports = context.Ports;
+    PortList = context.Ports;
     env.AccessLevel = context.AccessLevel;
     env.Locale = PanelLocaleFormat();
     env.DeviceRenamed = context.DeviceRenamed;
@@ -345,6 +347,12 @@ void TTTovikFrame::BuildSettingsTab(QWidget* tab) {
     Buttons[BtnSyncTime] = sync;
     row->addWidget(sync);
     row->addStretch();
+    MonitorButton = new QPushButton(QStringLiteral("Монитор обмена..."), connection);
+    MonitorButton->setObjectName("MonitorButton");
+    MonitorButton->setToolTip(QStringLiteral("Каждый кадр на линии этого устройства, с расшифровкой"));
+    MonitorButton->setEnabled(false);
+    connect(MonitorButton, &QPushButton::clicked, this, [this] { ShowMonitor(); });
+    row->addWidget(MonitorButton);
     layout->addWidget(connection);
 
     auto* setpoints = Group("TovikUstGroupBox", "Уставки:", tab);
@@ -517,6 +525,12 @@ void TTTovikFrame::Acted() {
     Redraw();
 }
 
+QWidget* TTTovikFrame::ShowMonitor() {
+    TProtoPort* port = Panel ? Panel->MonitorPort() : nullptr;
+    if (!port || !PortList) return nullptr;
+    return OpenMonitor(*PortList, *port, window());
+}
+
 void TTTovikFrame::Redraw() {
     if (!Panel) return;
     const TTovikPanel& m = *Panel;
@@ -564,6 +578,7 @@ void TTTovikFrame::Redraw() {
         }
     }
     if (changed(AreaPortBox)) {
+        if (MonitorButton) MonitorButton->setEnabled(m.MonitorPort() != nullptr && PortList);
         const QSignalBlocker block(TovikPortsComboBox);
         TovikPortsComboBox->clear();
         for (const TPortBoxItem& item : m.PortItems()) TovikPortsComboBox->addItem(Q(item.Text), item.PortId);

@@ -129,7 +129,11 @@ public:
     QPushButton* ReportUstButton = nullptr;   // "Отчёт об уставках..."
     QPushButton* EndCompareButton = nullptr;  // "Закончить сравнение"
     QLabel* CompareLabel = nullptr;
-    QPushButton* TrendButton = nullptr;  // "Тренд токов..."
+    QPushButton* TrendButton = nullptr;    // "Тренд токов..."
+    QPushButton* MonitorButton = nullptr;  // "Монитор обмена...": the device's line
+    // Opens (or raises) the communication monitor of the device's line;
+    // none while the device has no port.
+    QWidget* ShowMonitor();
     // What the buttons do once they have their file; false after a message.
     bool SaveSetpointsTo(const QString& path);
     bool CompareWithFileAt(const QString& path);
@@ -161,6 +165,7 @@ private:
     void RedrawSetpointFiles();
 
     std::unique_ptr<TTovikPanel> Panel;
+    TProtoPortList* PortList = nullptr;  // the program's port list, for the monitor
     QPointer<QLabel> StatusPanel;
     TGridAutoSize GridSizer;
     int GridRows = -1;

@@ -33,6 +33,7 @@
 #include "base/Clock.h"
 #include "base/ui/Messages.h"
 #include "panel/ui/TovikFrame.h"
+#include "ports/ui/MonitorUnit.h"
 #include "support/ChildProcess.h"
 
 namespace tovik {
@@ -397,6 +398,40 @@ TEST_F(PanelWindow, NoPortShowsNoConnectionWithinOneTick) {
     f->TovikPortsComboBox->setCurrentIndex(1);
     f->TovikPortsComboBox->hidePopup();
     ASSERT_TRUE(Until([&] { return Filled(); })) << Unfilled();
+}
+
+TEST_F(PanelWindow, MonitorOfTheDevicesLineShowsThePanelsTrafficDecoded) {
+    ASSERT_NO_FATAL_FAILURE(Start(kKindTovikMModbus, 1));
+    TTTovikFrame* f = Frame();
+    ASSERT_TRUE(Until([&] { return Filled(); })) << Unfilled();
+    ASSERT_TRUE(f->MonitorButton->isEnabled());
+    TProtoPort* port = f->Model().MonitorPort();
+    ASSERT_NE(port, nullptr);
+    QTest::mouseClick(f->MonitorButton, Qt::LeftButton);
+    TMonitorForm* monitor = FindMonitor(*port);
+    ASSERT_NE(monitor, nullptr);
+    EXPECT_TRUE(monitor->isVisible());
+    // The panel's own polls, to this relay only, sent and answered.
+    ASSERT_TRUE(Until([&] {
+        monitor->MonitorTimerTimer();
+        return monitor->Buffer().Size() >= 4;
+    }));
+    for (size_t i = 0; i < monitor->Buffer().Size(); ++i)
+        EXPECT_TRUE(monitor->Buffer().Row(i).Matches(1)) << monitor->Buffer().Row(i).Line;
+    // A second click raises the same window.
+    QTest::mouseClick(f->MonitorButton, Qt::LeftButton);
+    EXPECT_EQ(FindMonitor(*port), monitor);
+    CloseMonitor(*port);
+    EXPECT_EQ(FindMonitor(*port), nullptr);
+
+    // Without a port there is no line to watch.
+    f->RefreshTimer->stop();
+    f->TovikPortsComboBox->showPopup();
+    f->TovikPortsComboBox->setCurrentIndex(0);
+    f->TovikPortsComboBox->hidePopup();
+    f->RefreshTimerTimer();
+    EXPECT_FALSE(f->MonitorButton->isEnabled());
+    EXPECT_EQ(f->ShowMonitor(), nullptr);
 }
 
 TEST_F(PanelWindow, BusNumberOneToFiveSendsTheNextPollToFive) {
