@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "base/CRC.h"
 #include "app/Device.h"
+#include "base/CRC.h"
 
 namespace tovik {
 

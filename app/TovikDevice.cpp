@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "base/CRC.h"
 #include "app/DeviceList.h"
+#include "base/CRC.h"
 #include "ports/ProtoPortList.h"
 
 namespace tovik {

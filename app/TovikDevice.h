@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "base/Cp1251.h"
 #include "app/Device.h"
+#include "base/Cp1251.h"
 #include "base/DeviceTypes.h"
 
 namespace tovik {

@@ -12,7 +12,9 @@ std::atomic<TAssertHook> g_hook{nullptr};
 std::atomic<unsigned> g_count{0};
 }  // namespace
 
-void SetAssertHook(TAssertHook hook) { g_hook.store(hook, std::memory_order_release); }
+void SetAssertHook(TAssertHook hook) {
+    g_hook.store(hook, std::memory_order_release);
+}
 
 std::string AssertionText(const char* condition, const char* file, int line, const void* address) {
     const auto addr = reinterpret_cast<uintptr_t>(address);
@@ -29,6 +31,8 @@ void AssertionFailed(const char* condition, const char* file, int line, const vo
     if (TAssertHook hook = g_hook.load(std::memory_order_acquire)) hook(text);
 }
 
-unsigned AssertionCount() { return g_count.load(std::memory_order_relaxed); }
+unsigned AssertionCount() {
+    return g_count.load(std::memory_order_relaxed);
+}
 
 }  // namespace tovik

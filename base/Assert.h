@@ -22,6 +22,6 @@ unsigned AssertionCount();
 }  // namespace tovik
 
 // Checks an internal condition; a failure is reported and the program goes on.
-#define TOVIK_ASSERT(condition)                                                                      \
-    ((condition) ? static_cast<void>(0)                                                              \
+#define TOVIK_ASSERT(condition)         \
+    ((condition) ? static_cast<void>(0) \
                  : ::tovik::AssertionFailed(#condition, __FILE__, __LINE__, __builtin_return_address(0)))

@@ -18,14 +18,20 @@ inline constexpr uint8_t kDeviceKindCount = 4;
 // Record kind code of kind 0 in the configuration; kinds 1..3 follow.
 inline constexpr uint32_t kFirstDeviceKindCode = 193;
 
-inline constexpr bool IsKnownKind(uint8_t kind) { return kind <= kMaxDeviceKind; }
+inline constexpr bool IsKnownKind(uint8_t kind) {
+    return kind <= kMaxDeviceKind;
+}
 inline constexpr bool IsModbusKind(uint8_t kind) {
     return kind == kKindTovikModbus || kind == kKindTovikMModbus;
 }
 // "ТовикМ" relays hold items 22 to 24 and more; the ModBus one also keeps
 // operating statistics.
-inline constexpr bool IsTovikMKind(uint8_t kind) { return kind == kKindTovikM || kind == kKindTovikMModbus; }
-inline constexpr bool HasStatistics(uint8_t kind) { return kind == kKindTovikMModbus; }
+inline constexpr bool IsTovikMKind(uint8_t kind) {
+    return kind == kKindTovikM || kind == kKindTovikMModbus;
+}
+inline constexpr bool HasStatistics(uint8_t kind) {
+    return kind == kKindTovikMModbus;
+}
 
 // ---- bus numbers ----
 

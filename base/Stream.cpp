@@ -35,7 +35,9 @@ bool TStream::WriteU32(uint32_t value) {
     return WriteExact(b, 4);
 }
 
-bool TStream::WriteI32(int32_t value) { return WriteU32(static_cast<uint32_t>(value)); }
+bool TStream::WriteI32(int32_t value) {
+    return WriteU32(static_cast<uint32_t>(value));
+}
 
 int32_t TMemoryStream::Read(void* buffer, int32_t count) {
     if (count <= 0 || Pos >= Data.size()) return 0;

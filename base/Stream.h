@@ -39,7 +39,10 @@ public:
     size_t Position() const { return Pos; }
     size_t Remaining() const { return Pos < Data.size() ? Data.size() - Pos : 0; }
     void Seek(size_t position) { Pos = position; }
-    void Clear() { Data.clear(); Pos = 0; }
+    void Clear() {
+        Data.clear();
+        Pos = 0;
+    }
     const std::vector<uint8_t>& Bytes() const { return Data; }
     std::vector<uint8_t>& Bytes() { return Data; }
 

@@ -2,9 +2,9 @@
 #include <algorithm>
 
 #include "base/Clock.h"
+#include "base/ModbusCrc.h"
 #include "ports/FrameTrace.h"
 #include "ports/ProtoPort.h"
-#include "base/ModbusCrc.h"
 
 namespace tovik {
 

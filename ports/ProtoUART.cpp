@@ -14,8 +14,8 @@
 #include <cstring>
 #include <thread>
 
-#include "base/Cp1251.h"
 #include "base/Clock.h"
+#include "base/Cp1251.h"
 
 namespace tovik {
 

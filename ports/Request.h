@@ -34,11 +34,11 @@ struct TProtoRequest {
     uint8_t Address = 0;
     uint8_t DeviceKind = 0;
     TCommandDescriptor Command;
-    TBlockPtr TxData;             // released by the executor once copied into the frame
+    TBlockPtr TxData;  // released by the executor once copied into the frame
     int32_t TxLength = 0;
     uint8_t* RxBuffer = nullptr;  // points into the job's Result block, or null
     int32_t RxLength = 0;
-    int32_t ExtraTimeout = 0;     // ms, added to the port's ReplyTimeout
+    int32_t ExtraTimeout = 0;  // ms, added to the port's ReplyTimeout
     int32_t Tries = 0;
     // Bytes of RxBuffer the reply actually filled, set by the executor; the
     // worker hands the result block over cut to this length, so that a

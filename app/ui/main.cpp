@@ -20,8 +20,8 @@
 #include "app/TovikDevice.h"
 #include "app/ui/AboutForm.h"
 #include "app/ui/AcessSelectorUnit.h"
-#include "base/ui/Messages.h"
 #include "app/ui/register.h"
+#include "base/ui/Messages.h"
 #include "panel/ui/TovikFrame.h"
 #include "ports/ui/BusScanUnit.h"
 #include "ports/ui/MonitorUnit.h"
@@ -43,7 +43,9 @@ TMainForm::TMainForm(const QString& configDir, QWidget* parent)
     CreateWindows();
 }
 
-TMainForm::~TMainForm() { ShutDown(); }
+TMainForm::~TMainForm() {
+    ShutDown();
+}
 
 void TMainForm::BuildWindow() {
     setObjectName("MainForm");
@@ -80,7 +82,8 @@ void TMainForm::BuildWindow() {
     DelDevice = makeAction("DelDevice", QStringLiteral("Удалить устройство"), {}, QStyle::SP_TrashIcon);
     AddTovikMB = makeAction("AddTovikMB", QStringLiteral("Добавить Товик ModBus"), {}, QStyle::SP_FileIcon);
     AddTovikM = makeAction("AddTovikM", QStringLiteral("Добавить ТовикМ"), {}, QStyle::SP_FileIcon);
-    AddTovikMMB = makeAction("AddTovikMMB", QStringLiteral("Добавить ТовикМ ModBus"), {}, QStyle::SP_FileIcon);
+    AddTovikMMB =
+        makeAction("AddTovikMMB", QStringLiteral("Добавить ТовикМ ModBus"), {}, QStyle::SP_FileIcon);
     ScanDevices = makeAction("ScanDevices", QStringLiteral("Поиск устройств..."), {},
                              QStyle::SP_FileDialogContentsView);
 
@@ -329,7 +332,9 @@ void TMainForm::AddDevice(std::unique_ptr<TDevice> device) {
     item->setData(Qt::UserRole, QVariant::fromValue(static_cast<void*>(raw)));
 }
 
-void TMainForm::AddDeviceOfKind(int kind) { AddDevice(std::make_unique<TTovikDevice>(static_cast<uint8_t>(kind))); }
+void TMainForm::AddDeviceOfKind(int kind) {
+    AddDevice(std::make_unique<TTovikDevice>(static_cast<uint8_t>(kind)));
+}
 
 void TMainForm::DelDeviceExecute() {
     const int row = DevList->currentRow();

@@ -6,9 +6,9 @@
 #include <QString>
 #include <memory>
 
+#include "app/Configuration.h"
 #include "app/Device.h"
 #include "app/DeviceList.h"
-#include "app/Configuration.h"
 #include "app/UsersMod.h"
 #include "ports/ProtoPortList.h"
 

@@ -8,8 +8,8 @@
 #include <QSocketNotifier>
 #include <memory>
 
-#include "base/ui/Messages.h"
 #include "app/ui/main.h"
+#include "base/ui/Messages.h"
 #include "ports/ProtoPort.h"
 
 namespace {
@@ -21,7 +21,9 @@ void OnSignal(int) {
     [[maybe_unused]] auto n = ::write(g_signalPipe[1], &c, 1);
 }
 
-void Beep() { QApplication::beep(); }
+void Beep() {
+    QApplication::beep();
+}
 
 }  // namespace
 

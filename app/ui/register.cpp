@@ -169,7 +169,9 @@ void TRegForm::Timer1Timer() {
             AddUserButton->setEnabled(true);
             AddUserButton->setText(QStringLiteral("-"));
             break;
-        case TAccountButtonMode::Disabled: AddUserButton->setEnabled(false); break;
+        case TAccountButtonMode::Disabled:
+            AddUserButton->setEnabled(false);
+            break;
     }
 }
 

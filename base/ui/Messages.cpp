@@ -14,7 +14,9 @@ TMessageHook& Hook() {
 }
 }  // namespace
 
-void SetMessageHook(TMessageHook hook) { Hook() = std::move(hook); }
+void SetMessageHook(TMessageHook hook) {
+    Hook() = std::move(hook);
+}
 
 void ShowMessage(QWidget* parent, const QString& text, TMessageKind kind) {
     if (Hook()) {
@@ -23,8 +25,12 @@ void ShowMessage(QWidget* parent, const QString& text, TMessageKind kind) {
     }
     const QString title = QStringLiteral("Товик/ТовикМ v2.1");
     switch (kind) {
-        case TMessageKind::Plain: QMessageBox::information(parent, title, text); break;
-        case TMessageKind::Error: QMessageBox::critical(parent, title, text); break;
+        case TMessageKind::Plain:
+            QMessageBox::information(parent, title, text);
+            break;
+        case TMessageKind::Error:
+            QMessageBox::critical(parent, title, text);
+            break;
         case TMessageKind::Question: {
             QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Ok, parent);
             box.exec();
@@ -45,7 +51,7 @@ TRecordTextValidator::TRecordTextValidator(int maxChars, QObject* parent)
 QValidator::State TRecordTextValidator::validate(QString& input, int&) const {
     if (input.size() > MaxChars) return Invalid;
     return CheckFieldText(input.toStdString(), static_cast<size_t>(MaxChars)) == TTextCheck::Ok ? Acceptable
-                                                                                                 : Invalid;
+                                                                                                : Invalid;
 }
 
 }  // namespace tovik

@@ -11,8 +11,8 @@
 namespace tovik {
 
 TOptForm::TOptForm(std::shared_ptr<TRequestStats> stats, QWidget* parent)
-    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowStaysOnTopHint),
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowStaysOnTopHint),
       Stats(std::move(stats)) {
     setObjectName("OptForm");
     setWindowTitle(QStringLiteral("Статистика"));
@@ -67,8 +67,12 @@ void TOptForm::StatUpdTimerTimer() {
     noack_lab->setText(QString::number(s.NoAnswer()));
 }
 
-void TOptForm::rst_btnClick() { Stats->ResetStats(); }
+void TOptForm::rst_btnClick() {
+    Stats->ResetStats();
+}
 
-void TOptForm::Button1Click() { close(); }
+void TOptForm::Button1Click() {
+    close();
+}
 
 }  // namespace tovik

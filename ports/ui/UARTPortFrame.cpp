@@ -58,8 +58,10 @@ void TSpinEdit::focusOutEvent(QFocusEvent* event) {
 void TSpinEdit::fixup(QString& input) const {
     bool ok = false;
     const qlonglong v = input.trimmed().toLongLong(&ok);
-    if (!ok || v < minimum()) input = QString::number(minimum());
-    else if (v > maximum()) input = QString::number(maximum());
+    if (!ok || v < minimum())
+        input = QString::number(minimum());
+    else if (v > maximum())
+        input = QString::number(maximum());
 }
 
 int TSpinEdit::TypedValue() const {
@@ -124,11 +126,17 @@ void TTUARTPortFrame::FillFromPort() {
                                                     : QStringLiteral("Ошибка окрытия порта."));
 }
 
-void TTUARTPortFrame::UARTBusCheckBoxClick() { PortRef.Bus = UARTBusCheckBox->isChecked(); }
+void TTUARTPortFrame::UARTBusCheckBoxClick() {
+    PortRef.Bus = UARTBusCheckBox->isChecked();
+}
 
-void TTUARTPortFrame::SpinEdit1Change(int value) { PortRef.ReplyTimeout = value; }
+void TTUARTPortFrame::SpinEdit1Change(int value) {
+    PortRef.ReplyTimeout = value;
+}
 
-void TTUARTPortFrame::IntervalSEChange(int value) { PortRef.RequestInterval = value; }
+void TTUARTPortFrame::IntervalSEChange(int value) {
+    PortRef.RequestInterval = value;
+}
 
 void ShowSettings(TProtoPort& port, QWidget* parent) {
     HideSettings();

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "ConfigTestUtil.h"
-#include "base/CRC.h"
 #include "app/UsersMod.h"
+#include "base/CRC.h"
 #include "panel/SettingsView.h"
 
 namespace tovik {

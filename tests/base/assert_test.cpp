@@ -1,14 +1,16 @@
+#include "base/Assert.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "base/Assert.h"
 
 namespace tovik {
 namespace {
 
 std::string g_report;
-void Collect(const std::string& report) { g_report = report; }
+void Collect(const std::string& report) {
+    g_report = report;
+}
 
 TEST(Assert, FailedCheckIsReportedThroughTheHookAndExecutionGoesOn) {
     SetAssertHook(&Collect);
@@ -36,7 +38,8 @@ TEST(Assert, PassingCheckReportsNothing) {
 }
 
 TEST(Assert, ReportTextHasTheLineAndTheAddressInHex) {
-    EXPECT_EQ(AssertionText("x", "f.cpp", 12, reinterpret_cast<const void*>(0x1001)), "x (f.cpp, line 12, address $1000)");
+    EXPECT_EQ(AssertionText("x", "f.cpp", 12, reinterpret_cast<const void*>(0x1001)),
+              "x (f.cpp, line 12, address $1000)");
     EXPECT_EQ(AssertionText("x", "f.cpp", 1, nullptr), "x (f.cpp, line 1, address $0)");
 }
 

@@ -7,11 +7,11 @@
 // when the test moves the clock, after the probe went out and, where an
 // answer is due, after the answer has been read. Nothing depends on how
 // fast the machine is.
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>

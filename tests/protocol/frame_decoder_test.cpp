@@ -2,7 +2,6 @@
 // then every request the builders make, on a native and a ModBus line of
 // tovik-sim, is decoded from the trace and compared with what the
 // simulator's own parser logged for the same frame.
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -10,6 +9,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>

@@ -1,7 +1,6 @@
 // The monitor's bounded list: a flood of frames from a worker never makes
 // it grow past its capacity, every frame lost is counted, and the list
 // saved as text is exactly what it shows.
-#include <filesystem>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -10,6 +9,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>

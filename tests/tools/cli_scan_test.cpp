@@ -1,11 +1,11 @@
 // tovik-cli scan against tovik-sim lines: the relays found with their
 // models and the kinds proposed, the exit status, JSON, the decoded trace,
 // and the options checked before anything is sent.
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>

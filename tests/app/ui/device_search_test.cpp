@@ -2,7 +2,6 @@
 // be added, reachable from the port list window too, and its relays join
 // the device list the way the add actions add them, with their port and
 // bus number filled in.
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -17,6 +16,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/Configuration.h"
 #include "app/TovikDevice.h"

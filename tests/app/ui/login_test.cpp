@@ -11,9 +11,9 @@
 
 #include "app/UsersMod.h"
 #include "app/ui/AcessSelectorUnit.h"
-#include "base/ui/Messages.h"
 #include "app/ui/register.h"
 #include "base/Clock.h"
+#include "base/ui/Messages.h"
 
 namespace tovik {
 namespace {
@@ -36,12 +36,13 @@ struct LoginTest : ::testing::Test {
         users.Add(std::make_unique<TUser>("default", 1, ""));
         users.Add(std::make_unique<TUser>("Ivanov", 2, "Secret"));
         users.Add(std::make_unique<TUser>("Petrov", 1, "pw"));
-        form = std::make_unique<TRegForm>(
-            users, TRegForm::TSession{[this] { return current; }, [this](TUser* u) {
-                                          current = u;
-                                          ++setCalls;
-                                      }},
-            access);
+        form = std::make_unique<TRegForm>(users,
+                                          TRegForm::TSession{[this] { return current; },
+                                                             [this](TUser* u) {
+                                                                 current = u;
+                                                                 ++setCalls;
+                                                             }},
+                                          access);
         SetMessageHook([this](TMessageKind, const QString& t) { messages.push_back(t); });
         g_now = 1000;
         SetClockSource(TestClock);

@@ -66,8 +66,9 @@ TEST_F(ProgramTest, TakesOverTheCopyRunsAndSavesBothFilesOnSigterm) {
     RunConfigTool({"init", Path("newer.cfg")}, &rc);
     RunConfigTool({"add-account", Path("newer.cfg"), "reader", "pw", "2"}, &rc);
     RunConfigTool({"add-port", Path("newer.cfg"), "ttyNONE4", "--bus"}, &rc);
-    RunConfigTool({"add-device", Path("newer.cfg"), "3", "--port", "ttyNONE4", "--bus", "7", "--name", "Насосная"},
-                  &rc);
+    RunConfigTool(
+        {"add-device", Path("newer.cfg"), "3", "--port", "ttyNONE4", "--bus", "7", "--name", "Насосная"},
+        &rc);
     ASSERT_EQ(rc, 0);
     ASSERT_TRUE(QFile::rename(Path("newer.cfg"), Path("app.cfg")));
 

@@ -2,7 +2,6 @@
 // user would: live frames of a port decoded in the monitor, pause, filter,
 // clear, save and the bounded list; the search on a tovik-sim line with the
 // engine's clock in the test's hand, and the chosen relays handed over.
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -19,6 +18,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>

@@ -159,13 +159,13 @@ int main(int argc, char** argv) {
     form.DevList->setCurrentRow(0);
     form.DevListClick();
     frame = form.PanelArea->findChild<TTTovikFrame*>("TTovikFrame");
-    const bool journal =
-        frame && QTest::qWaitFor(
-                     [&] {
-                         return frame->Model().View().HasSetpoints() && !frame->Model().TaskLogReading() &&
-                                form.CurrentDevice && frame->Model().AlarmGrid().size() > 2;
-                     },
-                     20000);
+    const bool journal = frame && QTest::qWaitFor(
+                                      [&] {
+                                          return frame->Model().View().HasSetpoints() &&
+                                                 !frame->Model().TaskLogReading() && form.CurrentDevice &&
+                                                 frame->Model().AlarmGrid().size() > 2;
+                                      },
+                                      20000);
     if (!journal) {
         fprintf(stderr, "the journals did not fill\n");
         return 1;
