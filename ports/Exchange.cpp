@@ -47,6 +47,8 @@ TReceive ReceiveReply(TProtoPort& port, uint32_t timeout, uint32_t gap, TBuff& r
             want = std::max<int32_t>(1, expected - static_cast<int32_t>(reply.size()));
         else if (expected == 0)
             want = std::max<int32_t>(1, kModbusHeaderBytes - static_cast<int32_t>(reply.size()));
+        // A byte count of 255 announces more than one chunk holds.
+        want = std::min<int32_t>(want, sizeof chunk);
         const int32_t n = port.Read(chunk, want);
         t = timeGetTime();
         if (n > 0) {

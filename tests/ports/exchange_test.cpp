@@ -193,6 +193,28 @@ TEST_F(ExchangeTest, TruncatedReplyCountsAsErrorAndIsRetried) {
     EXPECT_EQ(Stats().OkCount, 1);
 }
 
+TEST_F(ExchangeTest, ALongestReplyToASmallReadIsTakenWholeAndRefused) {
+    // Byte count 255: the whole reply (260 bytes) is longer than one read's
+    // chunk and is taken in pieces, then refused for its size, as the answer
+    // of another request. The next request is answered as usual.
+    auto n = std::make_shared<std::atomic<int>>(0);
+    dev.SetHandler([n](const Bytes&) {
+        if ((*n)++ == 0) {
+            Bytes data(256, 0x5A);
+            data[0] = 255;
+            return ModbusFrame(1, 3, data);
+        }
+        return ModbusFrame(1, 3, {4, 1, 2, 3, 4});
+    });
+    TBuff reply;
+    EXPECT_FALSE(Run(ReadRequest(), 60000, 2, 3, reply));
+    EXPECT_TRUE(reply.empty());
+    EXPECT_EQ(Stats().SentCount, 1);
+    EXPECT_EQ(Stats().ErrorCount, 1);
+    ASSERT_TRUE(Run(ReadRequest(), 60000, 2, 3, reply));
+    EXPECT_EQ(reply, (TBuff{2, 1, 4, 3}));
+}
+
 TEST_F(ExchangeTest, ShortReplyPassingItsCrcIsAnError) {
     // Four bytes with a valid CRC: no room for a byte count. The silence
     // after them ends each reply, long before the time-out.
