@@ -14,15 +14,12 @@
 
 #include "app/TovikDevice.h"
 #include "base/Clock.h"
+#include "base/Files.h"
 #include "ports/ProtoUART.h"
 
 namespace tovik {
 
 namespace {
-
-std::string SystemReason(int error) {
-    return std::generic_category().message(error);
-}
 
 // Said of a FIFO, a device or a socket given as the configuration.
 constexpr const char* kNotRegularFile = "не обычный файл";
@@ -60,13 +57,6 @@ private:
     int64_t Written = 0;
 };
 
-std::string DirectoryOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -77,33 +67,6 @@ bool SameFile(const std::string& a, const std::string& b) {
     struct stat second {};
     return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
-// The file a name stands for, its symbolic links followed to their end: a
-// save replaces that file, in its own directory, and keeps the links. The
-// file need not exist yet. nullopt, with errno in `error`, on a link that
-// cannot be read or a loop.
-std::optional<std::string> ResolveLinks(const std::string& path, int& error) {
-    std::string current = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (::lstat(current.c_str(), &st) != 0) {
-            if (errno == ENOENT) return current;
-            error = errno;
-            return std::nullopt;
-        }
-        if (!S_ISLNK(st.st_mode)) return current;
-        std::vector<char> buffer(static_cast<size_t>(std::max<off_t>(st.st_size, 255)) + 1);
-        const ssize_t n = ::readlink(current.c_str(), buffer.data(), buffer.size());
-        if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) {
-            error = n < 0 ? errno : n == 0 ? ENOENT : ENAMETOOLONG;
-            return std::nullopt;
-        }
-        const std::string target(buffer.data(), static_cast<size_t>(n));
-        current = target.front() == '/' ? target : JoinPath(DirectoryOf(current), target);
-    }
-    error = ELOOP;
-    return std::nullopt;
 }
 
 // Whether the file at `target` (no link) may be replaced. Renaming over a
