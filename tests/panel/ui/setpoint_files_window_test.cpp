@@ -73,6 +73,21 @@ std::string ReadAll(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// How many requests the simulator has logged.
+size_t Logged(const std::string& logPath) {
+    std::istringstream in(ReadAll(logPath));
+    size_t n = 0;
+    for (std::string line; std::getline(in, line);) n += !line.empty() && line.back() == '}';
+    return n;
+}
+
+// Returns once the polling panel's next requests reached the relay: the
+// port runs its jobs in order, so whatever was queued before has run too.
+bool QueueMovedOn(const std::string& logPath) {
+    const size_t mark = Logged(logPath);
+    return QTest::qWaitFor([&] { return Logged(logPath) >= mark + 2; }, kWaitMs);
+}
+
 // The lines of the simulator's request log that change the relay.
 std::vector<std::string> Writes(const std::string& logPath) {
     std::vector<std::string> out;
@@ -337,7 +352,7 @@ TEST_F(SetpointFilesWindow, RestoreRefusals) {
     f->Confirm = [](const QString&) { return false; };
     ASSERT_NO_FATAL_FAILURE(SetItem(2, "15", "15,0"));
     EXPECT_FALSE(f->RestoreFromFileAt(QString::fromStdString(saved)));
-    QTest::qWait(300);
+    ASSERT_TRUE(QueueMovedOn(LogPath));
     EXPECT_EQ(Writes(LogPath).size(), writesBefore + 1);  // the grid's own write only
 }
 
@@ -356,7 +371,7 @@ TEST_F(SetpointFilesWindow, ReadOnlyAccessNeverRestores) {
     EXPECT_FALSE(f->RestoreFromFileAt(saved));
     ASSERT_EQ(Messages.Items.size(), 1u);
     EXPECT_EQ(Messages.Items[0], "Доступ только для чтения: уставки не записаны.");
-    QTest::qWait(300);
+    ASSERT_TRUE(QueueMovedOn(LogPath));
     EXPECT_TRUE(Writes(LogPath).empty());
 }
 
