@@ -55,13 +55,13 @@ struct Client {
 bool PollCycle(Client& c, uint8_t kind) {
     int pending = 1;
     bool allOk = true;
-    auto done = [&](uint8_t ok, const TBlock*) {
-        allOk = allOk && ok;
+    auto done = [&](const TReply& reply) {
+        allOk = allOk && reply.Ok();
         --pending;
     };
-    auto onPoll = [&](uint8_t ok, const TBlock* data) {
-        done(ok, data);
-        if (!ok) return;
+    auto onPoll = [&](const TReply& reply) {
+        done(reply);
+        if (!reply.Ok()) return;
         TProtoPort& p = c.Port;
         const auto& r = c.Results;
         RequestReadUst(p, kAddress, c.Owner, kind, r, done);

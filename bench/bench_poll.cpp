@@ -135,13 +135,13 @@ constexpr uint8_t kAddress = 1;
 bool PollCycle(Client& c, uint8_t kind) {
     int pending = 1;
     bool allOk = true;
-    auto done = [&](uint8_t ok, const TBlock*) {
-        allOk = allOk && ok;
+    auto done = [&](const TReply& reply) {
+        allOk = allOk && reply.Ok();
         --pending;
     };
-    auto onPoll = [&](uint8_t ok, const TBlock* data) {
-        done(ok, data);
-        if (!ok) return;
+    auto onPoll = [&](const TReply& reply) {
+        done(reply);
+        if (!reply.Ok()) return;
         TProtoPort& p = c.Port;
         const auto& r = c.Results;
         RequestReadUst(p, kAddress, c.Owner, kind, r, done);
@@ -269,8 +269,8 @@ void BM_ExchangesUnpaced(benchmark::State& state) {
         bool allOk = true;
         for (int i = 0; i < kBatch; ++i)
             RequestReadClock(client.Port, kAddress, client.Owner, kind, client.Results,
-                             [&](uint8_t ok, const TBlock*) {
-                                 allOk = allOk && ok;
+                             [&](const TReply& reply) {
+                                 allOk = allOk && reply.Ok();
                                  --pending;
                              });
         if (!client.DispatchUntil(pending) || !allOk) {

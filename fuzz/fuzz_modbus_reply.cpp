@@ -488,7 +488,7 @@ void RunExecutor(FuzzedDataProvider& in, TScriptedPort& port) {
     auto request = MakeRequest(&port, address, kind, command, std::move(block), txLength, rx.get(),
                                static_cast<int32_t>(rxLength), extra, tries);
     port.Start(in, !IsModbusKind(kind));
-    const bool ok = ExecuteRequest(*request);
+    const bool ok = ExecuteRequest(*request).Ok();
     port.Finish();
     CHECK(!request->TxData);  // released once framed
     const TStatsSnapshot stats = port.Stats().GetStats();

@@ -355,8 +355,10 @@ TResultHandler TTovikPanel::Track(const char* Name, size_t Need, THandler Handle
     ++OutstandingCount;
     const uint64_t cycle = HandlerCycle;
     if (cycle) ++OpenCycles[cycle].Pending;
-    return [this, Name, Need, Handler, cycle](uint8_t ok, const TBlock* data) {
+    return [this, Name, Need, Handler, cycle](const TReply& reply) {
         --OutstandingCount;
+        const bool ok = reply.Ok();
+        const TBlock* data = reply.Data;
         if (!ok)
             NoteRead(cycle, Name, true);
         else if (Need > 0 && (!data || data->size() < Need))
@@ -364,7 +366,7 @@ TResultHandler TTovikPanel::Track(const char* Name, size_t Need, THandler Handle
         // What this handler queues belongs to the same cycle.
         const uint64_t outer = HandlerCycle;
         HandlerCycle = cycle;
-        (this->*Handler)(ok != 0, data);
+        (this->*Handler)(ok, data);
         HandlerCycle = outer;
         const auto it = OpenCycles.find(cycle);
         if (it == OpenCycles.end() || --it->second.Pending > 0) return;

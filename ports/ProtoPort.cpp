@@ -57,8 +57,8 @@ std::unique_ptr<TProtoJob> MakeJob(std::unique_ptr<TProtoRequest> Request, const
 
 // ---- result delivery ----
 
-void TResultEventsList::AddEvent(TResultHandler OnResult, uint8_t Ok, TBlockPtr Data) {
-    TResultEvent e{std::move(OnResult), Ok, std::move(Data)};
+void TResultEventsList::AddEvent(TResultHandler OnResult, TOutcome Outcome, TBlockPtr Data) {
+    TResultEvent e{std::move(OnResult), Outcome, std::move(Data)};
     std::shared_ptr<const TResultNotifier> notify;
     {
         std::lock_guard lock(EventsLock);
@@ -82,7 +82,7 @@ void TResultEventsList::DispatchOne() {
         e = std::move(Events.front());
         Events.pop_front();
     }
-    if (e.OnResult) e.OnResult(e.Ok, e.Data.get());
+    if (e.OnResult) e.OnResult(TReply{e.Outcome, e.Data.get()});
     // e.Data is released here, after the callback.
 }
 
@@ -253,9 +253,9 @@ void TProtoPortThread::Execute() {
     while (Port.WaitForSignal()) {
         WakeUpCount.fetch_add(1, std::memory_order_relaxed);
         if (!Port.TakeJob(Job)) continue;
-        LastOk = 0;
+        TOutcome outcome;
         const bool executed = Port.IsOwnerRegistered(Job.OwnerId);
-        if (executed && Job.Executor && Job.Request) LastOk = Job.Executor(*Job.Request);
+        if (executed && Job.Executor && Job.Request) outcome = Job.Executor(*Job.Request);
         // The completion sees only the bytes the reply brought: a short
         // reply must not leave zeros that read as values.
         if (executed && Job.Request && Job.Result && Job.Request->RxReceived >= 0 &&
@@ -264,7 +264,7 @@ void TProtoPortThread::Execute() {
         Job.Request.reset();  // also releases TxData when the job was dropped
         Job.TxData = nullptr;
         if (!Port.StopRequested() && executed && Port.IsOwnerRegistered(Job.OwnerId) && Job.Results)
-            Job.Results->AddEvent(std::move(Job.OnResult), LastOk, std::move(Job.Result));
+            Job.Results->AddEvent(std::move(Job.OnResult), outcome, std::move(Job.Result));
         Job = TProtoJob{};  // releases whatever was not handed over
     }
     Job = TProtoJob{};

@@ -26,7 +26,7 @@ namespace tovik {
 
 struct TResultEvent {
     TResultHandler OnResult;
-    uint8_t Ok = 0;
+    TOutcome Outcome;
     TBlockPtr Data;
 };
 
@@ -44,7 +44,7 @@ public:
     // Waiting events are discarded without calling their callbacks.
     ~TResultEventsList() = default;
 
-    void AddEvent(TResultHandler OnResult, uint8_t Ok, TBlockPtr Data);
+    void AddEvent(TResultHandler OnResult, TOutcome Outcome, TBlockPtr Data);
     // Installs (or with an empty function removes) the notifier. A call
     // already under way when it is replaced still ends on the old one,
     // which it keeps alive; the owner makes sure its target outlives that.
@@ -206,7 +206,6 @@ private:
 
     TProtoPort& Port;
     TProtoJob Job;
-    uint8_t LastOk = 0;
     std::atomic<uint64_t> WakeUpCount{0};
     std::thread Thread;
 };

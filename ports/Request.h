@@ -47,10 +47,39 @@ struct TProtoRequest {
     int32_t RxReceived = -1;
 };
 
-// Runs in the worker thread; nonzero when a valid reply was decoded.
-using TExecutor = std::function<uint8_t(TProtoRequest&)>;
-// Runs in the user-interface thread; Data may be null. It must not keep Data.
-using TResultHandler = std::function<void(uint8_t Ok, const TBlock* Data)>;
+// How a request ended on the line.
+enum class TReplyStatus : uint8_t {
+    Answered,   // a valid reply, decoded into the result block
+    NoAnswer,   // nothing came within the reply time-out
+    Damaged,    // check bytes or CRC wrong
+    Short,      // a reply that ends before its frame or block does
+    Foreign,    // a valid frame that answers another request or address
+    Late,       // the answer to an earlier request
+    Exception,  // a ModBus exception reply (ExceptionCode)
+    NotSent,    // the frame did not go out (the line is closed or gone)
+    Stopped,    // the worker was stopped during the exchange
+};
+
+struct TOutcome {
+    TReplyStatus Status = TReplyStatus::NoAnswer;
+    uint8_t ExceptionCode = 0;  // of a ModBus exception reply
+    bool Ok() const { return Status == TReplyStatus::Answered; }
+};
+
+inline constexpr TOutcome kAnswered{TReplyStatus::Answered};
+
+// What a completion receives. Data may be null; the handler must not keep it.
+struct TReply {
+    TOutcome Outcome;
+    const TBlock* Data = nullptr;
+    // A valid reply was received and decoded into Data.
+    bool Ok() const { return Outcome.Ok(); }
+};
+
+// Runs in the worker thread; says how the exchange ended.
+using TExecutor = std::function<TOutcome(TProtoRequest&)>;
+// Runs in the user-interface thread.
+using TResultHandler = std::function<void(const TReply& Reply)>;
 
 struct TProtoJob {
     std::unique_ptr<TProtoRequest> Request;

@@ -227,14 +227,14 @@ void TraceSent(TProtoPort& port, const TProtoRequest& r, const std::vector<uint8
 }
 
 // The executor of a probe; runs in the port's worker thread.
-uint8_t RunProbe(TProtoRequest& r, TScanShared& shared) {
+TOutcome RunProbe(TProtoRequest& r, TScanShared& shared) {
     TProbeReport report;
-    auto finish = [&](const TProbeReport& rep) -> uint8_t {
+    auto finish = [&](const TProbeReport& rep) -> TOutcome {
         if (r.RxBuffer && r.RxLength >= static_cast<int32_t>(sizeof rep)) {
             std::memcpy(r.RxBuffer, &rep, sizeof rep);
             r.RxReceived = static_cast<int32_t>(sizeof rep);
         }
-        return rep.Valid > 0 || rep.Exception != 0;
+        return rep.Valid > 0 || rep.Exception != 0 ? kAnswered : TOutcome{};
     };
     if (!r.Port || shared.Cancelled.load()) {
         report.Cancelled = 1;
@@ -427,7 +427,7 @@ void TBusScan::QueueMore() {
         PortRef.PutJob(MakeJob(
             std::move(request), nullptr, std::move(block), Owner, Results,
             [shared](TProtoRequest& r) { return RunProbe(r, *shared); },
-            [this, index](uint8_t ok, const TBlock* data) { OnProbe(index, ok, data); }));
+            [this, index](const TReply& reply) { OnProbe(index, reply.Data); }));
         ++Outstanding;
     }
     if (Outstanding == 0 && NextProbe >= Probes.size()) Ended = true;
@@ -461,7 +461,7 @@ TScanFinding& TBusScan::FindingFor(uint8_t address) {
     return it->second;
 }
 
-void TBusScan::OnProbe(size_t index, uint8_t /*ok*/, const TBlock* data) {
+void TBusScan::OnProbe(size_t index, const TBlock* data) {
     if (Ended) return;
     --Outstanding;
     const TProbe& probe = Probes[index];

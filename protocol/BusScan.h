@@ -128,7 +128,7 @@ private:
         bool Modbus;
     };
     void QueueMore();
-    void OnProbe(size_t index, uint8_t ok, const TBlock* data);
+    void OnProbe(size_t index, const TBlock* data);
     TScanFinding& FindingFor(uint8_t address);
 
     TProtoPort& PortRef;

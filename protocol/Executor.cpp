@@ -220,9 +220,11 @@ bool TReceiver::Push(uint8_t b, TRequestStats& stats) {
     return false;
 }
 
-bool ExecuteRequest(TProtoRequest& Request) {
+TOutcome ExecuteRequest(TProtoRequest& Request) {
+    // Until every exchange reports its own reason, a failure counts as no answer.
+    auto outcome = [](bool ok) { return ok ? kAnswered : TOutcome{}; };
     Request.RxReceived = 0;
-    if (!Request.Port) return false;
+    if (!Request.Port) return TOutcome{TReplyStatus::NotSent};
     const TBuff data = RequestData(Request);
     Request.TxData.reset();  // copied: the block is not needed any more
     const auto total = static_cast<int64_t>(Request.Port->ReplyTimeout.load()) + Request.ExtraTimeout;
@@ -230,12 +232,13 @@ bool ExecuteRequest(TProtoRequest& Request) {
     switch (Request.DeviceKind) {
         case kKindTovik:
         case kKindTovikM:
-            return NativeExchange(Request, NativePayload(Request.Address, Request.Command, data), timeout);
+            return outcome(
+                NativeExchange(Request, NativePayload(Request.Address, Request.Command, data), timeout));
         case kKindTovikModbus:
         case kKindTovikMModbus:
-            return ModbusExchange(Request, data, timeout);
+            return outcome(ModbusExchange(Request, data, timeout));
         default:
-            return false;
+            return TOutcome{TReplyStatus::NotSent};
     }
 }
 

@@ -45,6 +45,6 @@ private:
 // Releases TxData, writes at most RxLength bytes into RxBuffer and reports
 // in RxReceived how far the reply filled it (a native reply may be short).
 // Traces every frame when the port has a trace sink.
-bool ExecuteRequest(TProtoRequest& Request);
+TOutcome ExecuteRequest(TProtoRequest& Request);
 
 }  // namespace tovik

@@ -142,7 +142,7 @@ public:
 
     // Answers a job as the worker would: the handler with the flag and the block.
     static void Answer(TProtoJob& job, bool ok, std::optional<TBlock> data) {
-        job.Results->AddEvent(std::move(job.OnResult), ok ? 1 : 0,
+        job.Results->AddEvent(std::move(job.OnResult), ok ? kAnswered : TOutcome{},
                               data ? std::make_unique<TBlock>(std::move(*data)) : nullptr);
     }
 

@@ -275,14 +275,13 @@ TEST(ShortNativeReplies, AlarmRecordAndTaskEntryAreNotStored) {
     std::optional<uint8_t> next = 7;
     ASSERT_TRUE(RequestReadAlarm(
         port, 1, owner, 0, events,
-        [&](uint8_t ok, const TBlock* d) {
-            recordAnswered = ok != 0 && d && d->size() == 18;
-            record = AlarmRecordFromReply(ok != 0, d);
+        [&](const TReply& r) {
+            recordAnswered = r.Ok() && r.Data && r.Data->size() == 18;
+            record = AlarmRecordFromReply(r.Ok(), r.Data);
         },
         0));
     ASSERT_TRUE(RequestReadTask(
-        port, 1, owner, 0, events, [&](uint8_t ok, const TBlock* d) { next = log.OnTaskEntry(ok != 0, d); },
-        0));
+        port, 1, owner, 0, events, [&](const TReply& r) { next = log.OnTaskEntry(r.Ok(), r.Data); }, 0));
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (events->Count() < 2 && std::chrono::steady_clock::now() < end) std::this_thread::yield();
     ASSERT_EQ(events->Count(), 2u);

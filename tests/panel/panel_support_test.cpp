@@ -85,7 +85,7 @@ TEST(ResultNotifier, CalledAfterEachEventOutsideTheListLock) {
     for (int i = 0; i < 3; ++i)
         port.PutJob(MakeJob(
             MakeRequest(&port, 1, 0, {}, nullptr, 0, nullptr, 0, 0, 1), nullptr, nullptr, owner, results,
-            [](TProtoRequest&) -> uint8_t { return 1; }, [](uint8_t, const TBlock*) {}));
+            [](TProtoRequest&) -> TOutcome { return kAnswered; }, [](const TReply&) {}));
     {
         std::unique_lock g(lock);
         ASSERT_TRUE(woken.wait_for(g, std::chrono::seconds(30), [&] { return calls == 3; }));
@@ -96,7 +96,7 @@ TEST(ResultNotifier, CalledAfterEachEventOutsideTheListLock) {
     results->SetNotifier(nullptr);
     port.PutJob(MakeJob(
         MakeRequest(&port, 1, 0, {}, nullptr, 0, nullptr, 0, 0, 1), nullptr, nullptr, owner, results,
-        [](TProtoRequest&) -> uint8_t { return 1; }, [](uint8_t, const TBlock*) {}));
+        [](TProtoRequest&) -> TOutcome { return kAnswered; }, [](const TReply&) {}));
     for (int i = 0; i < 3000 && results->Count() < 4; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(results->Count(), 4u);

@@ -72,16 +72,16 @@ TEST(OwnerIds, IdleOnlyWhenRegisteredAndNothingQueued) {
     std::atomic<bool> inside{false}, release{false};
     auto list = std::make_shared<TResultEventsList>();
     port.PutJob(Job(port, owner, list,
-                    [&](TProtoRequest&) -> uint8_t {
+                    [&](TProtoRequest&) -> TOutcome {
                         inside = true;
                         while (!release) std::this_thread::sleep_for(1ms);
-                        return 1;
+                        return kAnswered;
                     },
                     {}));
     ASSERT_TRUE(WaitUntil([&] { return inside.load(); }));
     EXPECT_TRUE(port.IsOwnerIdle(owner));
     // A second job waiting in the queue makes it busy.
-    port.PutJob(Job(port, owner, list, [](TProtoRequest&) -> uint8_t { return 1; }, {}));
+    port.PutJob(Job(port, owner, list, [](TProtoRequest&) -> TOutcome { return kAnswered; }, {}));
     EXPECT_FALSE(port.IsOwnerIdle(owner));
     release = true;
     ASSERT_TRUE(WaitUntil([&] { return list->Count() == 2; }));
@@ -97,7 +97,7 @@ TEST(Queue, ExecutesInOrderOneAtATime) {
     std::atomic<int> running{0}, maxRunning{0};
     for (int i = 0; i < 3; ++i) {
         port.PutJob(Job(port, owner, list,
-                        [&, i](TProtoRequest&) -> uint8_t {
+                        [&, i](TProtoRequest&) -> TOutcome {
                             const int now = ++running;
                             maxRunning = std::max(maxRunning.load(), now);
                             std::this_thread::sleep_for(
@@ -107,7 +107,7 @@ TEST(Queue, ExecutesInOrderOneAtATime) {
                                 order.push_back(i);
                             }
                             --running;
-                            return 1;
+                            return kAnswered;
                         },
                         {}));
     }
@@ -126,11 +126,11 @@ TEST(Queue, JobOfUnknownOwnerIsDroppedWithoutExecutionAndReleased) {
         auto tracked = std::make_shared<TTracked>();
         port.PutJob(Job(
             port, 42, list,
-            [&, tracked](TProtoRequest&) -> uint8_t {
+            [&, tracked](TProtoRequest&) -> TOutcome {
                 ++executed;
-                return 1;
+                return kAnswered;
             },
-            [tracked](uint8_t, const TBlock*) {}));
+            [tracked](const TReply&) {}));
         tracked.reset();
         // Once the worker has taken and dropped it, the closures are gone.
         ASSERT_TRUE(WaitUntil([] { return TTracked::Live == 0; }));
@@ -146,10 +146,10 @@ TEST(Queue, OwnerUnregisteredDuringExecutionGetsNoEvent) {
     auto list = std::make_shared<TResultEventsList>();
     std::atomic<bool> inside{false}, release{false};
     port.PutJob(Job(port, owner, list,
-                    [&](TProtoRequest&) -> uint8_t {
+                    [&](TProtoRequest&) -> TOutcome {
                         inside = true;
                         while (!release) std::this_thread::sleep_for(1ms);
-                        return 1;
+                        return kAnswered;
                     },
                     {}));
     ASSERT_TRUE(WaitUntil([&] { return inside.load(); }));
@@ -159,8 +159,8 @@ TEST(Queue, OwnerUnregisteredDuringExecutionGetsNoEvent) {
     const int32_t other = port.RegisterOwner();
     bool otherDelivered = false;
     port.PutJob(Job(
-        port, other, list, [](TProtoRequest&) -> uint8_t { return 1; },
-        [&](uint8_t, const TBlock*) { otherDelivered = true; }));
+        port, other, list, [](TProtoRequest&) -> TOutcome { return kAnswered; },
+        [&](const TReply&) { otherDelivered = true; }));
     release = true;
     ASSERT_TRUE(WaitUntil([&] { return !list->IsEmpty(); }));
     EXPECT_EQ(list->Count(), 1u);
@@ -175,20 +175,20 @@ TEST(Queue, ExecutorSeesRequestFieldsAndHandlerGetsItsBlock) {
     const int32_t owner = port.RegisterOwner();
     auto list = std::make_shared<TResultEventsList>();
     port.PutJob(Job(port, owner, list,
-                    [&](TProtoRequest& r) -> uint8_t {
+                    [&](TProtoRequest& r) -> TOutcome {
                         EXPECT_EQ(r.Port, &port);
                         EXPECT_EQ(r.Command.Code, 23);
                         EXPECT_EQ(r.TxLength, 3);
                         EXPECT_EQ(*r.TxData, (TBlock{1, 2, 3}));
                         r.TxData.reset();  // the executor releases it once copied
                         r.RxBuffer[3] = 9;
-                        return 1;
+                        return kAnswered;
                     },
                     {}));
     ASSERT_TRUE(WaitUntil([&] { return !list->IsEmpty(); }));
     // The handler is only called by DispatchOne, in the calling thread.
     int calls = 0;
-    list->AddEvent([&](uint8_t, const TBlock*) { ++calls; }, 0, nullptr);
+    list->AddEvent([&](const TReply&) { ++calls; }, TOutcome{}, nullptr);
     list->DispatchOne();  // the job's event: no handler, removed silently
     EXPECT_EQ(calls, 0);
     list->DispatchOne();
@@ -201,20 +201,20 @@ TEST(ResultEvents, DispatchedInOrderAndCallbackSeesOnlyTheRest) {
     std::vector<int> seen;
     bool emptyInsideSecond = false;
     list->AddEvent(
-        [&](uint8_t ok, const TBlock* d) {
-            seen.push_back(ok);
-            ASSERT_NE(d, nullptr);
-            EXPECT_EQ((*d)[0], 5);
+        [&](const TReply& r) {
+            seen.push_back(r.Ok());
+            ASSERT_NE(r.Data, nullptr);
+            EXPECT_EQ((*r.Data)[0], 5);
             EXPECT_FALSE(list->IsEmpty());
         },
-        1, std::make_unique<TBlock>(TBlock{5}));
+        kAnswered, std::make_unique<TBlock>(TBlock{5}));
     list->AddEvent(
-        [&](uint8_t ok, const TBlock* d) {
-            seen.push_back(ok);
-            EXPECT_EQ(d, nullptr);
+        [&](const TReply& r) {
+            seen.push_back(r.Ok());
+            EXPECT_EQ(r.Data, nullptr);
             emptyInsideSecond = list->IsEmpty();
         },
-        0, nullptr);
+        TOutcome{}, nullptr);
     list->DispatchOne();
     list->DispatchOne();
     list->DispatchOne();  // empty: nothing happens
@@ -228,9 +228,9 @@ TEST(ResultEvents, DestroyedListCallsNothingAndReleasesEverything) {
     {
         TResultEventsList list;
         auto t = std::make_shared<TTracked>();
-        list.AddEvent([&called, t](uint8_t, const TBlock*) { called = true; }, 1,
+        list.AddEvent([&called, t](const TReply&) { called = true; }, kAnswered,
                       std::make_unique<TBlock>(19));
-        list.AddEvent([&called, t](uint8_t, const TBlock*) { called = true; }, 1, nullptr);
+        list.AddEvent([&called, t](const TReply&) { called = true; }, kAnswered, nullptr);
     }
     EXPECT_FALSE(called);
     EXPECT_EQ(TTracked::Live.load(), 0);
@@ -240,11 +240,11 @@ TEST(ResultEvents, CallbackMayQueueAndReenter) {
     auto list = std::make_shared<TResultEventsList>();
     int inner = 0;
     list->AddEvent(
-        [&](uint8_t, const TBlock*) {
-            list->AddEvent([&](uint8_t, const TBlock*) { ++inner; }, 1, nullptr);
+        [&](const TReply&) {
+            list->AddEvent([&](const TReply&) { ++inner; }, kAnswered, nullptr);
             list->DispatchOne();  // re-entered from a callback, as a modal box would
         },
-        1, nullptr);
+        kAnswered, nullptr);
     list->DispatchOne();
     EXPECT_EQ(inner, 1);
 }
@@ -260,16 +260,16 @@ TEST(PortLifetime, DestroyedWithQueuedJobsReleasesThemWithoutEvents) {
         // The first job blocks the worker until the stop; the rest wait.
         port.PutJob(Job(
             port, owner, list,
-            [&port, &inside, t](TProtoRequest&) -> uint8_t {
+            [&port, &inside, t](TProtoRequest&) -> TOutcome {
                 inside = true;
                 while (!port.StopRequested()) std::this_thread::sleep_for(1ms);
-                return 1;
+                return kAnswered;
             },
-            [t](uint8_t, const TBlock*) {}));
+            [t](const TReply&) {}));
         for (int i = 0; i < 5; ++i)
             port.PutJob(Job(
-                port, owner, list, [t](TProtoRequest&) -> uint8_t { return 1; },
-                [t](uint8_t, const TBlock*) {}));
+                port, owner, list, [t](TProtoRequest&) -> TOutcome { return kAnswered; },
+                [t](const TReply&) {}));
         t.reset();
         ASSERT_TRUE(WaitUntil([&] { return inside.load(); }));
     }
@@ -284,7 +284,7 @@ TEST(PortLifetime, StopWorkerTwiceAndQueueAfterStop) {
     port.StopWorker();
     const int32_t owner = port.RegisterOwner();
     port.PutJob(Job(port, owner, std::make_shared<TResultEventsList>(),
-                    [](TProtoRequest&) -> uint8_t { return 1; }, {}));
+                    [](TProtoRequest&) -> TOutcome { return kAnswered; }, {}));
     EXPECT_EQ(port.QueueLength(), 1u);  // nobody serves it; released with the port
 }
 
@@ -297,7 +297,7 @@ TEST(PortLifetime, IdleWorkerSleeps) {
     EXPECT_EQ(port.WorkerWakeUps(), 0u);
     const int32_t owner = port.RegisterOwner();
     auto list = std::make_shared<TResultEventsList>();
-    port.PutJob(Job(port, owner, list, [](TProtoRequest&) -> uint8_t { return 1; }, {}));
+    port.PutJob(Job(port, owner, list, [](TProtoRequest&) -> TOutcome { return kAnswered; }, {}));
     ASSERT_TRUE(WaitUntil([&] { return !list->IsEmpty(); }));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(port.WorkerWakeUps(), 1u);

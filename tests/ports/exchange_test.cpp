@@ -261,13 +261,13 @@ TEST(ExchangeClosedLine, NothingCountedAndJobsComeBackFailed) {
         auto req = MakeRequest(&port, 1, 1, {}, nullptr, 0, result->data(), 4, 0, 3);
         port.PutJob(MakeJob(
             std::move(req), nullptr, std::move(result), owner, list,
-            [](TProtoRequest& r) -> uint8_t {
+            [](TProtoRequest& r) -> TOutcome {
                 TBuff rep;
-                return Exchange(*r.Port, ReadRequest(), 100, 2, r.Tries, rep);
+                return Exchange(*r.Port, ReadRequest(), 100, 2, r.Tries, rep) ? kAnswered : TOutcome{};
             },
-            [&](uint8_t ok, const TBlock* data) {
-                outcomes.push_back(ok);
-                EXPECT_NE(data, nullptr);
+            [&](const TReply& reply) {
+                outcomes.push_back(reply.Ok());
+                EXPECT_NE(reply.Data, nullptr);
             }));
     }
     ASSERT_TRUE(WaitUntil([&] { return list->Count() == 3; }));
@@ -289,9 +289,10 @@ TEST(ExchangeStop, StopWorkerEndsAWaitWithoutEvent) {
     auto result = std::make_unique<TBlock>(4);
     auto req = MakeRequest(port.get(), 1, 1, {}, nullptr, 0, result->data(), 4, 0, 3);
     port->PutJob(MakeJob(std::move(req), nullptr, std::move(result), owner, list,
-                         [](TProtoRequest& r) -> uint8_t {
+                         [](TProtoRequest& r) -> TOutcome {
                              TBuff rep;
-                             return Exchange(*r.Port, ReadRequest(), 10000, 2, r.Tries, rep);
+                             return Exchange(*r.Port, ReadRequest(), 10000, 2, r.Tries, rep) ? kAnswered
+                                                                                             : TOutcome{};
                          },
                          {}));
     ASSERT_TRUE(dev.WaitForRequests(1));
@@ -309,7 +310,7 @@ TEST(ExchangeStop, StopWorkerEndsAWaitWithoutEvent) {
     EXPECT_EQ(port->RegisterOwner(), owner + 1);
     EXPECT_EQ(stats->GetStats().SentCount, 1);
     stats->ResetStats();
-    list->AddEvent({}, 1, nullptr);
+    list->AddEvent({}, kAnswered, nullptr);
     EXPECT_FALSE(list->IsEmpty());
     port.reset();
 }

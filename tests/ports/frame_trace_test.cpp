@@ -194,10 +194,12 @@ TEST(FrameTraceSwap, SinkSwappedWhileTheWorkerRuns) {
     for (int i = 0; i < kJobs; ++i) {
         auto req = MakeRequest(&port, 1, 3, {23, -1, -1}, nullptr, 0, nullptr, 0, 500, 3);
         port.PutJob(MakeJob(std::move(req), nullptr, nullptr, owner, list,
-                            [](TProtoRequest& r) -> uint8_t {
+                            [](TProtoRequest& r) -> TOutcome {
                                 TBuff data;
                                 return Exchange(*r.Port, Read(6, 1), r.ExtraTimeout, 2, r.Tries, data,
-                                                {r.DeviceKind, r.Command});
+                                                {r.DeviceKind, r.Command})
+                                           ? kAnswered
+                                           : TOutcome{};
                             },
                             {}));
     }

@@ -248,12 +248,12 @@ TEST_F(LateReply, StopEndsTheQuietWait) {
     auto queue = [&](std::function<void(bool)> after) {
         auto req = MakeRequest(&port, 1, 1, {}, nullptr, 0, nullptr, 0, 200, 1);
         port.PutJob(MakeJob(std::move(req), nullptr, nullptr, owner, list,
-                            [after](TProtoRequest& r) -> uint8_t {
+                            [after](TProtoRequest& r) -> TOutcome {
                                 TBuff data;
                                 const bool ok =
                                     Exchange(*r.Port, Read(6, 1), r.ExtraTimeout, 2, r.Tries, data);
                                 if (after) after(ok);
-                                return ok;
+                                return ok ? kAnswered : TOutcome{};
                             },
                             {}));
     };

@@ -20,13 +20,13 @@ using test::ModbusFrame;
 using test::PtyResponder;
 using Bytes = std::vector<uint8_t>;
 
-uint8_t ReadTwoRegisters(TProtoRequest& r) {
+TOutcome ReadTwoRegisters(TProtoRequest& r) {
     Bytes f{r.Address, 3, 0, 0, 0, 2};
     AppendCrc(f);
     TBuff reply;
-    if (!Exchange(*r.Port, f, r.Port->ReplyTimeout + r.ExtraTimeout, 2, r.Tries, reply)) return 0;
+    if (!Exchange(*r.Port, f, r.Port->ReplyTimeout + r.ExtraTimeout, 2, r.Tries, reply)) return {};
     std::copy_n(reply.begin(), std::min<size_t>(reply.size(), static_cast<size_t>(r.RxLength)), r.RxBuffer);
-    return 1;
+    return kAnswered;
 }
 
 TEST(Lifetime, ListsDestroyedWhilePortsAreBusy) {
@@ -51,7 +51,7 @@ TEST(Lifetime, ListsDestroyedWhilePortsAreBusy) {
                 auto result = std::make_unique<TBlock>(4);
                 auto req = MakeRequest(port, 1, 1, {}, nullptr, 0, result->data(), 4, 0, 3);
                 port->PutJob(MakeJob(std::move(req), nullptr, std::move(result), owner, list,
-                                     ReadTwoRegisters, [&](uint8_t, const TBlock*) { ++delivered; }));
+                                     ReadTwoRegisters, [&](const TReply&) { ++delivered; }));
             }
         }
         // The user-interface thread changes settings while the workers read them.

@@ -211,9 +211,10 @@ TEST(OpenFailure, ReasonIsReadWhileTheWorkerRetries) {
     for (int i = 0; i < kJobs; ++i) {
         auto req = MakeRequest(&port, 1, 1, {}, nullptr, 0, nullptr, 0, 0, 1);
         port.PutJob(MakeJob(std::move(req), nullptr, nullptr, owner, list,
-                            [](TProtoRequest& r) -> uint8_t {
+                            [](TProtoRequest& r) -> TOutcome {
                                 const uint8_t frame[] = {1, 3, 0, 0, 0, 1, 0x84, 0x0A};
-                                return r.Port->Write(frame, sizeof frame) == sizeof frame;
+                                return r.Port->Write(frame, sizeof frame) == sizeof frame ? kAnswered
+                                                                                          : TOutcome{};
                             },
                             {}));
     }

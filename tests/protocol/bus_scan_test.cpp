@@ -246,7 +246,7 @@ TEST_F(ScanSim, CancelEndsTheScanAtOnceAndFreesTheLine) {
     auto events = std::make_shared<TResultEventsList>();
     bool stateOk = false;
     ASSERT_TRUE(RequestReadState(port, 2, port.RegisterOwner(), kKindTovik, events,
-                                 [&](uint8_t ok, const TBlock*) { stateOk = ok != 0; }));
+                                 [&](const TReply& r) { stateOk = r.Ok(); }));
     ASSERT_TRUE(test::WaitForEvent(*events, std::chrono::seconds(20)));
     events->DispatchOne();
     EXPECT_TRUE(stateOk);
@@ -273,7 +273,7 @@ TEST_F(ScanSim, OtherRequestsGoBetweenProbesNeverInsideOne) {
         [&](uint8_t a, bool) {
             if (a == 2)
                 RequestReadState(port, 2, panel, kKindTovik, events,
-                                 [&](uint8_t ok, const TBlock*) { stateOk = ok != 0; });
+                                 [&](const TReply& r) { stateOk = r.Ok(); });
         });
     ASSERT_TRUE(scan.Finished());
     ASSERT_TRUE(test::WaitForEvent(*events, std::chrono::seconds(20)));

@@ -196,7 +196,7 @@ private:
     std::optional<uint16_t> Shortened;
 };
 
-struct TOutcome {
+struct TDelivered {
     bool Called = false;
     uint8_t Ok = 0;
     bool HasData = false;
@@ -234,13 +234,13 @@ protected:
         return true;
     }
 
-    TOutcome Call(const TQueue& queue) {
-        auto out = std::make_shared<TOutcome>();
-        const bool queued = queue(*Port, Kind, Events, [out](uint8_t ok, const TBlock* data) {
+    TDelivered Call(const TQueue& queue) {
+        auto out = std::make_shared<TDelivered>();
+        const bool queued = queue(*Port, Kind, Events, [out](const TReply& reply) {
             out->Called = true;
-            out->Ok = ok;
-            out->HasData = data != nullptr;
-            if (data) out->Data = *data;
+            out->Ok = reply.Ok();
+            out->HasData = reply.Data != nullptr;
+            if (reply.Data) out->Data = *reply.Data;
         });
         EXPECT_TRUE(queued);
         EXPECT_TRUE(Dispatch());
@@ -248,21 +248,21 @@ protected:
     }
 
     // A hand-made request through the engine, for values no builder gives.
-    TOutcome Run(TCommandDescriptor command, Bytes data, int32_t rxLength, int32_t extra, int32_t tries,
-                 uint8_t kind) {
+    TDelivered Run(TCommandDescriptor command, Bytes data, int32_t rxLength, int32_t extra, int32_t tries,
+                   uint8_t kind) {
         auto reply = rxLength > 0 ? std::make_unique<TBlock>(static_cast<size_t>(rxLength), 0) : nullptr;
         TBlockPtr tx = data.empty() ? nullptr : std::make_unique<TBlock>(data);
         const TBlock* txRef = tx.get();
         auto request =
             MakeRequest(Port.get(), 1, kind, command, std::move(tx), static_cast<int32_t>(data.size()),
                         reply ? reply->data() : nullptr, rxLength, extra, tries);
-        auto out = std::make_shared<TOutcome>();
+        auto out = std::make_shared<TDelivered>();
         Port->PutJob(MakeJob(std::move(request), txRef, std::move(reply), Owner, Events, ExecuteRequest,
-                             [out](uint8_t ok, const TBlock* d) {
+                             [out](const TReply& reply) {
                                  out->Called = true;
-                                 out->Ok = ok;
-                                 out->HasData = d != nullptr;
-                                 if (d) out->Data = *d;
+                                 out->Ok = reply.Ok();
+                                 out->HasData = reply.Data != nullptr;
+                                 if (reply.Data) out->Data = *reply.Data;
                              }));
         EXPECT_TRUE(Dispatch());
         return *out;
@@ -673,13 +673,13 @@ TEST_F(Engine, RequestsThatSendNothing) {
 TEST_F(Engine, ExecutorReleasesTheOutgoingData) {
     auto request = MakeRequest(Port.get(), 1, 7, {CmdSetClock, -1, 0}, std::make_unique<TBlock>(6, 1), 6,
                                nullptr, 0, 10, 3);
-    EXPECT_FALSE(ExecuteRequest(*request));
+    EXPECT_FALSE(ExecuteRequest(*request).Ok());
     EXPECT_EQ(request->TxData, nullptr);
 
     TProtoRequest portless;
     portless.DeviceKind = kKindTovik;
     portless.Tries = 3;
-    EXPECT_FALSE(ExecuteRequest(portless));
+    EXPECT_FALSE(ExecuteRequest(portless).Ok());
 }
 
 // ---- short replies, late replies and the frame trace ----
@@ -696,7 +696,7 @@ TEST_F(Engine, ShortNativeReplyShowsOnlyWhatArrived) {
     std::memcpy(currents.data(), amps, sizeof amps);
     Relay.SetReply(CmdReadCurrents, Bytes(currents.begin(), currents.begin() + 8));  // Ic missing
     auto viewOf = [&](void (TDeviceView::*handler)(bool, const TBlock*)) {
-        return [&view, handler](uint8_t ok, const TBlock* d) { (view.*handler)(ok != 0, d); };
+        return [&view, handler](const TReply& r) { (view.*handler)(r.Ok(), r.Data); };
     };
     ASSERT_TRUE(RequestReadUst(*Port, 1, Owner, Kind, Events, viewOf(&TDeviceView::OnSetpoints)));
     ASSERT_TRUE(RequestReadCurrents(*Port, 1, Owner, Kind, Events, viewOf(&TDeviceView::OnCurrents)));
@@ -725,7 +725,7 @@ TEST_F(Engine, LateModbusReplyOfAnotherSizeNeverShowsAsValues) {
     });
     TDeviceView view(kKindTovikMModbus, TLocaleFormat{",", ".", ":"});
     auto viewOf = [&](void (TDeviceView::*handler)(bool, const TBlock*)) {
-        return [&view, handler](uint8_t ok, const TBlock* d) { (view.*handler)(ok != 0, d); };
+        return [&view, handler](const TReply& r) { (view.*handler)(r.Ok(), r.Data); };
     };
     ASSERT_TRUE(RequestReadTimers(*Port, 1, Owner, Kind, Events, viewOf(&TDeviceView::OnProtectionTimers)));
     ASSERT_TRUE(
@@ -757,9 +757,9 @@ TEST_F(Engine, NativeRequestWaitsForAQuietLineAfterAFailure) {
             },
             20);
     };
-    std::vector<TOutcome> outcomes;
-    auto keep = [&](uint8_t ok, const TBlock* d) {
-        outcomes.push_back({true, ok, d != nullptr, d ? *d : Bytes{}});
+    std::vector<TDelivered> outcomes;
+    auto keep = [&](const TReply& r) {
+        outcomes.push_back({true, r.Ok(), r.Data != nullptr, r.Data ? *r.Data : Bytes{}});
     };
     auto request =
         MakeRequest(Port.get(), 1, kKindTovik, {CmdReadState, -1, 0}, nullptr, 0, nullptr, 0, 60, 1);
@@ -852,8 +852,7 @@ TEST_F(Engine, StoppingTheWorkerEndsTheExchangeAtOnce) {
         Relay.SetAddress(9);  // silence
         Port->ReplyTimeout = 10000;
         const size_t before = Pty.RequestCount();
-        RequestReadState(*Port, 1, Owner, kind, Events,
-                         [](uint8_t, const TBlock*) { FAIL() << "delivered"; });
+        RequestReadState(*Port, 1, Owner, kind, Events, [](const TReply&) { FAIL() << "delivered"; });
         ASSERT_TRUE(Pty.WaitForRequests(before + 1));
         EXPECT_EQ(Pty.RequestCount(), before + 1);
 
@@ -978,7 +977,7 @@ TEST_P(Builders, QueuedJob) {
     TProtoUART idle(Stats);
     idle.StopWorker();  // keep the job on the queue
     bool called = false;
-    ASSERT_TRUE(c.Queue(idle, 0x42, 17, kKindTovikM, Events, [&](uint8_t, const TBlock*) { called = true; }));
+    ASSERT_TRUE(c.Queue(idle, 0x42, 17, kKindTovikM, Events, [&](const TReply&) { called = true; }));
     TProtoJob job;
     ASSERT_TRUE(idle.TakeJob(job));
     EXPECT_EQ(idle.QueueLength(), 0u);
@@ -1019,7 +1018,7 @@ TEST_P(Builders, QueuedJob) {
     EXPECT_EQ(job.Results, Events);
     EXPECT_TRUE(job.Executor);
     ASSERT_TRUE(job.OnResult);
-    job.OnResult(1, nullptr);
+    job.OnResult(TReply{kAnswered, nullptr});
     EXPECT_TRUE(called);
 }
 
@@ -1028,12 +1027,12 @@ TEST_P(Builders, OverTheLine) {
     const BuilderCase& c = GetParam();
     const Bytes reply = Pattern(static_cast<size_t>(c.RxLength), 0x30);
     Relay.SetReply(c.Command.Code, reply);
-    auto out = std::make_shared<TOutcome>();
-    ASSERT_TRUE(c.Queue(*Port, 1, Owner, kKindTovik, Events, [out](uint8_t ok, const TBlock* d) {
+    auto out = std::make_shared<TDelivered>();
+    ASSERT_TRUE(c.Queue(*Port, 1, Owner, kKindTovik, Events, [out](const TReply& r) {
         out->Called = true;
-        out->Ok = ok;
-        out->HasData = d != nullptr;
-        if (d) out->Data = *d;
+        out->Ok = r.Ok();
+        out->HasData = r.Data != nullptr;
+        if (r.Data) out->Data = *r.Data;
     }));
     ASSERT_TRUE(Dispatch());
     EXPECT_TRUE(out->Called);
@@ -1060,7 +1059,7 @@ TEST_P(Builders, RefuseAddressesOutsideTheBusAndUnknownKinds) {
     TProtoUART idle(Stats);
     idle.StopWorker();  // keep what is queued on the queue
     bool called = false;
-    auto handler = [&](uint8_t, const TBlock*) { called = true; };
+    auto handler = [&](const TReply&) { called = true; };
     for (uint8_t address : {0, 251, 255})
         EXPECT_FALSE(c.Queue(idle, address, 17, kKindTovikModbus, Events, handler)) << int(address);
     for (uint8_t kind : {4, 255}) EXPECT_FALSE(c.Queue(idle, 1, 17, kind, Events, handler)) << int(kind);

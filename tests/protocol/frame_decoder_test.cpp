@@ -338,9 +338,8 @@ TEST_P(DecoderAgainstSim, EveryRequestDecodesAsTheSimulatorParsedIt) {
             if (std::find(step.Kinds.begin(), step.Kinds.end(), kind) == step.Kinds.end()) continue;
             const uint8_t address = IsTovikMKind(kind) ? 9 : 5;
             bool ok = false;
-            ASSERT_TRUE(step.Build(port, address, owner, kind, events, [&](uint8_t o, const TBlock*) {
-                ok = o;
-            })) << step.Name;
+            ASSERT_TRUE(step.Build(port, address, owner, kind, events, [&](const TReply& r) { ok = r.Ok(); }))
+                << step.Name;
             ASSERT_TRUE(test::WaitForEvent(*events, std::chrono::seconds(30))) << step.Name;
             events->DispatchOne();
             EXPECT_TRUE(ok) << step.Name << " on kind " << int(kind);

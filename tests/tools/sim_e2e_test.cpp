@@ -209,10 +209,10 @@ struct Outcome {
 Outcome RunRequest(SimLine& line, uint8_t address, uint8_t kind, const TBuild& build) {
     Outcome out;
     const bool queued =
-        build(*line.Port, address, line.Owner, kind, line.Results, [&out](uint8_t ok, const TBlock* data) {
+        build(*line.Port, address, line.Owner, kind, line.Results, [&out](const TReply& reply) {
             out.Delivered = true;
-            out.Ok = ok != 0;
-            if (data) out.Data = *data;
+            out.Ok = reply.Ok();
+            if (reply.Data) out.Data = *reply.Data;
         });
     EXPECT_TRUE(queued);
     EXPECT_TRUE(line.Clock->RunUntil([&] { return !line.Results->IsEmpty(); }));

@@ -89,9 +89,9 @@ bool TCliSession::Open(std::string& error) {
 
 TResultHandler TCliSession::Track(TResultHandler handler) {
     ++Outstanding;
-    return [this, handler = std::move(handler)](uint8_t ok, const TBlock* data) {
+    return [this, handler = std::move(handler)](const TReply& reply) {
         --Outstanding;
-        if (handler) handler(ok, data);
+        if (handler) handler(reply);
     };
 }
 

@@ -238,9 +238,9 @@ bool RunOne(TCliSession& session, TBuilder builder, TResultHandler handler, TArg
     bool ok = false;
     session.Send(
         builder,
-        [&ok, handler = std::move(handler)](uint8_t success, const TBlock* data) {
-            ok = success != 0;
-            if (handler) handler(success, data);
+        [&ok, handler = std::move(handler)](const TReply& reply) {
+            ok = reply.Ok();
+            if (handler) handler(reply);
         },
         std::forward<TArgs>(args)...);
     if (!session.Drain()) return false;
@@ -251,17 +251,17 @@ bool RunOne(TCliSession& session, TBuilder builder, TResultHandler handler, TArg
 void ReadStateAndSetpoints(TCliSession& session, TDeviceView& view, TTovikDevice& device) {
     std::optional<TStatePoll> poll;
     RunOne(
-        session, RequestReadCell, [&](uint8_t ok, const TBlock* d) { poll = DecodeStatePoll(ok, d); },
+        session, RequestReadCell, [&](const TReply& r) { poll = DecodeStatePoll(r.Ok(), r.Data); },
         kUstModelRow);
     if (!poll) throw TExit{kExitFailed, kMsgNoAnswer};
     view.OnStatePoll(*poll);
     device.VariantByte = poll->VariantByte;
-    RunOne(session, RequestReadUst, [&](uint8_t ok, const TBlock* d) { view.OnSetpoints(ok != 0, d); });
+    RunOne(session, RequestReadUst, [&](const TReply& r) { view.OnSetpoints(r.Ok(), r.Data); });
     if (!view.HasSetpoints()) throw TExit{kExitFailed, kMsgNoAnswer};
 }
 
 void ReadSetpointsOnly(TCliSession& session, TDeviceView& view) {
-    RunOne(session, RequestReadUst, [&](uint8_t ok, const TBlock* d) { view.OnSetpoints(ok != 0, d); });
+    RunOne(session, RequestReadUst, [&](const TReply& r) { view.OnSetpoints(r.Ok(), r.Data); });
     if (!view.HasSetpoints()) throw TExit{kExitFailed, kMsgNoAnswer};
 }
 
@@ -728,8 +728,8 @@ int Alarms(TContext& ctx) {
 
 bool ReadTaskLog(TCliSession& session, TTaskLog& log) {
     log.BeginRead();
-    std::function<void(uint8_t, const TBlock*)> onEntry = [&](uint8_t ok, const TBlock* d) {
-        if (const auto next = log.OnTaskEntry(ok != 0, d)) session.Send(RequestReadTask, onEntry, *next);
+    std::function<void(const TReply&)> onEntry = [&](const TReply& r) {
+        if (const auto next = log.OnTaskEntry(r.Ok(), r.Data)) session.Send(RequestReadTask, onEntry, *next);
     };
     session.Send(RequestReadTask, onEntry, uint8_t{0});
     return session.Drain() && !log.ReadFailed();
@@ -843,8 +843,8 @@ int CalInfo(TContext& ctx) {
     if (IsModbusKind(ctx.Kind())) throw TExit{kExitFailed, "информация о калибровке не читается по ModBus"};
     auto session = OpenSession(ctx);
     TBlock reply;
-    const bool ok = RunOne(*session, RequestReadCalInfo, [&](uint8_t, const TBlock* d) {
-        if (d) reply = *d;
+    const bool ok = RunOne(*session, RequestReadCalInfo, [&](const TReply& r) {
+        if (r.Data) reply = *r.Data;
     });
     if (!ok || reply.size() < 3) throw TExit{kExitFailed, kMsgNoAnswer};
     if (ctx.Options.Json)

@@ -56,11 +56,13 @@ TEST(StatisticsWindow, SilentRelayCountsThreeSendsAndThreeWithoutAnswer) {
     auto request = [&] {
         auto req = MakeRequest(&port, 1, 1, {}, nullptr, 0, nullptr, 0, 0, 3);
         port.PutJob(MakeJob(std::move(req), nullptr, nullptr, owner, list,
-                            [](TProtoRequest& r) -> uint8_t {
+                            [](TProtoRequest& r) -> TOutcome {
                                 std::vector<uint8_t> f{1, 3, 0, 0, 0, 1};
                                 AppendCrc(f);
                                 TBuff reply;
-                                return Exchange(*r.Port, f, r.Port->ReplyTimeout, 2, r.Tries, reply);
+                                return Exchange(*r.Port, f, r.Port->ReplyTimeout, 2, r.Tries, reply)
+                                           ? kAnswered
+                                           : TOutcome{};
                             },
                             {}));
     };
