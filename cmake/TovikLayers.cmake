@@ -9,17 +9,39 @@
 # Folders are given relative to the repository root ("base", "ports/ui").
 # Headers added later are picked up when CMake re-runs (the globs are
 # CONFIGURE_DEPENDS).
+#
+# Where symbolic links need rights a build may not have (Windows), the tree
+# holds copies instead: CMake re-runs when a header changes and copies it
+# again, and files no longer wanted are removed.
+option(TOVIK_LAYER_COPIES "Copy the layers' headers instead of linking them" ${CMAKE_HOST_WIN32})
 function(tovik_layer target)
   set(root ${CMAKE_BINARY_DIR}/layers/${target})
-  file(REMOVE_RECURSE ${root})
+  if(NOT TOVIK_LAYER_COPIES)
+    file(REMOVE_RECURSE ${root})
+  endif()
+  set(wanted)
   foreach(folder ${ARGN})
     file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.h)
     file(MAKE_DIRECTORY ${root}/${folder})
     foreach(header ${headers})
       get_filename_component(name ${header} NAME)
-      file(CREATE_LINK ${header} ${root}/${folder}/${name} SYMBOLIC)
+      if(TOVIK_LAYER_COPIES)
+        configure_file(${header} ${root}/${folder}/${name} COPYONLY)
+        list(APPEND wanted ${root}/${folder}/${name})
+      else()
+        file(CREATE_LINK ${header} ${root}/${folder}/${name} SYMBOLIC)
+      endif()
     endforeach()
   endforeach()
+  if(TOVIK_LAYER_COPIES)
+    file(GLOB_RECURSE present LIST_DIRECTORIES false ${root}/*)
+    if(wanted)
+      list(REMOVE_ITEM present ${wanted})
+    endif()
+    if(present)
+      file(REMOVE ${present})
+    endif()
+  endif()
   target_include_directories(${target} PUBLIC ${root})
 endfunction()
 
