@@ -30,10 +30,10 @@
 #include "base/Cp1251.h"
 #include "base/ui/Messages.h"
 #include "panel/XlsxTestUtil.h"
-#include "panel/ui/AlarmLogTab.h"
-#include "panel/ui/CalibrationTab.h"
+#include "panel/ui/AlarmLogPage.h"
+#include "panel/ui/CalibrationPage.h"
 #include "panel/ui/PanelDialogs.h"
-#include "panel/ui/TaskLogTab.h"
+#include "panel/ui/TaskLogPage.h"
 #include "panel/ui/TovikFrame.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -147,7 +147,7 @@ protected:
         Form->DevList->setCurrentRow(0);
         Form->DevListClick();
         ASSERT_NE(Frame(), nullptr);
-        ASSERT_TRUE(Until([&] { return Frame()->Model().View().HasSetpoints(); }));
+        ASSERT_TRUE(Until([&] { return Frame()->Model().Data().View().HasSetpoints(); }));
     }
 
     TTTovikFrame* Frame() const { return Form->PanelArea->findChild<TTTovikFrame*>("TTovikFrame"); }
@@ -205,7 +205,7 @@ TEST_F(PanelTabsWindow, TasksAddedEditedDeletedAndClearedOnTheRelayWithTheGridFo
     ASSERT_NO_FATAL_FAILURE(Start(1));
     TTTovikFrame* f = Frame();
     f->TovikControl->setCurrentWidget(f->Tabs[TabTaskLog]);
-    QTableWidget* grid = f->TaskLogTab->TW_SG;
+    QTableWidget* grid = f->TaskLogPage->TW_SG;
     QPushButton* add = f->Button(BtnTaskAdd);
     QPushButton* del = f->Button(BtnTaskDelete);
     QPushButton* clear = f->Button(BtnTaskClear);
@@ -242,6 +242,13 @@ TEST_F(PanelTabsWindow, TasksAddedEditedDeletedAndClearedOnTheRelayWithTheGridFo
     }
     ASSERT_TRUE(Until([&] { return del->isEnabled() && clear->isEnabled(); }));
     EXPECT_NE(Sim->Command("status").find("tasks 2"), std::string::npos);
+
+    // Enter in the number column edits nothing.
+    from = Log().size();
+    grid->setCurrentCell(0, 0);
+    QTest::keyClick(grid, Qt::Key_Return);
+    ASSERT_TRUE(PollsPassed(from, 2));
+    EXPECT_TRUE(Sent(from, 20).empty());
 
     // Entry 1 edited in column 1 with Enter: written as typed, the start
     // shown as the panel writes it.
@@ -280,7 +287,7 @@ TEST_F(PanelTabsWindow, ATripShowsOnceAndGoesToBothFilesAndClearEmptiesGridAndCa
     ASSERT_NO_FATAL_FAILURE(Start(1));
     TTTovikFrame* f = Frame();
     f->TovikControl->setCurrentWidget(f->Tabs[TabAlarms]);
-    QTableWidget* grid = f->AlarmLogTab->AvariesSG;
+    QTableWidget* grid = f->AlarmLogPage->AvariesSG;
     ASSERT_TRUE(Until([&] { return f->Button(BtnAlarmClear)->isEnabled(); }));
     EXPECT_EQ(grid->rowCount(), 1);
     EXPECT_EQ(Row(grid, 0), (std::vector<QString>{"", "", ""}));
@@ -362,11 +369,11 @@ TEST_F(PanelTabsWindow, ReadOnlyAccessSendsNothingFromTheseTabsAndHasNoCalibrati
     TTTovikFrame* f = Frame();
     EXPECT_EQ(f->TovikControl->count(), 4);
     EXPECT_EQ(f->Tabs[TabCalibration], nullptr);
-    EXPECT_EQ(f->CalibrationTab, nullptr);
+    EXPECT_EQ(f->CalibrationPage, nullptr);
     ASSERT_EQ(Sim->Command("load 1 40000"), "ok");
     ASSERT_EQ(Sim->Command("trip 1 2"), "ok");
     f->TovikControl->setCurrentWidget(f->Tabs[TabAlarms]);
-    ASSERT_TRUE(Until([&] { return !Row(f->AlarmLogTab->AvariesSG, 0)[0].isEmpty(); }));
+    ASSERT_TRUE(Until([&] { return !Row(f->AlarmLogPage->AvariesSG, 0)[0].isEmpty(); }));
 
     int dialogs = 0;
     SetFileDialogHook([&](TFileDialogKind, const QString&) {
@@ -382,14 +389,14 @@ TEST_F(PanelTabsWindow, ReadOnlyAccessSendsNothingFromTheseTabsAndHasNoCalibrati
         button->click();
     }
     f->TovikControl->setCurrentWidget(f->Tabs[TabTaskLog]);
-    QTableWidget* tasks = f->TaskLogTab->TW_SG;
+    QTableWidget* tasks = f->TaskLogPage->TW_SG;
     EXPECT_EQ(tasks->editTriggers(), QAbstractItemView::NoEditTriggers);
     tasks->setCurrentCell(0, 1);
     QTest::keyClick(tasks, Qt::Key_Return);
-    f->Model().TWNewBtnClick();
-    f->Model().TWClrBtnClick();
-    f->Model().ClearAVbtnClick();
-    EXPECT_FALSE(f->Model().saveAVListBtnClick(Dir.Path + "/journal.txt"));
+    f->Model().TaskLog().Add();
+    f->Model().TaskLog().Clear();
+    f->Model().Alarms().Clear();
+    EXPECT_TRUE(f->Model().Alarms().SaveText(Dir.Path + "/journal.txt").Refused());
 
     ASSERT_TRUE(PollsPassed(Log().size(), 3));
     for (const Request& r : Log()) EXPECT_TRUE(IsRead(r)) << r.Line;
@@ -405,10 +412,10 @@ TEST_F(PanelTabsWindow, CalibrationAtTheServiceLevelSavedLoadedAndStartedWithout
     ASSERT_NO_FATAL_FAILURE(Start(0));
     TTTovikFrame* f = Frame();
     ASSERT_EQ(f->TovikControl->count(), 5);
-    ASSERT_NE(f->CalibrationTab, nullptr);
+    ASSERT_NE(f->CalibrationPage, nullptr);
     EXPECT_EQ(f->TovikControl->tabText(4), "Калибровка");
     f->TovikControl->setCurrentWidget(f->Tabs[TabCalibration]);
-    TCalibrationTab* tab = f->CalibrationTab;
+    TCalibrationPage* tab = f->CalibrationPage;
     QTableWidget* grid = tab->CalValSG;
     // The relay supports 6 points a phase.
     ASSERT_TRUE(Until([&] { return grid->columnCount() == 7; }));

@@ -214,7 +214,7 @@ protected:
             if (!l->isHidden() && l->text().endsWith(QStringLiteral("Н/Д")))
                 out += l->text().toStdString() + "; ";
         }
-        if (!f->Model().View().HasSetpoints()) out += "no setpoints";
+        if (!f->Model().Data().View().HasSetpoints()) out += "no setpoints";
         if (!out.empty()) {
             out += " / status: " + Form->StatusPanel->text().toStdString();
             for (const QString& m : Messages.Items) out += " / message: " + m.toStdString();
@@ -314,10 +314,10 @@ TEST_F(PanelWindow, ReadOnlyAccessSendsOnlyReadsWhateverIsClickedOrTyped) {
     EXPECT_EQ(f->TovikUstStringGrid->item(2, 4)->text(), "12,0");  // normalised
     QTest::mouseDClick(f->TovikAgreName, Qt::LeftButton);
     EXPECT_TRUE(f->TovikAgreName->isReadOnly());
-    f->Model().TovikPuskButtonClick();
-    f->Model().ResetAVCountersBtnClick();
-    f->Model().OnOffAvtomatBtnClick();
-    f->Model().BusIDSEChange(9);
+    f->Model().Data().Start();
+    f->Model().Data().ResetCounters();
+    f->Model().Data().SwitchAutomation();
+    f->Model().Settings().ChooseBus(9);
     // A setpoint read follows the Enter, and still nothing but reads.
     const size_t from = Log().size();
     EXPECT_TRUE(LogShows(from, IsSetpointRead));
@@ -405,7 +405,7 @@ TEST_F(PanelWindow, MonitorOfTheDevicesLineShowsThePanelsTrafficDecoded) {
     TTTovikFrame* f = Frame();
     ASSERT_TRUE(Until([&] { return Filled(); })) << Unfilled();
     ASSERT_TRUE(f->MonitorButton->isEnabled());
-    TProtoPort* port = f->Model().MonitorPort();
+    TProtoPort* port = f->Model().Link().DevicePort();
     ASSERT_NE(port, nullptr);
     QTest::mouseClick(f->MonitorButton, Qt::LeftButton);
     TMonitorForm* monitor = FindMonitor(*port);

@@ -173,7 +173,7 @@ protected:
         Form->DevList->setCurrentRow(0);
         Form->DevListClick();
         ASSERT_NE(Frame(), nullptr);
-        ASSERT_TRUE(Until([&] { return Frame()->Model().View().HasSetpoints(); }));
+        ASSERT_TRUE(Until([&] { return Frame()->Model().Data().View().HasSetpoints(); }));
         Frame()->TovikControl->setCurrentIndex(1);
     }
 
@@ -256,8 +256,8 @@ TEST_F(SetpointFilesWindow, SavedChangedComparedAndRestoredOnEveryKind) {
         QTest::mouseClick(f->RestoreUstButton, Qt::LeftButton);
         EXPECT_TRUE(asked.contains("2. номинальный ток нагрузки Inom, A: 15,0 → " + before))
             << asked.toStdString();
-        ASSERT_TRUE(Until([&] { return f->Model().LastRestore().has_value(); }));
-        const TRestoreReport& report = *f->Model().LastRestore();
+        ASSERT_TRUE(Until([&] { return f->Model().Files().LastRestore().has_value(); }));
+        const TRestoreReport& report = *f->Model().Files().LastRestore();
         EXPECT_EQ(report.Written, 1);
         EXPECT_TRUE(report.WrittenAllMatch()) << RestoreReportText(report);
         const auto writes = Writes(LogPath);
@@ -394,7 +394,7 @@ TEST_F(SetpointFilesWindow, TheReportPdfHoldsTheRelayAndItsSettings) {
     EXPECT_NE(text.find(Grid()->item(2, 3)->text().toStdString()), std::string::npos);
 
     // A table longer than a page goes on with its header on the next one.
-    TSetpointReport longReport = *f->Model().SetpointReport();
+    TSetpointReport longReport = *f->Model().Files().Report();
     for (int i = 0; i < 80; ++i)
         longReport.Table.push_back({std::to_string(25 + i), "строка " + std::to_string(i), "0", "1", "0"});
     QString error;
@@ -422,8 +422,8 @@ TEST_F(SetpointFilesWindow, TheTrendShowsThePollsAndSavesThemAsCsv) {
     TTrendWindow* w = f->Trend();
     ASSERT_NE(w, nullptr);
     EXPECT_TRUE(w->isVisible());
-    const size_t start = f->Model().Trend().Size();
-    ASSERT_TRUE(Until([&] { return f->Model().Trend().Size() >= start + 3; }));
+    const size_t start = f->Model().Data().Trend().Size();
+    ASSERT_TRUE(Until([&] { return f->Model().Data().Trend().Size() >= start + 3; }));
     w->Refresh();
     EXPECT_GE(w->PointsDrawn(), 3);
     EXPECT_EQ(static_cast<size_t>(w->PointsDrawn()), w->Shown().size());
@@ -431,8 +431,8 @@ TEST_F(SetpointFilesWindow, TheTrendShowsThePollsAndSavesThemAsCsv) {
     w->SetPaused(true);
     EXPECT_EQ(w->PauseButton->text(), "Продолжить");
     const size_t frozen = w->Shown().size();
-    const size_t stored = f->Model().Trend().Size();
-    ASSERT_TRUE(Until([&] { return f->Model().Trend().Size() >= stored + 2; }));
+    const size_t stored = f->Model().Data().Trend().Size();
+    ASSERT_TRUE(Until([&] { return f->Model().Data().Trend().Size() >= stored + 2; }));
     w->Refresh();
     EXPECT_EQ(w->Shown().size(), frozen);
     const std::string csv = Path("trend.csv");
