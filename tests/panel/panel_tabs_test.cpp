@@ -12,6 +12,7 @@
 #include "PanelTestRig.h"
 #include "XlsxTestUtil.h"
 #include "panel/AlarmJournal.h"
+#include "support/TempDir.h"
 
 namespace tovik {
 namespace {
@@ -43,24 +44,8 @@ TBlock Entry(uint8_t hour, uint8_t day) {
     return TBlock{hour, 0, 0, day, 3, 26, uint8_t(hour + 1), 0, 0, day, 3, 26};
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-struct ScratchDir {
-    std::string Path;
-    ScratchDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "tovik-tabs-XXXXXX").string();
-        Path = ::mkdtemp(tmpl.data()) ? tmpl : std::string();
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(Path, ec);
-    }
-};
+using test::ReadFile;
+using ScratchDir = test::TempDir;
 
 // ---- task log ----
 
@@ -474,9 +459,7 @@ TEST(PanelAlarms, TextFileAndWorkbookFromTheGrid) {
     EXPECT_NE(test::XlsxPart(sheet, "xl/sharedStrings.xml").find("<t>Ia=12,3 Ib=0,00 Ic=0,00</t>"),
               std::string::npos);
     // Nothing but the two files is left in the folder.
-    EXPECT_EQ(
-        std::distance(std::filesystem::directory_iterator(dir.Path), std::filesystem::directory_iterator()),
-        2);
+    EXPECT_EQ(dir.Count(), 2u);
 
     // A folder that does not exist: the system's reason, nothing written.
     const TIntentResult text2 = p.Alarms().SaveText(dir.Path + "/none/journal.txt");
@@ -530,9 +513,7 @@ TEST(PanelAlarms, AWriteThatFailsPartWayLeavesTheOldFileWhole) {
     const std::vector<std::string> texts = {savedText.Text, savedSheet.Text};
     EXPECT_EQ(texts[0], "Не удалось записать файл \"" + text + "\": File too large.");
     EXPECT_NE(texts[1].find("Не удалось записать файл \"" + sheet + "\": "), std::string::npos) << texts[1];
-    EXPECT_EQ(
-        std::distance(std::filesystem::directory_iterator(dir.Path), std::filesystem::directory_iterator()),
-        2);
+    EXPECT_EQ(dir.Count(), 2u);
 }
 
 // ---- calibration ----
