@@ -243,7 +243,7 @@ TTextGrid SampleGrid() {
     TTovikPanel panel(env);
     TTovikDevice device(kKindTovikMModbus);
     panel.AttachDevice(&device);
-    TTextGrid grid = panel.SetpointGrid();
+    TTextGrid grid = panel.Settings().Grid();
     for (size_t r = 1; r < grid.size(); ++r) {
         grid[r][1] = "0;0,200";
         grid[r][2] = "62500,0";

@@ -325,7 +325,7 @@ public:
         env.Line = &Port;
         env.AccessLevel = 2;
         Panel = std::make_unique<TTovikPanel>(std::move(env));
-        Panel->Results()->SetNotifier([this] {
+        Panel->Link().Results()->SetNotifier([this] {
             {
                 std::lock_guard guard(Lock);
                 Pending = true;
@@ -336,20 +336,21 @@ public:
         Panel->FillPortBox();
     }
     ~ModelClient() {
-        Panel->Results()->SetNotifier(nullptr);
+        Panel->Link().Results()->SetNotifier(nullptr);
         Panel.reset();
         Port.StopWorker();
     }
 
     // One whole cycle; false when a read failed or it took far too long.
     bool Cycle() {
-        const uint64_t next = Panel->CompletedCycles() + 1;
-        Panel->PollNow();
+        const uint64_t next = Panel->Poll().CompletedCycles() + 1;
+        Panel->Poll().PollNow();
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         for (;;) {
-            const bool waiting = !Panel->Results()->IsEmpty();
+            const bool waiting = !Panel->Link().Results()->IsEmpty();
             Panel->Tick();
-            if (Panel->CompletedCycles() >= next) return Panel->LastPollOk() && Panel->FailedReads().empty();
+            if (Panel->Poll().CompletedCycles() >= next)
+                return Panel->Poll().LastPollOk() && Panel->Poll().FailedReads().empty();
             if (waiting) continue;
             if (std::chrono::steady_clock::now() > end) return false;
             std::unique_lock lock(Lock);

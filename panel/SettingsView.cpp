@@ -80,6 +80,12 @@ TSetpointRow SetpointRow(int Item, uint8_t DeviceKind, uint8_t ModelByte, uint8_
     return row;
 }
 
+bool SetpointTextIsValue(int Item, std::string_view Text, const TLocaleFormat& Locale) {
+    // Whether a text is a value does not depend on the model or Kтр, which
+    // only bound and scale it.
+    return ParseUstCell(Text, 1, Item, 0, 0, Locale).Numeric;
+}
+
 bool SetpointWriteAllowed(uint8_t AccessLevel, int Item) {
     if (AccessLevel == kLevelService) return true;
     // Any other level read from a file has full access, like level 1.

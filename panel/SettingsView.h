@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "protocol/Codecs.h"
 #include "protocol/UstTable.h"
@@ -45,6 +46,10 @@ TSetpointRow SetpointRow(int Item, uint8_t DeviceKind, uint8_t ModelByte, uint8_
 // Whether the bytes an item's value needs lie within the first `Received`
 // bytes of the block.
 bool SetpointItemArrived(int Item, size_t Received);
+
+// Whether a text typed for an item reads as its value (a number; a date
+// for the date of manufacture): text that is not is never written.
+bool SetpointTextIsValue(int Item, std::string_view Text, const TLocaleFormat& Locale);
 
 // Whether an account of this access level may write the item: the service
 // level always, full access (1, and any level above 2) all but the model,

@@ -74,6 +74,7 @@ std::optional<uint8_t> TTaskLog::OnTaskEntry(bool Ok, const TBlock* Data) {
     const uint8_t index = d[kTaskIndexByte];
     const uint8_t count = d[kTaskCountByte];
     TaskCapacity = d[kTaskCapacityByte];
+    Answered = true;
     if (List.size() != count) List.resize(count, TTaskEntry{});
     if (count == 0) {
         Last = -1;

@@ -63,6 +63,8 @@ public:
     size_t Count() const { return List.size(); }
     uint8_t Capacity() const { return TaskCapacity; }
     bool IsFull() const { return List.size() >= TaskCapacity; }
+    // A reply of the relay has been taken: the count and the capacity are its own.
+    bool Known() const { return Answered; }
     // Index of the last entry received in the running or last chain; -1
     // before the first.
     int LastReceived() const { return Last; }
@@ -84,6 +86,7 @@ private:
     uint8_t TaskCapacity = 0;
     int Last = -1;
     bool Failed = false;
+    bool Answered = false;
 };
 
 }  // namespace tovik

@@ -26,9 +26,9 @@
 
 #include "app/TovikDevice.h"
 #include "base/ui/Messages.h"
-#include "panel/ui/AlarmLogTab.h"
-#include "panel/ui/CalibrationTab.h"
-#include "panel/ui/TaskLogTab.h"
+#include "panel/ui/AlarmLogPage.h"
+#include "panel/ui/CalibrationPage.h"
+#include "panel/ui/TaskLogPage.h"
 #include "ports/ui/MonitorUnit.h"
 
 namespace tovik {
@@ -86,6 +86,16 @@ TLocaleFormat PanelLocaleFormat() {
     const std::string time = FormatSeparator(locale.timeFormat(QLocale::ShortFormat));
     if (!time.empty() && time != f.DateSeparator) f.TimeSeparator = time;
     return f;
+}
+
+QPushButton* MakePanelButton(TPanelButton Button, QWidget* Parent, QBoxLayout* Into,
+                             std::array<QPushButton*, kButtonCount>& Buttons) {
+    auto* button = new QPushButton(QString::fromUtf8(ButtonInfo(Button).Caption), Parent);
+    button->setObjectName(ButtonInfo(Button).Name);
+    button->setEnabled(false);
+    Buttons[static_cast<size_t>(Button)] = button;
+    if (Into) Into->addWidget(button);
+    return button;
 }
 
 // ---- the port box and the grid's editor ----
@@ -157,7 +167,7 @@ TTTovikFrame::TTTovikFrame(TTovikDevice& device, const TPanelContext& context)
     for (int t = 0; t < kTabCount; ++t) {
         const auto tab = static_cast<TPanelTab>(t);
         // Below the service level there is no calibration tab at all.
-        if (tab == TabCalibration && !Panel->HasCalibrationTab()) continue;
+        if (tab == TabCalibration && Panel->Access() != TPanelAccess::Service) continue;
         auto* page = new QWidget;
         page->setObjectName(TabInfo(tab).Name);
         Tabs[static_cast<size_t>(t)] = page;
@@ -165,10 +175,11 @@ TTTovikFrame::TTTovikFrame(TTovikDevice& device, const TPanelContext& context)
     }
     BuildDataTab(Tabs[TabData]);
     BuildSettingsTab(Tabs[TabSettings]);
-    TaskLogTab = new TTaskLogTab(Tabs[TabTaskLog], *Panel, Buttons, [this] { Acted(); });
-    AlarmLogTab = new TAlarmLogTab(Tabs[TabAlarms], *Panel, Buttons, [this] { Acted(); });
+    const auto acted = [this](const TIntentResult& r) { Acted(r); };
+    TaskLogPage = new TTaskLogPage(Tabs[TabTaskLog], *Panel, Buttons, acted);
+    AlarmLogPage = new TAlarmLogPage(Tabs[TabAlarms], *Panel, Buttons, acted);
     if (Tabs[TabCalibration])
-        CalibrationTab = new TCalibrationTab(Tabs[TabCalibration], *Panel, Buttons, [this] { Acted(); });
+        CalibrationPage = new TCalibrationPage(Tabs[TabCalibration], *Panel, Buttons, acted);
 
     RefreshTimer = new QTimer(this);
     RefreshTimer->setObjectName("RefreshTimer");
@@ -178,18 +189,14 @@ TTTovikFrame::TTTovikFrame(TTovikDevice& device, const TPanelContext& context)
     EnPuskTimer->setObjectName("EnPuskTimer");
     EnPuskTimer->setInterval(static_cast<int>(kEnPuskTimerMs));
     EnPuskTimer->setSingleShot(true);
-    connect(EnPuskTimer, &QTimer::timeout, this, [this] {
-        Panel->EnPuskTimerTimer();
-        // Still running by the panel's clock: the tick ends it.
-        Redraw();
-    });
+    connect(EnPuskTimer, &QTimer::timeout, this, &TTTovikFrame::EnPuskTimerTimer);
 
     Panel->SetLayoutView([this] { return ReadLayout(); }, [this](const TPanelLayout& l) { ApplyLayout(l); });
     {
         std::lock_guard guard(Wake->Lock);
         Wake->Target = this;
     }
-    Panel->Results()->SetNotifier([wake = Wake] { wake->Post(); });
+    Panel->Link().Results()->SetNotifier([wake = Wake] { wake->Post(); });
 
     Panel->AttachDevice(&device);
     if (context.Area && context.Area->layout()) context.Area->layout()->addWidget(this);
@@ -205,7 +212,7 @@ TTTovikFrame::~TTTovikFrame() {
         std::lock_guard guard(Wake->Lock);
         Wake->Target = nullptr;
     }
-    Panel->Results()->SetNotifier(nullptr);
+    Panel->Link().Results()->SetNotifier(nullptr);
     Panel.reset();
     if (StatusPanel) StatusPanel->clear();
 }
@@ -226,7 +233,7 @@ void TTTovikFrame::BuildDataTab(QWidget* tab) {
     nameLayout->setContentsMargins(8, 4, 8, 6);
     nameLayout->addWidget(TovikAgreName);
     layout->addWidget(TovikAgreNameGroupBox);
-    if (Panel->NameEditable()) TovikAgreName->installEventFilter(this);
+    if (Panel->Data().NameBox().Editable) TovikAgreName->installEventFilter(this);
 
     StatsPanel = new QSplitter(Qt::Horizontal, tab);
     StatsPanel->setObjectName("StatsPanel");
@@ -278,22 +285,14 @@ void TTTovikFrame::BuildDataTab(QWidget* tab) {
     puskLayout->setContentsMargins(0, 0, 0, 0);
     auto* control = Group("TovikControlGroupBox", "Управление", PuskStopPanel);
     auto* controlLayout = new QHBoxLayout(control);
-    auto makeButton = [this](TPanelButton b, QWidget* parent, QBoxLayout* into) {
-        auto* button = new QPushButton(QString::fromUtf8(ButtonInfo(b).Caption), parent);
-        button->setObjectName(ButtonInfo(b).Name);
-        button->setEnabled(false);
-        Buttons[static_cast<size_t>(b)] = button;
-        into->addWidget(button);
-        return button;
-    };
-    makeButton(BtnPusk, control, controlLayout);
-    makeButton(BtnStop, control, controlLayout);
+    MakePanelButton(BtnPusk, control, controlLayout, Buttons);
+    MakePanelButton(BtnStop, control, controlLayout, Buttons);
     puskLayout->addWidget(control);
     auto* alarms = Group("TovikAVCountersGroupBox", "Аварийные счётчики", PuskStopPanel);
     auto* alarmsLayout = new QVBoxLayout(alarms);
     alarmsLayout->setSpacing(2);
     for (TLabelId id : kAlarmLabels) makeLabel(id, alarms, alarmsLayout);
-    makeButton(BtnResetCounters, alarms, alarmsLayout);
+    MakePanelButton(BtnResetCounters, alarms, alarmsLayout, Buttons);
     puskLayout->addWidget(alarms);
     puskLayout->addStretch();
     StatsPanel->addWidget(PuskStopPanel);
@@ -301,20 +300,10 @@ void TTTovikFrame::BuildDataTab(QWidget* tab) {
     StatsPanel->setStretchFactor(1, 1);
     StatsPanel->setStretchFactor(2, 0);
 
-    if (Panel->AccessRights() == TPanelAccess::ReadOnly) return;
-    connect(Button(BtnPusk), &QPushButton::clicked, this, [this] {
-        Panel->TovikPuskButtonClick();
-        if (Panel->EnPuskTimerRunning()) EnPuskTimer->start();
-        Acted();
-    });
-    connect(Button(BtnStop), &QPushButton::clicked, this, [this] {
-        Panel->TovikStopButtonClick();
-        Acted();
-    });
-    connect(Button(BtnResetCounters), &QPushButton::clicked, this, [this] {
-        Panel->ResetAVCountersBtnClick();
-        Acted();
-    });
+    if (Panel->Access() == TPanelAccess::ReadOnly) return;
+    connect(Button(BtnPusk), &QPushButton::clicked, this, &TTTovikFrame::TovikPuskButtonClick);
+    connect(Button(BtnStop), &QPushButton::clicked, this, &TTTovikFrame::TovikStopButtonClick);
+    connect(Button(BtnResetCounters), &QPushButton::clicked, this, &TTTovikFrame::ResetAVCountersBtnClick);
 }
 
 void TTTovikFrame::BuildSettingsTab(QWidget* tab) {
@@ -341,11 +330,7 @@ void TTTovikFrame::BuildSettingsTab(QWidget* tab) {
     BusIDSE->setFocusPolicy(Qt::StrongFocus);
     row->addWidget(BusIDSE);
     row->addSpacing(12);
-    auto* sync = new QPushButton(QString::fromUtf8(ButtonInfo(BtnSyncTime).Caption), connection);
-    sync->setObjectName(ButtonInfo(BtnSyncTime).Name);
-    sync->setEnabled(false);
-    Buttons[BtnSyncTime] = sync;
-    row->addWidget(sync);
+    QPushButton* sync = MakePanelButton(BtnSyncTime, connection, row, Buttons);
     row->addStretch();
     MonitorButton = new QPushButton(QStringLiteral("Монитор обмена..."), connection);
     MonitorButton->setObjectName("MonitorButton");
@@ -370,40 +355,86 @@ void TTTovikFrame::BuildSettingsTab(QWidget* tab) {
     auto* delegate = new TEnterDelegate(TovikUstStringGrid);
     TovikUstStringGrid->setItemDelegate(delegate);
     TovikUstStringGrid->installEventFilter(this);
-    if (Panel->SetpointGridEditable())
+    if (Panel->Settings().Editable())
         TovikUstStringGrid->setEditTriggers(QAbstractItemView::DoubleClicked |
                                             QAbstractItemView::EditKeyPressed |
                                             QAbstractItemView::AnyKeyPressed);
     else
         TovikUstStringGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    connect(delegate, &TEnterDelegate::EnterPressed, this, &TTTovikFrame::GridEnter);
+    connect(delegate, &TEnterDelegate::EnterPressed, this,
+            [this] { TovikUstStringGridKeyPress(Qt::Key_Return); });
     auto* setpointsLayout = new QVBoxLayout(setpoints);
     BuildSetpointFileButtons(setpoints, setpointsLayout);
     setpointsLayout->addWidget(TovikUstStringGrid);
     layout->addWidget(setpoints, 1);
 
-    if (Panel->AccessRights() == TPanelAccess::ReadOnly) {
+    if (!Panel->Settings().Editable()) {
         TovikPortsComboBox->setEnabled(false);
         BusIDSE->setEnabled(false);
         return;
     }
-    connect(TovikPortsComboBox, &TDropDownComboBox::DropDown, this, [this] {
-        Panel->TovikPortsComboBoxDropDown();
-        Redraw();
-    });
-    connect(TovikPortsComboBox, &TDropDownComboBox::CloseUp, this, [this] {
-        Panel->TovikPortsComboBoxCloseUp(TovikPortsComboBox->currentIndex());
-        Acted();
-    });
-    connect(BusIDSE, &QSpinBox::valueChanged, this, [this](int value) {
-        if (Drawing) return;
-        Panel->BusIDSEChange(value);
-        Acted();
-    });
-    connect(sync, &QPushButton::clicked, this, [this] {
-        Panel->SyncTimeBtnClick();
-        Acted();
-    });
+    connect(TovikPortsComboBox, &TDropDownComboBox::DropDown, this,
+            &TTTovikFrame::TovikPortsComboBoxDropDown);
+    connect(TovikPortsComboBox, &TDropDownComboBox::CloseUp, this, &TTTovikFrame::TovikPortsComboBoxCloseUp);
+    connect(BusIDSE, &QSpinBox::valueChanged, this, &TTTovikFrame::BusIDSEChange);
+    connect(sync, &QPushButton::clicked, this, &TTTovikFrame::SyncTimeBtnClick);
+}
+
+// ---- the handlers ----
+
+void TTTovikFrame::TovikPuskButtonClick() {
+    const TIntentResult r = Panel->Data().Start();
+    if (Panel->Data().EnPuskTimerRunning()) EnPuskTimer->start();
+    Acted(r);
+}
+
+void TTTovikFrame::EnPuskTimerTimer() {
+    Panel->Data().EnPuskTimerTimer();
+    // Still running by the panel's clock: the tick ends it.
+    Redraw();
+}
+
+void TTTovikFrame::TovikStopButtonClick() {
+    Acted(Panel->Data().Stop());
+}
+
+void TTTovikFrame::ResetAVCountersBtnClick() {
+    Acted(Panel->Data().ResetCounters());
+}
+
+void TTTovikFrame::SyncTimeBtnClick() {
+    Acted(Panel->Data().SyncClock());
+}
+
+void TTTovikFrame::TovikAgreNameDblClick() {
+    Acted(Panel->Data().NameDoubleClicked(TovikAgreName->text().toStdString()));
+}
+
+void TTTovikFrame::TovikAgreNameKeyPress(int Key) {
+    if (Key != Qt::Key_Return && Key != Qt::Key_Enter) return;
+    Acted(Panel->Data().NameEntered(TovikAgreName->text().toStdString()));
+}
+
+void TTTovikFrame::TovikPortsComboBoxDropDown() {
+    Acted(Panel->Settings().ListPorts());
+}
+
+void TTTovikFrame::TovikPortsComboBoxCloseUp() {
+    Acted(Panel->Settings().ChoosePort(TovikPortsComboBox->currentIndex()));
+}
+
+void TTTovikFrame::BusIDSEChange(int Value) {
+    if (Drawing) return;
+    Acted(Panel->Settings().ChooseBus(Value));
+}
+
+void TTTovikFrame::TovikUstStringGridKeyPress(int Key) {
+    if (Key != Qt::Key_Return && Key != Qt::Key_Enter) return;
+    // Row r of the grid is item r.
+    const int row = TovikUstStringGrid->currentRow();
+    if (row < 0) return;
+    const QTableWidgetItem* item = TovikUstStringGrid->item(row, 4);
+    Acted(Panel->Settings().WriteSetpoint(row, item ? item->text().toStdString() : std::string()));
 }
 
 // ---- set-up from the device ----
@@ -442,7 +473,7 @@ void TTTovikFrame::ApplyLayout(const TPanelLayout& l) {
 void TTTovikFrame::RefreshTimerTimer() {
     AutoSizeGrid();
     Panel->Tick();
-    if (Panel->EnPuskTimerRunning() && !EnPuskTimer->isActive()) EnPuskTimer->start();
+    if (Panel->Data().EnPuskTimerRunning() && !EnPuskTimer->isActive()) EnPuskTimer->start();
     Redraw();
 }
 
@@ -452,7 +483,7 @@ bool TTTovikFrame::event(QEvent* event) {
     ++WakeCount;
     // A completion arrived: handle it now rather than on the next tick.
     Panel->Tick();
-    if (!Panel->Results()->IsEmpty())
+    if (!Panel->Link().Results()->IsEmpty())
         Wake->Post();
     else
         Panel->Tick();  // the next poll, when it is already due
@@ -463,13 +494,11 @@ bool TTTovikFrame::event(QEvent* event) {
 bool TTTovikFrame::eventFilter(QObject* watched, QEvent* event) {
     if (watched == TovikAgreName) {
         if (event->type() == QEvent::MouseButtonDblClick) {
-            Panel->TovikAgreNameDblClick(TovikAgreName->text().toStdString());
-            Acted();
+            TovikAgreNameDblClick();
             return true;
         }
         if (IsEnter(event)) {
-            Panel->TovikAgreNameKeyPress(kEnterKey, TovikAgreName->text().toStdString());
-            Acted();
+            TovikAgreNameKeyPress(static_cast<const QKeyEvent*>(event)->key());
             return true;
         }
     } else if (watched == TovikUstStringGrid) {
@@ -477,25 +506,17 @@ bool TTTovikFrame::eventFilter(QObject* watched, QEvent* event) {
         // Keys reach the grid only while no cell is being edited (the editor
         // passes its Enter on through the delegate).
         if (IsEnter(event)) {
-            GridEnter();
+            TovikUstStringGridKeyPress(static_cast<const QKeyEvent*>(event)->key());
             return true;
         }
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void TTTovikFrame::GridEnter() {
-    const int row = TovikUstStringGrid->currentRow();
-    if (row < 0) return;
-    const QTableWidgetItem* item = TovikUstStringGrid->item(row, 4);
-    Panel->TovikUstStringGridKeyPress(kEnterKey, row + 1, item ? item->text().toStdString() : std::string());
-    Acted();
-}
-
 void TTTovikFrame::AutoSizeGrid() {
-    const TTextGrid& grid = Panel->SetpointGrid();
+    const TTextGrid& grid = Panel->Settings().Grid();
     const int rows = static_cast<int>(grid.size());
-    bool run = GridFontChanged || Panel->Revision(AreaSetpointGrid) != GridSizedRevision;
+    bool run = GridFontChanged || Panel->Settings().GridRevision() != GridSizedRevision;
     if (rows != GridRows) {
         std::vector<std::string> names;
         for (int r = 1; r < rows; ++r) names.push_back(grid[static_cast<size_t>(r)][0]);
@@ -506,7 +527,7 @@ void TTTovikFrame::AutoSizeGrid() {
     if (GridFontChanged) GridSizer.FontChanged();
     GridFontChanged = false;
     if (!run) return;
-    GridSizedRevision = Panel->Revision(AreaSetpointGrid);
+    GridSizedRevision = Panel->Settings().GridRevision();
     GridSizer.Pass(grid);
     const auto& widths = GridSizer.ColumnWidths();
     const auto& heights = GridSizer.RowHeights();
@@ -521,109 +542,141 @@ void TTTovikFrame::AutoSizeGrid() {
 
 // ---- drawing ----
 
-void TTTovikFrame::Acted() {
+void TTTovikFrame::Acted(const TIntentResult& Result) {
+    if (!Result.Text.empty())
+        ShowMessage(this, Q(Result.Text), Result.Plain ? TMessageKind::Plain : TMessageKind::Error);
     Redraw();
 }
 
 QWidget* TTTovikFrame::ShowMonitor() {
-    TProtoPort* port = Panel ? Panel->MonitorPort() : nullptr;
+    TProtoPort* port = Panel ? Panel->Link().DevicePort() : nullptr;
     if (!port || !PortList) return nullptr;
     return OpenMonitor(*PortList, *port, window());
+}
+
+void TTTovikFrame::RedrawData() {
+    const TDataTab& data = Panel->Data();
+    const TDeviceView& view = data.View();
+    if (view.Revision() != DrawnView) {
+        DrawnView = view.Revision();
+        for (int i = 0; i < kLabelCount; ++i) {
+            const auto id = static_cast<TLabelId>(i);
+            const uint32_t rev = view.LabelRevision(id) + 1;  // never the 0 of "not drawn"
+            if (DrawnLabels[static_cast<size_t>(i)] == rev) continue;
+            DrawnLabels[static_cast<size_t>(i)] = rev;
+            Labels[static_cast<size_t>(i)]->setText(Q(view.Label(id)));
+        }
+    }
+    if (data.Revision() == DrawnData) return;
+    DrawnData = data.Revision();
+    if (StatusPanel && StatusPanel->text() != Q(data.StatusText()))
+        StatusPanel->setText(Q(data.StatusText()));
+    TovikControl->setTabText(TovikControl->indexOf(Tabs[TabData]), Q(data.Caption()));
+    if (DrawnKind != view.DeviceKind()) {
+        DrawnKind = view.DeviceKind();
+        for (int i = 0; i < kLabelCount; ++i)
+            Labels[static_cast<size_t>(i)]->setVisible(view.LabelVisible(static_cast<TLabelId>(i)));
+    }
+    QString memo = Q(data.ModelMemo());
+    memo.remove(QLatin1Char('\r'));
+    if (memo.endsWith(QLatin1Char('\n'))) memo.chop(1);
+    if (memo != DrawnMemo) {
+        DrawnMemo = memo;
+        TovikModelInfoMemo->setPlainText(memo);
+    }
+    const TNameBox& name = data.NameBox();
+    if (name.Text != DrawnName.Text || name.ReadOnly != DrawnName.ReadOnly ||
+        name.Caption != DrawnName.Caption) {
+        DrawnName = name;
+        if (TovikAgreName->text() != Q(name.Text)) TovikAgreName->setText(Q(name.Text));
+        TovikAgreName->setReadOnly(name.ReadOnly);
+        TovikAgreNameGroupBox->setTitle(Q(name.Caption));
+        if (!name.ReadOnly) TovikAgreName->setFocus();
+    }
+}
+
+void TTTovikFrame::RedrawButtons() {
+    const TTovikPanel& m = *Panel;
+    const std::array<uint32_t, 4> revs = {m.Data().Revision(), m.TaskLog().Revision(), m.Alarms().Revision(),
+                                          m.Calibration().Revision()};
+    if (revs == DrawnButtons) return;
+    DrawnButtons = revs;
+    for (int b = 0; b < kButtonCount; ++b) {
+        QPushButton* button = Buttons[static_cast<size_t>(b)];
+        if (!button) continue;
+        button->setEnabled(m.ButtonEnabled(static_cast<TPanelButton>(b)));
+        const QString caption = Q(m.ButtonCaption(static_cast<TPanelButton>(b)));
+        if (button->text() != caption) button->setText(caption);
+    }
+}
+
+void TTTovikFrame::RedrawSettings() {
+    const TSettingsTab& settings = Panel->Settings();
+    if (settings.Revision() != DrawnSettings) {
+        DrawnSettings = settings.Revision();
+        if (MonitorButton) MonitorButton->setEnabled(Panel->Link().DevicePort() != nullptr && PortList);
+        const QSignalBlocker blockBox(TovikPortsComboBox);
+        TovikPortsComboBox->clear();
+        for (const TPortBoxItem& item : settings.PortItems())
+            TovikPortsComboBox->addItem(Q(item.Text), item.PortId);
+        TovikPortsComboBox->setCurrentIndex(settings.PortIndex());
+        const QSignalBlocker blockBus(BusIDSE);
+        BusIDSE->setValue(settings.BusValue());
+    }
+    if (settings.GridRevision() == DrawnGrid) return;
+    DrawnGrid = settings.GridRevision();
+    const TTextGrid& grid = settings.Grid();
+    const int rows = std::max(static_cast<int>(grid.size()) - 1, 0);
+    if (TovikUstStringGrid->rowCount() != rows) {
+        TovikUstStringGrid->setRowCount(rows);
+        DrawnCells.assign(grid.size(), {0, 0, 0, 0, 0});
+        QStringList header;
+        if (!grid.empty())
+            for (const std::string& h : grid[0]) header << Q(h);
+        TovikUstStringGrid->setHorizontalHeaderLabels(header);
+        const QBrush fixed = palette().brush(QPalette::Button);
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < 5; ++c) {
+                auto* item = new QTableWidgetItem;
+                Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+                if (c == 4 && settings.Editable()) flags |= Qt::ItemIsEditable;
+                item->setFlags(flags);
+                if (c < 4) item->setBackground(fixed);
+                TovikUstStringGrid->setItem(r, c, item);
+            }
+    }
+    for (size_t r = 1; r < grid.size(); ++r)
+        for (size_t c = 0; c < 5; ++c) {
+            const uint32_t rev = settings.CellRevision(r, c);
+            if (DrawnCells[r][c] == rev) continue;
+            DrawnCells[r][c] = rev;
+            TovikUstStringGrid->item(static_cast<int>(r - 1), static_cast<int>(c))->setText(Q(grid[r][c]));
+        }
 }
 
 void TTTovikFrame::Redraw() {
     if (!Panel) return;
     const TTovikPanel& m = *Panel;
-    auto changed = [&](TPanelArea a) {
-        const uint32_t rev = m.Revision(a);
-        if (Drawn[static_cast<size_t>(a)] == rev) return false;
-        Drawn[static_cast<size_t>(a)] = rev;
-        return true;
-    };
     Drawing = true;
-    if (changed(AreaLabels)) {
-        for (int i = 0; i < kLabelCount; ++i) {
-            const auto id = static_cast<TLabelId>(i);
-            const uint32_t rev = m.View().LabelRevision(id) + 1;  // never the 0 of "not drawn"
-            if (DrawnLabels[static_cast<size_t>(i)] == rev) continue;
-            DrawnLabels[static_cast<size_t>(i)] = rev;
-            Labels[static_cast<size_t>(i)]->setText(Q(m.View().Label(id)));
-        }
+    RedrawData();
+    RedrawButtons();
+    RedrawSettings();
+    if (m.TaskLog().Revision() != DrawnTasks) {
+        DrawnTasks = m.TaskLog().Revision();
+        TaskLogPage->Redraw();
     }
-    if (changed(AreaStatus) && StatusPanel) StatusPanel->setText(Q(m.StatusText()));
-    if (changed(AreaKind)) {
-        TovikControl->setTabText(TovikControl->indexOf(Tabs[TabData]), Q(m.Tab0Caption()));
-        for (int i = 0; i < kLabelCount; ++i)
-            Labels[static_cast<size_t>(i)]->setVisible(m.LabelVisible(static_cast<TLabelId>(i)));
+    if (m.Alarms().Revision() != DrawnAlarms) {
+        DrawnAlarms = m.Alarms().Revision();
+        AlarmLogPage->Redraw();
     }
-    if (changed(AreaModelMemo)) {
-        QString memo = Q(m.ModelMemo());
-        memo.remove(QLatin1Char('\r'));
-        if (memo.endsWith(QLatin1Char('\n'))) memo.chop(1);
-        TovikModelInfoMemo->setPlainText(memo);
+    if (CalibrationPage && m.Calibration().Revision() != DrawnCalibration) {
+        DrawnCalibration = m.Calibration().Revision();
+        CalibrationPage->Redraw();
     }
-    if (changed(AreaNameBox)) {
-        if (TovikAgreName->text() != Q(m.NameText())) TovikAgreName->setText(Q(m.NameText()));
-        TovikAgreName->setReadOnly(m.NameReadOnly());
-        TovikAgreNameGroupBox->setTitle(Q(m.NameGroupCaption()));
-        if (!m.NameReadOnly()) TovikAgreName->setFocus();
-    }
-    if (changed(AreaButtons)) {
-        for (int b = 0; b < kButtonCount; ++b) {
-            QPushButton* button = Buttons[static_cast<size_t>(b)];
-            if (!button) continue;
-            button->setEnabled(m.ButtonEnabled(static_cast<TPanelButton>(b)));
-            const QString caption = Q(m.ButtonCaption(static_cast<TPanelButton>(b)));
-            if (button->text() != caption) button->setText(caption);
-        }
-    }
-    if (changed(AreaPortBox)) {
-        if (MonitorButton) MonitorButton->setEnabled(m.MonitorPort() != nullptr && PortList);
-        const QSignalBlocker block(TovikPortsComboBox);
-        TovikPortsComboBox->clear();
-        for (const TPortBoxItem& item : m.PortItems()) TovikPortsComboBox->addItem(Q(item.Text), item.PortId);
-        TovikPortsComboBox->setCurrentIndex(m.PortIndex());
-    }
-    if (changed(AreaBus)) {
-        const QSignalBlocker block(BusIDSE);
-        BusIDSE->setValue(m.BusValue());
-    }
-    if (changed(AreaSetpointGrid)) {
-        const TTextGrid& grid = m.SetpointGrid();
-        const int rows = std::max(static_cast<int>(grid.size()) - 1, 0);
-        if (TovikUstStringGrid->rowCount() != rows) {
-            TovikUstStringGrid->setRowCount(rows);
-            DrawnCells.assign(grid.size(), {0, 0, 0, 0, 0});
-            QStringList header;
-            if (!grid.empty())
-                for (const std::string& h : grid[0]) header << Q(h);
-            TovikUstStringGrid->setHorizontalHeaderLabels(header);
-            const QBrush fixed = palette().brush(QPalette::Button);
-            for (int r = 0; r < rows; ++r)
-                for (int c = 0; c < 5; ++c) {
-                    auto* item = new QTableWidgetItem;
-                    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-                    if (c == 4 && m.SetpointGridEditable()) flags |= Qt::ItemIsEditable;
-                    item->setFlags(flags);
-                    if (c < 4) item->setBackground(fixed);
-                    TovikUstStringGrid->setItem(r, c, item);
-                }
-        }
-        for (size_t r = 1; r < grid.size(); ++r)
-            for (size_t c = 0; c < 5; ++c) {
-                const uint32_t rev = m.SetpointCellRevision(r, c);
-                if (DrawnCells[r][c] == rev) continue;
-                DrawnCells[r][c] = rev;
-                TovikUstStringGrid->item(static_cast<int>(r - 1), static_cast<int>(c))
-                    ->setText(Q(grid[r][c]));
-            }
-    }
-    if (changed(AreaTaskLog)) TaskLogTab->Redraw();
-    if (changed(AreaAlarms)) AlarmLogTab->Redraw();
-    if (changed(AreaCalibration) && CalibrationTab) CalibrationTab->Redraw();
     RedrawSetpointFiles();
     Drawing = false;
-    if (changed(AreaMessages)) {
+    if (m.MessagesRevision() != DrawnMessages) {
+        DrawnMessages = m.MessagesRevision();
         // Taken first: a box lets the timers run, and they must not show it twice.
         for (const TPanelMessage& message : Panel->TakeMessages())
             ShowMessage(this, Q(message.Text), message.Error ? TMessageKind::Error : TMessageKind::Plain);

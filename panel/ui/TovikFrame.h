@@ -1,8 +1,9 @@
 #pragma once
 // The device panel's window: the five tabs in the main window's device
-// area. It builds the controls, forwards clicks, keys and its two timers
-// to the panel model (panel/TovikPanel.h) and draws what the model says;
-// it keeps no rule of its own.
+// area. It builds the controls, turns clicks and keys into the intents of the
+// panel's session (panel/TovikPanel.h), shows what came of them, runs its two
+// timers and draws what the session shows; it keeps no rule of its own. Its
+// handlers carry the names of the controls and their events.
 #include <QComboBox>
 #include <QPointer>
 #include <QStyledItemDelegate>
@@ -32,9 +33,9 @@ class QTimer;
 
 namespace tovik {
 
-class TAlarmLogTab;
-class TCalibrationTab;
-class TTaskLogTab;
+class TAlarmLogPage;
+class TCalibrationPage;
+class TTaskLogPage;
 
 class TProtoPortList;
 class TTovikDevice;
@@ -56,6 +57,11 @@ enum class TFileQuestion { SaveSetpoints, CompareSetpoints, RestoreSetpoints, Sa
 
 // The user's decimal, date and time separators.
 TLocaleFormat PanelLocaleFormat();
+
+// A command button with its name and caption, off until the session enables
+// it, added to `Into` and kept in `Buttons` for the drawing.
+QPushButton* MakePanelButton(TPanelButton Button, QWidget* Parent, QBoxLayout* Into,
+                             std::array<QPushButton*, kButtonCount>& Buttons);
 
 // The port box: tells when its list drops down and when it closes up.
 class TDropDownComboBox : public QComboBox {
@@ -90,10 +96,27 @@ public:
     // FillPortBox.
     void RefreshPortSelection();
     TTovikPanel& Model() { return *Panel; }
-    // Draws what changed in the model.
+    // Draws what changed in the session.
     void Redraw();
-    // One tick of RefreshTimer: the grid's auto-size, the model's tick, the drawing.
+    // What came of an intent: its message, if any, then the drawing.
+    void Acted(const TIntentResult& Result);
+
+    // ---- the handlers: each turns its event into an intent ----
+    // One tick of RefreshTimer: the grid's auto-size, the session's tick, the drawing.
     void RefreshTimerTimer();
+    void EnPuskTimerTimer();
+    void TovikPuskButtonClick();
+    void TovikStopButtonClick();
+    void ResetAVCountersBtnClick();
+    void SyncTimeBtnClick();
+    void TovikAgreNameDblClick();
+    // Only Enter counts.
+    void TovikAgreNameKeyPress(int Key);
+    void TovikPortsComboBoxDropDown();
+    void TovikPortsComboBoxCloseUp();
+    void BusIDSEChange(int Value);
+    // Only Enter counts: the grid's current row is the item, its "новое" cell the text.
+    void TovikUstStringGridKeyPress(int Key);
 
     // The controls, named as the panel's record names them.
     QTabWidget* TovikControl = nullptr;
@@ -111,11 +134,11 @@ public:
     QTableWidget* TovikUstStringGrid = nullptr;
     QTimer* RefreshTimer = nullptr;
     QTimer* EnPuskTimer = nullptr;
-    // The task log, alarm log and calibration tabs (the last: none below
+    // The task log, alarm log and calibration pages (the last: none below
     // the service level).
-    TTaskLogTab* TaskLogTab = nullptr;
-    TAlarmLogTab* AlarmLogTab = nullptr;
-    TCalibrationTab* CalibrationTab = nullptr;
+    TTaskLogPage* TaskLogPage = nullptr;
+    TAlarmLogPage* AlarmLogPage = nullptr;
+    TCalibrationPage* CalibrationPage = nullptr;
 
     QLabel* Label(TLabelId id) const { return Labels[static_cast<size_t>(id)]; }
     QPushButton* Button(TPanelButton b) const { return Buttons[static_cast<size_t>(b)]; }
@@ -154,10 +177,10 @@ protected:
 private:
     void BuildDataTab(QWidget* tab);
     void BuildSettingsTab(QWidget* tab);
-    // After an action: the model's answer drawn, its messages shown.
-    void Acted();
-    void GridEnter();
     void AutoSizeGrid();
+    void RedrawData();
+    void RedrawSettings();
+    void RedrawButtons();
     TPanelLayout ReadLayout() const;
     void ApplyLayout(const TPanelLayout& layout);
     void BuildSetpointFileButtons(QWidget* parent, QBoxLayout* into);
@@ -173,9 +196,20 @@ private:
     uint32_t GridSizedRevision = 0;
 
     // What was drawn, by revision.
-    std::array<uint32_t, kAreaCount> Drawn{};
+    uint32_t DrawnData = 0;
+    uint32_t DrawnView = ~0u;
     std::array<uint32_t, kLabelCount> DrawnLabels{};
+    uint32_t DrawnKind = ~0u;
+    QString DrawnMemo;
+    TNameBox DrawnName{"", false, "", false};
+    uint32_t DrawnSettings = 0;
+    uint32_t DrawnGrid = 0;
     std::vector<std::array<uint32_t, 5>> DrawnCells;
+    std::array<uint32_t, 4> DrawnButtons{};
+    uint32_t DrawnTasks = 0;
+    uint32_t DrawnAlarms = 0;
+    uint32_t DrawnCalibration = 0;
+    uint32_t DrawnMessages = 0;
     bool Drawing = false;
 
     // The worker's wake-up: a queued call of the tick, at most one waiting.

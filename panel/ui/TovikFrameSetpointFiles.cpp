@@ -106,7 +106,7 @@ void TTTovikFrame::BuildSetpointFileButtons(QWidget* parent, QBoxLayout* into) {
     connect(CompareUstButton, &QPushButton::clicked, this,
             [=] { ask(TFileQuestion::CompareSetpoints, &TTTovikFrame::CompareWithFileAt); });
     connect(EndCompareButton, &QPushButton::clicked, this, [this] {
-        Panel->EndCompare();
+        Panel->Files().EndCompare();
         Redraw();
     });
     auto* menu = new QMenu(ReportUstButton);
@@ -115,7 +115,7 @@ void TTTovikFrame::BuildSetpointFileButtons(QWidget* parent, QBoxLayout* into) {
                     [=] { ask(TFileQuestion::SaveReportPdf, &TTTovikFrame::SaveReportTo); });
     ReportUstButton->setMenu(menu);
     // Read-only access never writes: the button has no action at all.
-    if (Panel->AccessRights() != TPanelAccess::ReadOnly)
+    if (Panel->Access() != TPanelAccess::ReadOnly)
         connect(RestoreUstButton, &QPushButton::clicked, this,
                 [=] { ask(TFileQuestion::RestoreSetpoints, &TTTovikFrame::RestoreFromFileAt); });
 }
@@ -128,7 +128,7 @@ void TTTovikFrame::BuildTrendButton(QWidget* parent, QGridLayout* into) {
 }
 
 bool TTTovikFrame::SaveSetpointsTo(const QString& path) {
-    const auto file = Panel->SetpointFileNow();
+    const auto file = Panel->Files().FileNow();
     if (!file) {
         ShowMessage(this, "Уставки устройства ещё не прочитаны.", TMessageKind::Error);
         return false;
@@ -144,11 +144,11 @@ bool TTTovikFrame::SaveSetpointsTo(const QString& path) {
 bool TTTovikFrame::CompareWithFileAt(const QString& path) {
     const auto file = Load(this, path);
     if (!file) return false;
-    if (!Panel->RelaySetpoints()) {
+    if (!Panel->Files().RelaySetpoints()) {
         ShowMessage(this, "Уставки устройства ещё не прочитаны.", TMessageKind::Error);
         return false;
     }
-    const TSetpointComparison* c = Panel->CompareWithFile(*file);
+    const TSetpointComparison* c = Panel->Files().Compare(*file);
     if (c && !c->Notice.empty()) ShowMessage(this, Q(c->Notice), TMessageKind::Plain);
     CompareLabel->setProperty("file", QFileInfo(path).fileName());
     Redraw();
@@ -158,7 +158,7 @@ bool TTTovikFrame::CompareWithFileAt(const QString& path) {
 bool TTTovikFrame::RestoreFromFileAt(const QString& path) {
     const auto file = Load(this, path);
     if (!file) return false;
-    const TRestorePlan plan = Panel->PlanRestoreFromFile(*file);
+    const TRestorePlan plan = Panel->Files().PlanRestore(*file);
     if (!plan.Refusal.empty()) {
         ShowMessage(this, Q(plan.Refusal), TMessageKind::Error);
         return false;
@@ -181,20 +181,20 @@ bool TTTovikFrame::RestoreFromFileAt(const QString& path) {
         return false;
     }
     QString question;
-    if (file->ModelByte != Panel->ModelByte())
+    if (file->ModelByte != Panel->Data().View().ModelByte())
         question = "Файл сохранён с устройства другой модели (" +
                    Q(ModelName(file->ModelByte, file->DeviceKind)) +
                    "). Значения проверены по пределам модели этого устройства.\n\n";
     question += "Записать в устройство уставки из файла?\n" + writes;
     if (!kept.isEmpty()) question += "\nНе будут записаны:\n" + kept;
     if (!Confirm || !Confirm(question)) return false;
-    const bool started = Panel->RestoreFromFile(*file);
-    Redraw();
-    return started;
+    const TIntentResult started = Panel->Files().Restore(*file);
+    Acted(started);
+    return !started.Refused() && started.State != TIntentState::Failed;
 }
 
 bool TTTovikFrame::SaveReportTo(const QString& path) {
-    const auto report = Panel->SetpointReport();
+    const auto report = Panel->Files().Report();
     if (!report) {
         ShowMessage(this, "Уставки устройства ещё не прочитаны.", TMessageKind::Error);
         return false;
@@ -208,7 +208,7 @@ bool TTTovikFrame::SaveReportTo(const QString& path) {
 }
 
 void TTTovikFrame::PrintReportWithDialog() {
-    const auto report = Panel->SetpointReport();
+    const auto report = Panel->Files().Report();
     if (!report) return;
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageSize(QPageSize(QPageSize::A4));
@@ -222,7 +222,7 @@ TTrendWindow* TTTovikFrame::ShowTrend() {
     if (!TrendWin) {
         const TTovikDevice* device = Panel->Device();
         const QString title = "Тренд токов — " + Q(device ? device->InstallationName : std::string());
-        TrendWin = new TTrendWindow(Panel->Trend(), PanelLocaleFormat(), title, this);
+        TrendWin = new TTrendWindow(Panel->Data().Trend(), PanelLocaleFormat(), title, this);
         TrendWin->setAttribute(Qt::WA_DeleteOnClose);
     }
     TrendWin->show();
@@ -232,18 +232,18 @@ TTrendWindow* TTTovikFrame::ShowTrend() {
 }
 
 void TTTovikFrame::RedrawSetpointFiles() {
-    const TTovikPanel& m = *Panel;
-    SaveUstButton->setEnabled(m.SetpointFileReady());
-    CompareUstButton->setEnabled(m.SetpointFileReady());
-    ReportUstButton->setEnabled(m.SetpointFileReady());
-    RestoreUstButton->setEnabled(m.RestoreReady());
-    const uint32_t gridRev = m.Revision(AreaSetpointGrid);
-    if (m.SetpointFileRevision() == DrawnFileRev && gridRev == DrawnFileGridRev) return;
-    DrawnFileRev = m.SetpointFileRevision();
+    const TSetpointFiles& files = Panel->Files();
+    SaveUstButton->setEnabled(files.Ready());
+    CompareUstButton->setEnabled(files.Ready());
+    ReportUstButton->setEnabled(files.Ready());
+    RestoreUstButton->setEnabled(files.RestoreReady());
+    const uint32_t gridRev = Panel->Settings().GridRevision();
+    if (files.Revision() == DrawnFileRev && gridRev == DrawnFileGridRev) return;
+    DrawnFileRev = files.Revision();
     DrawnFileGridRev = gridRev;
 
     QTableWidget* grid = TovikUstStringGrid;
-    const auto& compared = m.Comparison();
+    const auto& compared = files.Comparison();
     EndCompareButton->setVisible(compared.has_value());
     EndCompareButton->setEnabled(compared.has_value());
     CompareLabel->setVisible(compared.has_value());

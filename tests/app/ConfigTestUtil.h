@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/Configuration.h"
+#include "support/TempDir.h"
 
 namespace tovik::test {
 
@@ -117,20 +118,6 @@ struct Config {
     TProtoPortList Ports;
     TDeviceList Devices;
     TConfigLists Lists() { return {Users, Ports, Devices}; }
-};
-
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "tovik-cfg-XXXXXX").string();
-        Path = ::mkdtemp(tmpl.data()) ? tmpl : std::string();
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(Path, ec);
-    }
-    std::string File(const std::string& name) const { return Path + "/" + name; }
-    std::string Path;
 };
 
 }  // namespace tovik::test

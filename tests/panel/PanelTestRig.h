@@ -56,6 +56,15 @@ inline void PutF32(TBlock& b, size_t at, float f) {
     PutU32(b, at, bits);
 }
 
+// A command that only reads the relay.
+inline bool IsReadCode(uint8_t code) {
+    for (uint8_t c : {CmdReadUst, CmdReadCell, CmdReadTimers, CmdReadAlarmCount, CmdReadAlarm,
+                      CmdReadCurrents, CmdReadImax, CmdReadTask, CmdReadAlarmCounters, CmdReadState,
+                      CmdReadClock, CmdReadCalInfo, CmdReadStatistics})
+        if (code == c) return true;
+    return false;
+}
+
 // What one job asked for.
 struct TSent {
     uint8_t Code = 0;
@@ -216,7 +225,7 @@ public:
         int ticks = 0;
         for (;;) {
             AnswerQueued();
-            if (Panel->Results()->IsEmpty() || ticks >= limit) return ticks;
+            if (Panel->Link().Results()->IsEmpty() || ticks >= limit) return ticks;
             Panel->Tick();
             ++ticks;
         }

@@ -31,11 +31,11 @@ TEST(PanelSetpointFiles, RestoreWritesOnlyTheDifferingPermittedItemsOnThePanelsO
     TPanelRig rig(kKindTovikMModbus, 1);
     GoodSettings(rig.Relay);
     TTovikPanel& p = rig.Open();
-    EXPECT_FALSE(p.SetpointFileNow());  // nothing read yet
-    EXPECT_FALSE(p.RestoreReady());
+    EXPECT_FALSE(p.Files().FileNow());  // nothing read yet
+    EXPECT_FALSE(p.Files().RestoreReady());
     rig.Cycle();
-    ASSERT_TRUE(p.RestoreReady());
-    auto file = p.SetpointFileNow();
+    ASSERT_TRUE(p.Files().RestoreReady());
+    auto file = p.Files().FileNow();
     ASSERT_TRUE(file);
     EXPECT_EQ(file->ModelByte, 0x13);
     file->Items[0].Raw = 2000;   // Iпор 2 A: written
@@ -44,13 +44,13 @@ TEST(PanelSetpointFiles, RestoreWritesOnlyTheDifferingPermittedItemsOnThePanelsO
     file->Items[16].Raw = 9;     // another bus number: kept out
     file->Items[21].Raw = 4242;  // the serial number: service level only
     rig.Sent.clear();
-    const uint32_t rev = p.SetpointFileRevision();
-    ASSERT_TRUE(p.RestoreFromFile(*file));
-    EXPECT_TRUE(p.RestoreRunning());
-    EXPECT_NE(p.SetpointFileRevision(), rev);
-    EXPECT_FALSE(p.RestoreReady());
-    EXPECT_FALSE(p.RestoreFromFile(*file));  // one at a time
-    ASSERT_EQ(p.TakeMessages().size(), 1u);
+    const uint32_t rev = p.Files().Revision();
+    const TIntentResult restore = p.Files().Restore(*file);
+    ASSERT_EQ(restore.State, TIntentState::Sent);
+    EXPECT_TRUE(p.Files().RestoreRunning());
+    EXPECT_NE(p.Files().Revision(), rev);
+    EXPECT_FALSE(p.Files().RestoreReady());
+    EXPECT_EQ(p.Files().Restore(*file).Reason, TRefusalReason::NotNow);  // one at a time
     // The relay takes Iпор but refuses Inom.
     PutU32(rig.Relay.Setpoints, 0, 2000);
     rig.Drain();
@@ -58,10 +58,11 @@ TEST(PanelSetpointFiles, RestoreWritesOnlyTheDifferingPermittedItemsOnThePanelsO
     EXPECT_EQ(rig.Sent[0].Param1, 0);
     EXPECT_EQ(rig.Sent[0].Data, (TBlock{0xD0, 0x07, 0, 0}));
     EXPECT_EQ(rig.Sent[1].Param1, 8);
-    for (const test::TSent& s : rig.Sent) EXPECT_EQ(s.Owner, p.OwnerId());
-    EXPECT_FALSE(p.RestoreRunning());
-    ASSERT_TRUE(p.LastRestore());
-    const TRestoreReport& report = *p.LastRestore();
+    for (const test::TSent& s : rig.Sent) EXPECT_EQ(s.Owner, p.Link().OwnerId());
+    EXPECT_FALSE(p.Files().RestoreRunning());
+    EXPECT_EQ(p.Link().Result(restore.Id)->State, TIntentState::Done);
+    ASSERT_TRUE(p.Files().LastRestore());
+    const TRestoreReport& report = *p.Files().LastRestore();
     EXPECT_TRUE(report.ReadBack);
     EXPECT_EQ(report.Written, 2);
     ASSERT_EQ(report.Items.size(), 5u);
@@ -76,7 +77,7 @@ TEST(PanelSetpointFiles, RestoreWritesOnlyTheDifferingPermittedItemsOnThePanelsO
     EXPECT_EQ(messages[0].Text, RestoreReportText(report));
     EXPECT_TRUE(messages[0].Error);
     // The grid shows what the relay holds now.
-    EXPECT_EQ(p.SetpointGrid()[1][3], "2,00");
+    EXPECT_EQ(p.Settings().Grid()[1][3], "2,00");
 }
 
 TEST(PanelSetpointFiles, RestoreIsRefusedForReadOnlyAnotherKindAndBeforeASetpointRead) {
@@ -85,16 +86,15 @@ TEST(PanelSetpointFiles, RestoreIsRefusedForReadOnlyAnotherKindAndBeforeASetpoin
         GoodSettings(rig.Relay);
         TTovikPanel& p = rig.Open();
         rig.Cycle();
-        auto file = p.SetpointFileNow();
+        auto file = p.Files().FileNow();
         ASSERT_TRUE(file);  // saving is reading: every level may
         file->Items[0].Raw = 2000;
         rig.Sent.clear();
-        EXPECT_FALSE(p.RestoreReady());
-        EXPECT_FALSE(p.RestoreFromFile(*file));
+        EXPECT_FALSE(p.Files().RestoreReady());
+        const TIntentResult r = p.Files().Restore(*file);
         EXPECT_EQ(rig.Port->QueueLength(), 0u);
-        const auto messages = p.TakeMessages();
-        ASSERT_EQ(messages.size(), 1u);
-        EXPECT_EQ(messages[0].Text, "Доступ только для чтения: уставки не записаны.");
+        EXPECT_EQ(r.Reason, TRefusalReason::ReadOnly);
+        EXPECT_EQ(r.Text, "Доступ только для чтения: уставки не записаны.");
     }
     {
         TPanelRig rig(kKindTovikM, 0);
@@ -105,13 +105,14 @@ TEST(PanelSetpointFiles, RestoreIsRefusedForReadOnlyAnotherKindAndBeforeASetpoin
         block[0] = 0x99;
         const TSetpointFile other =
             MakeSetpointFile(block, kKindTovik, 0x13, 0, "x", TLocalTime{}, "service", test::kRu);
-        EXPECT_FALSE(p.RestoreFromFile(other));  // nothing read yet
-        EXPECT_EQ(p.TakeMessages().at(0).Text, "Уставки устройства ещё не прочитаны. Ничего не записано.");
+        // Nothing read yet.
+        EXPECT_EQ(p.Files().Restore(other).Text, "Уставки устройства ещё не прочитаны. Ничего не записано.");
         rig.Cycle();
         rig.Sent.clear();
-        EXPECT_FALSE(p.RestoreFromFile(other));
+        const TIntentResult r = p.Files().Restore(other);
         EXPECT_EQ(rig.Port->QueueLength(), 0u);
-        EXPECT_NE(p.TakeMessages().at(0).Text.find("другого типа"), std::string::npos);
+        EXPECT_EQ(r.Reason, TRefusalReason::OtherKind);
+        EXPECT_NE(r.Text.find("другого типа"), std::string::npos);
     }
 }
 
@@ -120,15 +121,14 @@ TEST(PanelSetpointFiles, RestoreAfterAFailedPollSendsNothing) {
     GoodSettings(rig.Relay);
     TTovikPanel& p = rig.Open();
     rig.Cycle();
-    auto file = p.SetpointFileNow();
+    auto file = p.Files().FileNow();
     file->Items[0].Raw = 2000;
     rig.Relay.Fail[CmdReadCell] = 1;
     rig.Clock.Advance(200);
     rig.Cycle();
     rig.Sent.clear();
-    EXPECT_FALSE(p.RestoreFromFile(*file));
+    EXPECT_EQ(p.Files().Restore(*file).Text, "Нет связи с устройством. Ничего не записано.");
     EXPECT_EQ(rig.Port->QueueLength(), 0u);
-    EXPECT_EQ(p.TakeMessages().at(0).Text, "Нет связи с устройством. Ничего не записано.");
 }
 
 TEST(PanelSetpointFiles, TheCompareFollowsEverySetpointRead) {
@@ -136,9 +136,9 @@ TEST(PanelSetpointFiles, TheCompareFollowsEverySetpointRead) {
     GoodSettings(rig.Relay);
     TTovikPanel& p = rig.Open();
     rig.Cycle();
-    auto file = p.SetpointFileNow();
+    auto file = p.Files().FileNow();
     file->Items[2].Raw = 15000;
-    const TSetpointComparison* c = p.CompareWithFile(*file);
+    const TSetpointComparison* c = p.Files().Compare(*file);
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->Differing(), 1);
     EXPECT_TRUE(c->Items[2].Differs);
@@ -147,14 +147,14 @@ TEST(PanelSetpointFiles, TheCompareFollowsEverySetpointRead) {
     // The relay changes: the next setpoint read updates the compare.
     PutU32(rig.Relay.Setpoints, 8, 15000);
     rig.Relay.SettingsChanged = true;
-    const uint32_t rev = p.SetpointFileRevision();
+    const uint32_t rev = p.Files().Revision();
     rig.Clock.Advance(200);
     rig.Cycle();
-    EXPECT_NE(p.SetpointFileRevision(), rev);
-    ASSERT_TRUE(p.Comparison());
-    EXPECT_EQ(p.Comparison()->Differing(), 0);
-    p.EndCompare();
-    EXPECT_FALSE(p.Comparison());
+    EXPECT_NE(p.Files().Revision(), rev);
+    ASSERT_TRUE(p.Files().Comparison());
+    EXPECT_EQ(p.Files().Comparison()->Differing(), 0);
+    p.Files().EndCompare();
+    EXPECT_FALSE(p.Files().Comparison());
 }
 
 TEST(PanelSetpointFiles, TheReportNamesTheRelayAndEveryItem) {
@@ -164,9 +164,9 @@ TEST(PanelSetpointFiles, TheReportNamesTheRelayAndEveryItem) {
     rig.Device.InstallationName = "Насосная 3";
     rig.Device.BusAddress = 4;
     TTovikPanel& p = rig.Open();
-    EXPECT_FALSE(p.SetpointReport());
+    EXPECT_FALSE(p.Files().Report());
     rig.Cycle();
-    const auto r = p.SetpointReport();
+    const auto r = p.Files().Report();
     ASSERT_TRUE(r);
     EXPECT_EQ(r->Title, "Отчёт об уставках");
     const std::vector<std::pair<std::string, std::string>> fields = {
@@ -205,8 +205,8 @@ TEST(PanelTrend, EveryCurrentReadOfThePollsIsOneSampleAndNothingMoreIsSent) {
     }
     const auto codes = rig.Codes();
     EXPECT_EQ(static_cast<size_t>(std::count(codes.begin(), codes.end(), CmdReadCurrents)), 5u);
-    ASSERT_EQ(p.Trend().Size(), 5u);
-    const auto samples = p.Trend().Samples(60000);
+    ASSERT_EQ(p.Data().Trend().Size(), 5u);
+    const auto samples = p.Data().Trend().Samples(60000);
     ASSERT_EQ(samples.size(), 5u);
     EXPECT_EQ(samples[0].WallMs, 1772870400000);
     EXPECT_EQ(samples[4].WallMs - samples[0].WallMs, 4 * 250);
@@ -217,8 +217,8 @@ TEST(PanelTrend, EveryCurrentReadOfThePollsIsOneSampleAndNothingMoreIsSent) {
     rig.Relay.Fail[CmdReadCurrents] = 1;
     rig.Clock.Advance(250);
     rig.Cycle();
-    ASSERT_EQ(p.Trend().Size(), 6u);
-    EXPECT_TRUE(std::isnan(p.Trend().Newest().Amps[0]));
+    ASSERT_EQ(p.Data().Trend().Size(), 6u);
+    EXPECT_TRUE(std::isnan(p.Data().Trend().Newest().Amps[0]));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "PanelTestRig.h"
 #include "XlsxTestUtil.h"
 #include "panel/AlarmJournal.h"
+#include "support/TempDir.h"
 
 namespace tovik {
 namespace {
@@ -35,28 +36,16 @@ std::vector<std::string> Texts(const std::vector<TPanelMessage>& messages) {
     return out;
 }
 
+bool Done(const TIntentResult& r) {
+    return r.State == TIntentState::Done;
+}
+
 TBlock Entry(uint8_t hour, uint8_t day) {
     return TBlock{hour, 0, 0, day, 3, 26, uint8_t(hour + 1), 0, 0, day, 3, 26};
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-struct ScratchDir {
-    std::string Path;
-    ScratchDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "tovik-tabs-XXXXXX").string();
-        Path = ::mkdtemp(tmpl.data()) ? tmpl : std::string();
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(Path, ec);
-    }
-};
+using test::ReadFile;
+using ScratchDir = test::TempDir;
 
 // ---- task log ----
 
@@ -65,17 +54,17 @@ TEST(PanelTaskLog, EmptyLogGivesOneEmptyRowAndOnlyAdd) {
     rig.Relay.TaskCapacity = 4;
     TTovikPanel& p = rig.Open();
     rig.Cycle();
-    const TTextGrid& grid = p.TaskGrid();
+    const TTextGrid& grid = p.TaskLog().Grid();
     ASSERT_EQ(grid.size(), 2u);
     EXPECT_EQ(grid[0], (TTextRow{"№", "Начало", "Окончание"}));
     EXPECT_EQ(grid[1], (TTextRow{"", "", ""}));
     EXPECT_TRUE(p.ButtonEnabled(BtnTaskAdd));
     EXPECT_FALSE(p.ButtonEnabled(BtnTaskDelete));
     EXPECT_FALSE(p.ButtonEnabled(BtnTaskClear));
-    EXPECT_TRUE(p.TaskGridEnabled());
+    EXPECT_TRUE(p.TaskLog().GridEnabled());
     // Nothing to edit in the empty row.
     const size_t from = rig.Sent.size();
-    p.TW_SGKeyPress(kEnterKey, 1, 1, "1.01.2026 00:00:00", "1.01.2026 00:00:00");
+    p.TaskLog().EditEntry(0, TTaskField::Start, "1.01.2026 00:00:00", "1.01.2026 00:00:00");
     rig.AnswerQueued();
     EXPECT_EQ(rig.Sent.size(), from);
 
@@ -91,23 +80,23 @@ TEST(PanelTaskLog, EntriesArriveOneByOneAndTheButtonsWaitForTheLast) {
     TPanelRig rig(kKindTovikM);
     rig.Relay.Tasks = {Entry(8, 1), Entry(9, 2), Entry(10, 3)};
     TTovikPanel& p = rig.Open();
-    ASSERT_TRUE(RunUntil(rig, [&] { return p.TaskLog().LastReceived() == 0; }));
-    const TTextGrid& grid = p.TaskGrid();
+    ASSERT_TRUE(RunUntil(rig, [&] { return p.TaskLog().Log().LastReceived() == 0; }));
+    const TTextGrid& grid = p.TaskLog().Grid();
     ASSERT_EQ(grid.size(), 4u);
     EXPECT_EQ(grid[1], (TTextRow{"1", "1.03.2026 08:00:00", "1.03.2026 09:00:00"}));
     EXPECT_EQ(grid[2], (TTextRow{"2", "", ""}));
     EXPECT_EQ(grid[3], (TTextRow{"3", "", ""}));
-    EXPECT_TRUE(p.TaskLogReading());
+    EXPECT_TRUE(p.Poll().Flags().TaskLogReading);
     for (TPanelButton b : {BtnTaskAdd, BtnTaskDelete, BtnTaskClear}) EXPECT_FALSE(p.ButtonEnabled(b));
 
-    ASSERT_TRUE(RunUntil(rig, [&] { return !p.TaskLogReading(); }));
-    EXPECT_EQ(p.TaskGrid()[3], (TTextRow{"3", "3.03.2026 10:00:00", "3.03.2026 11:00:00"}));
+    ASSERT_TRUE(RunUntil(rig, [&] { return !p.Poll().Flags().TaskLogReading; }));
+    EXPECT_EQ(p.TaskLog().Grid()[3], (TTextRow{"3", "3.03.2026 10:00:00", "3.03.2026 11:00:00"}));
     std::vector<int32_t> entries;
     for (const auto& s : rig.Sent)
         if (s.Code == CmdReadTask) entries.push_back(s.Param1);
     EXPECT_EQ(entries, (std::vector<int32_t>{0, 1, 2}));
     for (TPanelButton b : {BtnTaskAdd, BtnTaskDelete, BtnTaskClear}) EXPECT_TRUE(p.ButtonEnabled(b));
-    EXPECT_TRUE(p.TaskGridEnabled());
+    EXPECT_TRUE(p.TaskLog().GridEnabled());
     // The next poll reads the log again only when the relay says it changed.
     rig.Drain();
     const size_t from = rig.Sent.size();
@@ -126,17 +115,19 @@ TEST(PanelTaskLog, AFailedReadInTheMiddleKeepsWhatCameAndDisablesTheGrid) {
     TPanelRig rig(kKindTovik);
     rig.Relay.Tasks = {Entry(8, 1), Entry(9, 2), Entry(10, 3)};
     TTovikPanel& p = rig.Open();
-    ASSERT_TRUE(RunUntil(rig, [&] { return p.TaskLog().LastReceived() == 0; }));
+    ASSERT_TRUE(RunUntil(rig, [&] { return p.TaskLog().Log().LastReceived() == 0; }));
     rig.Relay.Fail[CmdReadTask] = 1;  // entry 1 goes unanswered
-    ASSERT_TRUE(RunUntil(rig, [&] { return !p.TaskLogReading(); }));
+    ASSERT_TRUE(RunUntil(rig, [&] { return !p.Poll().Flags().TaskLogReading; }));
     rig.Drain();
-    EXPECT_EQ(p.TaskGrid()[1][1], "1.03.2026 08:00:00");
-    EXPECT_EQ(p.TaskGrid()[2][1], "");
-    EXPECT_FALSE(p.TaskGridEnabled());
-    EXPECT_NE(std::find(p.FailedReads().begin(), p.FailedReads().end(), "task_log"), p.FailedReads().end());
+    EXPECT_EQ(p.TaskLog().Grid()[1][1], "1.03.2026 08:00:00");
+    EXPECT_EQ(p.TaskLog().Grid()[2][1], "");
+    EXPECT_FALSE(p.TaskLog().GridEnabled());
+    EXPECT_NE(std::find(ReadNames(p.Poll().FailedReads()).begin(), ReadNames(p.Poll().FailedReads()).end(),
+                        "task_log"),
+              ReadNames(p.Poll().FailedReads()).end());
     // An edit of a disabled grid goes nowhere.
     const size_t from = rig.Sent.size();
-    p.TW_SGKeyPress(kEnterKey, 1, 1, "2.03.2026 08:00:00", "2.03.2026 09:00:00");
+    p.TaskLog().EditEntry(0, TTaskField::Start, "2.03.2026 08:00:00", "2.03.2026 09:00:00");
     rig.AnswerQueued();
     EXPECT_EQ(rig.Sent.size(), from);
     // The next chain starts again at entry 0.
@@ -147,24 +138,24 @@ TEST(PanelTaskLog, AFailedReadInTheMiddleKeepsWhatCameAndDisablesTheGrid) {
     for (size_t i = from; i < rig.Sent.size(); ++i)
         if (rig.Sent[i].Code == CmdReadTask) entries.push_back(rig.Sent[i].Param1);
     EXPECT_EQ(entries, (std::vector<int32_t>{0, 1, 2}));
-    EXPECT_TRUE(p.TaskGridEnabled());
+    EXPECT_TRUE(p.TaskLog().GridEnabled());
 }
 
 TEST(PanelTaskLog, AnIndexPastTheCountOrAShortReplyEndsTheChainAndIsNotStored) {
     TPanelRig rig(kKindTovik);
     rig.Relay.Tasks = {Entry(8, 1), Entry(9, 2), Entry(10, 3)};
     TTovikPanel& p = rig.Open();
-    ASSERT_TRUE(RunUntil(rig, [&] { return p.TaskLog().LastReceived() == 0; }));
+    ASSERT_TRUE(RunUntil(rig, [&] { return p.TaskLog().Log().LastReceived() == 0; }));
     // The relay's log shrinks under the chain: entry 1 of a log of 1.
     rig.Relay.Tasks.resize(1);
-    ASSERT_TRUE(RunUntil(rig, [&] { return !p.TaskLogReading(); }));
+    ASSERT_TRUE(RunUntil(rig, [&] { return !p.Poll().Flags().TaskLogReading; }));
     rig.Drain();
-    EXPECT_EQ(p.TaskLog().Count(), 1u);
-    EXPECT_EQ(p.TaskLog().Entries()[0], (TTaskEntry{8, 0, 0, 1, 3, 26, 9, 0, 0, 1, 3, 26}));
-    EXPECT_FALSE(p.TaskGridEnabled());
+    EXPECT_EQ(p.TaskLog().Log().Count(), 1u);
+    EXPECT_EQ(p.TaskLog().Log().Entries()[0], (TTaskEntry{8, 0, 0, 1, 3, 26, 9, 0, 0, 1, 3, 26}));
+    EXPECT_FALSE(p.TaskLog().GridEnabled());
     // Answered, but not with an entry of the log.
-    EXPECT_NE(std::find(p.IncompleteReads().begin(), p.IncompleteReads().end(), "task_log"),
-              p.IncompleteReads().end());
+    EXPECT_NE(std::find(p.Poll().IncompleteReads().begin(), p.Poll().IncompleteReads().end(), "task_log"),
+              p.Poll().IncompleteReads().end());
     const auto reads = std::count_if(rig.Sent.begin(), rig.Sent.end(),
                                      [](const test::TSent& s) { return s.Code == CmdReadTask; });
     EXPECT_EQ(reads, 2);  // no read past the end
@@ -175,9 +166,10 @@ TEST(PanelTaskLog, AnIndexPastTheCountOrAShortReplyEndsTheChainAndIsNotStored) {
     cut.Relay.Cut[CmdReadTask] = 14;
     TTovikPanel& q = cut.Open();
     cut.Cycle();
-    EXPECT_EQ(q.TaskLog().Count(), 0u);
-    EXPECT_FALSE(q.TaskGridEnabled());
-    EXPECT_EQ(std::count(q.IncompleteReads().begin(), q.IncompleteReads().end(), "task_log"), 1);
+    EXPECT_EQ(q.TaskLog().Log().Count(), 0u);
+    EXPECT_FALSE(q.TaskLog().GridEnabled());
+    EXPECT_EQ(std::count(q.Poll().IncompleteReads().begin(), q.Poll().IncompleteReads().end(), "task_log"),
+              1);
 }
 
 TEST(PanelTaskLog, EnterRewritesTheEditedCellAndWritesTheEntry) {
@@ -185,57 +177,50 @@ TEST(PanelTaskLog, EnterRewritesTheEditedCellAndWritesTheEntry) {
     rig.Relay.Tasks = {Entry(8, 1), Entry(9, 2)};
     TTovikPanel& p = rig.Open();
     rig.Cycle();
-    const uint32_t endRev = p.TaskCellRevision(2, 2);
-    size_t from = rig.Sent.size();
-    // Column 0 and keys other than Enter do nothing.
-    p.TW_SGKeyPress(kEnterKey, 2, 0, "5.5.2026 14:30", "5.5.2026 15:00");
-    p.TW_SGKeyPress('a', 2, 1, "5.5.2026 14:30", "5.5.2026 15:00");
-    rig.AnswerQueued();
-    EXPECT_EQ(rig.Sent.size(), from);
-
+    const uint32_t endRev = p.TaskLog().CellRevision(2, 2);
+    const size_t first = rig.Sent.size();
     // Column 1: its text normalised, column 2 left as typed.
-    p.TW_SGKeyPress(kEnterKey, 2, 1, "5.5.2026 14:30:00", "5.5.2026 15:00:00");
-    EXPECT_EQ(p.TaskGrid()[2][1], "5.05.2026 14:30:00");
-    EXPECT_EQ(p.TaskGrid()[2][2], "5.5.2026 15:00:00");
-    EXPECT_EQ(p.TaskCellRevision(2, 2), endRev);
+    p.TaskLog().EditEntry(1, TTaskField::Start, "5.5.2026 14:30:00", "5.5.2026 15:00:00");
+    EXPECT_EQ(p.TaskLog().Grid()[2][1], "5.05.2026 14:30:00");
+    EXPECT_EQ(p.TaskLog().Grid()[2][2], "5.5.2026 15:00:00");
+    EXPECT_EQ(p.TaskLog().CellRevision(2, 2), endRev);
     rig.AnswerQueued();
-    ASSERT_EQ(rig.Sent.size(), from + 1);
-    EXPECT_EQ(rig.Sent[from].Code, CmdWriteTask);
-    EXPECT_EQ(rig.Sent[from].Param1, 1);
-    EXPECT_EQ(rig.Sent[from].Data, (TBlock{14, 30, 0, 5, 5, 26, 15, 0, 0, 5, 5, 26}));
-    EXPECT_EQ(p.TaskLog().Entries()[1], (TTaskEntry{14, 30, 0, 5, 5, 26, 15, 0, 0, 5, 5, 26}));
+    ASSERT_EQ(rig.Sent.size(), first + 1);
+    EXPECT_EQ(rig.Sent[first].Code, CmdWriteTask);
+    EXPECT_EQ(rig.Sent[first].Param1, 1);
+    EXPECT_EQ(rig.Sent[first].Data, (TBlock{14, 30, 0, 5, 5, 26, 15, 0, 0, 5, 5, 26}));
+    EXPECT_EQ(p.TaskLog().Log().Entries()[1], (TTaskEntry{14, 30, 0, 5, 5, 26, 15, 0, 0, 5, 5, 26}));
     rig.Drain();
     EXPECT_TRUE(p.TakeMessages().empty());
-    EXPECT_FALSE(p.ReloadTaskLog());  // the copy changed at once; no chain for a write that worked
+    EXPECT_FALSE(
+        p.Poll().Flags().ReloadTaskLog);  // the copy changed at once; no chain for a write that worked
+    size_t from = rig.Sent.size();
 
     // Column 2: only column 2 normalised.
-    from = rig.Sent.size();
-    p.TW_SGKeyPress(kEnterKey, 1, 2, "1.3.2026 8:00:00", "1.3.2026 9:15:00");
-    EXPECT_EQ(p.TaskGrid()[1][1], "1.3.2026 8:00:00");
-    EXPECT_EQ(p.TaskGrid()[1][2], "1.03.2026 09:15:00");
+    p.TaskLog().EditEntry(0, TTaskField::End, "1.3.2026 8:00:00", "1.3.2026 9:15:00");
+    EXPECT_EQ(p.TaskLog().Grid()[1][1], "1.3.2026 8:00:00");
+    EXPECT_EQ(p.TaskLog().Grid()[1][2], "1.03.2026 09:15:00");
 
     // A write the relay refuses: "Ошибка задания.", and the log is read back
     // so that the grid does not keep a value the relay does not hold.
     rig.Drain();
     rig.Relay.Fail[CmdWriteTask] = 1;
-    p.TW_SGKeyPress(kEnterKey, 1, 1, "1.3.2026 7:00:00", "1.3.2026 9:15:00");
+    p.TaskLog().EditEntry(0, TTaskField::Start, "1.3.2026 7:00:00", "1.3.2026 9:15:00");
     rig.Drain();
     EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка задания."});
-    EXPECT_TRUE(p.ReloadTaskLog());
+    EXPECT_TRUE(p.Poll().Flags().ReloadTaskLog);
     rig.Clock.Advance(100);
     rig.Cycle();
-    EXPECT_EQ(p.TaskGrid()[1][1], "1.03.2026 08:00:00");
+    EXPECT_EQ(p.TaskLog().Grid()[1][1], "1.03.2026 08:00:00");
 
     // Text that is not a time stamp is never written as the earliest one.
     from = rig.Sent.size();
-    p.TW_SGKeyPress(kEnterKey, 1, 1, "завтра", "1.3.2026 9:15:00");
+    const TIntentResult wrong = p.TaskLog().EditEntry(0, TTaskField::Start, "завтра", "1.3.2026 9:15:00");
     rig.AnswerQueued();
     EXPECT_EQ(rig.Sent.size(), from);
-    const auto messages = p.TakeMessages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].Text, "Задание 1: \"завтра\" не дата и время; задание не записано.");
-    EXPECT_FALSE(messages[0].Error);
-    EXPECT_EQ(p.TaskGrid()[1][1], "завтра");  // kept as typed
+    EXPECT_EQ(wrong.Text, "Задание 1: \"завтра\" не дата и время; задание не записано.");
+    EXPECT_TRUE(wrong.Plain);
+    EXPECT_EQ(p.TaskLog().Grid()[1][1], "завтра");  // kept as typed
 }
 
 TEST(PanelTaskLog, AddDeleteAndClear) {
@@ -247,27 +232,27 @@ TEST(PanelTaskLog, AddDeleteAndClear) {
     rig.Cycle();
 
     size_t from = rig.Sent.size();
-    p.TWNewBtnClick();
+    p.TaskLog().Add();
     EXPECT_FALSE(p.ButtonEnabled(BtnTaskAdd));
     rig.Drain();
     ASSERT_EQ(rig.Sent.size(), from + 1);
     EXPECT_EQ(rig.Sent[from].Code, CmdAddTask);
     EXPECT_EQ(rig.Sent[from].Data, (TBlock{2, 14, 30, 0, 5, 5, 26, 14, 30, 0, 5, 5, 26}));
-    EXPECT_TRUE(p.ReloadTaskLog());
+    EXPECT_TRUE(p.Poll().Flags().ReloadTaskLog);
     rig.Relay.Tasks.push_back(Entry(14, 5));
     rig.Clock.Advance(100);
     rig.Cycle();
-    EXPECT_EQ(p.TaskLog().Count(), 3u);
+    EXPECT_EQ(p.TaskLog().Log().Count(), 3u);
     EXPECT_FALSE(p.ButtonEnabled(BtnTaskAdd));  // full: not enabled again
 
     // Delete: a row is needed.
     from = rig.Sent.size();
-    p.TWDelBtnClick(0);
-    p.TWDelBtnClick(4);
-    EXPECT_EQ(Texts(p.TakeMessages()),
-              (std::vector<std::string>{"Выберите ячейку строки удаляемого задания.",
-                                        "Выберите ячейку строки удаляемого задания."}));
-    p.TWDelBtnClick(2);
+    for (std::optional<size_t> none : {std::optional<size_t>(), std::optional<size_t>(3)}) {
+        const TIntentResult r = p.TaskLog().Delete(none);
+        EXPECT_EQ(r.Text, "Выберите ячейку строки удаляемого задания.");
+        EXPECT_TRUE(r.Plain);
+    }
+    p.TaskLog().Delete(1);
     EXPECT_FALSE(p.ButtonEnabled(BtnTaskDelete));
     EXPECT_FALSE(p.ButtonEnabled(BtnTaskClear));
     rig.Relay.Fail[CmdDeleteTask] = 1;
@@ -277,13 +262,13 @@ TEST(PanelTaskLog, AddDeleteAndClear) {
     EXPECT_EQ(rig.Sent[from].Data, (TBlock{1, 3}));
     EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка удаления задания."});
     // The log is read back; the chain's end enables the buttons again.
-    EXPECT_TRUE(p.ReloadTaskLog());
+    EXPECT_TRUE(p.Poll().Flags().ReloadTaskLog);
     rig.Clock.Advance(100);
     rig.Cycle();
     EXPECT_TRUE(p.ButtonEnabled(BtnTaskDelete));
 
     from = rig.Sent.size();
-    p.TWClrBtnClick();
+    p.TaskLog().Clear();
     EXPECT_FALSE(p.ButtonEnabled(BtnTaskClear));
     rig.Relay.Fail[CmdClearTasks] = 1;
     rig.Drain();
@@ -294,9 +279,10 @@ TEST(PanelTaskLog, AddDeleteAndClear) {
     rig.Cycle();
     EXPECT_FALSE(p.ButtonEnabled(BtnTaskClear));
     from = rig.Sent.size();
-    p.TWClrBtnClick();  // the log is empty: the button is off
+    EXPECT_EQ(p.TaskLog().Clear().Reason,
+              TRefusalReason::NothingToDo);  // the log is empty: the button is off
     rig.Relay.Fail[CmdAddTask] = 1;
-    p.TWNewBtnClick();
+    p.TaskLog().Add();
     rig.Drain();
     EXPECT_EQ(rig.Codes(from), std::vector<uint8_t>{CmdAddTask});
     EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка добавления задания."});
@@ -314,17 +300,15 @@ TEST(PanelTaskLog, AFullLogRefusesAnAddEvenWithoutAConnection) {
     rig.Relay.TaskLogChanged = true;
     rig.Clock.Advance(100);
     rig.Cycle();
-    ASSERT_EQ(p.TaskLog().Capacity(), 0);
+    ASSERT_EQ(p.TaskLog().Log().Capacity(), 0);
     ASSERT_TRUE(p.ButtonEnabled(BtnTaskAdd));
     rig.Device.PortId = 0;
     const size_t from = rig.Sent.size();
-    p.TWNewBtnClick();
+    const TIntentResult r = p.TaskLog().Add();
     rig.AnswerQueued();
     EXPECT_EQ(rig.Sent.size(), from);
-    const auto messages = p.TakeMessages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].Text, "Больше нет свободного места в журнале заданий.");
-    EXPECT_FALSE(messages[0].Error);
+    EXPECT_EQ(r.Text, "Больше нет свободного места в журнале заданий.");
+    EXPECT_TRUE(r.Plain);
 }
 
 TEST(PanelTaskLog, ReadOnlyAccessNeitherEditsNorSends) {
@@ -332,17 +316,16 @@ TEST(PanelTaskLog, ReadOnlyAccessNeitherEditsNorSends) {
     rig.Relay.Tasks = {Entry(8, 1)};
     TTovikPanel& p = rig.Open();
     rig.Cycle();
-    EXPECT_FALSE(p.TaskGridEditable());
+    EXPECT_FALSE(p.TaskLog().Editable());
     for (TPanelButton b : {BtnTaskAdd, BtnTaskDelete, BtnTaskClear}) EXPECT_FALSE(p.ButtonEnabled(b));
     const size_t from = rig.Sent.size();
-    p.TW_SGKeyPress(kEnterKey, 1, 1, "2.03.2026 08:00:00", "2.03.2026 09:00:00");
-    p.TWNewBtnClick();
-    p.TWDelBtnClick(1);
-    p.TWClrBtnClick();
+    for (const TIntentResult& r :
+         {p.TaskLog().EditEntry(0, TTaskField::Start, "2.03.2026 08:00:00", "2.03.2026 09:00:00"),
+          p.TaskLog().Add(), p.TaskLog().Delete(0), p.TaskLog().Clear()})
+        EXPECT_EQ(r.Reason, TRefusalReason::ReadOnly);
     rig.AnswerQueued();
     EXPECT_EQ(rig.Sent.size(), from);
-    EXPECT_EQ(p.TaskGrid()[1][1], "1.03.2026 08:00:00");
-    EXPECT_TRUE(p.TakeMessages().empty());
+    EXPECT_EQ(p.TaskLog().Grid()[1][1], "1.03.2026 08:00:00");
 }
 
 // ---- alarm log ----
@@ -371,7 +354,7 @@ TEST(PanelAlarms, FetchOnEveryNewHeaderWithoutDuplicates) {
     rig.Cycle();
     EXPECT_EQ(RecordReads(rig), 0u);
     EXPECT_EQ(rig.Device.AlarmCache.size(), 1u);
-    EXPECT_EQ(p.AlarmGrid().size(), 2u);
+    EXPECT_EQ(p.Alarms().Grid().size(), 2u);
 
     rig.Relay.AlarmHeader = {2, 5};
     rig.Relay.AlarmRecords = {Alarm(10, 1, 12345), Alarm(11, 4, 100000000)};
@@ -379,10 +362,10 @@ TEST(PanelAlarms, FetchOnEveryNewHeaderWithoutDuplicates) {
     rig.Cycle();
     EXPECT_EQ(RecordReads(rig), 2u);
     ASSERT_EQ(rig.Device.AlarmCache.size(), 3u);
-    ASSERT_EQ(p.AlarmGrid().size(), 4u);
-    EXPECT_EQ(p.AlarmGrid()[2],
+    ASSERT_EQ(p.Alarms().Grid().size(), 4u);
+    EXPECT_EQ(p.Alarms().Grid()[2],
               (TTextRow{"1.02.2026 10:00:00", "Превышение номинального тока", "Ia=12,3 Ib=0,00 Ic=0,00"}));
-    EXPECT_EQ(p.AlarmGrid()[3][2], "Ia=^^^^ Ib=0,00 Ic=0,00");
+    EXPECT_EQ(p.Alarms().Grid()[3][2], "Ia=^^^^ Ib=0,00 Ic=0,00");
 
     // The same header again: nothing fetched.
     size_t from = rig.Sent.size();
@@ -418,9 +401,9 @@ TEST(PanelAlarms, AFailedOrShortRecordReadEndsTheFetchUntilTheHeaderChanges) {
         rig.Cycle();
         EXPECT_EQ(RecordReads(rig), 1u);
         EXPECT_TRUE(rig.Device.AlarmCache.empty());
-        EXPECT_TRUE(p.AlarmFetchFailed());
+        EXPECT_TRUE(p.Alarms().FetchFailed());
         // A short reply was answered, with less; either way nothing is kept.
-        const auto& noted = shortReply ? p.IncompleteReads() : p.FailedReads();
+        const auto& noted = shortReply ? p.Poll().IncompleteReads() : ReadNames(p.Poll().FailedReads());
         EXPECT_NE(std::find(noted.begin(), noted.end(), "alarm_records"), noted.end());
         rig.Relay.Cut.clear();
         size_t from = rig.Sent.size();
@@ -446,13 +429,13 @@ TEST(PanelAlarms, ClearEmptiesTheCacheWhateverTheRelayAnswered) {
         ASSERT_EQ(rig.Device.AlarmCache.size(), 1u);
         if (!answered) rig.Relay.Fail[CmdClearAlarms] = 1;
         const size_t from = rig.Sent.size();
-        p.ClearAVbtnClick();
+        p.Alarms().Clear();
         rig.Drain();
         EXPECT_EQ(rig.Codes(from), std::vector<uint8_t>{CmdClearAlarms});
         EXPECT_TRUE(rig.Device.AlarmCache.empty());
-        EXPECT_EQ(p.AlarmHeader(), (std::array<uint8_t, 2>{0, 0}));
-        EXPECT_EQ(p.LastAlarmHeader(), (std::array<uint8_t, 2>{0, 0}));
-        EXPECT_EQ(p.AlarmGrid(), (TTextGrid{{"Дата/время", "причина аварии", "токи"}, {"", "", ""}}));
+        EXPECT_EQ(p.Alarms().AlarmHeader(), (std::array<uint8_t, 2>{0, 0}));
+        EXPECT_EQ(p.Alarms().LastAlarmHeader(), (std::array<uint8_t, 2>{0, 0}));
+        EXPECT_EQ(p.Alarms().Grid(), (TTextGrid{{"Дата/время", "причина аварии", "токи"}, {"", "", ""}}));
         // A record still in the relay's journal comes back.
         rig.Clock.Advance(100);
         rig.Cycle();
@@ -468,40 +451,31 @@ TEST(PanelAlarms, TextFileAndWorkbookFromTheGrid) {
     rig.Cycle();
     ScratchDir dir;
     const std::string text = dir.Path + "/journal.txt";
-    ASSERT_TRUE(p.saveAVListBtnClick(text));
-    EXPECT_EQ(ReadFile(text), FixedWidthText(p.AlarmGrid(), {21, 32, 25}));
+    ASSERT_TRUE(Done(p.Alarms().SaveText(text)));
+    EXPECT_EQ(ReadFile(text), FixedWidthText(p.Alarms().Grid(), {21, 32, 25}));
     EXPECT_EQ(ReadFile(text).size(), 2u * 80u);
     const std::string sheet = dir.Path + "/journal.xlsx";
-    ASSERT_TRUE(p.sendExcelBtnClick(sheet));
+    ASSERT_TRUE(Done(p.Alarms().ExportWorkbook(sheet)));
     EXPECT_NE(test::XlsxPart(sheet, "xl/sharedStrings.xml").find("<t>Ia=12,3 Ib=0,00 Ic=0,00</t>"),
               std::string::npos);
     // Nothing but the two files is left in the folder.
-    EXPECT_EQ(
-        std::distance(std::filesystem::directory_iterator(dir.Path), std::filesystem::directory_iterator()),
-        2);
+    EXPECT_EQ(dir.Count(), 2u);
 
     // A folder that does not exist: the system's reason, nothing written.
-    EXPECT_FALSE(p.saveAVListBtnClick(dir.Path + "/none/journal.txt"));
-    EXPECT_FALSE(p.sendExcelBtnClick(dir.Path + "/none/journal.xlsx"));
-    const auto texts = Texts(p.TakeMessages());
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(texts[0],
+    const TIntentResult text2 = p.Alarms().SaveText(dir.Path + "/none/journal.txt");
+    const TIntentResult sheet2 = p.Alarms().ExportWorkbook(dir.Path + "/none/journal.xlsx");
+    EXPECT_EQ(text2.State, TIntentState::Failed);
+    EXPECT_EQ(text2.Text,
               "Не удалось записать файл \"" + dir.Path + "/none/journal.txt\": No such file or directory.");
-    EXPECT_EQ(texts[1],
+    EXPECT_EQ(sheet2.Text,
               "Не удалось записать файл \"" + dir.Path + "/none/journal.xlsx\": No such file or directory.");
-
-    p.ExcelNotOpened(sheet);
-    const auto opened = p.TakeMessages();
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_NE(opened[0].Text.find(sheet), std::string::npos);
-    EXPECT_FALSE(opened[0].Error);
 
     // Read-only access writes nothing.
     TPanelRig viewer(kKindTovik, 2);
     TTovikPanel& v = viewer.Open();
     viewer.Cycle();
-    EXPECT_FALSE(v.saveAVListBtnClick(dir.Path + "/viewer.txt"));
-    EXPECT_FALSE(v.sendExcelBtnClick(dir.Path + "/viewer.xlsx"));
+    EXPECT_EQ(v.Alarms().SaveText(dir.Path + "/viewer.txt").Reason, TRefusalReason::ReadOnly);
+    EXPECT_EQ(v.Alarms().ExportWorkbook(dir.Path + "/viewer.xlsx").Reason, TRefusalReason::ReadOnly);
     EXPECT_FALSE(std::filesystem::exists(dir.Path + "/viewer.txt"));
     EXPECT_FALSE(std::filesystem::exists(dir.Path + "/viewer.xlsx"));
 }
@@ -528,21 +502,18 @@ TEST(PanelAlarms, AWriteThatFailsPartWayLeavesTheOldFileWhole) {
     struct rlimit small = old;
     small.rlim_cur = 1000;  // the text file is 21 lines of 80 bytes
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool savedText = p.saveAVListBtnClick(text);
-    const bool savedSheet = p.sendExcelBtnClick(sheet);
+    const TIntentResult savedText = p.Alarms().SaveText(text);
+    const TIntentResult savedSheet = p.Alarms().ExportWorkbook(sheet);
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_FALSE(savedText);
-    EXPECT_FALSE(savedSheet);
+    EXPECT_FALSE(Done(savedText));
+    EXPECT_FALSE(Done(savedSheet));
     EXPECT_EQ(ReadFile(text), "old journal");
     EXPECT_EQ(ReadFile(sheet), "old workbook");
-    const auto texts = Texts(p.TakeMessages());
-    ASSERT_EQ(texts.size(), 2u);
+    const std::vector<std::string> texts = {savedText.Text, savedSheet.Text};
     EXPECT_EQ(texts[0], "Не удалось записать файл \"" + text + "\": File too large.");
     EXPECT_NE(texts[1].find("Не удалось записать файл \"" + sheet + "\": "), std::string::npos) << texts[1];
-    EXPECT_EQ(
-        std::distance(std::filesystem::directory_iterator(dir.Path), std::filesystem::directory_iterator()),
-        2);
+    EXPECT_EQ(dir.Count(), 2u);
 }
 
 // ---- calibration ----
@@ -551,7 +522,7 @@ TEST(PanelCalibration, InformationSetsThePointsAndEnablesTheTab) {
     TPanelRig rig(kKindTovik, 0);
     rig.Relay.CalInfo = {4, 0, 0};
     TTovikPanel& p = rig.Open();
-    const TCalibration& cal = p.Calibration();
+    const TCalibration& cal = p.Calibration().State();
     EXPECT_TRUE(cal.GroupEnabled());
     EXPECT_FALSE(cal.GridEnabled());
     EXPECT_FALSE(p.ButtonEnabled(BtnStartCalibration));
@@ -579,7 +550,7 @@ TEST(PanelCalibration, InformationSetsThePointsAndEnablesTheTab) {
     TTovikPanel& m = modbus.Open();
     modbus.Relay.Fail[CmdReadCalInfo] = -1;
     modbus.Cycle();
-    EXPECT_FALSE(m.Calibration().GroupEnabled());
+    EXPECT_FALSE(m.Calibration().State().GroupEnabled());
     EXPECT_FALSE(m.ButtonEnabled(BtnStartCalibration));
 }
 
@@ -588,45 +559,40 @@ TEST(PanelCalibration, StartChecksEveryPhaseAndShowsThePlanWithoutSendingAnythin
     rig.Relay.CalInfo = {4, 0, 0};
     TTovikPanel& p = rig.Open();
     rig.Cycle();
-    const TCalibration& cal = p.Calibration();
+    const TCalibration& cal = p.Calibration().State();
     const size_t from = rig.Sent.size();
 
-    p.StartCalButtonClick();
-    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Выберите калибруемые токи."});
+    EXPECT_EQ(p.Calibration().Start().Text, "Выберите калибруемые токи.");
 
-    p.CalPhaseCBClick(0, true);
-    p.CalPhaseCBClick(1, true);
+    p.Calibration().CheckPhase(0, true);
+    p.Calibration().CheckPhase(1, true);
     EXPECT_TRUE(cal.PointsEnabled(0));
     EXPECT_FALSE(cal.PointsEnabled(2));
-    p.CalPointsChange(0, 3);
-    p.CalPointsChange(2, 4);  // disabled: its box is not checked
+    p.Calibration().SetPointCount(0, 3);
+    p.Calibration().SetPointCount(2, 4);  // disabled: its box is not checked
     EXPECT_EQ(cal.Points(2), 2);
     // A: 0, 5, 5 is not rising.
-    p.CalValSGEdited(1, 2, "5");
-    p.CalValSGEdited(1, 3, "5");
-    p.CalValSGEdited(2, 2, "7");
-    p.StartCalButtonClick();
-    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка ввода калибровочных токов фазы A."});
+    p.Calibration().EditCell(0, 2, "5");
+    p.Calibration().EditCell(0, 3, "5");
+    p.Calibration().EditCell(1, 2, "7");
+    EXPECT_EQ(p.Calibration().Start().Text, "Ошибка ввода калибровочных токов фазы A.");
     EXPECT_EQ(cal.Grid()[1][2], "5,00");  // normalised by the start
     // B: a text that is not a number is not taken for the smallest current.
-    p.CalValSGEdited(1, 3, "10");
-    p.CalValSGEdited(2, 2, "семь");
-    p.StartCalButtonClick();
-    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка ввода калибровочных токов фазы B."});
+    p.Calibration().EditCell(0, 3, "10");
+    p.Calibration().EditCell(1, 2, "семь");
+    EXPECT_EQ(p.Calibration().Start().Text, "Ошибка ввода калибровочных токов фазы B.");
     EXPECT_EQ(cal.Grid()[2][2], "семь");
     // C: an empty cell within its points.
-    p.CalValSGEdited(2, 2, "7");
-    p.CalPhaseCBClick(2, true);
-    p.CalPointsChange(2, 3);
-    p.CalValSGEdited(3, 2, "2,5");
-    p.StartCalButtonClick();
-    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка ввода калибровочных токов фазы C."});
+    p.Calibration().EditCell(1, 2, "7");
+    p.Calibration().CheckPhase(2, true);
+    p.Calibration().SetPointCount(2, 3);
+    p.Calibration().EditCell(2, 2, "2,5");
+    EXPECT_EQ(p.Calibration().Start().Text, "Ошибка ввода калибровочных токов фазы C.");
     EXPECT_EQ(cal.Step(), -1);
-    p.CalPhaseCBClick(2, false);
+    p.Calibration().CheckPhase(2, false);
 
     // A (0, 5, 10) and B (0, 7): the schedule 0, 5, 7, 10.
-    p.StartCalButtonClick();
-    EXPECT_TRUE(p.TakeMessages().empty());
+    EXPECT_TRUE(Done(p.Calibration().Start()));
     EXPECT_EQ(cal.Step(), 0);
     EXPECT_EQ(cal.Point(), -1);
     EXPECT_TRUE(cal.Started());
@@ -646,7 +612,7 @@ TEST(PanelCalibration, StartChecksEveryPhaseAndShowsThePlanWithoutSendingAnythin
     EXPECT_FALSE(cal.GroupEnabled());
     EXPECT_FALSE(cal.GridEnabled());
     EXPECT_FALSE(p.ButtonEnabled(BtnStartCalibration));
-    p.CalPhaseCBClick(2, true);
+    p.Calibration().CheckPhase(2, true);
     EXPECT_FALSE(cal.Checked(2));
     rig.Relay.SettingsChanged = true;
     rig.Clock.Advance(100);
@@ -654,30 +620,31 @@ TEST(PanelCalibration, StartChecksEveryPhaseAndShowsThePlanWithoutSendingAnythin
     EXPECT_FALSE(p.ButtonEnabled(BtnStartCalibration));
     // Nothing went to the relay but the polls' reads.
     for (size_t i = from; i < rig.Sent.size(); ++i)
-        EXPECT_TRUE(rig.Sent[i].HasHandler) << int(rig.Sent[i].Code);
+        EXPECT_TRUE(test::IsReadCode(rig.Sent[i].Code)) << int(rig.Sent[i].Code);
 }
 
 TEST(PanelCalibration, EnterNormalisesTheCellAndTheStartNeedsAConnection) {
     TPanelRig rig(kKindTovik, 0);
     TTovikPanel& p = rig.Open();
     rig.Cycle();
-    const TCalibration& cal = p.Calibration();
-    p.CalPhaseCBClick(0, true);
+    const TCalibration& cal = p.Calibration().State();
+    p.Calibration().CheckPhase(0, true);
     const uint32_t rev = cal.CellRevision(1, 2);
-    p.CalValSGKeyPress(kEnterKey, 1, 2, "12,345");
+    p.Calibration().EnterCell(0, 2, "12,345");
     EXPECT_EQ(cal.Grid()[1][2], "12,3");
     EXPECT_GT(cal.CellRevision(1, 2), rev);
-    p.CalValSGKeyPress(kEnterKey, 1, 2, "0");
+    p.Calibration().EnterCell(0, 2, "0");
     EXPECT_EQ(cal.Grid()[1][2], "0,01");  // the smallest current there is
-    p.CalValSGKeyPress(kEnterKey, 1, 2, "много");
+    p.Calibration().EnterCell(0, 2, "много");
     EXPECT_EQ(cal.Grid()[1][2], "много");
-    p.CalValSGKeyPress(kEnterKey, 1, 1, "7");  // the fixed 0 A point
+    p.Calibration().EnterCell(0, 1, "7");  // the fixed 0 A point
     EXPECT_EQ(cal.Grid()[1][1], "0,00");
-    p.CalValSGKeyPress(kEnterKey, 1, 2, "5");
+    p.Calibration().EnterCell(0, 2, "5");
     rig.Device.PortId = 0;
-    p.StartCalButtonClick();
+    const TIntentResult start = p.Calibration().Start();
     EXPECT_FALSE(cal.Started());
-    EXPECT_TRUE(p.TakeMessages().empty());
+    EXPECT_EQ(start.Reason, TRefusalReason::NoConnection);
+    EXPECT_TRUE(start.Text.empty());
 }
 
 TEST(PanelCalibration, BelowTheServiceLevelThereIsNoTab) {
@@ -685,16 +652,16 @@ TEST(PanelCalibration, BelowTheServiceLevelThereIsNoTab) {
         TPanelRig rig(kKindTovik, access);
         TTovikPanel& p = rig.Open();
         rig.Cycle();
-        EXPECT_FALSE(p.HasCalibrationTab());
+        EXPECT_FALSE(p.Access() == TPanelAccess::Service);
         EXPECT_EQ(std::count_if(rig.Sent.begin(), rig.Sent.end(),
                                 [](const test::TSent& s) { return s.Code == CmdReadCalInfo; }),
                   0);
-        p.CalPhaseCBClick(0, true);
-        p.StartCalButtonClick();
-        EXPECT_FALSE(p.Calibration().Checked(0));
-        EXPECT_FALSE(p.Calibration().Started());
+        p.Calibration().CheckPhase(0, true);
+        p.Calibration().Start();
+        EXPECT_FALSE(p.Calibration().State().Checked(0));
+        EXPECT_FALSE(p.Calibration().State().Started());
         ScratchDir dir;
-        EXPECT_FALSE(p.CalSaveButtonClick(dir.Path + "/x.cal"));
+        EXPECT_TRUE(p.Calibration().SaveFile(dir.Path + "/x.cal").Refused());
         EXPECT_FALSE(std::filesystem::exists(dir.Path + "/x.cal"));
     }
 }
@@ -706,8 +673,8 @@ TEST(PanelCalibration, FilesSavedAndLoadedThroughTheTab) {
     rig.Cycle();
     ScratchDir dir;
     const std::string path = dir.Path + "/points.cal";
-    for (int r = 1; r <= 3; ++r) p.CalValSGEdited(r, 2, "0,00");
-    ASSERT_TRUE(p.CalSaveButtonClick(path));
+    for (int r = 1; r <= 3; ++r) p.Calibration().EditCell(r - 1, 2, "0,00");
+    ASSERT_TRUE(Done(p.Calibration().SaveFile(path)));
     // A grid of 3 columns with all cells "0,00": 7 + 3 x 2 x 5 bytes.
     const std::string bytes = ReadFile(path);
     ASSERT_EQ(bytes.size(), 37u);
@@ -724,8 +691,8 @@ TEST(PanelCalibration, FilesSavedAndLoadedThroughTheTab) {
     std::string error;
     ASSERT_TRUE(EncodeCalFile(file, other, error)) << error;
     std::ofstream(dir.Path + "/other.cal", std::ios::binary) << other;
-    ASSERT_TRUE(p.CalLoadButtonClick(dir.Path + "/other.cal"));
-    const TCalibration& cal = p.Calibration();
+    ASSERT_TRUE(Done(p.Calibration().LoadFile(dir.Path + "/other.cal")));
+    const TCalibration& cal = p.Calibration().State();
     EXPECT_TRUE(cal.Checked(0));
     EXPECT_FALSE(cal.Checked(1));
     EXPECT_TRUE(cal.Checked(2));
@@ -739,13 +706,14 @@ TEST(PanelCalibration, FilesSavedAndLoadedThroughTheTab) {
     const std::string cut = other.substr(0, other.size() - 1);
     std::ofstream(dir.Path + "/cut.cal", std::ios::binary) << cut;
     std::ofstream(dir.Path + "/long.cal", std::ios::binary) << other << "!";
-    p.CalPhaseCBClick(0, false);
-    EXPECT_FALSE(p.CalLoadButtonClick(dir.Path + "/cut.cal"));
-    EXPECT_FALSE(p.CalLoadButtonClick(dir.Path + "/long.cal"));
-    EXPECT_FALSE(p.CalLoadButtonClick(dir.Path + "/none.cal"));
+    p.Calibration().CheckPhase(0, false);
+    std::vector<std::string> texts;
+    for (const char* name : {"/cut.cal", "/long.cal", "/none.cal"}) {
+        const TIntentResult r = p.Calibration().LoadFile(dir.Path + name);
+        EXPECT_EQ(r.State, TIntentState::Failed) << name;
+        texts.push_back(r.Text);
+    }
     EXPECT_FALSE(cal.Checked(0));
-    const auto texts = Texts(p.TakeMessages());
-    ASSERT_EQ(texts.size(), 3u);
     EXPECT_EQ(texts[0],
               "Файл \"" + dir.Path + "/cut.cal\" не загружен: файл короче своих данных (в нём 33 байта).");
     EXPECT_EQ(texts[1],
@@ -754,13 +722,11 @@ TEST(PanelCalibration, FilesSavedAndLoadedThroughTheTab) {
     EXPECT_EQ(texts[2], "Не удалось открыть файл \"" + dir.Path + "/none.cal\": No such file or directory.");
 
     // A text the file cannot hold: nothing written, the old file stays.
-    p.CalValSGEdited(2, 2, "日");
-    EXPECT_FALSE(p.CalSaveButtonClick(path));
+    p.Calibration().EditCell(1, 2, "日");
+    EXPECT_EQ(
+        p.Calibration().SaveFile(path).Text,
+        "Файл \"" + path + "\" не записан: точка 2 фазы B: символ, которого нет в кодировке Windows-1251.");
     EXPECT_EQ(ReadFile(path), bytes);
-    EXPECT_EQ(Texts(p.TakeMessages()),
-              std::vector<std::string>{"Файл \"" + path +
-                                       "\" не записан: точка 2 фазы B: символ, которого нет в кодировке "
-                                       "Windows-1251."});
 }
 
 }  // namespace

@@ -39,13 +39,12 @@ TEST(PanelPolling, FirstCycleReadsEverythingInOrderThenOnlyTheBatch) {
             std::vector<uint8_t> expected = {CmdReadCell};
             for (uint8_t c : BatchCodes(kind, true, true, access == 0)) expected.push_back(c);
             EXPECT_EQ(rig.Codes(), expected) << int(kind) << "/" << int(access);
-            EXPECT_TRUE(p.LastPollOk());
-            EXPECT_EQ(p.CompletedCycles(), 1u);
-            EXPECT_TRUE(p.FailedReads().empty());
+            EXPECT_TRUE(p.Poll().LastPollOk());
+            EXPECT_EQ(p.Poll().CompletedCycles(), 1u);
+            EXPECT_TRUE(p.Poll().FailedReads().empty());
             for (const auto& s : rig.Sent) {
                 EXPECT_EQ(s.Address, 1);
-                EXPECT_EQ(s.Owner, p.OwnerId());
-                EXPECT_TRUE(s.HasHandler);  // reads only
+                EXPECT_EQ(s.Owner, p.Link().OwnerId());
             }
             // The next cycle: the setpoints and the task log are read again
             // only when the relay says they changed.
@@ -64,7 +63,7 @@ TEST(PanelPolling, IntervalCountsFromThePreviousPollAcrossTheClockWrap) {
     rig.Clock.Advance(0xFFFFFFFFu - rig.Clock.Value() - 100);  // 100 ms before the wrap
     TTovikPanel& p = rig.Open();
     rig.Cycle();
-    const uint32_t polled = p.LastPollTime();
+    const uint32_t polled = p.Poll().LastPollTime();
     rig.Clock.Advance(249);  // across 0
     ASSERT_LT(rig.Clock.Value(), polled);
     p.Tick();
@@ -72,7 +71,7 @@ TEST(PanelPolling, IntervalCountsFromThePreviousPollAcrossTheClockWrap) {
     rig.Clock.Advance(1);
     p.Tick();
     EXPECT_EQ(rig.Port->QueueLength(), 1u);
-    EXPECT_EQ(p.LastPollTime(), rig.Clock.Value());
+    EXPECT_EQ(p.Poll().LastPollTime(), rig.Clock.Value());
 }
 
 TEST(PanelPolling, IntervalZeroPollsAsSoonAsTheBatchIsDrained) {
@@ -98,11 +97,11 @@ TEST(PanelPolling, NoPollWhileAJobWaitsACompletionWaitsOrThePollIsUnanswered) {
     rig.Clock.Advance(1000);
     for (int i = 0; i < 5; ++i) p.Tick();
     EXPECT_EQ(rig.Port->QueueLength(), 0u);
-    EXPECT_TRUE(p.PollOutstanding());
+    EXPECT_TRUE(p.Poll().Flags().PollOutstanding);
     // Answered: the completion runs on the next tick and queues the batch.
     TPanelRig::Answer(*poll, true, rig.ReplyTo(*poll));
     p.Tick();
-    EXPECT_FALSE(p.PollOutstanding());
+    EXPECT_FALSE(p.Poll().Flags().PollOutstanding);
     const size_t batch = rig.Port->QueueLength();
     EXPECT_EQ(batch, BatchCodes(kKindTovik, true, true, false).size());
     // Two completions waiting: one per tick, and no poll in between.
@@ -112,9 +111,9 @@ TEST(PanelPolling, NoPollWhileAJobWaitsACompletionWaitsOrThePollIsUnanswered) {
     TPanelRig::Answer(*b, true, rig.ReplyTo(*b));
     rig.Clock.Advance(1000);
     p.Tick();
-    EXPECT_EQ(p.Results()->Count(), 1u);
+    EXPECT_EQ(p.Link().Results()->Count(), 1u);
     p.Tick();
-    EXPECT_EQ(p.Results()->Count(), 0u);
+    EXPECT_EQ(p.Link().Results()->Count(), 0u);
     EXPECT_EQ(rig.Port->QueueLength(), batch - 2);
 }
 
@@ -122,7 +121,7 @@ TEST(PanelPolling, APollBehindTheLastJobOfTheBatchKeepsTheCyclesApart) {
     TPanelRig rig(kKindTovik, 1, 100);
     TTovikPanel& p = rig.Open();
     rig.Cycle();
-    ASSERT_EQ(p.CompletedCycles(), 1u);
+    ASSERT_EQ(p.Poll().CompletedCycles(), 1u);
     // The next batch: every job answered but the last, which the worker
     // is still running (it fails after its tries).
     rig.Clock.Advance(100);
@@ -147,15 +146,15 @@ TEST(PanelPolling, APollBehindTheLastJobOfTheBatchKeepsTheCyclesApart) {
     rig.Clock.Advance(100);
     p.Tick();
     ASSERT_EQ(rig.Port->QueueLength(), 1u);
-    EXPECT_EQ(p.CompletedCycles(), 1u);
+    EXPECT_EQ(p.Poll().CompletedCycles(), 1u);
     TPanelRig::Answer(*last, false, std::nullopt);
     p.Tick();
-    EXPECT_EQ(p.CompletedCycles(), 2u);  // the second cycle ends with its own last read
-    EXPECT_EQ(p.FailedReads(), std::vector<std::string>{"clock"});
+    EXPECT_EQ(p.Poll().CompletedCycles(), 2u);  // the second cycle ends with its own last read
+    EXPECT_EQ(ReadNames(p.Poll().FailedReads()), std::vector<std::string>{"clock"});
     rig.Drain();
-    EXPECT_EQ(p.CompletedCycles(), 3u);
-    EXPECT_TRUE(p.FailedReads().empty());
-    EXPECT_EQ(p.Outstanding(), 0);
+    EXPECT_EQ(p.Poll().CompletedCycles(), 3u);
+    EXPECT_TRUE(ReadNames(p.Poll().FailedReads()).empty());
+    EXPECT_EQ(p.Link().Outstanding(), 0);
 }
 
 TEST(PanelPolling, StatePollReplyDecidesWhatIsReadAgain) {
@@ -188,7 +187,7 @@ TEST(PanelPolling, StatePollReplyDecidesWhatIsReadAgain) {
     const auto codes = rig.Codes(from);
     EXPECT_EQ(codes[1], CmdReadUst);
     EXPECT_EQ(codes[2], CmdReadTask);
-    EXPECT_TRUE(p.RefreshAll() == false);
+    EXPECT_TRUE(p.Poll().Flags().RefreshAll == false);
 }
 
 TEST(PanelPolling, FailedPollBlanksEveryDisplayAndDisablesTheCommands) {
@@ -196,27 +195,27 @@ TEST(PanelPolling, FailedPollBlanksEveryDisplayAndDisablesTheCommands) {
     TTovikPanel& p = rig.Open();
     PutF32(rig.Relay.Currents, 0, 12500.0f);
     rig.Cycle();
-    ASSERT_EQ(p.View().Label(LabelTokA), "Ia = 12,5 A");
+    ASSERT_EQ(p.Data().View().Label(LabelTokA), "Ia = 12,5 A");
     ASSERT_TRUE(p.ButtonEnabled(BtnPusk));
-    ASSERT_EQ(p.SetpointGrid()[1][3].find("Н/Д"), std::string::npos);
+    ASSERT_EQ(p.Settings().Grid()[1][3].find("Н/Д"), std::string::npos);
 
     rig.Relay.Fail[CmdReadCell] = -1;
     rig.Clock.Advance(100);
     rig.Cycle();
-    EXPECT_FALSE(p.LastPollOk());
-    EXPECT_EQ(p.FailedReads(), std::vector<std::string>{"state_poll"});
+    EXPECT_FALSE(p.Poll().LastPollOk());
+    EXPECT_EQ(ReadNames(p.Poll().FailedReads()), std::vector<std::string>{"state_poll"});
     EXPECT_EQ(rig.Codes(rig.Sent.size() - 1), std::vector<uint8_t>{CmdReadCell});  // nothing else
     for (int i = 0; i < kLabelCount; ++i) {
         const auto id = static_cast<TLabelId>(i);
         if (id == LabelDateTime) continue;  // blanked by the timers' handler
-        EXPECT_TRUE(p.View().Label(id).ends_with("Н/Д")) << p.View().Label(id);
+        EXPECT_TRUE(p.Data().View().Label(id).ends_with("Н/Д")) << p.Data().View().Label(id);
     }
-    EXPECT_EQ(p.View().Label(LabelDateTime), "Текущее время: Н/Д");
-    EXPECT_EQ(p.StatusText(), "Недоступно");
-    for (size_t r = 1; r < p.SetpointGrid().size(); ++r)
-        for (size_t c = 1; c <= 3; ++c) EXPECT_EQ(p.SetpointGrid()[r][c], "Н/Д");
+    EXPECT_EQ(p.Data().View().Label(LabelDateTime), "Текущее время: Н/Д");
+    EXPECT_EQ(p.Data().StatusText(), "Недоступно");
+    for (size_t r = 1; r < p.Settings().Grid().size(); ++r)
+        for (size_t c = 1; c <= 3; ++c) EXPECT_EQ(p.Settings().Grid()[r][c], "Н/Д");
     for (int b = 0; b < kButtonCount; ++b) EXPECT_FALSE(p.ButtonEnabled(static_cast<TPanelButton>(b)));
-    EXPECT_TRUE(p.RefreshAll());
+    EXPECT_TRUE(p.Poll().Flags().RefreshAll);
 
     // The relay answers again: the setpoints come first, the commands back.
     rig.Relay.Fail.clear();
@@ -225,7 +224,7 @@ TEST(PanelPolling, FailedPollBlanksEveryDisplayAndDisablesTheCommands) {
     rig.Cycle();
     EXPECT_EQ(rig.Codes(from)[1], CmdReadUst);
     EXPECT_TRUE(p.ButtonEnabled(BtnPusk));
-    EXPECT_EQ(p.View().Label(LabelTokA), "Ia = 12,5 A");
+    EXPECT_EQ(p.Data().View().Label(LabelTokA), "Ia = 12,5 A");
 }
 
 TEST(PanelPolling, DeviceWithoutPortShowsNoConnectionAndSendsNothing) {
@@ -234,15 +233,15 @@ TEST(PanelPolling, DeviceWithoutPortShowsNoConnectionAndSendsNothing) {
     TTovikPanel& p = rig.Open();
     for (int i = 0; i < 5; ++i) p.Tick();
     EXPECT_EQ(rig.Port->QueueLength(), 0u);
-    EXPECT_EQ(p.StatusText(), "Не настроено подключение.");
+    EXPECT_EQ(p.Data().StatusText(), "Не настроено подключение.");
     EXPECT_EQ(rig.Device.PortId, 0);  // detached from the port
-    EXPECT_EQ(p.PortIndex(), 0);
-    EXPECT_EQ(p.PortItems()[0].Text, "Нет");
+    EXPECT_EQ(p.Settings().PortIndex(), 0);
+    EXPECT_EQ(p.Settings().PortItems()[0].Text, "Нет");
     for (int i = 0; i < kLabelCount; ++i)
-        EXPECT_TRUE(p.View().Label(static_cast<TLabelId>(i)).ends_with("Н/Д"));
-    p.TovikPuskButtonClick();
-    p.SyncTimeBtnClick();
-    p.TovikUstStringGridKeyPress(kEnterKey, 1, "5");
+        EXPECT_TRUE(p.Data().View().Label(static_cast<TLabelId>(i)).ends_with("Н/Д"));
+    p.Data().Start();
+    p.Data().SyncClock();
+    p.Settings().WriteSetpoint(0, "5");
     EXPECT_EQ(rig.Port->QueueLength(), 0u);
 }
 
@@ -253,20 +252,20 @@ TEST(PanelPolling, UnknownKindOrBusNumberOutsideTheRangeSendsNothing) {
         TTovikPanel& p = rig.Open();
         for (int i = 0; i < 3; ++i) p.Tick();
         EXPECT_EQ(rig.Port->QueueLength(), 0u);
-        EXPECT_EQ(p.StatusText(), "Неизвестный тип устройства (9).");
-        EXPECT_EQ(p.SetpointGrid().size(), 1u);  // the header only
+        EXPECT_EQ(p.Data().StatusText(), "Неизвестный тип устройства (9).");
+        EXPECT_EQ(p.Settings().Grid().size(), 1u);  // the header only
     }
     for (uint8_t bus : {0, 251, 255}) {
         TPanelRig rig(kKindTovikModbus);
         rig.Device.BusAddress = bus;
         TTovikPanel& p = rig.Open();
-        EXPECT_EQ(p.BusValue(), bus == 0 ? 1 : 250);  // the box holds 1..250
+        EXPECT_EQ(p.Settings().BusValue(), bus == 0 ? 1 : 250);  // the box holds 1..250
         for (int i = 0; i < 3; ++i) p.Tick();
         EXPECT_EQ(rig.Port->QueueLength(), 0u) << int(bus);
-        EXPECT_NE(p.StatusText().find("Недопустимый номер в магистрали (" + std::to_string(bus) + ")"),
+        EXPECT_NE(p.Data().StatusText().find("Недопустимый номер в магистрали (" + std::to_string(bus) + ")"),
                   std::string::npos);
         // The operator picks a number: polling starts with it.
-        p.BusIDSEChange(7);
+        p.Settings().ChooseBus(7);
         p.Tick();
         auto job = rig.Next();
         ASSERT_TRUE(job);
@@ -295,7 +294,7 @@ TEST(PanelDisplay, ValuesOfAWholeCycle) {
     const uint8_t stamp[8] = {10, 20, 30, 0, 1, 2, 25, 0};
     std::copy(stamp, stamp + 8, r.Statistics.begin());
     rig.Cycle();
-    const TDeviceView& v = p.View();
+    const TDeviceView& v = p.Data().View();
     EXPECT_EQ(v.Label(LabelTokA), "Ia = 12,5 A");
     EXPECT_EQ(v.Label(LabelDisb), "Di = 2,50 A");
     EXPECT_EQ(v.Label(LabelImax), "Imax = 20,0 A");
@@ -309,17 +308,17 @@ TEST(PanelDisplay, ValuesOfAWholeCycle) {
     EXPECT_EQ(v.Label(LabelOnCount), "Nвкл = 42");
     EXPECT_EQ(v.Label(LabelStartRstDateTime), "Время последнего сброса статистики: 1.02.2025 10:20:30");
     EXPECT_EQ(v.Label(LabelDateTime), "Текущее время: 7.03.2026 12:00:00");
-    EXPECT_EQ(p.StatusText(), "АВАРИЯ");
-    EXPECT_EQ(p.Tab0Caption(), "Данные ТовикМ ModBus");
-    EXPECT_TRUE(p.LabelVisible(LabelMoto));
-    EXPECT_EQ(p.ModelMemo(), ModelDescription(0x13, kKindTovikMModbus));
+    EXPECT_EQ(p.Data().StatusText(), "АВАРИЯ");
+    EXPECT_EQ(p.Data().Caption(), "Данные ТовикМ ModBus");
+    EXPECT_TRUE(p.Data().View().LabelVisible(LabelMoto));
+    EXPECT_EQ(p.Data().ModelMemo(), ModelDescription(0x13, kKindTovikMModbus));
 }
 
 TEST(PanelDisplay, NativeCurrentsScaleWithKtrAndTheStatusNamesTheLastAlarm) {
     TPanelRig rig(kKindTovik);
     TTovikPanel& p = rig.Open();
-    EXPECT_EQ(p.Tab0Caption(), "Данные Товик");
-    EXPECT_FALSE(p.LabelVisible(LabelMoto));
+    EXPECT_EQ(p.Data().Caption(), "Данные Товик");
+    EXPECT_FALSE(p.Data().View().LabelVisible(LabelMoto));
     PutU16(rig.Relay.Setpoints, 24, 20);
     PutF32(rig.Relay.Currents, 0, 12500.0f);
     rig.Relay.State[3] = 18;
@@ -334,10 +333,11 @@ TEST(PanelDisplay, NativeCurrentsScaleWithKtrAndTheStatusNamesTheLastAlarm) {
     PutU32(record, 15, 100000000);
     rig.Relay.AlarmRecords = {record};
     rig.Cycle();
-    EXPECT_EQ(p.View().Label(LabelTokA), "Ia = 250 A");
+    EXPECT_EQ(p.Data().View().Label(LabelTokA), "Ia = 250 A");
     ASSERT_EQ(rig.Device.AlarmCache.size(), 1u);
-    EXPECT_EQ(p.StatusText(), "АВАРИЯ 5.05.2026 14:30:00 " + EventText(2) + " Ia=20,0 Ib=20,0 Ic=^^^^");
-    EXPECT_EQ(p.AlarmGrid().size(), 2u);
+    EXPECT_EQ(p.Data().StatusText(),
+              "АВАРИЯ 5.05.2026 14:30:00 " + EventText(2) + " Ia=20,0 Ib=20,0 Ic=^^^^");
+    EXPECT_EQ(p.Alarms().Grid().size(), 2u);
     // The same header again: no second fetch.
     const size_t from = rig.Sent.size();
     rig.Clock.Advance(100);
@@ -355,16 +355,16 @@ TEST(PanelDisplay, ShortRepliesShowWhatArrived) {
     rig.Relay.Cut[CmdReadTimers] = 10;
     rig.Relay.Cut[CmdReadUst] = 30;
     rig.Cycle();
-    EXPECT_EQ(p.View().Label(LabelTokA), "Ia = 1,00 A");
-    EXPECT_EQ(p.View().Label(LabelTokC), "Ic = Н/Д");
-    EXPECT_EQ(p.View().Label(LabelTpLoadT), "Блокировка защит Tп = Н/Д");
-    EXPECT_TRUE(p.FailedReads().empty());  // answered, with less
-    EXPECT_EQ(p.IncompleteReads(), (std::vector<std::string>{"setpoints", "currents", "timers"}));
+    EXPECT_EQ(p.Data().View().Label(LabelTokA), "Ia = 1,00 A");
+    EXPECT_EQ(p.Data().View().Label(LabelTokC), "Ic = Н/Д");
+    EXPECT_EQ(p.Data().View().Label(LabelTpLoadT), "Блокировка защит Tп = Н/Д");
+    EXPECT_TRUE(ReadNames(p.Poll().FailedReads()).empty());  // answered, with less
+    EXPECT_EQ(p.Poll().IncompleteReads(), (std::vector<std::string>{"setpoints", "currents", "timers"}));
     // Rows whose bytes arrived are shown, the rest are not; commands stay off.
-    EXPECT_NE(p.SetpointGrid()[1][3], "Н/Д");
-    EXPECT_EQ(p.SetpointGrid()[20][3], "Н/Д");
+    EXPECT_NE(p.Settings().Grid()[1][3], "Н/Д");
+    EXPECT_EQ(p.Settings().Grid()[20][3], "Н/Д");
     EXPECT_FALSE(p.ButtonEnabled(BtnPusk));
-    EXPECT_TRUE(p.RefreshAll());
+    EXPECT_TRUE(p.Poll().Flags().RefreshAll);
 }
 
 TEST(PanelDisplay, SetpointGridRowsByKindAndItem24AsAnInteger) {
@@ -373,15 +373,16 @@ TEST(PanelDisplay, SetpointGridRowsByKindAndItem24AsAnInteger) {
         rig.Relay.Setpoints[26] = 3;
         TTovikPanel& p = rig.Open();
         const size_t rows = kind == 3 ? 26u : kind == 2 ? 24u : 23u;
-        ASSERT_EQ(p.SetpointGrid().size(), rows);
-        EXPECT_EQ(p.SetpointGrid()[0], (TTextRow{"Функция/наименование", "мин", "макс", "сейчас", "новое"}));
-        EXPECT_EQ(p.SetpointGrid()[1][0], "пороговый ток нагрузки Iпор, A");
-        EXPECT_EQ(p.SetpointGrid()[1][3], "Н/Д");
+        ASSERT_EQ(p.Settings().Grid().size(), rows);
+        EXPECT_EQ(p.Settings().Grid()[0],
+                  (TTextRow{"Функция/наименование", "мин", "макс", "сейчас", "новое"}));
+        EXPECT_EQ(p.Settings().Grid()[1][0], "пороговый ток нагрузки Iпор, A");
+        EXPECT_EQ(p.Settings().Grid()[1][3], "Н/Д");
         rig.Cycle();
         if (kind == 3) {
-            EXPECT_EQ(p.SetpointGrid()[25][3], "3");
+            EXPECT_EQ(p.Settings().Grid()[25][3], "3");
         }
-        EXPECT_EQ(p.SetpointGrid()[20][1], "");  // the model row has no limits
+        EXPECT_EQ(p.Settings().Grid()[20][1], "");  // the model row has no limits
     }
 }
 
@@ -401,11 +402,11 @@ TEST(PanelCommands, EnablingByAccessLevel) {
         EXPECT_EQ(p.ButtonEnabled(BtnStartCalibration), access == 0);
         EXPECT_EQ(p.ButtonEnabled(BtnTaskAdd), full);  // an empty log with room
         EXPECT_FALSE(p.ButtonEnabled(BtnTaskDelete));
-        EXPECT_EQ(p.HasCalibrationTab(), access == 0);
-        EXPECT_EQ(p.PortBoxEnabled(), full);
-        EXPECT_EQ(p.BusEnabled(), full);
-        EXPECT_EQ(p.NameEditable(), full);
-        EXPECT_EQ(p.SetpointGridEditable(), full);
+        EXPECT_EQ(p.Access() == TPanelAccess::Service, access == 0);
+        EXPECT_EQ(p.Settings().Editable(), full);
+        EXPECT_EQ(p.Settings().Editable(), full);
+        EXPECT_EQ(p.Data().NameBox().Editable, full);
+        EXPECT_EQ(p.Settings().Editable(), full);
         if (full) {
             EXPECT_EQ(p.ButtonCaption(BtnAutomation), "Отключить");
         }
@@ -417,30 +418,33 @@ TEST(PanelCommands, ReadOnlySendsNothingButPollingReadsWhateverIsForwarded) {
     TTovikPanel& p = rig.Open();
     rig.Cycle();
     const size_t from = rig.Sent.size();
-    p.TovikPuskButtonClick();
-    p.TovikStopButtonClick();
-    p.ResetAVCountersBtnClick();
-    p.SyncTimeBtnClick();
-    p.OnOffAvtomatBtnClick();
-    p.ClearAVbtnClick();
-    p.TovikUstStringGridKeyPress(kEnterKey, 3, "12");
-    p.BusIDSEChange(9);
-    p.TovikPortsComboBoxDropDown();
-    p.TovikPortsComboBoxCloseUp(0);
-    p.TovikAgreNameDblClick("Насос");
-    p.TovikAgreNameKeyPress(kEnterKey, "Насос");
+    const TIntentResult results[] = {p.Data().Start(),
+                                     p.Data().Stop(),
+                                     p.Data().ResetCounters(),
+                                     p.Data().SyncClock(),
+                                     p.Data().SwitchAutomation(),
+                                     p.Alarms().Clear(),
+                                     p.Settings().WriteSetpoint(2, "12"),
+                                     p.Settings().ChooseBus(9),
+                                     p.Settings().ListPorts(),
+                                     p.Settings().ChoosePort(0),
+                                     p.Data().NameDoubleClicked("Насос"),
+                                     p.Data().NameEntered("Насос")};
+    for (const TIntentResult& r : results) {
+        EXPECT_EQ(r.Reason, TRefusalReason::ReadOnly);
+        EXPECT_TRUE(r.Text.empty());  // the controls are off: nothing to tell
+    }
     EXPECT_EQ(rig.Port->QueueLength(), 0u);
     EXPECT_EQ(rig.Device.BusAddress, 1);
     EXPECT_EQ(rig.Device.PortId, rig.Port->Id);
-    EXPECT_TRUE(p.NameReadOnly());
+    EXPECT_TRUE(p.Data().NameBox().ReadOnly);
     EXPECT_TRUE(rig.Renamed.empty());
     // Enter still normalises the cell and re-reads the setpoints.
-    EXPECT_TRUE(p.ReloadSettings());
-    EXPECT_EQ(p.SetpointGrid()[3][4], "12,0");
-    EXPECT_TRUE(p.TakeMessages().empty());
+    EXPECT_TRUE(p.Poll().Flags().ReloadSettings);
+    EXPECT_EQ(p.Settings().Grid()[3][4], "12,0");
     rig.Clock.Advance(100);
     rig.Cycle();
-    for (size_t i = from; i < rig.Sent.size(); ++i) EXPECT_TRUE(rig.Sent[i].HasHandler);
+    for (size_t i = from; i < rig.Sent.size(); ++i) EXPECT_TRUE(test::IsReadCode(rig.Sent[i].Code));
 }
 
 TEST(PanelCommands, StartStopResetClockAndAutomation) {
@@ -450,36 +454,36 @@ TEST(PanelCommands, StartStopResetClockAndAutomation) {
         rig.Cycle();
         size_t from = rig.Sent.size();
 
-        p.TovikPuskButtonClick();
+        const TIntentResult start = p.Data().Start();
+        EXPECT_EQ(start.State, TIntentState::Sent);
         EXPECT_FALSE(p.ButtonEnabled(BtnPusk));
         EXPECT_TRUE(p.ButtonEnabled(BtnStop));
-        p.TovikPuskButtonClick();  // disabled: no second start
-        p.TovikStopButtonClick();
-        p.SyncTimeBtnClick();
+        EXPECT_EQ(p.Data().Start().Reason, TRefusalReason::NotNow);  // disabled: no second start
+        p.Data().Stop();
+        p.Data().SyncClock();
         rig.AnswerQueued();
         EXPECT_EQ(rig.Codes(from), (std::vector<uint8_t>{CmdStart, CmdStop, CmdSetClock}));
         EXPECT_EQ(rig.Sent.back().Data, (TBlock{9, 5, 3, 7, 3, 26}));
-        EXPECT_FALSE(rig.Sent[from].HasHandler);
 
         // "Пуск" comes back 1500 ms after the click, by the engine's clock.
         rig.Clock.Advance(1499);
         p.Tick();
         EXPECT_FALSE(p.ButtonEnabled(BtnPusk));
         rig.Clock.Advance(1);
-        p.EnPuskTimerTimer();
+        p.Data().EnPuskTimerTimer();
         EXPECT_TRUE(p.ButtonEnabled(BtnPusk));
-        EXPECT_FALSE(p.EnPuskTimerRunning());
+        EXPECT_FALSE(p.Data().EnPuskTimerRunning());
         rig.Drain();
 
         // "Сбросить": 14 zero bytes with command 22; the journal clear on "ТовикМ ModBus".
         rig.Device.AlarmCache.push_back(TAlarmRecord{});
         from = rig.Sent.size();
-        p.ResetAVCountersBtnClick();
+        p.Data().ResetCounters();
         rig.Drain();
         if (kind == kKindTovikMModbus) {
             EXPECT_EQ(rig.Codes(from), std::vector<uint8_t>{CmdClearAlarms});
             EXPECT_TRUE(rig.Device.AlarmCache.empty());
-            EXPECT_EQ(p.AlarmHeader(), (std::array<uint8_t, 2>{0, 0}));
+            EXPECT_EQ(p.Alarms().AlarmHeader(), (std::array<uint8_t, 2>{0, 0}));
         } else {
             EXPECT_EQ(rig.Codes(from), std::vector<uint8_t>{CmdResetAlarmCounters});
             EXPECT_EQ(rig.Sent.back().Data, TBlock(14, 0));
@@ -495,9 +499,9 @@ TEST(PanelCommands, StartStopResetClockAndAutomation) {
             rig.Relay.SettingsChanged = false;
             EXPECT_EQ(p.ButtonCaption(BtnAutomation), mode ? "Отключить" : "Включить");
             from = rig.Sent.size();
-            p.OnOffAvtomatBtnClick();
+            p.Data().SwitchAutomation();
             EXPECT_FALSE(p.ButtonEnabled(BtnAutomation));
-            EXPECT_TRUE(p.ReloadSettings());
+            EXPECT_TRUE(p.Poll().Flags().ReloadSettings);
             rig.AnswerQueued();
             ASSERT_EQ(rig.Sent.size(), from + 1);
             EXPECT_EQ(rig.Sent[from].Code, CmdWriteCell);
@@ -514,14 +518,14 @@ TEST(PanelCommands, PuskStaysOffAfterAFailedPoll) {
     TPanelRig rig(kKindTovik);
     TTovikPanel& p = rig.Open();
     rig.Cycle();
-    p.TovikPuskButtonClick();
+    p.Data().Start();
     rig.AnswerQueued();
     rig.Relay.Fail[CmdReadCell] = -1;
     rig.Clock.Advance(100);
     rig.Cycle();
     rig.Clock.Advance(1500);
     p.Tick();
-    EXPECT_FALSE(p.EnPuskTimerRunning());
+    EXPECT_FALSE(p.Data().EnPuskTimerRunning());
     EXPECT_FALSE(p.ButtonEnabled(BtnPusk));
 }
 
@@ -529,35 +533,29 @@ TEST(PanelCommands, InstallationName) {
     TPanelRig rig(kKindTovikM);
     rig.Device.InstallationName = "Насосная 1";
     TTovikPanel& p = rig.Open();
-    EXPECT_EQ(p.NameText(), "Насосная 1");
-    EXPECT_TRUE(p.NameReadOnly());
-    EXPECT_EQ(p.NameGroupCaption(), "Имя электроустановки");
+    EXPECT_EQ(p.Data().NameBox().Text, "Насосная 1");
+    EXPECT_TRUE(p.Data().NameBox().ReadOnly);
+    EXPECT_EQ(p.Data().NameBox().Caption, "Имя электроустановки");
 
     // Enter in the read-only box with a text makes it editable.
-    p.TovikAgreNameKeyPress(kEnterKey, "Насосная 1");
-    EXPECT_FALSE(p.NameReadOnly());
-    EXPECT_EQ(p.NameGroupCaption(), "Введите имя электроустановки:");
+    p.Data().NameEntered("Насосная 1");
+    EXPECT_FALSE(p.Data().NameBox().ReadOnly);
+    EXPECT_EQ(p.Data().NameBox().Caption, "Введите имя электроустановки:");
     // A setpoint read puts the stored name back only into a box not being edited.
     rig.Cycle();
-    EXPECT_FALSE(p.NameReadOnly());
+    EXPECT_FALSE(p.Data().NameBox().ReadOnly);
     // Empty on Enter: refused, still editable.
-    p.TovikAgreNameKeyPress(kEnterKey, "");
-    EXPECT_EQ(p.TakeMessages().at(0).Text, "Необходима не пустая строка.");
-    EXPECT_FALSE(p.NameReadOnly());
-    // Other keys do nothing.
-    p.TovikAgreNameKeyPress('a', "");
-    EXPECT_TRUE(p.TakeMessages().empty());
+    EXPECT_EQ(p.Data().NameEntered("").Text, "Необходима не пустая строка.");
+    EXPECT_FALSE(p.Data().NameBox().ReadOnly);
     // Texts the record cannot hold stay in the box with a message.
-    p.TovikAgreNameKeyPress(kEnterKey, std::string(41, 'x'));
-    EXPECT_NE(p.TakeMessages().at(0).Text.find("длиннее 40"), std::string::npos);
-    p.TovikAgreNameKeyPress(kEnterKey, "Насос \u20ac");  // the euro sign is in 1251; a CJK one is not
-    EXPECT_TRUE(p.TakeMessages().empty());
-    p.TovikAgreNameDblClick("Насос");
-    p.TovikAgreNameDblClick("Насос \u4e2d");
-    EXPECT_NE(p.TakeMessages().at(0).Text.find("Windows-1251"), std::string::npos);
-    EXPECT_FALSE(p.NameReadOnly());
-    p.TovikAgreNameKeyPress(kEnterKey, "Насосная 2");
-    EXPECT_TRUE(p.NameReadOnly());
+    EXPECT_NE(p.Data().NameEntered(std::string(41, 'x')).Text.find("длиннее 40"), std::string::npos);
+    // The euro sign is in 1251; a CJK one is not.
+    EXPECT_EQ(p.Data().NameEntered("Насос \u20ac").State, TIntentState::Done);
+    p.Data().NameDoubleClicked("Насос");
+    EXPECT_NE(p.Data().NameDoubleClicked("Насос \u4e2d").Text.find("Windows-1251"), std::string::npos);
+    EXPECT_FALSE(p.Data().NameBox().ReadOnly);
+    p.Data().NameEntered("Насосная 2");
+    EXPECT_TRUE(p.Data().NameBox().ReadOnly);
     EXPECT_EQ(rig.Device.InstallationName, "Насосная 2");
     EXPECT_EQ(rig.Renamed, (std::vector<std::string>{"Насос \u20ac", "Насосная 2"}));
     EXPECT_EQ(rig.Port->QueueLength(), 0u);  // nothing for the relay
@@ -585,22 +583,25 @@ TEST(PanelSettings, EnterInTheNewColumnByAccessLevel) {
         TTovikPanel& p = rig.Open();
         rig.Cycle();
         const size_t from = rig.Sent.size();
-        p.TovikUstStringGridKeyPress(kEnterKey, c.row, c.text);
-        EXPECT_TRUE(p.ReloadSettings());
-        EXPECT_TRUE(p.TakeMessages().empty());
+        const TIntentResult written = p.Settings().WriteSetpoint(c.row - 1, c.text);
+        EXPECT_TRUE(p.Poll().Flags().ReloadSettings);
+        EXPECT_TRUE(written.Text.empty());  // a refusal by access level says nothing
+        EXPECT_EQ(written.State == TIntentState::Sent, c.written);
         rig.AnswerQueued();
         EXPECT_EQ(rig.Sent.size() - from, c.written ? 1u : 0u) << c.row << " level " << int(c.access);
         if (c.written) {
             const int item = c.row - 1;
             EXPECT_EQ(rig.Sent[from].Code, UstCells[static_cast<size_t>(item)].WriteCommand.Code);
             EXPECT_EQ(rig.Sent[from].Param1, UstCells[static_cast<size_t>(item)].WriteCommand.Param1);
-            EXPECT_FALSE(rig.Sent[from].HasHandler);
         }
         // The next poll re-reads the setpoints.
         const size_t next = rig.Sent.size();
         rig.Clock.Advance(100);
         rig.Cycle();
         EXPECT_EQ(rig.Codes(next)[1], CmdReadUst);
+        if (c.written) {
+            EXPECT_EQ(p.Link().Result(written.Id)->State, TIntentState::Done);
+        }
     }
 }
 
@@ -610,13 +611,13 @@ TEST(PanelSettings, ValuesAreHeldWithinTheLimitsAndShownAsWritten) {
     PutU16(rig.Relay.Setpoints, 24, 10);  // Kтр 10
     rig.Cycle();
     // Inom typed as 150 A with Kтр 10: 15 A at the relay.
-    p.TovikUstStringGridKeyPress(kEnterKey, 3, "150");
-    EXPECT_EQ(p.SetpointGrid()[3][4], "150");
+    p.Settings().WriteSetpoint(2, "150");
+    EXPECT_EQ(p.Settings().Grid()[3][4], "150");
     rig.AnswerQueued();
     EXPECT_EQ(rig.Sent.back().Data, (TBlock{0x98, 0x3A, 0, 0}));  // 15000 mA
     // Tmin above its maximum: held at 65000 (1300 s), shown before it goes out.
-    p.TovikUstStringGridKeyPress(kEnterKey, 8, "99999");
-    EXPECT_EQ(p.SetpointGrid()[8][4], FormatUstValue(MakeUstRaw(65000), 7, 0, kKindTovik, kRu));
+    p.Settings().WriteSetpoint(7, "99999");
+    EXPECT_EQ(p.Settings().Grid()[8][4], FormatUstValue(MakeUstRaw(65000), 7, 0, kKindTovik, kRu));
     rig.AnswerQueued();
     EXPECT_EQ(rig.Sent.back().Data, (TBlock{0xE8, 0xFD}));
 }
@@ -627,15 +628,14 @@ TEST(PanelSettings, TextThatIsNotANumberIsNeverWritten) {
         TTovikPanel& p = rig.Open();
         rig.Cycle();
         const size_t from = rig.Sent.size();
-        p.TovikUstStringGridKeyPress(kEnterKey, 2, text);  // Imin: 0 would switch it off
+        const TIntentResult r = p.Settings().WriteSetpoint(1, text);  // Imin: 0 would switch it off
         rig.AnswerQueued();
         EXPECT_EQ(rig.Sent.size(), from) << text;
-        EXPECT_EQ(p.SetpointGrid()[2][4], text);  // kept as typed
-        const auto messages = p.TakeMessages();
-        ASSERT_EQ(messages.size(), 1u);
-        EXPECT_EQ(messages[0].Text,
+        EXPECT_EQ(p.Settings().Grid()[2][4], text);  // kept as typed
+        EXPECT_EQ(r.Reason, TRefusalReason::BadInput);
+        EXPECT_EQ(r.Text,
                   "Уставка \"минимальный ток нагрузки Imin, A\": ожидается число. Ничего не записано.");
-        EXPECT_TRUE(p.ReloadSettings());
+        EXPECT_TRUE(p.Poll().Flags().ReloadSettings);
     }
     // Before a whole setpoint block arrived nothing is written either.
     TPanelRig rig(kKindTovik);
@@ -643,10 +643,11 @@ TEST(PanelSettings, TextThatIsNotANumberIsNeverWritten) {
     rig.Relay.Fail[CmdReadUst] = -1;
     rig.Cycle();
     const size_t from = rig.Sent.size();
-    p.TovikUstStringGridKeyPress(kEnterKey, 3, "12");
+    const TIntentResult r = p.Settings().WriteSetpoint(2, "12");
     rig.AnswerQueued();
     EXPECT_EQ(rig.Sent.size(), from);
-    EXPECT_NE(p.TakeMessages().at(0).Text.find("ещё не прочитаны"), std::string::npos);
+    EXPECT_EQ(r.Reason, TRefusalReason::NotReadYet);
+    EXPECT_NE(r.Text.find("ещё не прочитаны"), std::string::npos);
 }
 
 TEST(PanelSettings, PortBoxAndBusNumber) {
@@ -655,44 +656,44 @@ TEST(PanelSettings, PortBoxAndBusNumber) {
     TQueuePort* other = second.get();
     rig.Ports.Add(std::move(second));
     TTovikPanel& p = rig.Open();
-    ASSERT_EQ(p.PortItems().size(), 2u);  // "Нет" and the device's port
-    EXPECT_EQ(p.PortItems()[1].Text, "ttyT0");
-    EXPECT_EQ(p.PortIndex(), 1);
+    ASSERT_EQ(p.Settings().PortItems().size(), 2u);  // "Нет" and the device's port
+    EXPECT_EQ(p.Settings().PortItems()[1].Text, "ttyT0");
+    EXPECT_EQ(p.Settings().PortIndex(), 1);
 
-    p.TovikPortsComboBoxDropDown();
-    ASSERT_EQ(p.PortItems().size(), 3u);
-    EXPECT_EQ(p.PortItems()[0].PortId, -1);
+    p.Settings().ListPorts();
+    ASSERT_EQ(p.Settings().PortItems().size(), 3u);
+    EXPECT_EQ(p.Settings().PortItems()[0].PortId, -1);
     // Nothing chosen: the device's port is selected again.
-    p.TovikPortsComboBoxCloseUp(-1);
-    EXPECT_EQ(p.PortIndex(), 1);
+    p.Settings().ChoosePort(-1);
+    EXPECT_EQ(p.Settings().PortIndex(), 1);
 
     // A poll waits on the old port when the other one is chosen.
     p.Tick();
     auto poll = rig.Next();
     ASSERT_TRUE(poll);
-    const int32_t before = p.OwnerId();
-    p.TovikPortsComboBoxDropDown();
-    p.TovikPortsComboBoxCloseUp(2);
+    const int32_t before = p.Link().OwnerId();
+    p.Settings().ListPorts();
+    p.Settings().ChoosePort(2);
     EXPECT_EQ(rig.Device.PortId, other->Id);
-    EXPECT_TRUE(other->IsOwnerRegistered(p.OwnerId()));
+    EXPECT_TRUE(other->IsOwnerRegistered(p.Link().OwnerId()));
     EXPECT_TRUE(rig.Port->IsOwnerRegistered(before));  // still held: the old jobs complete
     TPanelRig::Answer(*poll, true, rig.ReplyTo(*poll));
     p.Tick();  // handled normally: the batch goes to the new port
-    EXPECT_FALSE(p.PollOutstanding());
+    EXPECT_FALSE(p.Poll().Flags().PollOutstanding);
     EXPECT_GT(other->QueueLength(), 0u);
 
     // The bus number applies from the next request on.
-    p.BusIDSEChange(5);
+    p.Settings().ChooseBus(5);
     EXPECT_EQ(rig.Device.BusAddress, 5);
-    p.BusIDSEChange(300);
-    EXPECT_EQ(p.BusValue(), 250);
+    p.Settings().ChooseBus(300);
+    EXPECT_EQ(p.Settings().BusValue(), 250);
 
     // "Нет": the status says so within one tick, and the device has no port.
-    p.TovikPortsComboBoxDropDown();
-    p.TovikPortsComboBoxCloseUp(0);
+    p.Settings().ListPorts();
+    p.Settings().ChoosePort(0);
     EXPECT_EQ(rig.Device.PortId, -1);
     p.Tick();
-    EXPECT_EQ(p.StatusText(), "Не настроено подключение.");
+    EXPECT_EQ(p.Data().StatusText(), "Не настроено подключение.");
     EXPECT_EQ(rig.Device.PortId, 0);
 }
 
@@ -702,7 +703,7 @@ TEST(PanelSettings, PortThatDisappearsAndComesBackIsPolledAgain) {
     rig.Cycle();
     // The port goes while the box is dropped down (the device keeps its Id),
     // with a poll of the panel still unanswered on it.
-    p.TovikPortsComboBoxDropDown();
+    p.Settings().ListPorts();
     rig.Clock.Advance(100);
     p.Tick();
     ASSERT_TRUE(rig.Next());
@@ -710,22 +711,22 @@ TEST(PanelSettings, PortThatDisappearsAndComesBackIsPolledAgain) {
     rig.Ports.Delete(0);
     rig.Port = nullptr;
     p.Tick();
-    EXPECT_EQ(p.OwnerId(), kNoOwner);
-    EXPECT_EQ(p.StatusText(), "Не настроено подключение.");
+    EXPECT_EQ(p.Link().OwnerId(), kNoOwner);
+    EXPECT_EQ(p.Data().StatusText(), "Не настроено подключение.");
     EXPECT_EQ(rig.Device.PortId, id);
     // Back under the same Id: a fresh registration, and polling resumes.
     auto again = std::make_unique<TQueuePort>("ttyT0");
     rig.Port = again.get();
     rig.Ports.Add(std::move(again));
-    p.TovikPortsComboBoxCloseUp(-1);
+    p.Settings().ChoosePort(-1);
     rig.Clock.Advance(100);
     p.Tick();
-    EXPECT_TRUE(rig.Port->IsOwnerRegistered(p.OwnerId()));
+    EXPECT_TRUE(rig.Port->IsOwnerRegistered(p.Link().OwnerId()));
     EXPECT_EQ(rig.Port->QueueLength(), 1u);
     rig.Drain();
-    EXPECT_TRUE(p.LastPollOk());
+    EXPECT_TRUE(p.Poll().LastPollOk());
     // Released cleanly: the registration goes with the panel.
-    const int32_t owner = p.OwnerId();
+    const int32_t owner = p.Link().OwnerId();
     rig.Panel.reset();
     EXPECT_FALSE(rig.Port->IsOwnerRegistered(owner));
 }
@@ -766,24 +767,27 @@ TEST(PanelSettings, RevisionsMoveOnlyWithChanges) {
     TPanelRig rig(kKindTovikMModbus);
     TTovikPanel& p = rig.Open();
     rig.Cycle();
-    std::array<uint32_t, kAreaCount> seen{};
-    for (int a = 0; a < kAreaCount; ++a) seen[a] = p.Revision(static_cast<TPanelArea>(a));
-    const uint32_t labels = p.View().Revision();
+    const auto revisions = [&p] {
+        return std::vector<uint32_t>{p.Data().Revision(),         p.Settings().Revision(),
+                                     p.Settings().GridRevision(), p.TaskLog().Revision(),
+                                     p.Alarms().Revision(),       p.Calibration().Revision(),
+                                     p.Files().Revision(),        p.MessagesRevision()};
+    };
+    const std::vector<uint32_t> seen = revisions();
+    const uint32_t labels = p.Data().View().Revision();
     // The same values again: nothing to redraw.
     rig.Clock.Advance(100);
     rig.Cycle();
-    EXPECT_EQ(p.View().Revision(), labels);
-    for (TPanelArea a : {AreaStatus, AreaKind, AreaModelMemo, AreaNameBox, AreaButtons, AreaPortBox, AreaBus,
-                         AreaSetpointGrid, AreaAlarms})
-        EXPECT_EQ(p.Revision(a), seen[a]) << int(a);
+    EXPECT_EQ(p.Data().View().Revision(), labels);
+    EXPECT_EQ(revisions(), seen);
     // One current changes: only its label (and Di) move.
-    const uint32_t a = p.View().LabelRevision(LabelTokA), b = p.View().LabelRevision(LabelTokB);
+    const uint32_t a = p.Data().View().LabelRevision(LabelTokA), b = p.Data().View().LabelRevision(LabelTokB);
     PutF32(rig.Relay.Currents, 0, 2000.0f);
     rig.Clock.Advance(100);
     rig.Cycle();
-    EXPECT_EQ(p.View().LabelRevision(LabelTokB), b);
-    EXPECT_GT(p.View().LabelRevision(LabelTokA), a);
-    EXPECT_EQ(p.Revision(AreaSetpointGrid), seen[AreaSetpointGrid]);
+    EXPECT_EQ(p.Data().View().LabelRevision(LabelTokB), b);
+    EXPECT_GT(p.Data().View().LabelRevision(LabelTokA), a);
+    EXPECT_EQ(revisions(), seen);
 }
 
 TEST(PanelTaskLog, ReadChainThroughTheModel) {
@@ -795,39 +799,72 @@ TEST(PanelTaskLog, ReadChainThroughTheModel) {
     rig.Cycle();
     const auto codes = rig.Codes();
     EXPECT_EQ(std::count(codes.begin(), codes.end(), CmdReadTask), 3);
-    EXPECT_FALSE(p.TaskLogReading());
-    ASSERT_EQ(p.TaskLog().Count(), 3u);
-    const TTextGrid grid = p.TaskGrid();
+    EXPECT_FALSE(p.Poll().Flags().TaskLogReading);
+    ASSERT_EQ(p.TaskLog().Log().Count(), 3u);
+    const TTextGrid grid = p.TaskLog().Grid();
     EXPECT_EQ(grid[1][1], "4.05.2026 01:02:03");
     EXPECT_EQ(grid[3][1], "1.01.2099 23:00:00");  // hour 30, day 0, year byte 150
-    EXPECT_TRUE(p.TaskGridEnabled());
+    EXPECT_TRUE(p.TaskLog().GridEnabled());
     EXPECT_FALSE(p.ButtonEnabled(BtnTaskAdd));  // the log is full
     EXPECT_TRUE(p.ButtonEnabled(BtnTaskDelete));
 }
 
-TEST(PanelAlarms, JournalReadAddsOnlyNewRecords) {
+TEST(PanelAlarms, AFetchCountsWhatItAddedAndSaysWhenItFailed) {
     TPanelRig rig(kKindTovikMModbus);
-    TTovikPanel& p = rig.Open();
-    rig.Cycle();
     TBlock a(19, 0), b(19, 0);
     a[0] = 1;
     b[0] = 2;
     rig.Relay.AlarmHeader = {2, 0};
     rig.Relay.AlarmRecords = {a, b};
     rig.Device.AlarmCache.push_back(TAlarmRecord{1});  // a is known already
-    p.ReadAlarmJournal();
-    rig.Drain();
-    EXPECT_EQ(p.AddedAlarms(), 1);
-    EXPECT_FALSE(p.AlarmFetchFailed());
+    TTovikPanel& p = rig.Open();
+    rig.Cycle();
+    EXPECT_EQ(p.Alarms().AddedAlarms(), 1);
+    EXPECT_FALSE(p.Alarms().FetchFailed());
     EXPECT_EQ(rig.Device.AlarmCache.size(), 2u);
-    EXPECT_EQ(p.Outstanding(), 0);
+    EXPECT_EQ(p.Link().Outstanding(), 0);
     // A record cut short is not taken.
+    rig.Relay.AlarmHeader = {2, 1};
     rig.Relay.AlarmRecords[1][0] = 3;
     rig.Relay.Cut[CmdReadAlarm] = 18;
-    p.ReadAlarmJournal();
-    rig.Drain();
-    EXPECT_TRUE(p.AlarmFetchFailed());
+    rig.Clock.Advance(100);
+    rig.Cycle();
+    EXPECT_TRUE(p.Alarms().FetchFailed());
+    EXPECT_EQ(p.Alarms().AddedAlarms(), 0);
     EXPECT_EQ(rig.Device.AlarmCache.size(), 2u);
+}
+
+// Every intent that sends a request says what came of it: done when the
+// relay answered, failed with the request's outcome when it did not.
+TEST(PanelCommands, ASentIntentSaysHowItsRequestEnded) {
+    using TAct = TIntentResult (*)(TTovikPanel&);
+    const std::pair<uint8_t, TAct> intents[] = {
+        {CmdStart, [](TTovikPanel& p) { return p.Data().Start(); }},
+        {CmdStop, [](TTovikPanel& p) { return p.Data().Stop(); }},
+        {CmdResetAlarmCounters, [](TTovikPanel& p) { return p.Data().ResetCounters(); }},
+        {CmdSetClock, [](TTovikPanel& p) { return p.Data().SyncClock(); }},
+        {CmdWriteCell, [](TTovikPanel& p) { return p.Data().SetAutomation(true); }},
+        {CmdWriteCell, [](TTovikPanel& p) { return p.Settings().WriteSetpoint(2, "12"); }},
+        {CmdClearAlarms, [](TTovikPanel& p) { return p.Alarms().Clear(); }},
+        {CmdAddTask, [](TTovikPanel& p) { return p.TaskLog().Add(); }},
+        {CmdReadCalInfo, [](TTovikPanel& p) { return p.Calibration().ReadInformation(); }},
+    };
+    for (bool answered : {true, false}) {
+        for (const auto& [code, act] : intents) {
+            TPanelRig rig(kKindTovik);
+            TTovikPanel& p = rig.Open();
+            rig.Cycle();
+            if (!answered) rig.Relay.Fail[code] = 1;
+            const TIntentResult sent = act(p);
+            ASSERT_EQ(sent.State, TIntentState::Sent) << int(code);
+            EXPECT_EQ(p.Link().Result(sent.Id)->State, TIntentState::Sent);
+            rig.Drain();
+            const TIntentResult* done = p.Link().Result(sent.Id);
+            ASSERT_NE(done, nullptr);
+            EXPECT_EQ(done->State, answered ? TIntentState::Done : TIntentState::Failed) << int(code);
+            EXPECT_EQ(done->Outcome.Status, answered ? TReplyStatus::Answered : TReplyStatus::NoAnswer);
+        }
+    }
 }
 
 }  // namespace

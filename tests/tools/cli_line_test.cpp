@@ -2,18 +2,14 @@
 // trace on standard error, values whose bytes did not arrive, and the line
 // let go on an interrupted watch.
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstring>
 #include <optional>
 #include <sstream>
@@ -25,6 +21,7 @@
 #include "support/ChildProcess.h"
 #include "support/PtyResponder.h"
 #include "support/TempDir.h"
+#include "support/ToolRun.h"
 
 namespace tovik {
 namespace {
@@ -33,73 +30,14 @@ using Bytes = std::vector<uint8_t>;
 
 const char* const kCli = TOVIK_BINARY_DIR "/bin/tovik-cli";
 const char* const kSim = TOVIK_BINARY_DIR "/bin/tovik-sim";
-constexpr uid_t kNobody = 65534;
 
-struct CliRun {
-    int Code = -1;
-    std::string Out;
-    std::string Err;
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
+using test::Lines;
+using CliRun = test::TToolRun;
 
 // Runs tovik-cli to its end under a Russian locale; as an unprivileged user
-// when `asNobody` is set and this process is root. Killed after 60 s.
+// when `asNobody` is set and this process is root.
 CliRun RunCli(const std::vector<std::string>& args, bool asNobody = false) {
-    CliRun r;
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) return r;
-    std::vector<std::string> all = {kCli};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::string lc = "LC_ALL=ru_RU.UTF-8";
-    char* envp[] = {lc.data(), nullptr};
-    const bool dropRoot = asNobody && ::geteuid() == 0;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
-        if (dropRoot && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
-            ::_exit(126);
-        ::execve(kCli, argv.data(), envp);
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int open = 2;
-    while (open > 0 && std::chrono::steady_clock::now() < end) {
-        if (::poll(fds, 2, 100) <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n <= 0) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-                continue;
-            }
-            (i == 0 ? r.Out : r.Err).append(buf, static_cast<size_t>(n));
-        }
-    }
-    for (auto& f : fds)
-        if (f.fd >= 0) {
-            ::close(f.fd);
-            ::kill(pid, SIGKILL);
-        }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return test::RunTool(kCli, args, "ru_RU.UTF-8", asNobody);
 }
 
 std::vector<std::string> Line(const std::string& port, int kind) {

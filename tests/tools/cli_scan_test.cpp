@@ -13,6 +13,8 @@
 
 #include "support/ChildProcess.h"
 #include "support/PtyResponder.h"
+#include "support/TempDir.h"
+#include "support/ToolRun.h"
 
 namespace tovik {
 namespace {
@@ -20,40 +22,13 @@ namespace {
 const char* const kCli = TOVIK_BINARY_DIR "/bin/tovik-cli";
 const char* const kSim = TOVIK_BINARY_DIR "/bin/tovik-sim";
 
-struct CliRun {
-    int Code = -1;
-    std::string Out;
-    std::string Err;
-};
+using test::Lines;
+using test::TempDir;
+using CliRun = test::TToolRun;
 
 CliRun RunCli(const std::vector<std::string>& args) {
-    test::TChildProcess cli(kCli, args, test::TChildProcess::EStderr::Capture, {"LC_ALL=ru_RU.UTF-8"});
-    CliRun r;
-    r.Out = cli.Stdout();
-    r.Code = cli.Wait(60000);
-    r.Err = cli.ErrorText();
-    return r;
+    return test::RunTool(kCli, args);
 }
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
-
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/tovik-cliscan-XXXXXX";
-        if (::mkdtemp(tmpl)) Path = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!Path.empty()) std::filesystem::remove_all(Path, ec);
-    }
-    std::string Path;
-};
 
 // Every probe listens for its whole time-out: a long one lets a loaded
 // machine answer in time, and a short range keeps the run short.

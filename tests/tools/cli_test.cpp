@@ -1,15 +1,9 @@
 // tovik-cli as a program, against tovik-sim as a child process, on every
 // device kind.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -18,7 +12,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/ConfigTestUtil.h"
@@ -30,6 +23,8 @@
 #include "protocol/Frame.h"
 #include "support/ChildProcess.h"
 #include "support/PtyResponder.h"
+#include "support/TempDir.h"
+#include "support/ToolRun.h"
 
 namespace tovik::cli {
 namespace {
@@ -39,90 +34,18 @@ using Json = nlohmann::json;
 const char* const kCli = TOVIK_BINARY_DIR "/bin/tovik-cli";
 const char* const kSim = TOVIK_BINARY_DIR "/bin/tovik-sim";
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/tovik-cli-test-XXXXXX";
-        Path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { std::filesystem::remove_all(Path); }
-    std::string Path;
-};
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
+using test::Lines;
+using test::ReadFile;
+using test::TempDir;
+using CliResult = test::TToolRun;
 
 bool StartsWith(const std::string& s, const std::string& prefix) {
     return s.rfind(prefix, 0) == 0;
 }
 
-struct CliResult {
-    int Code = -1;
-    std::string Out;
-    std::string Err;
-};
-
-// Runs tovik-cli with the arguments under a locale; killed after 60 s.
+// Runs tovik-cli with the arguments under a locale.
 CliResult RunCli(const std::vector<std::string>& args, const std::string& locale = "ru_RU.UTF-8") {
-    CliResult r;
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) return r;
-    std::vector<std::string> all = {kCli};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::string lc = "LC_ALL=" + locale;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
-        const int devnull = ::open("/dev/null", O_RDONLY);
-        ::dup2(devnull, 0);
-        ::putenv(lc.data());
-        ::execv(kCli, argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int open = 2;
-    while (open > 0 && std::chrono::steady_clock::now() < end) {
-        if (::poll(fds, 2, 100) <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n <= 0) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-                continue;
-            }
-            (i == 0 ? r.Out : r.Err).append(buf, static_cast<size_t>(n));
-        }
-    }
-    for (auto& f : fds)
-        if (f.fd >= 0) {
-            ::close(f.fd);
-            ::kill(pid, SIGKILL);
-        }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return test::RunTool(kCli, args, locale);
 }
 
 // Windows-1251 bytes of a UTF-8 text padded with spaces to `width`.
@@ -201,7 +124,7 @@ protected:
     bool TovikM() const { return Kind == 2 || Kind == 3; }
     bool Modbus() const { return Kind == 1 || Kind == 3; }
 
-    TempDir Dir;
+    TempDir Dir{"tovik-cli-test"};
     uint8_t Kind = 0;
     std::string LogPath;
     std::string ConfigPath;

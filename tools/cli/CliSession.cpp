@@ -2,10 +2,8 @@
 
 #include <signal.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "ports/ProtoUART.h"
 #include "protocol/FrameDecoder.h"
@@ -20,15 +18,13 @@ void OnSignal(int) {
     Interrupted.store(true);
 }
 
-// The longest a request may take: every try of every ModBus step at the
-// full time-out, with room to spare.
+}  // namespace
+
 int64_t SilenceLimitMs(int32_t replyTimeout) {
     constexpr int64_t kLongestExtra = 700;
     constexpr int64_t kStepsTimesTries = 12;
     return (static_cast<int64_t>(replyTimeout) + kLongestExtra) * kStepsTimesTries + 2000;
 }
-
-}  // namespace
 
 void InstallInterruptHandlers() {
     struct sigaction sa;
@@ -40,15 +36,10 @@ void InstallInterruptHandlers() {
 }
 
 TCliSession::TCliSession(const TLineSettings& settings)
-    : Settings(settings),
-      StatsRef(std::make_shared<TRequestStats>()),
-      Results(std::make_shared<TResultEventsList>()) {}
+    : Settings(settings), StatsRef(std::make_shared<TRequestStats>()) {}
 
 TCliSession::~TCliSession() {
-    if (Port) {
-        Port->UnregisterOwner(OwnerId);
-        Port->StopWorker();
-    }
+    if (Port) Port->StopWorker();
     FlushTrace();
     // Port goes next: the line is closed and its exclusive-use mark lifted,
     // on an interrupted run too.
@@ -83,34 +74,6 @@ bool TCliSession::Open(std::string& error) {
         uart->SetFrameTrace(TraceQueue);
     }
     Port = std::move(uart);
-    OwnerId = Port->RegisterOwner();
-    return true;
-}
-
-TResultHandler TCliSession::Track(TResultHandler handler) {
-    ++Outstanding;
-    return [this, handler = std::move(handler)](const TReply& reply) {
-        --Outstanding;
-        if (handler) handler(reply);
-    };
-}
-
-bool TCliSession::Drain() {
-    using Clock = std::chrono::steady_clock;
-    const auto limit = std::chrono::milliseconds(SilenceLimitMs(Settings.ReplyTimeout));
-    auto lastEvent = Clock::now();
-    while (Outstanding > 0) {
-        FlushTrace();
-        if (Interrupted.load()) return false;
-        if (Results->IsEmpty()) {
-            if (Clock::now() - lastEvent > limit) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            continue;
-        }
-        Results->DispatchOne();
-        lastEvent = Clock::now();
-    }
-    FlushTrace();
     return true;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// One relay reached through its serial line: the port with its worker, the
-// client's owner id and result list, and the loop that hands completions
-// to their handlers in this thread, as the panel's timer does.
+// One relay's serial line for the client: the port with its worker and the
+// frame trace. The panel's session (tools/cli/SessionDriver.h) sends every
+// request on it.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -15,6 +15,10 @@ namespace tovik::cli {
 // Set by SIGINT and SIGTERM; every wait ends soon after.
 extern std::atomic<bool> Interrupted;
 void InstallInterruptHandlers();
+
+// The longest a request may take: every try of every ModBus step at the
+// full time-out, with room to spare.
+int64_t SilenceLimitMs(int32_t replyTimeout);
 
 struct TLineSettings {
     std::string PortName;  // relative to /dev
@@ -36,21 +40,8 @@ public:
     // Opens the line and starts its worker; false when the line cannot be opened.
     bool Open(std::string& error);
 
-    // Queues one request through a builder: Send(RequestReadImax, handler)
-    // or Send(RequestReadAlarm, handler, index).
-    template <class TBuilder, class... TArgs>
-    bool Send(TBuilder builder, TResultHandler handler, TArgs&&... args) {
-        return builder(*Port, Settings.Address, OwnerId, Settings.Kind, Results, Track(std::move(handler)),
-                       std::forward<TArgs>(args)...);
-    }
-
-    // Hands completions to their handlers until none is outstanding (a
-    // handler may queue more). False when interrupted, or when the worker
-    // stayed silent far beyond every time-out the requests allow.
-    bool Drain();
-
     const TLineSettings& Line() const { return Settings; }
-    // The open line's port (none before Open); a panel model may register on it too.
+    // The open line's port (none before Open).
     TProtoPort* LinePort() const { return Port.get(); }
     // Prints the frames traced so far, decoded; in this thread, so that a
     // slow standard error never holds up the worker.
@@ -58,15 +49,10 @@ public:
     TRequestStats& Stats() const { return *StatsRef; }
 
 private:
-    TResultHandler Track(TResultHandler handler);
-
     TLineSettings Settings;
     std::shared_ptr<TRequestStats> StatsRef;
     std::unique_ptr<TProtoPort> Port;
-    std::shared_ptr<TResultEventsList> Results;
     std::shared_ptr<TFrameTraceQueue> TraceQueue;
-    int32_t OwnerId = 0;
-    int Outstanding = 0;
 };
 
 }  // namespace tovik::cli

@@ -1,18 +1,21 @@
 // tovik-cli: every relay operation of the service tool from the command line.
+// A front end of the device panel's session: each relay command opens the
+// session on the line, lets it read the relay as a panel opened on it does,
+// and turns the command line into the session's intents; the rules that
+// decide (access, availability, input) are the session's.
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
 #include <span>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/Configuration.h"
@@ -25,14 +28,13 @@
 #include "panel/SettingsView.h"
 #include "panel/TaskLog.h"
 #include "ports/ProtoUART.h"
-#include "protocol/Builders.h"
 #include "protocol/BusScan.h"
 #include "protocol/Codecs.h"
 #include "protocol/UstTable.h"
 #include "tools/cli/CliCommands.h"
 #include "tools/cli/CliOptions.h"
 #include "tools/cli/CliSession.h"
-#include "tools/cli/PanelCycle.h"
+#include "tools/cli/SessionDriver.h"
 #include "tools/cli/SystemLocale.h"
 #include "tools/common/Json.h"
 
@@ -43,7 +45,6 @@ using tool::JsonText;
 using tool::TJson;
 
 constexpr const char* kMsgNoAnswer = "Устройство не отвечает.";
-constexpr const char* kMsgNoConnection = "Не настроено подключение.";
 constexpr const char* kMsgBadLogin = "Неверное имя пользователя или пароль.";
 constexpr const char* kMsgCommandFailed = "Команда не выполнена: устройство не подтвердило её.";
 
@@ -203,66 +204,104 @@ void ResolvePort(TContext& ctx) {
         throw TExit{kExitUsage, "недопустимое имя порта \"" + ctx.Line.PortName + "\""};
 }
 
-// Checked before anything is sent: a refused command sends nothing.
-void RequireChangeAccess(TContext& ctx) {
+// ---- the account ----
+
+// The account --user names, checked with --password; none without --user.
+// `missingPassword` is said when --user comes without --password.
+const TUser* Login(TContext& ctx, const std::string& missingPassword) {
     const TCliOptions& o = ctx.Options;
-    if (!o.User || !o.Password)
-        throw TExit{kExitRefused, "команда изменяет устройство: нужны --user и --password"};
+    if (!o.User) return nullptr;
+    if (!o.Password) throw TExit{kExitRefused, missingPassword};
     LoadConfig(ctx);
     const int index = ctx.Users.FindUser(*o.User);
     const TUser* user = index >= 0 ? ctx.Users.Get(index) : nullptr;
     if (!user || user->Password != *o.Password) throw TExit{kExitRefused, kMsgBadLogin};
-    ctx.AccessLevel = user->AccessLevel;
-    ctx.Account = user->Name;
-    if (!user->HasFullRights())
-        throw TExit{kExitRefused,
-                    "учётная запись \"" + user->Name + "\" только для чтения (\"Только чтение\")"};
+    return user;
 }
 
-void RequireItemAccess(const TContext& ctx, int item) {
-    if (!SetpointWriteAllowed(ctx.AccessLevel, item))
+// Asked of the session before anything is sent: a refused command sends nothing.
+void Permit(TContext& ctx, TIntent intent, int item = -1) {
+    constexpr const char* kNeedsAccount = "команда изменяет устройство: нужны --user и --password";
+    const TUser* user = Login(ctx, kNeedsAccount);
+    if (user) {
+        ctx.AccessLevel = user->AccessLevel;
+        ctx.Account = user->Name;
+    }
+    const auto refused = AccessRefusal(PanelAccess(ctx.AccessLevel), intent, item);
+    if (!refused) return;
+    if (refused->Reason == TRefusalReason::ServiceOnly)
         throw TExit{kExitRefused, "уставка " + std::to_string(item) + " (\"" + UstCellName(item) +
                                       "\") записывается только на сервисном уровне доступа"};
+    if (!user) throw TExit{kExitRefused, kNeedsAccount};
+    throw TExit{kExitRefused, "учётная запись \"" + user->Name + "\" только для чтения (\"Только чтение\")"};
 }
 
-std::unique_ptr<TCliSession> OpenSession(const TContext& ctx) {
-    auto session = std::make_unique<TCliSession>(ctx.Line);
+// ---- the session on the line ----
+
+std::unique_ptr<TCliSession> OpenLine(const TContext& ctx) {
+    auto line = std::make_unique<TCliSession>(ctx.Line);
     std::string error;
-    if (!session->Open(error)) throw TExit{kExitFailed, error};
-    return session;
+    if (!line->Open(error)) throw TExit{kExitFailed, error};
+    return line;
 }
 
-// Runs one request and waits for it; true when the relay confirmed it.
-template <class TBuilder, class... TArgs>
-bool RunOne(TCliSession& session, TBuilder builder, TResultHandler handler, TArgs&&... args) {
-    bool ok = false;
-    session.Send(
-        builder,
-        [&ok, handler = std::move(handler)](const TReply& reply) {
-            ok = reply.Ok();
-            if (handler) handler(reply);
-        },
-        std::forward<TArgs>(args)...);
-    if (!session.Drain()) return false;
-    return ok;
+// The panel's session on the command's line, with the command's account.
+struct TRelay {
+    std::unique_ptr<TCliSession> Line;
+    std::unique_ptr<TSessionDriver> Driver;
+    TTovikPanel& Panel() { return Driver->Panel(); }
+};
+
+TRelay OpenRelay(const TContext& ctx) {
+    TRelay relay;
+    relay.Line = OpenLine(ctx);
+    relay.Driver =
+        std::make_unique<TSessionDriver>(*relay.Line, *ctx.Device, ctx.Locale, ctx.AccessLevel, ctx.Account);
+    return relay;
 }
 
-// The state poll and the setpoint read, as the settings tab needs them.
-void ReadStateAndSetpoints(TCliSession& session, TDeviceView& view, TTovikDevice& device) {
-    std::optional<TStatePoll> poll;
-    RunOne(
-        session, RequestReadCell, [&](const TReply& r) { poll = DecodeStatePoll(r.Ok(), r.Data); },
-        kUstModelRow);
-    if (!poll) throw TExit{kExitFailed, kMsgNoAnswer};
-    view.OnStatePoll(*poll);
-    device.VariantByte = poll->VariantByte;
-    RunOne(session, RequestReadUst, [&](const TReply& r) { view.OnSetpoints(r.Ok(), r.Data); });
-    if (!view.HasSetpoints()) throw TExit{kExitFailed, kMsgNoAnswer};
+// The first poll cycle: the relay read as a panel opened on it reads it,
+// its setpoints included.
+TRelay ReadRelay(const TContext& ctx) {
+    TRelay relay = OpenRelay(ctx);
+    const bool answered = relay.Driver->Run();
+    if (Interrupted.load() || !answered || !relay.Panel().Files().Ready())
+        throw TExit{kExitFailed, kMsgNoAnswer};
+    return relay;
 }
 
-void ReadSetpointsOnly(TCliSession& session, TDeviceView& view) {
-    RunOne(session, RequestReadUst, [&](const TReply& r) { view.OnSetpoints(r.Ok(), r.Data); });
-    if (!view.HasSetpoints()) throw TExit{kExitFailed, kMsgNoAnswer};
+// The exit code of a refused intent.
+int RefusalExit(TRefusalReason reason) {
+    switch (reason) {
+        case TRefusalReason::ReadOnly:
+        case TRefusalReason::ServiceOnly:
+            return kExitRefused;
+        case TRefusalReason::BadInput:
+        case TRefusalReason::NoSelection:
+        case TRefusalReason::OtherKind:
+            return kExitUsage;
+        default:
+            return kExitFailed;
+    }
+}
+
+// Carries out an intent and waits for what came of it: refused, or sent and
+// not answered, ends the command (`failed`: what a failure says).
+TIntentResult Carry(TRelay& relay, const TIntentResult& intent,
+                    const std::string& failed = kMsgCommandFailed) {
+    const TIntentResult r = relay.Driver->Await(intent);
+    switch (r.State) {
+        case TIntentState::Refused:
+            throw TExit{RefusalExit(r.Reason), r.Text.empty() ? kMsgNoAnswer : r.Text};
+        case TIntentState::Sent:
+            throw TExit{kExitFailed, kMsgNoAnswer};
+        case TIntentState::Failed:
+            if (!failed.empty()) throw TExit{kExitFailed, r.Text.empty() ? failed : r.Text};
+            break;
+        case TIntentState::Done:
+            break;
+    }
+    return r;
 }
 
 // ---- poll and watch ----
@@ -298,19 +337,23 @@ TJson LabelsJson(const TDeviceView& view, const std::vector<TLabelId>& ids) {
     return labels;
 }
 
-// Every read of the cycle answered.
-bool CycleComplete(bool answered, const TPanelCycle& cycle) {
-    return answered && cycle.FailedReads().empty();
+std::vector<std::string> FailedReads(const TTovikPanel& panel) {
+    return ReadNames(panel.Poll().FailedReads());
 }
 
-void PrintFullView(const TContext& ctx, const TPanelCycle& cycle, bool answered) {
-    const TDeviceView& view = cycle.View();
+// Every read of the cycle answered.
+bool CycleComplete(bool answered, const TTovikPanel& panel) {
+    return answered && panel.Poll().FailedReads().empty();
+}
+
+void PrintFullView(const TContext& ctx, const TTovikPanel& panel, bool answered) {
+    const TDeviceView& view = panel.Data().View();
     if (ctx.Options.Json) {
         TJson out;
         out["kind"] = ctx.Kind();
         out["kind_name"] = DeviceKindName(ctx.Kind());
-        out["ok"] = CycleComplete(answered, cycle);
-        out["failed"] = cycle.FailedReads();
+        out["ok"] = CycleComplete(answered, panel);
+        out["failed"] = FailedReads(panel);
         out["model"] = SplitLines(view.ModelText());
         out["labels"] = LabelsJson(view, view.VisibleLabels());
         out["status"] = view.StateStatusText();
@@ -324,32 +367,32 @@ void PrintFullView(const TContext& ctx, const TPanelCycle& cycle, bool answered)
 }
 
 int Poll(TContext& ctx) {
-    auto session = OpenSession(ctx);
-    TPanelCycle cycle(*session, *ctx.Device, ctx.Locale);
-    const bool answered = cycle.Run();
+    TRelay relay = OpenRelay(ctx);
+    const bool answered = relay.Driver->Run();
     if (Interrupted.load()) return kExitFailed;
-    PrintFullView(ctx, cycle, answered);
+    PrintFullView(ctx, relay.Panel(), answered);
     std::cout.flush();
     if (!answered) throw TExit{kExitFailed, kMsgNoAnswer};
     // Labels of reads that failed show "Н/Д": not a finished poll.
-    if (!cycle.FailedReads().empty()) throw TExit{kExitFailed, FailedReadsText(cycle.FailedReads())};
+    if (!relay.Panel().Poll().FailedReads().empty())
+        throw TExit{kExitFailed, FailedReadsText(FailedReads(relay.Panel()))};
     return kExitOk;
 }
 
 int Watch(TContext& ctx) {
-    auto session = OpenSession(ctx);
-    TPanelCycle cycle(*session, *ctx.Device, ctx.Locale);
+    TRelay relay = OpenRelay(ctx);
+    const TTovikPanel& panel = relay.Panel();
     std::map<TLabelId, std::string> shown;
     std::string shownStatus, shownModel;
     bool lastAnswered = false, lastComplete = false;
     for (long n = 0; !ctx.Options.Count || n < *ctx.Options.Count; ++n) {
-        const bool answered = cycle.Run();
+        const bool answered = relay.Driver->Run();
         if (Interrupted.load()) break;
         lastAnswered = answered;
-        lastComplete = CycleComplete(answered, cycle);
-        const TDeviceView& view = cycle.View();
+        lastComplete = CycleComplete(answered, panel);
+        const TDeviceView& view = panel.Data().View();
         if (n == 0) {
-            PrintFullView(ctx, cycle, answered);
+            PrintFullView(ctx, panel, answered);
         } else {
             std::vector<TLabelId> changed;
             for (TLabelId id : view.VisibleLabels())
@@ -360,7 +403,7 @@ int Watch(TContext& ctx) {
                 TJson out;
                 out["cycle"] = n + 1;
                 out["ok"] = lastComplete;
-                out["failed"] = cycle.FailedReads();
+                out["failed"] = FailedReads(panel);
                 if (modelChanged) out["model"] = SplitLines(view.ModelText());
                 out["labels"] = LabelsJson(view, changed);
                 if (statusChanged) out["status"] = view.StateStatusText();
@@ -373,8 +416,8 @@ int Watch(TContext& ctx) {
             }
         }
         std::cout.flush();
-        if (!cycle.FailedReads().empty())
-            Say("цикл " + std::to_string(n + 1) + ": " + FailedReadsText(cycle.FailedReads()));
+        if (!panel.Poll().FailedReads().empty())
+            Say("цикл " + std::to_string(n + 1) + ": " + FailedReadsText(FailedReads(panel)));
         for (TLabelId id : view.VisibleLabels()) shown[id] = view.Label(id);
         shownStatus = view.StateStatusText();
         shownModel = view.ModelText();
@@ -407,9 +450,12 @@ int ItemArgument(const TContext& ctx, const std::string& text) {
     return item;
 }
 
-void PrintSetpointRows(const TContext& ctx, const TDeviceView& view, const std::vector<int>& items,
+// Rows of the settings grid as the session shows them; with `newText`, the
+// "новое" column too.
+void PrintSetpointRows(const TContext& ctx, const TTovikPanel& panel, const std::vector<int>& items,
                        const std::optional<std::string>& newText) {
-    const auto* block = view.HasSetpoints() ? &view.SetpointBlock() : nullptr;
+    const TTextGrid& grid = panel.Settings().Grid();
+    const TDeviceView& view = panel.Data().View();
     if (ctx.Options.Json) {
         TJson out;
         out["kind"] = ctx.Kind();
@@ -417,9 +463,8 @@ void PrintSetpointRows(const TContext& ctx, const TDeviceView& view, const std::
         out["ktr"] = view.Ktr();
         out["rows"] = TJson::array();
         for (int item : items) {
-            const TSetpointRow r =
-                SetpointRow(item, ctx.Kind(), view.ModelByte(), ctx.Device->VariantByte, block, ctx.Locale);
-            TJson row = {{"item", item}, {"name", r.Name}, {"min", r.Min}, {"max", r.Max}, {"now", r.Now}};
+            const TTextRow& r = grid.at(static_cast<size_t>(item) + 1);
+            TJson row = {{"item", item}, {"name", r[0]}, {"min", r[1]}, {"max", r[2]}, {"now", r[3]}};
             if (newText) row["new"] = *newText;
             out["rows"].push_back(std::move(row));
         }
@@ -431,9 +476,8 @@ void PrintSetpointRows(const TContext& ctx, const TDeviceView& view, const std::
     if (newText) header.push_back(kSetpointGridHeader[4]);
     std::cout << Tsv(header) << '\n';
     for (int item : items) {
-        const TSetpointRow r =
-            SetpointRow(item, ctx.Kind(), view.ModelByte(), ctx.Device->VariantByte, block, ctx.Locale);
-        TTextRow row = {std::to_string(item), r.Name, r.Min, r.Max, r.Now};
+        const TTextRow& r = grid.at(static_cast<size_t>(item) + 1);
+        TTextRow row = {std::to_string(item), r[0], r[1], r[2], r[3]};
         if (newText) row.push_back(*newText);
         std::cout << Tsv(row) << '\n';
     }
@@ -444,14 +488,8 @@ void PrintSetpointRows(const TContext& ctx, const TDeviceView& view, const std::
 // The account a setpoint file names: --user, checked with --password when
 // given; none without --user.
 std::string FileAccount(TContext& ctx) {
-    const TCliOptions& o = ctx.Options;
-    if (!o.User) return {};
-    if (!o.Password) throw TExit{kExitRefused, "--user без --password"};
-    LoadConfig(ctx);
-    const int index = ctx.Users.FindUser(*o.User);
-    const TUser* user = index >= 0 ? ctx.Users.Get(index) : nullptr;
-    if (!user || user->Password != *o.Password) throw TExit{kExitRefused, kMsgBadLogin};
-    return user->Name;
+    const TUser* user = Login(ctx, "--user без --password");
+    return user ? user->Name : std::string();
 }
 
 TSetpointFile LoadFileOrFail(const std::string& path) {
@@ -460,20 +498,12 @@ TSetpointFile LoadFileOrFail(const std::string& path) {
     return std::move(*read.File);
 }
 
-// The panel's first cycle, for its setpoints.
-void ReadThroughPanel(TPanelCycle& cycle) {
-    const bool answered = cycle.Run();
-    if (Interrupted.load() || !answered || !cycle.SetpointsOk()) throw TExit{kExitFailed, kMsgNoAnswer};
-}
-
 int SaveSetpoints(TContext& ctx) {
-    const std::string account = FileAccount(ctx);
+    ctx.Account = FileAccount(ctx);
     // A relay given by its line alone has no installation name.
     if (ctx.OwnDevice) ctx.Device->InstallationName.clear();
-    auto session = OpenSession(ctx);
-    TPanelCycle cycle(*session, *ctx.Device, ctx.Locale, kReadOnlyAccess, account);
-    ReadThroughPanel(cycle);
-    const auto file = cycle.Model().SetpointFileNow();
+    TRelay relay = ReadRelay(ctx);
+    const auto file = relay.Panel().Files().FileNow();
     if (!file) throw TExit{kExitFailed, kMsgNoAnswer};
     std::string error;
     if (!SaveSetpointFile(*ctx.Options.SaveFile, *file, error)) throw TExit{kExitFailed, error};
@@ -483,10 +513,8 @@ int SaveSetpoints(TContext& ctx) {
 
 int CompareSetpointsWithFile(TContext& ctx) {
     const TSetpointFile file = LoadFileOrFail(*ctx.Options.CompareFile);
-    auto session = OpenSession(ctx);
-    TPanelCycle cycle(*session, *ctx.Device, ctx.Locale);
-    ReadThroughPanel(cycle);
-    const TSetpointComparison* c = cycle.Panel().CompareWithFile(file);
+    TRelay relay = ReadRelay(ctx);
+    const TSetpointComparison* c = relay.Panel().Files().Compare(file);
     if (!c) throw TExit{kExitFailed, kMsgNoAnswer};
     if (!c->Notice.empty()) Say(c->Notice);
     if (ctx.Options.Json) {
@@ -549,46 +577,38 @@ int PrintRestoreReport(const TContext& ctx, const TRestoreReport& report) {
 }
 
 int Restore(TContext& ctx) {
+    Permit(ctx, TIntent::RestoreSetpoints);
     const TSetpointFile file = LoadFileOrFail(ctx.Options.Args[0]);
-    auto session = OpenSession(ctx);
-    TPanelCycle cycle(*session, *ctx.Device, ctx.Locale, ctx.AccessLevel, ctx.Account);
-    ReadThroughPanel(cycle);
+    TRelay relay = ReadRelay(ctx);
+    TSetpointFiles& files = relay.Panel().Files();
     // Another kind, or nothing the rules let through: refused before anything is sent.
-    const TRestorePlan plan = cycle.Panel().PlanRestoreFromFile(file);
-    if (!plan.Refusal.empty())
-        throw TExit{file.DeviceKind != ctx.Kind() ? kExitUsage : kExitRefused, plan.Refusal};
-    if (file.ModelByte != cycle.Panel().ModelByte())
+    const TIntentResult started = files.Restore(file);
+    if (started.Refused()) throw TExit{RefusalExit(started.Reason), started.Text};
+    if (file.ModelByte != relay.Panel().Data().View().ModelByte())
         Say("файл сохранён с устройства другой модели (" + std::to_string(file.ModelByte) +
             "); значения проверены по пределам модели этого устройства");
-    if (plan.ToWrite().empty()) {
-        // Nothing is sent; the report says why each differing item stays.
-        return PrintRestoreReport(ctx, VerifyRestore(plan, cycle.Panel().RelaySetpoints(), ctx.Locale));
-    }
-    std::string refusal;
-    if (!cycle.Restore(file, refusal)) throw TExit{kExitFailed, refusal.empty() ? kMsgNoAnswer : refusal};
-    return PrintRestoreReport(ctx, *cycle.Panel().LastRestore());
+    Carry(relay, started, "");
+    if (!files.LastRestore()) throw TExit{kExitFailed, kMsgNoAnswer};
+    return PrintRestoreReport(ctx, *files.LastRestore());
 }
 
 int Setpoints(TContext& ctx) {
     if (ctx.Options.SaveFile) return SaveSetpoints(ctx);
     if (ctx.Options.CompareFile) return CompareSetpointsWithFile(ctx);
-    auto session = OpenSession(ctx);
-    TDeviceView view(ctx.Kind(), ctx.Locale);
-    ReadStateAndSetpoints(*session, view, *ctx.Device);
+    TRelay relay = ReadRelay(ctx);
     std::vector<int> items;
     for (int i = 0; i < SetpointItemCount(ctx.Kind()); ++i) items.push_back(i);
-    PrintSetpointRows(ctx, view, items, std::nullopt);
+    PrintSetpointRows(ctx, relay.Panel(), items, std::nullopt);
     return kExitOk;
 }
 
-// Writes one item and shows its row as the relay holds it afterwards.
-int WriteItem(TContext& ctx, TCliSession& session, TDeviceView& view, int item, const TUstRaw& raw) {
-    const bool written = RunOne(session, RequestWriteCell, nullptr, item, raw);
-    const std::string newText =
-        FormatUstValue(raw, item, SetpointMultiplier(item, view.Ktr()), ctx.Kind(), ctx.Locale);
-    ReadSetpointsOnly(session, view);
-    PrintSetpointRows(ctx, view, {item}, newText);
-    if (!written)
+// After a write of item `item`: the setpoints read again and the item's row
+// shown as the relay holds it, with the value written.
+int ShowWritten(const TContext& ctx, TRelay& relay, int item, const TIntentResult& written,
+                const std::string& newText) {
+    if (!relay.Driver->Run() || !relay.Panel().Files().Ready()) throw TExit{kExitFailed, kMsgNoAnswer};
+    PrintSetpointRows(ctx, relay.Panel(), {item}, newText);
+    if (written.State == TIntentState::Failed)
         throw TExit{kExitFailed,
                     "уставка " + std::to_string(item) + " не записана: устройство не подтвердило запись"};
     return kExitOk;
@@ -599,22 +619,19 @@ int WriteItem(TContext& ctx, TCliSession& session, TDeviceView& view, int item, 
 void CheckSet(const TContext& ctx) {
     const int item = ItemArgument(ctx, ctx.Options.Args[0]);
     const std::string& text = ctx.Options.Args[1];
-    if (!ParseUstCell(text, 1, item, 0, 0, ctx.Locale).Numeric)
+    if (!SetpointTextIsValue(item, text, ctx.Locale))
         throw TExit{kExitUsage, "\"" + text + "\" не " + (item == 20 ? "дата" : "число") + "; уставка " +
                                     std::to_string(item) + " не записана"};
 }
 
 int Set(TContext& ctx) {
     const int item = ItemArgument(ctx, ctx.Options.Args[0]);
-    const std::string& text = ctx.Options.Args[1];
-    RequireItemAccess(ctx, item);
-    auto session = OpenSession(ctx);
-    TDeviceView view(ctx.Kind(), ctx.Locale);
-    ReadStateAndSetpoints(*session, view, *ctx.Device);
-    const TUstParse parsed = ParseUstCell(text, view.ModelByte(), item, ctx.Device->VariantByte,
-                                          SetpointMultiplier(item, view.Ktr()), ctx.Locale);
-    if (!parsed.Numeric) throw TExit{kExitUsage, "\"" + text + "\" не число; уставка не записана"};
-    return WriteItem(ctx, *session, view, item, parsed.Raw);
+    Permit(ctx, TIntent::WriteSetpoint, item);
+    TRelay relay = ReadRelay(ctx);
+    const TIntentResult written =
+        Carry(relay, relay.Panel().Settings().WriteSetpoint(item, ctx.Options.Args[1]), "");
+    const std::string newText = relay.Panel().Settings().Grid().at(static_cast<size_t>(item) + 1)[4];
+    return ShowWritten(ctx, relay, item, written, newText);
 }
 
 void CheckAuto(const TContext& ctx) {
@@ -623,11 +640,12 @@ void CheckAuto(const TContext& ctx) {
 }
 
 int Auto(TContext& ctx) {
-    RequireItemAccess(ctx, kUstAutoRow);
-    auto session = OpenSession(ctx);
-    TDeviceView view(ctx.Kind(), ctx.Locale);
-    ReadStateAndSetpoints(*session, view, *ctx.Device);
-    return WriteItem(ctx, *session, view, kUstAutoRow, MakeUstRaw(ctx.Options.Args[0] == "on" ? 1 : 0));
+    Permit(ctx, TIntent::Automation);
+    TRelay relay = ReadRelay(ctx);
+    const bool on = ctx.Options.Args[0] == "on";
+    const TIntentResult written = Carry(relay, relay.Panel().Data().SetAutomation(on), "");
+    return ShowWritten(ctx, relay, kUstAutoRow, written,
+                       FormatUstValue(MakeUstRaw(on ? 1 : 0), kUstAutoRow, 0, ctx.Kind(), ctx.Locale));
 }
 
 // ---- control commands ----
@@ -639,51 +657,36 @@ void PrintDone(const TContext& ctx, const TJson& extra = TJson::object()) {
     PrintJson(out);
 }
 
-template <class TBuilder, class... TArgs>
-int Control(TContext& ctx, TBuilder builder, TArgs&&... args) {
-    auto session = OpenSession(ctx);
-    if (!RunOne(*session, builder, nullptr, std::forward<TArgs>(args)...))
-        throw TExit{kExitFailed, kMsgCommandFailed};
+// A command of the data tab (or the alarm log's "Очистить"), as its button does it.
+int Control(TContext& ctx, TIntent intent, TIntentResult (*act)(TTovikPanel&)) {
+    Permit(ctx, intent);
+    TRelay relay = ReadRelay(ctx);
+    Carry(relay, act(relay.Panel()));
     PrintDone(ctx);
     return kExitOk;
 }
 
 int Start(TContext& ctx) {
-    return Control(ctx, RequestStart);
+    return Control(ctx, TIntent::Start, [](TTovikPanel& p) { return p.Data().Start(); });
 }
 
 int Stop(TContext& ctx) {
-    return Control(ctx, RequestStop);
+    return Control(ctx, TIntent::Stop, [](TTovikPanel& p) { return p.Data().Stop(); });
 }
 
 int ClearAlarms(TContext& ctx) {
-    auto session = OpenSession(ctx);
-    const bool ok = RunOne(*session, RequestClearAlarms, nullptr);
-    // The cache goes whether or not the relay confirmed: records still in its
-    // journal come back with the next fetch.
-    ctx.Device->AlarmCache.clear();
-    if (!ok) throw TExit{kExitFailed, kMsgCommandFailed};
-    PrintDone(ctx);
-    return kExitOk;
+    return Control(ctx, TIntent::ClearAlarms, [](TTovikPanel& p) { return p.Alarms().Clear(); });
 }
 
 int ResetCounters(TContext& ctx) {
-    if (ctx.Kind() == kKindTovikMModbus) return ClearAlarms(ctx);
-    return Control(ctx, RequestResetAlarmCounters);
+    return Control(ctx, TIntent::ResetCounters, [](TTovikPanel& p) { return p.Data().ResetCounters(); });
 }
 
 int SyncClock(TContext& ctx) {
-    auto session = OpenSession(ctx);
-    const TLocalTime now = LocalTimeNow();
-    if (!RunOne(*session,
-                static_cast<bool (*)(TProtoPort&, uint8_t, int32_t, uint8_t, TEvents, TResultHandler,
-                                     const TLocalTime&)>(RequestSetClock),
-                nullptr, now))
-        throw TExit{kExitFailed, kMsgCommandFailed};
-    const std::array<uint8_t, 6> t = {
-        static_cast<uint8_t>(now.Hour),   static_cast<uint8_t>(now.Minute),
-        static_cast<uint8_t>(now.Second), static_cast<uint8_t>(now.Day),
-        static_cast<uint8_t>(now.Month),  static_cast<uint8_t>(std::clamp(now.Year - 2000, 0, 255))};
+    Permit(ctx, TIntent::SyncClock);
+    TRelay relay = ReadRelay(ctx);
+    Carry(relay, relay.Panel().Data().SyncClock());
+    std::array<uint8_t, 6> t = relay.Panel().Data().ClockPayload();
     const std::string text = FormatDateTime(t, ctx.Locale);
     if (ctx.Options.Json)
         PrintDone(ctx, {{"time", text}});
@@ -695,16 +698,16 @@ int SyncClock(TContext& ctx) {
 // ---- alarm journal ----
 
 int Alarms(TContext& ctx) {
-    auto session = OpenSession(ctx);
-    TPanelCycle cycle(*session, *ctx.Device, ctx.Locale);
-    TDeviceView view(ctx.Kind(), ctx.Locale);
-    ReadSetpointsOnly(*session, view);  // the currents are shown with Kтр
-    const bool fetched = cycle.FetchAlarms();
-    const TTextGrid grid = AlarmGrid(ctx.Device->AlarmCache, view.Ktr(), ctx.Locale);
-    const int relayCount = cycle.AlarmHeader()[0];
+    // The first cycle fetches every record of a journal the panel has not
+    // fetched yet; the currents are shown with Kтр.
+    TRelay relay = ReadRelay(ctx);
+    const TAlarmLogTab& alarms = relay.Panel().Alarms();
+    const bool fetched = !alarms.FetchFailed();
+    const TTextGrid& grid = alarms.Grid();
+    const int relayCount = alarms.AlarmHeader()[0];
     if (ctx.Options.Json) {
         PrintJson({{"relay_records", relayCount},
-                   {"added", cycle.AddedAlarms()},
+                   {"added", alarms.AddedAlarms()},
                    {"complete", fetched},
                    {"grid", grid}});
     } else {
@@ -712,6 +715,7 @@ int Alarms(TContext& ctx) {
         for (size_t r = 1; r <= ctx.Device->AlarmCache.size(); ++r) std::cout << Tsv(grid[r]) << '\n';
     }
     std::cout.flush();
+    // The files need no account: the client reads only.
     std::string error;
     if (ctx.Options.TextFile && !SaveAlarmTextFile(grid, *ctx.Options.TextFile, error))
         throw TExit{kExitFailed, error};
@@ -726,17 +730,16 @@ int Alarms(TContext& ctx) {
 
 // ---- task log ----
 
-bool ReadTaskLog(TCliSession& session, TTaskLog& log) {
-    log.BeginRead();
-    std::function<void(const TReply&)> onEntry = [&](const TReply& r) {
-        if (const auto next = log.OnTaskEntry(r.Ok(), r.Data)) session.Send(RequestReadTask, onEntry, *next);
-    };
-    session.Send(RequestReadTask, onEntry, uint8_t{0});
-    return session.Drain() && !log.ReadFailed();
+// Whether the session's last read of the task log went to its end.
+bool TaskLogRead(const TTovikPanel& panel) {
+    const TTaskLog& log = panel.TaskLog().Log();
+    return log.Known() && !log.ReadFailed() && !panel.Poll().Flags().TaskLogReading;
 }
 
-void ReadTaskLogOrFail(TCliSession& session, TTaskLog& log) {
-    if (!ReadTaskLog(session, log)) throw TExit{kExitFailed, kMsgNoAnswer};
+TRelay ReadTaskLogOrFail(const TContext& ctx) {
+    TRelay relay = ReadRelay(ctx);
+    if (!TaskLogRead(relay.Panel())) throw TExit{kExitFailed, kMsgNoAnswer};
+    return relay;
 }
 
 void PrintTaskLog(const TContext& ctx, const TTaskLog& log) {
@@ -751,10 +754,8 @@ void PrintTaskLog(const TContext& ctx, const TTaskLog& log) {
 }
 
 int Tasks(TContext& ctx) {
-    auto session = OpenSession(ctx);
-    TTaskLog log;
-    ReadTaskLogOrFail(*session, log);
-    PrintTaskLog(ctx, log);
+    TRelay relay = ReadTaskLogOrFail(ctx);
+    PrintTaskLog(ctx, relay.Panel().TaskLog().Log());
     return kExitOk;
 }
 
@@ -769,25 +770,28 @@ int TaskNumber(const std::string& text) {
     throw TExit{kExitUsage, kMsgSelectTaskRow};
 }
 
-// Re-reads and prints the log after a change; the change's own outcome decides.
-int AfterTaskChange(const TContext& ctx, TCliSession& session, bool ok, const char* failMessage) {
-    TTaskLog log;
-    const bool read = ReadTaskLog(session, log);
-    if (read) PrintTaskLog(ctx, log);
-    if (!ok) throw TExit{kExitFailed, failMessage};
+// The entry of task number N, none for a number below 1.
+std::optional<size_t> TaskEntry(int n) {
+    if (n < 1) return std::nullopt;
+    return static_cast<size_t>(n - 1);
+}
+
+// After a task command: the log as the session reads it next, then the
+// command's own outcome decides.
+int AfterTaskChange(const TContext& ctx, TRelay& relay, const TIntentResult& change,
+                    const char* failMessage) {
+    const bool read = relay.Driver->Run() && TaskLogRead(relay.Panel());
+    if (read) PrintTaskLog(ctx, relay.Panel().TaskLog().Log());
+    if (change.State == TIntentState::Failed) throw TExit{kExitFailed, failMessage};
     if (!read) throw TExit{kExitFailed, kMsgNoAnswer};
     return kExitOk;
 }
 
 int TaskAdd(TContext& ctx) {
-    auto session = OpenSession(ctx);
-    TTaskLog log;
-    ReadTaskLogOrFail(*session, log);
-    if (log.IsFull()) throw TExit{kExitFailed, kMsgTaskLogFull};
-    const TLocalTime now = LocalTimeNow();
-    const bool ok =
-        RunOne(*session, RequestAddTask, nullptr, static_cast<uint8_t>(log.Count()), MakeTaskEntry(now, now));
-    return AfterTaskChange(ctx, *session, ok, kMsgTaskAddFailed);
+    Permit(ctx, TIntent::AddTask);
+    TRelay relay = ReadTaskLogOrFail(ctx);
+    const TIntentResult added = Carry(relay, relay.Panel().TaskLog().Add(), "");
+    return AfterTaskChange(ctx, relay, added, kMsgTaskAddFailed);
 }
 
 void CheckTaskDelete(const TContext& ctx) {
@@ -796,61 +800,59 @@ void CheckTaskDelete(const TContext& ctx) {
 
 int TaskDelete(TContext& ctx) {
     const int n = TaskNumber(ctx.Options.Args[0]);
-    auto session = OpenSession(ctx);
-    TTaskLog log;
-    ReadTaskLogOrFail(*session, log);
-    if (!TaskRowSelected(n, log.Count())) throw TExit{kExitUsage, kMsgSelectTaskRow};
-    const bool ok = RunOne(*session, RequestDeleteTask, nullptr, static_cast<uint8_t>(n - 1),
-                           static_cast<uint8_t>(log.Count()));
-    return AfterTaskChange(ctx, *session, ok, kMsgTaskDeleteFailed);
+    Permit(ctx, TIntent::DeleteTask);
+    TRelay relay = ReadTaskLogOrFail(ctx);
+    const TIntentResult deleted = Carry(relay, relay.Panel().TaskLog().Delete(TaskEntry(n)), "");
+    return AfterTaskChange(ctx, relay, deleted, kMsgTaskDeleteFailed);
 }
 
 int TaskClear(TContext& ctx) {
-    auto session = OpenSession(ctx);
-    const bool ok = RunOne(*session, RequestClearTasks, nullptr);
-    return AfterTaskChange(ctx, *session, ok, kMsgTaskClearFailed);
+    Permit(ctx, TIntent::ClearTasks);
+    TRelay relay = ReadTaskLogOrFail(ctx);
+    const TIntentResult asked = relay.Panel().TaskLog().Clear();
+    // An empty log is cleared already.
+    if (asked.Refused() && asked.Reason == TRefusalReason::NothingToDo) {
+        PrintTaskLog(ctx, relay.Panel().TaskLog().Log());
+        return kExitOk;
+    }
+    const TIntentResult cleared = Carry(relay, asked, "");
+    return AfterTaskChange(ctx, relay, cleared, kMsgTaskClearFailed);
 }
 
 // Text that is not a date and time would become the earliest time stamp:
 // read as the panel's task grid reads an edited entry.
-TTaskEdit TaskTimes(const TContext& ctx) {
-    TTaskEdit edit = ParseTaskEdit(ctx.Options.Args[1], ctx.Options.Args[2], ctx.Locale);
-    if (!edit.Error.empty()) throw TExit{kExitUsage, edit.Error};
-    return edit;
-}
-
 void CheckTaskSet(const TContext& ctx) {
     TaskNumber(ctx.Options.Args[0]);
-    TaskTimes(ctx);
+    const TTaskEdit edit = ParseTaskEdit(ctx.Options.Args[1], ctx.Options.Args[2], ctx.Locale);
+    if (!edit.Error.empty()) throw TExit{kExitUsage, edit.Error};
 }
 
 int TaskSet(TContext& ctx) {
     const int n = TaskNumber(ctx.Options.Args[0]);
-    const TTaskEdit edit = TaskTimes(ctx);
-    auto session = OpenSession(ctx);
-    TTaskLog log;
-    ReadTaskLogOrFail(*session, log);
-    if (!TaskRowSelected(n, log.Count()))
-        throw TExit{kExitUsage,
-                    "нет задания " + std::to_string(n) + " (заданий: " + std::to_string(log.Count()) + ")"};
-    const bool ok = RunOne(*session, RequestWriteTask, nullptr, static_cast<uint8_t>(n - 1), edit.Entry);
-    return AfterTaskChange(ctx, *session, ok, kMsgTaskWriteFailed);
+    Permit(ctx, TIntent::EditTask);
+    TRelay relay = ReadTaskLogOrFail(ctx);
+    TTaskLogTab& tasks = relay.Panel().TaskLog();
+    const TIntentResult asked = tasks.EditEntry(TaskEntry(n).value_or(std::numeric_limits<size_t>::max()),
+                                                TTaskField::Start, ctx.Options.Args[1], ctx.Options.Args[2]);
+    if (asked.Refused() && asked.Reason == TRefusalReason::NoSelection)
+        throw TExit{kExitUsage, "нет задания " + std::to_string(n) +
+                                    " (заданий: " + std::to_string(tasks.Log().Count()) + ")"};
+    const TIntentResult written = Carry(relay, asked, "");
+    return AfterTaskChange(ctx, relay, written, kMsgTaskWriteFailed);
 }
 
 // ---- calibration ----
 
 int CalInfo(TContext& ctx) {
-    if (IsModbusKind(ctx.Kind())) throw TExit{kExitFailed, "информация о калибровке не читается по ModBus"};
-    auto session = OpenSession(ctx);
-    TBlock reply;
-    const bool ok = RunOne(*session, RequestReadCalInfo, [&](const TReply& r) {
-        if (r.Data) reply = *r.Data;
-    });
-    if (!ok || reply.size() < 3) throw TExit{kExitFailed, kMsgNoAnswer};
+    TRelay relay = OpenRelay(ctx);
+    const TCalibrationTab& cal = relay.Panel().Calibration();
+    Carry(relay, relay.Panel().Calibration().ReadInformation(), kMsgNoAnswer);
+    const auto& reply = cal.Information();
+    if (!reply || reply->size() < kCalInfoReplySize) throw TExit{kExitFailed, kMsgNoAnswer};
     if (ctx.Options.Json)
-        PrintJson({{"points", reply[0]}, {"bytes", tool::HexBytes(reply.data(), 3)}});
+        PrintJson({{"points", (*reply)[0]}, {"bytes", tool::HexBytes(reply->data(), kCalInfoReplySize)}});
     else
-        std::cout << "Точек калибровки на фазу: " << int(reply[0]) << '\n';
+        std::cout << "Точек калибровки на фазу: " << int((*reply)[0]) << '\n';
     return kExitOk;
 }
 
@@ -891,7 +893,7 @@ std::vector<std::string> FindingFlags(const TScanFinding& f) {
 }
 
 int Scan(TContext& ctx) {
-    auto session = OpenSession(ctx);
+    auto session = OpenLine(ctx);
     const TScanOptions options = ScanOptionsOf(ctx.Options);
     TBusScan scan(*session->LinePort(), options);
     if (!scan.Start()) throw TExit{kExitUsage, CheckScanOptions(options)};
@@ -1102,7 +1104,6 @@ int Main(int argc, char** argv) {
     else
         ResolveLine(ctx);
     if (command->Check) command->Check(ctx);
-    if (command->ChangesRelay) RequireChangeAccess(ctx);
     InstallInterruptHandlers();
     return command->Run(ctx);
 }

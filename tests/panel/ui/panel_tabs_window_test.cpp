@@ -30,60 +30,19 @@
 #include "base/Cp1251.h"
 #include "base/ui/Messages.h"
 #include "panel/XlsxTestUtil.h"
-#include "panel/ui/AlarmLogTab.h"
-#include "panel/ui/CalibrationTab.h"
+#include "panel/ui/AlarmLogPage.h"
+#include "panel/ui/CalibrationPage.h"
 #include "panel/ui/PanelDialogs.h"
-#include "panel/ui/TaskLogTab.h"
+#include "panel/ui/TaskLogPage.h"
 #include "panel/ui/TovikFrame.h"
-#include "support/ChildProcess.h"
-#include "support/TempDir.h"
+#include "support/PanelApp.h"
 
 namespace tovik {
 namespace {
 
-constexpr int kWaitMs = 30000;  // only ends a hung test; never decides a pass
-
-template <class F>
-bool Until(F done) {
-    return QTest::qWaitFor(done, kWaitMs);
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// One request of the simulator's log (one JSON object a line).
-struct Request {
-    std::string Line;
-    std::optional<long> Command;
-    std::string Data;  // the payload after the parameters, hex
-
-    std::optional<long> Number(const std::string& key) const {
-        const std::string tag = "\"" + key + "\":";
-        const size_t at = Line.find(tag);
-        if (at == std::string::npos) return std::nullopt;
-        return std::stol(Line.substr(at + tag.size()));
-    }
-};
-
-std::vector<Request> ReadLog(const std::string& path) {
-    std::vector<Request> out;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line.back() != '}') continue;  // still being written
-        Request r;
-        r.Line = line;
-        r.Command = r.Number("command");
-        const std::string tag = "\"data\":\"";
-        if (const size_t at = line.find(tag); at != std::string::npos)
-            r.Data = line.substr(at + tag.size(), line.find('"', at + tag.size()) - at - tag.size());
-        out.push_back(r);
-    }
-    return out;
-}
+using Request = test::TLoggedRequest;
+using test::ReadFile;
+using test::Until;
 
 // The native commands that change nothing on the relay.
 bool IsRead(const Request& r) {
@@ -105,54 +64,14 @@ std::string FixedLine(const std::vector<QString>& texts) {
     return line + "\r\n";
 }
 
-class PanelTabsWindow : public ::testing::Test {
+class PanelTabsWindow : public ::testing::Test, protected test::TPanelApp {
 protected:
     // One "Товик" relay at bus number 1 and the main window on it, logged
     // in at `access`.
     void Start(uint8_t access) {
-        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-        ASSERT_FALSE(Dir.Path.empty());
-        LogPath = Dir.Path + "/requests.log";
-        Sim = std::make_unique<test::TSimProcess>(
-            TOVIK_BINARY_DIR "/bin/tovik-sim",
-            std::vector<std::string>{"--baud", "0", "--log", LogPath, "--relay", "0:1"},
-            test::TChildProcess::EStderr::Discard);
-        ASSERT_FALSE(Sim->Port().empty());
-        ASSERT_EQ(Sim->Command("clock * 12:00:00 07.03.2026"), "ok");
-
-        RegisterBuiltInKinds();
-        auto stats = std::make_shared<TRequestStats>();
-        TUsers users;
-        users.Add(std::make_unique<TUser>("default", access, ""));
-        TProtoPortList ports(stats);
-        auto port = std::make_unique<TUartSettingsPort>(stats);
-        ASSERT_TRUE(port->SetPortName(Sim->Port()));
-        port->Bus = true;
-        port->ReplyTimeout = 150;
-        port->RequestInterval = 100;
-        auto device = std::make_unique<TTovikDevice>(kKindTovik);
-        device->PortId = port->Id;
-        device->InstallationName = "Насосная 1";
-        ports.Add(std::move(port));
-        TDeviceList devices;
-        devices.Add(std::move(device));
-        TSaveOptions options;
-        options.Copy = TCopyPolicy::Never;
-        ASSERT_TRUE(SaveConfiguration(Dir.Path, {users, ports, devices}, options).Saved);
-        ReleaseConfiguration({users, ports, devices});
-
-        Form = std::make_unique<TMainForm>(QString::fromStdString(Dir.Path));
-        Form->resize(1000, 700);
-        Form->show();
-        Form->DevList->setCurrentRow(0);
-        Form->DevListClick();
-        ASSERT_NE(Frame(), nullptr);
-        ASSERT_TRUE(Until([&] { return Frame()->Model().View().HasSetpoints(); }));
+        test::TPanelApp::Start(kKindTovik, access);
+        ASSERT_TRUE(SetpointsRead());
     }
-
-    TTTovikFrame* Frame() const { return Form->PanelArea->findChild<TTTovikFrame*>("TTovikFrame"); }
-    TTovikDevice* Device() const { return dynamic_cast<TTovikDevice*>(Form->CurrentDevice); }
-    std::vector<Request> Log() const { return ReadLog(LogPath); }
 
     // The requests after `from` with that command.
     std::vector<Request> Sent(size_t from, long command) const {
@@ -190,10 +109,6 @@ protected:
         QLocale::setDefault(QLocale::system());
     }
 
-    test::TempDir Dir{"tovik-tabs"};
-    std::string LogPath;
-    std::unique_ptr<test::TSimProcess> Sim;
-    std::unique_ptr<TMainForm> Form;
     std::vector<QString> Messages;
     void HookMessages() {
         SetMessageHook([this](TMessageKind, const QString& t) { Messages.push_back(t); });
@@ -205,7 +120,7 @@ TEST_F(PanelTabsWindow, TasksAddedEditedDeletedAndClearedOnTheRelayWithTheGridFo
     ASSERT_NO_FATAL_FAILURE(Start(1));
     TTTovikFrame* f = Frame();
     f->TovikControl->setCurrentWidget(f->Tabs[TabTaskLog]);
-    QTableWidget* grid = f->TaskLogTab->TW_SG;
+    QTableWidget* grid = f->TaskLogPage->TW_SG;
     QPushButton* add = f->Button(BtnTaskAdd);
     QPushButton* del = f->Button(BtnTaskDelete);
     QPushButton* clear = f->Button(BtnTaskClear);
@@ -242,6 +157,13 @@ TEST_F(PanelTabsWindow, TasksAddedEditedDeletedAndClearedOnTheRelayWithTheGridFo
     }
     ASSERT_TRUE(Until([&] { return del->isEnabled() && clear->isEnabled(); }));
     EXPECT_NE(Sim->Command("status").find("tasks 2"), std::string::npos);
+
+    // Enter in the number column edits nothing.
+    from = Log().size();
+    grid->setCurrentCell(0, 0);
+    QTest::keyClick(grid, Qt::Key_Return);
+    ASSERT_TRUE(PollsPassed(from, 2));
+    EXPECT_TRUE(Sent(from, 20).empty());
 
     // Entry 1 edited in column 1 with Enter: written as typed, the start
     // shown as the panel writes it.
@@ -280,7 +202,7 @@ TEST_F(PanelTabsWindow, ATripShowsOnceAndGoesToBothFilesAndClearEmptiesGridAndCa
     ASSERT_NO_FATAL_FAILURE(Start(1));
     TTTovikFrame* f = Frame();
     f->TovikControl->setCurrentWidget(f->Tabs[TabAlarms]);
-    QTableWidget* grid = f->AlarmLogTab->AvariesSG;
+    QTableWidget* grid = f->AlarmLogPage->AvariesSG;
     ASSERT_TRUE(Until([&] { return f->Button(BtnAlarmClear)->isEnabled(); }));
     EXPECT_EQ(grid->rowCount(), 1);
     EXPECT_EQ(Row(grid, 0), (std::vector<QString>{"", "", ""}));
@@ -305,7 +227,7 @@ TEST_F(PanelTabsWindow, ATripShowsOnceAndGoesToBothFilesAndClearEmptiesGridAndCa
         EXPECT_TRUE(suggested.contains("Насосная 1")) << suggested.toStdString();
         return QString::fromStdString(answer);
     });
-    answer = Dir.Path + "/journal.txt";
+    answer = Dir->Path + "/journal.txt";
     QTest::mouseClick(f->Button(BtnAlarmSave), Qt::LeftButton);
     ASSERT_EQ(asked, std::vector<TFileDialogKind>{TFileDialogKind::AlarmText});
     std::string expected = "\xc4\xe0\xf2\xe0/\xe2\xf0\xe5\xec\xff" + std::string(11, ' ') +  // "Дата/время"
@@ -313,7 +235,7 @@ TEST_F(PanelTabsWindow, ATripShowsOnceAndGoesToBothFilesAndClearEmptiesGridAndCa
                            std::string(18, ' ') +  // "причина аварии"
                            "\xf2\xee\xea\xe8" + std::string(21, ' ') + "\r\n";  // "токи"
     expected += FixedLine(row);
-    EXPECT_EQ(ReadBytes(answer), expected);
+    EXPECT_EQ(ReadFile(answer), expected);
 
     // "Отправить в Excel": the workbook, then the desktop's program; where
     // there is none, a message names the file.
@@ -322,7 +244,7 @@ TEST_F(PanelTabsWindow, ATripShowsOnceAndGoesToBothFilesAndClearEmptiesGridAndCa
         opened.push_back(path);
         return false;
     });
-    answer = Dir.Path + "/journal.xlsx";
+    answer = Dir->Path + "/journal.xlsx";
     QTest::mouseClick(f->Button(BtnAlarmExcel), Qt::LeftButton);
     ASSERT_EQ(opened, std::vector<QString>{QString::fromStdString(answer)});
     ASSERT_EQ(Messages.size(), 1u);
@@ -362,16 +284,16 @@ TEST_F(PanelTabsWindow, ReadOnlyAccessSendsNothingFromTheseTabsAndHasNoCalibrati
     TTTovikFrame* f = Frame();
     EXPECT_EQ(f->TovikControl->count(), 4);
     EXPECT_EQ(f->Tabs[TabCalibration], nullptr);
-    EXPECT_EQ(f->CalibrationTab, nullptr);
+    EXPECT_EQ(f->CalibrationPage, nullptr);
     ASSERT_EQ(Sim->Command("load 1 40000"), "ok");
     ASSERT_EQ(Sim->Command("trip 1 2"), "ok");
     f->TovikControl->setCurrentWidget(f->Tabs[TabAlarms]);
-    ASSERT_TRUE(Until([&] { return !Row(f->AlarmLogTab->AvariesSG, 0)[0].isEmpty(); }));
+    ASSERT_TRUE(Until([&] { return !Row(f->AlarmLogPage->AvariesSG, 0)[0].isEmpty(); }));
 
     int dialogs = 0;
     SetFileDialogHook([&](TFileDialogKind, const QString&) {
         ++dialogs;
-        return QString::fromStdString(Dir.Path + "/any");
+        return QString::fromStdString(Dir->Path + "/any");
     });
     for (TPanelButton b :
          {BtnTaskAdd, BtnTaskDelete, BtnTaskClear, BtnAlarmClear, BtnAlarmExcel, BtnAlarmSave}) {
@@ -382,21 +304,21 @@ TEST_F(PanelTabsWindow, ReadOnlyAccessSendsNothingFromTheseTabsAndHasNoCalibrati
         button->click();
     }
     f->TovikControl->setCurrentWidget(f->Tabs[TabTaskLog]);
-    QTableWidget* tasks = f->TaskLogTab->TW_SG;
+    QTableWidget* tasks = f->TaskLogPage->TW_SG;
     EXPECT_EQ(tasks->editTriggers(), QAbstractItemView::NoEditTriggers);
     tasks->setCurrentCell(0, 1);
     QTest::keyClick(tasks, Qt::Key_Return);
-    f->Model().TWNewBtnClick();
-    f->Model().TWClrBtnClick();
-    f->Model().ClearAVbtnClick();
-    EXPECT_FALSE(f->Model().saveAVListBtnClick(Dir.Path + "/journal.txt"));
+    f->Model().TaskLog().Add();
+    f->Model().TaskLog().Clear();
+    f->Model().Alarms().Clear();
+    EXPECT_TRUE(f->Model().Alarms().SaveText(Dir->Path + "/journal.txt").Refused());
 
     ASSERT_TRUE(PollsPassed(Log().size(), 3));
     for (const Request& r : Log()) EXPECT_TRUE(IsRead(r)) << r.Line;
     EXPECT_EQ(dialogs, 0);
     EXPECT_EQ(Device()->AlarmCache.size(), 1u);
-    EXPECT_FALSE(std::filesystem::exists(Dir.Path + "/journal.txt"));
-    EXPECT_FALSE(std::filesystem::exists(Dir.Path + "/any"));
+    EXPECT_FALSE(std::filesystem::exists(Dir->Path + "/journal.txt"));
+    EXPECT_FALSE(std::filesystem::exists(Dir->Path + "/any"));
     EXPECT_TRUE(Messages.empty());
 }
 
@@ -405,10 +327,10 @@ TEST_F(PanelTabsWindow, CalibrationAtTheServiceLevelSavedLoadedAndStartedWithout
     ASSERT_NO_FATAL_FAILURE(Start(0));
     TTTovikFrame* f = Frame();
     ASSERT_EQ(f->TovikControl->count(), 5);
-    ASSERT_NE(f->CalibrationTab, nullptr);
+    ASSERT_NE(f->CalibrationPage, nullptr);
     EXPECT_EQ(f->TovikControl->tabText(4), "Калибровка");
     f->TovikControl->setCurrentWidget(f->Tabs[TabCalibration]);
-    TCalibrationTab* tab = f->CalibrationTab;
+    TCalibrationPage* tab = f->CalibrationPage;
     QTableWidget* grid = tab->CalValSG;
     // The relay supports 6 points a phase.
     ASSERT_TRUE(Until([&] { return grid->columnCount() == 7; }));
@@ -439,7 +361,7 @@ TEST_F(PanelTabsWindow, CalibrationAtTheServiceLevelSavedLoadedAndStartedWithout
     grid->item(1, 2)->setText("7");
 
     // Saved: the file's bytes as the tab holds them.
-    std::string answer = Dir.Path + "/points.cal";
+    std::string answer = Dir->Path + "/points.cal";
     SetFileDialogHook([&](TFileDialogKind, const QString&) { return QString::fromStdString(answer); });
     QTest::mouseClick(tab->CalSaveButton, Qt::LeftButton);
     std::string expected = std::string("\x01\x01\x00\x03\x02\x02\x06", 7);
@@ -447,7 +369,7 @@ TEST_F(PanelTabsWindow, CalibrationAtTheServiceLevelSavedLoadedAndStartedWithout
         {"0,00", "5,00", "5", "", "", ""}, {"0,00", "7", "", "", "", ""}, {"0,00", "", "", "", "", ""}};
     for (const auto& phase : cells)
         for (const std::string& text : phase) expected += static_cast<char>(text.size()) + text;
-    EXPECT_EQ(ReadBytes(answer), expected);
+    EXPECT_EQ(ReadFile(answer), expected);
 
     // Not rising in phase A.
     QTest::mouseClick(start, Qt::LeftButton);
@@ -456,10 +378,10 @@ TEST_F(PanelTabsWindow, CalibrationAtTheServiceLevelSavedLoadedAndStartedWithout
 
     // A file that ends early changes nothing on the tab.
     {
-        std::ofstream(Dir.Path + "/short.cal", std::ios::binary)
+        std::ofstream(Dir->Path + "/short.cal", std::ios::binary)
             << std::string("\x01\x01\x01\x02\x02\x02\x02", 7);
     }
-    answer = Dir.Path + "/short.cal";
+    answer = Dir->Path + "/short.cal";
     QTest::mouseClick(tab->CalLoadButton, Qt::LeftButton);
     ASSERT_EQ(Messages.size(), 3u);
     EXPECT_FALSE(tab->PhaseCB[2]->isChecked());
@@ -469,8 +391,8 @@ TEST_F(PanelTabsWindow, CalibrationAtTheServiceLevelSavedLoadedAndStartedWithout
     std::string good = std::string("\x01\x01\x00\x03\x02\x02\x03", 7);
     for (const char* text : {"0,00", "5", "10", "0,00", "7", "", "0,00", "", ""})
         good += static_cast<char>(std::strlen(text)) + std::string(text);
-    { std::ofstream(Dir.Path + "/good.cal", std::ios::binary) << good; }
-    answer = Dir.Path + "/good.cal";
+    { std::ofstream(Dir->Path + "/good.cal", std::ios::binary) << good; }
+    answer = Dir->Path + "/good.cal";
     QTest::mouseClick(tab->CalLoadButton, Qt::LeftButton);
     ASSERT_EQ(Messages.size(), 3u) << Messages.back().toStdString();
     EXPECT_EQ(grid->item(0, 3)->text(), "10");

@@ -34,41 +34,16 @@
 #include "base/ui/Messages.h"
 #include "panel/ui/TovikFrame.h"
 #include "ports/ui/MonitorUnit.h"
-#include "support/ChildProcess.h"
+#include "support/PanelApp.h"
 
 namespace tovik {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kWaitMs = 30000;  // generous: a loaded 2-core machine
-
-// Runs the event loop until `done` holds; false after kWaitMs.
-template <class F>
-bool Until(F done) {
-    return QTest::qWaitFor(done, kWaitMs);
-}
-
-struct TempDir {
-    fs::path Path = Make();
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(Path, ec);
-    }
-    static fs::path Make() {
-        std::string tmpl = (fs::temp_directory_path() / "tovik-panel-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-        return tmpl;
-    }
-};
-
-struct MessageLog {
-    std::vector<QString> Items;
-    MessageLog() {
-        SetMessageHook([this](TMessageKind, const QString& t) { Items.push_back(t); });
-    }
-    ~MessageLog() { SetMessageHook(nullptr); }
-};
+using Request = test::TLoggedRequest;
+using test::TMessageLog;
+using test::Until;
 
 // The engine's clock: the steady clock plus what the test adds.
 std::atomic<uint32_t> g_clockOffset{0};
@@ -87,41 +62,6 @@ struct OffsetClockScope {
 };
 
 // ---- the simulator's request log ----
-
-std::optional<long> Number(const std::string& line, const std::string& key) {
-    const std::string tag = "\"" + key + "\":";
-    const size_t at = line.find(tag);
-    if (at == std::string::npos) return std::nullopt;
-    try {
-        return std::stol(line.substr(at + tag.size()));
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-struct Request {
-    std::string Line;
-    long Address = -1;
-    std::optional<long> Command;   // native
-    std::optional<long> Function;  // ModBus
-    std::optional<long> Register;
-};
-
-std::vector<Request> ReadLog(const std::string& path) {
-    std::vector<Request> out;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line.back() != '}') continue;  // still being written
-        Request r;
-        r.Line = line;
-        r.Address = Number(line, "address").value_or(-1);
-        r.Command = Number(line, "command");
-        r.Function = Number(line, "function");
-        r.Register = Number(line, "register");
-        out.push_back(r);
-    }
-    return out;
-}
 
 // A request that changes nothing on the relay: a native read, a ModBus
 // read, or the record selection a ModBus alarm or task read writes first.
@@ -145,63 +85,13 @@ bool IsWrite(const Request& r) {
 
 // ---- the application on one simulated line ----
 
-class PanelWindow : public ::testing::Test {
+class PanelWindow : public ::testing::Test, protected test::TPanelApp {
 protected:
     // A line with relays of one kind at `addresses`, the program's
-    // configuration with one device on it, and the main window on it.
+    // configuration with two devices on it, and the main window on the first.
     void Start(uint8_t kind, uint8_t access, std::vector<int> addresses = {1}) {
-        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-        Kind = kind;
-        Dir = std::make_unique<TempDir>();  // a configuration of its own each time
-        LogPath = (Dir->Path / "requests.log").string();
-        std::vector<std::string> args = {"--baud", "0", "--log", LogPath};
-        for (int a : addresses) {
-            args.push_back("--relay");
-            args.push_back(std::to_string(kind) + ":" + std::to_string(a));
-        }
-        Sim = std::make_unique<test::TSimProcess>(TOVIK_BINARY_DIR "/bin/tovik-sim", args,
-                                                  test::TChildProcess::EStderr::Discard);
-        ASSERT_FALSE(Sim->Port().empty());
-        ASSERT_EQ(Sim->Command("clock * 12:00:00 07.03.2026"), "ok");
-
-        RegisterBuiltInKinds();
-        auto stats = std::make_shared<TRequestStats>();
-        TUsers users;
-        users.Add(std::make_unique<TUser>("default", access, ""));
-        TProtoPortList ports(stats);
-        auto port = std::make_unique<TUartSettingsPort>(stats);
-        ASSERT_TRUE(port->SetPortName(Sim->Port()));
-        port->Bus = true;
-        port->ReplyTimeout = 150;
-        port->RequestInterval = 100;
-        const int32_t portId = port->Id;
-        ports.Add(std::move(port));
-        TDeviceList devices;
-        for (const char* name : {"Насосная 1", "Насосная 2"}) {
-            auto device = std::make_unique<TTovikDevice>(kind);
-            device->PortId = portId;
-            device->InstallationName = name;
-            devices.Add(std::move(device));
-        }
-        TSaveOptions options;
-        options.Copy = TCopyPolicy::Never;
-        ASSERT_TRUE(SaveConfiguration(Dir->Path.string(), {users, ports, devices}, options).Saved);
-        ReleaseConfiguration({users, ports, devices});
-
-        Form = std::make_unique<TMainForm>(QString::fromStdString(Dir->Path.string()));
-        Form->resize(1000, 700);
-        Form->show();
-        OpenDevice(0);
+        test::TPanelApp::Start(kind, access, addresses, {"Насосная 1", "Насосная 2"});
     }
-
-    void OpenDevice(int row) {
-        Form->DevList->setCurrentRow(row);
-        Form->DevListClick();
-        ASSERT_NE(Frame(), nullptr);
-    }
-
-    TTTovikFrame* Frame() const { return Form->PanelArea->findChild<TTTovikFrame*>("TTovikFrame"); }
-    TTovikDevice* Device() const { return dynamic_cast<TTovikDevice*>(Form->CurrentDevice); }
 
     // The visible labels the relay has not filled (empty: every one filled
     // and the setpoints read).
@@ -214,11 +104,11 @@ protected:
             if (!l->isHidden() && l->text().endsWith(QStringLiteral("Н/Д")))
                 out += l->text().toStdString() + "; ";
         }
-        if (!f->Model().View().HasSetpoints()) out += "no setpoints";
+        if (!f->Model().Data().View().HasSetpoints()) out += "no setpoints";
         if (!out.empty()) {
             out += " / status: " + Form->StatusPanel->text().toStdString();
             for (const QString& m : Messages.Items) out += " / message: " + m.toStdString();
-            const auto log = ReadLog(LogPath);
+            const auto log = Log();
             out += " / " + std::to_string(log.size()) + " requests";
             for (size_t i = log.size() > 3 ? log.size() - 3 : 0; i < log.size(); ++i)
                 out += "\n" + log[i].Line;
@@ -226,8 +116,6 @@ protected:
         return out;
     }
     bool Filled() const { return Unfilled().empty(); }
-
-    std::vector<Request> Log() const { return ReadLog(LogPath); }
 
     // Waits until the log holds a request after `from` that `match` accepts.
     bool LogShows(size_t from, const std::function<bool(const Request&)>& match) {
@@ -241,12 +129,7 @@ protected:
 
     bool Modbus() const { return IsModbusKind(Kind); }
 
-    MessageLog Messages;
-    std::unique_ptr<TempDir> Dir;
-    uint8_t Kind = 0;
-    std::string LogPath;
-    std::unique_ptr<test::TSimProcess> Sim;
-    std::unique_ptr<TMainForm> Form;
+    TMessageLog Messages;
 
     void TearDown() override {
         Form.reset();
@@ -257,8 +140,6 @@ protected:
 TEST_F(PanelWindow, OpeningEachKindFillsEveryLabelWithReadsOnly) {
     for (uint8_t kind = 0; kind < kDeviceKindCount; ++kind) {
         SCOPED_TRACE(int(kind));
-        Form.reset();
-        Sim.reset();
         ASSERT_NO_FATAL_FAILURE(Start(kind, 1));
         TTTovikFrame* f = Frame();
         ASSERT_TRUE(Until([&] { return Filled(); })) << Unfilled();
@@ -314,10 +195,10 @@ TEST_F(PanelWindow, ReadOnlyAccessSendsOnlyReadsWhateverIsClickedOrTyped) {
     EXPECT_EQ(f->TovikUstStringGrid->item(2, 4)->text(), "12,0");  // normalised
     QTest::mouseDClick(f->TovikAgreName, Qt::LeftButton);
     EXPECT_TRUE(f->TovikAgreName->isReadOnly());
-    f->Model().TovikPuskButtonClick();
-    f->Model().ResetAVCountersBtnClick();
-    f->Model().OnOffAvtomatBtnClick();
-    f->Model().BusIDSEChange(9);
+    f->Model().Data().Start();
+    f->Model().Data().ResetCounters();
+    f->Model().Data().SwitchAutomation();
+    f->Model().Settings().ChooseBus(9);
     // A setpoint read follows the Enter, and still nothing but reads.
     const size_t from = Log().size();
     EXPECT_TRUE(LogShows(from, IsSetpointRead));
@@ -343,8 +224,6 @@ TEST_F(PanelWindow, EnterOnTheDateOfManufactureAtFullAccessSendsNothingAndReread
 TEST_F(PanelWindow, SetpointWrittenAndReadBack) {
     for (uint8_t kind : {kKindTovikModbus, kKindTovikM}) {
         SCOPED_TRACE(int(kind));
-        Form.reset();
-        Sim.reset();
         ASSERT_NO_FATAL_FAILURE(Start(kind, 1));
         TTTovikFrame* f = Frame();
         ASSERT_TRUE(Until([&] { return Filled(); })) << Unfilled();
@@ -405,7 +284,7 @@ TEST_F(PanelWindow, MonitorOfTheDevicesLineShowsThePanelsTrafficDecoded) {
     TTTovikFrame* f = Frame();
     ASSERT_TRUE(Until([&] { return Filled(); })) << Unfilled();
     ASSERT_TRUE(f->MonitorButton->isEnabled());
-    TProtoPort* port = f->Model().MonitorPort();
+    TProtoPort* port = f->Model().Link().DevicePort();
     ASSERT_NE(port, nullptr);
     QTest::mouseClick(f->MonitorButton, Qt::LeftButton);
     TMonitorForm* monitor = FindMonitor(*port);
@@ -527,8 +406,7 @@ TEST_F(PanelWindow, LayoutAndNameSurviveCloseAndReopen) {
     TUsers users;
     TProtoPortList ports;
     TDeviceList devices;
-    ASSERT_FALSE(
-        LoadConfigurationFile((Dir->Path / "application.cfg").string(), {users, ports, devices}).Fatal);
+    ASSERT_FALSE(LoadConfigurationFile(Dir->Path + "/application.cfg", {users, ports, devices}).Fatal);
     ASSERT_EQ(devices.Count(), 2);
     EXPECT_EQ(devices.GetDevice(0)->InstallationName, "Вентиляция 7");
     const auto saved = ReadPanelLayout(*devices.GetDevice(0)->PanelLayout);

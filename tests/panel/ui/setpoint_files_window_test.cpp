@@ -33,49 +33,19 @@
 #include "panel/ui/TovikFrame.h"
 #include "panel/ui/TrendWindow.h"
 #include "protocol/UstTable.h"
-#include "support/ChildProcess.h"
+#include "support/PanelApp.h"
 
 namespace tovik {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kWaitMs = 30000;  // generous: a loaded 2-core machine
-
-template <class F>
-bool Until(F done) {
-    return QTest::qWaitFor(done, kWaitMs);
-}
-
-struct TempDir {
-    fs::path Path = Make();
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(Path, ec);
-    }
-    static fs::path Make() {
-        std::string tmpl = (fs::temp_directory_path() / "tovik-ustfiles-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-        return tmpl;
-    }
-};
-
-struct MessageLog {
-    std::vector<QString> Items;
-    MessageLog() {
-        SetMessageHook([this](TMessageKind, const QString& t) { Items.push_back(t); });
-    }
-    ~MessageLog() { SetMessageHook(nullptr); }
-};
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::TMessageLog;
+using test::Until;
 
 // How many requests the simulator has logged.
 size_t Logged(const std::string& logPath) {
-    std::istringstream in(ReadAll(logPath));
+    std::istringstream in(test::ReadFile(logPath));
     size_t n = 0;
     for (std::string line; std::getline(in, line);) n += !line.empty() && line.back() == '}';
     return n;
@@ -85,13 +55,13 @@ size_t Logged(const std::string& logPath) {
 // port runs its jobs in order, so whatever was queued before has run too.
 bool QueueMovedOn(const std::string& logPath) {
     const size_t mark = Logged(logPath);
-    return QTest::qWaitFor([&] { return Logged(logPath) >= mark + 2; }, kWaitMs);
+    return Until([&] { return Logged(logPath) >= mark + 2; });
 }
 
 // The lines of the simulator's request log that change the relay.
 std::vector<std::string> Writes(const std::string& logPath) {
     std::vector<std::string> out;
-    std::istringstream in(ReadAll(logPath));
+    std::istringstream in(test::ReadFile(logPath));
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line.back() != '}') continue;
         // Native setpoint writes (6, 35, 37), ModBus writes other than the
@@ -132,52 +102,14 @@ std::string Collapsed(const std::string& text) {
     return out;
 }
 
-class SetpointFilesWindow : public ::testing::Test {
+class SetpointFilesWindow : public ::testing::Test, protected test::TPanelApp {
 protected:
     void Start(uint8_t kind, uint8_t access) {
-        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-        Form.reset();
-        Sim.reset();
-        Kind = kind;
-        Dir = std::make_unique<TempDir>();
-        LogPath = (Dir->Path / "requests.log").string();
-        Sim = std::make_unique<test::TSimProcess>(
-            TOVIK_BINARY_DIR "/bin/tovik-sim",
-            std::vector<std::string>{"--baud", "0", "--log", LogPath, "--relay", std::to_string(kind) + ":1"},
-            test::TChildProcess::EStderr::Discard);
-        ASSERT_FALSE(Sim->Port().empty());
-        RegisterBuiltInKinds();
-        auto stats = std::make_shared<TRequestStats>();
-        TUsers users;
-        users.Add(std::make_unique<TUser>("default", access, ""));
-        TProtoPortList ports(stats);
-        auto port = std::make_unique<TUartSettingsPort>(stats);
-        ASSERT_TRUE(port->SetPortName(Sim->Port()));
-        port->Bus = true;
-        port->ReplyTimeout = 150;
-        port->RequestInterval = 100;
-        const int32_t portId = port->Id;
-        ports.Add(std::move(port));
-        TDeviceList devices;
-        auto device = std::make_unique<TTovikDevice>(kind);
-        device->PortId = portId;
-        device->InstallationName = "Насосная 1";
-        devices.Add(std::move(device));
-        TSaveOptions options;
-        options.Copy = TCopyPolicy::Never;
-        ASSERT_TRUE(SaveConfiguration(Dir->Path.string(), {users, ports, devices}, options).Saved);
-        ReleaseConfiguration({users, ports, devices});
-        Form = std::make_unique<TMainForm>(QString::fromStdString(Dir->Path.string()));
-        Form->resize(1000, 700);
-        Form->show();
-        Form->DevList->setCurrentRow(0);
-        Form->DevListClick();
-        ASSERT_NE(Frame(), nullptr);
-        ASSERT_TRUE(Until([&] { return Frame()->Model().View().HasSetpoints(); }));
+        test::TPanelApp::Start(kind, access);
+        ASSERT_TRUE(SetpointsRead());
         Frame()->TovikControl->setCurrentIndex(1);
     }
 
-    TTTovikFrame* Frame() const { return Form->PanelArea->findChild<TTTovikFrame*>("TTovikFrame"); }
     QTableWidget* Grid() const { return Frame()->TovikUstStringGrid; }
 
     // Types a value into the "новое" cell of an item and presses Enter; waits
@@ -190,19 +122,14 @@ protected:
             << Grid()->item(item, 3)->text().toStdString();
     }
 
-    std::string Path(const char* name) const { return (Dir->Path / name).string(); }
+    std::string Path(const char* name) const { return Dir->Path + "/" + name; }
 
     void TearDown() override {
         Form.reset();
         QLocale::setDefault(QLocale::system());
     }
 
-    MessageLog Messages;
-    std::unique_ptr<TempDir> Dir;
-    uint8_t Kind = 0;
-    std::string LogPath;
-    std::unique_ptr<test::TSimProcess> Sim;
-    std::unique_ptr<TMainForm> Form;
+    TMessageLog Messages;
 };
 
 TEST_F(SetpointFilesWindow, SavedChangedComparedAndRestoredOnEveryKind) {
@@ -256,8 +183,8 @@ TEST_F(SetpointFilesWindow, SavedChangedComparedAndRestoredOnEveryKind) {
         QTest::mouseClick(f->RestoreUstButton, Qt::LeftButton);
         EXPECT_TRUE(asked.contains("2. номинальный ток нагрузки Inom, A: 15,0 → " + before))
             << asked.toStdString();
-        ASSERT_TRUE(Until([&] { return f->Model().LastRestore().has_value(); }));
-        const TRestoreReport& report = *f->Model().LastRestore();
+        ASSERT_TRUE(Until([&] { return f->Model().Files().LastRestore().has_value(); }));
+        const TRestoreReport& report = *f->Model().Files().LastRestore();
         EXPECT_EQ(report.Written, 1);
         EXPECT_TRUE(report.WrittenAllMatch()) << RestoreReportText(report);
         const auto writes = Writes(LogPath);
@@ -283,7 +210,7 @@ TEST_F(SetpointFilesWindow, RestoreRefusals) {
     TTTovikFrame* f = Frame();
     const std::string saved = Path("relay.ust");
     ASSERT_TRUE(f->SaveSetpointsTo(QString::fromStdString(saved)));
-    const std::string text = ReadAll(saved);
+    const std::string text = test::ReadFile(saved);
     auto writeVariant = [&](const char* name, const std::string& from, const std::string& to) {
         std::string t = text;
         const size_t at = t.find(from);
@@ -394,7 +321,7 @@ TEST_F(SetpointFilesWindow, TheReportPdfHoldsTheRelayAndItsSettings) {
     EXPECT_NE(text.find(Grid()->item(2, 3)->text().toStdString()), std::string::npos);
 
     // A table longer than a page goes on with its header on the next one.
-    TSetpointReport longReport = *f->Model().SetpointReport();
+    TSetpointReport longReport = *f->Model().Files().Report();
     for (int i = 0; i < 80; ++i)
         longReport.Table.push_back({std::to_string(25 + i), "строка " + std::to_string(i), "0", "1", "0"});
     QString error;
@@ -422,8 +349,8 @@ TEST_F(SetpointFilesWindow, TheTrendShowsThePollsAndSavesThemAsCsv) {
     TTrendWindow* w = f->Trend();
     ASSERT_NE(w, nullptr);
     EXPECT_TRUE(w->isVisible());
-    const size_t start = f->Model().Trend().Size();
-    ASSERT_TRUE(Until([&] { return f->Model().Trend().Size() >= start + 3; }));
+    const size_t start = f->Model().Data().Trend().Size();
+    ASSERT_TRUE(Until([&] { return f->Model().Data().Trend().Size() >= start + 3; }));
     w->Refresh();
     EXPECT_GE(w->PointsDrawn(), 3);
     EXPECT_EQ(static_cast<size_t>(w->PointsDrawn()), w->Shown().size());
@@ -431,14 +358,14 @@ TEST_F(SetpointFilesWindow, TheTrendShowsThePollsAndSavesThemAsCsv) {
     w->SetPaused(true);
     EXPECT_EQ(w->PauseButton->text(), "Продолжить");
     const size_t frozen = w->Shown().size();
-    const size_t stored = f->Model().Trend().Size();
-    ASSERT_TRUE(Until([&] { return f->Model().Trend().Size() >= stored + 2; }));
+    const size_t stored = f->Model().Data().Trend().Size();
+    ASSERT_TRUE(Until([&] { return f->Model().Data().Trend().Size() >= stored + 2; }));
     w->Refresh();
     EXPECT_EQ(w->Shown().size(), frozen);
     const std::string csv = Path("trend.csv");
     w->AskCsvPath = [&] { return QString::fromStdString(csv); };
     QTest::mouseClick(w->CsvButton, Qt::LeftButton);
-    const std::string text = ReadAll(csv);
+    const std::string text = test::ReadFile(csv);
     ASSERT_EQ(text.rfind("\xEF\xBB\xBFВремя;Ia, А;Ib, А;Ic, А;Di, А\r\n", 0), 0u) << text.substr(0, 80);
     std::istringstream lines(text);
     std::string line;

@@ -20,7 +20,7 @@
 #include "app/ui/main.h"
 #include "app/ui/register.h"
 #include "base/ui/Messages.h"
-#include "panel/ui/CalibrationTab.h"
+#include "panel/ui/CalibrationPage.h"
 #include "panel/ui/TovikFrame.h"
 #include "panel/ui/TrendWindow.h"
 #include "ports/ui/BusScanUnit.h"
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     const bool polled =
         frame && QTest::qWaitFor(
                      [&] {
-                         return frame->Model().View().HasSetpoints() &&
+                         return frame->Model().Data().View().HasSetpoints() &&
                                 !frame->Label(LabelDateTime)->text().endsWith(QStringLiteral("Н/Д"));
                      },
                      20000);
@@ -161,9 +161,10 @@ int main(int argc, char** argv) {
     frame = form.PanelArea->findChild<TTTovikFrame*>("TTovikFrame");
     const bool journal = frame && QTest::qWaitFor(
                                       [&] {
-                                          return frame->Model().View().HasSetpoints() &&
-                                                 !frame->Model().TaskLogReading() && form.CurrentDevice &&
-                                                 frame->Model().AlarmGrid().size() > 2;
+                                          return frame->Model().Data().View().HasSetpoints() &&
+                                                 !frame->Model().Poll().Flags().TaskLogReading &&
+                                                 form.CurrentDevice &&
+                                                 frame->Model().Alarms().Grid().size() > 2;
                                       },
                                       20000);
     if (!journal) {
@@ -175,7 +176,7 @@ int main(int argc, char** argv) {
     ok = Save(&form, out + "/panel-task-log.png") && ok;
     frame->TovikControl->setCurrentWidget(frame->Tabs[TabAlarms]);
     ok = Save(&form, out + "/panel-alarm-log.png") && ok;
-    if (TCalibrationTab* cal = frame->CalibrationTab) {
+    if (TCalibrationPage* cal = frame->CalibrationPage) {
         frame->TovikControl->setCurrentWidget(frame->Tabs[TabCalibration]);
         if (!QTest::qWaitFor([&] { return cal->CalValSG->columnCount() > 3; }, 20000))
             fprintf(stderr, "no calibration information\n");

@@ -1,4 +1,4 @@
-#include "panel/ui/TaskLogTab.h"
+#include "panel/ui/TaskLogPage.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -29,8 +29,8 @@ bool IsEnterKey(const QEvent* event) {
 
 }  // namespace
 
-TTaskLogTab::TTaskLogTab(QWidget* page, TTovikPanel& model, std::array<QPushButton*, kButtonCount>& buttons,
-                         std::function<void()> acted)
+TTaskLogPage::TTaskLogPage(QWidget* page, TTovikPanel& model, std::array<QPushButton*, kButtonCount>& buttons,
+                           std::function<void(const TIntentResult&)> acted)
     : QObject(page), Model(model), Acted(std::move(acted)) {
     auto* layout = new QHBoxLayout(page);
     layout->setContentsMargins(4, 4, 4, 4);
@@ -54,10 +54,10 @@ TTaskLogTab::TTaskLogTab(QWidget* page, TTovikPanel& model, std::array<QPushButt
     TW_SG->setEnabled(false);
     auto* delegate = new TEnterDelegate(TW_SG);
     TW_SG->setItemDelegate(delegate);
-    if (Model.TaskGridEditable()) {
+    if (Model.TaskLog().Editable()) {
         TW_SG->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                                QAbstractItemView::AnyKeyPressed);
-        connect(delegate, &TEnterDelegate::EnterPressed, this, &TTaskLogTab::GridEnter);
+        connect(delegate, &TEnterDelegate::EnterPressed, this, [this] { TW_SGKeyPress(Qt::Key_Return); });
         TW_SG->installEventFilter(this);
     } else {
         TW_SG->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -65,14 +65,7 @@ TTaskLogTab::TTaskLogTab(QWidget* page, TTovikPanel& model, std::array<QPushButt
     layout->addWidget(TW_SG, 1);
 
     auto* column = new QVBoxLayout;
-    auto makeButton = [&](TPanelButton b) {
-        auto* button = new QPushButton(QString::fromUtf8(ButtonInfo(b).Caption), page);
-        button->setObjectName(ButtonInfo(b).Name);
-        button->setEnabled(false);
-        buttons[static_cast<size_t>(b)] = button;
-        column->addWidget(button);
-        return button;
-    };
+    auto makeButton = [&](TPanelButton b) { return MakePanelButton(b, page, column, buttons); };
     QPushButton* automation = makeButton(BtnAutomation);
     column->addSpacing(12);
     QPushButton* add = makeButton(BtnTaskAdd);
@@ -82,49 +75,58 @@ TTaskLogTab::TTaskLogTab(QWidget* page, TTovikPanel& model, std::array<QPushButt
     layout->addLayout(column);
 
     // Read-only access: the buttons have no action at all.
-    if (Model.AccessRights() == TPanelAccess::ReadOnly) return;
-    connect(automation, &QPushButton::clicked, this, [this] {
-        Model.OnOffAvtomatBtnClick();
-        Acted();
-    });
-    connect(add, &QPushButton::clicked, this, [this] {
-        Model.TWNewBtnClick();
-        Acted();
-    });
-    connect(del, &QPushButton::clicked, this, [this] {
-        Model.TWDelBtnClick(TW_SG->currentRow() + 1);
-        Acted();
-    });
-    connect(clear, &QPushButton::clicked, this, [this] {
-        Model.TWClrBtnClick();
-        Acted();
-    });
+    if (Model.Access() == TPanelAccess::ReadOnly) return;
+    connect(automation, &QPushButton::clicked, this, &TTaskLogPage::OnOffAvtomatBtnClick);
+    connect(add, &QPushButton::clicked, this, &TTaskLogPage::TWNewBtnClick);
+    connect(del, &QPushButton::clicked, this, &TTaskLogPage::TWDelBtnClick);
+    connect(clear, &QPushButton::clicked, this, &TTaskLogPage::TWClrBtnClick);
 }
 
-bool TTaskLogTab::eventFilter(QObject* watched, QEvent* event) {
+bool TTaskLogPage::eventFilter(QObject* watched, QEvent* event) {
     // Keys reach the grid only while no cell is being edited (the editor
     // passes its Enter on through the delegate).
     if (watched == TW_SG && IsEnterKey(event)) {
-        GridEnter();
+        TW_SGKeyPress(static_cast<const QKeyEvent*>(event)->key());
         return true;
     }
     return QObject::eventFilter(watched, event);
 }
 
-void TTaskLogTab::GridEnter() {
+void TTaskLogPage::OnOffAvtomatBtnClick() {
+    Acted(Model.Data().SwitchAutomation());
+}
+
+void TTaskLogPage::TWNewBtnClick() {
+    Acted(Model.TaskLog().Add());
+}
+
+void TTaskLogPage::TWDelBtnClick() {
+    // Row r of the grid is entry r; none chosen: no row.
+    const int row = TW_SG->currentRow();
+    Acted(Model.TaskLog().Delete(row >= 0 ? std::optional<size_t>(static_cast<size_t>(row)) : std::nullopt));
+}
+
+void TTaskLogPage::TWClrBtnClick() {
+    Acted(Model.TaskLog().Clear());
+}
+
+void TTaskLogPage::TW_SGKeyPress(int Key) {
+    if (Key != Qt::Key_Return && Key != Qt::Key_Enter) return;
     const int row = TW_SG->currentRow();
     const int column = TW_SG->currentColumn();
-    if (row < 0) return;
+    // Column 1 is the start, column 2 the end; the number column takes no edit.
+    if (row < 0 || (column != 1 && column != 2)) return;
     auto text = [&](int c) {
         const QTableWidgetItem* item = TW_SG->item(row, c);
         return item ? item->text().toStdString() : std::string();
     };
-    Model.TW_SGKeyPress(kEnterKey, row + 1, column, text(1), text(2));
-    Acted();
+    Acted(Model.TaskLog().EditEntry(static_cast<size_t>(row),
+                                    column == 1 ? TTaskField::Start : TTaskField::End, text(1), text(2)));
 }
 
-void TTaskLogTab::Redraw() {
-    const TTextGrid& grid = Model.TaskGrid();
+void TTaskLogPage::Redraw() {
+    const TTaskLogTab& tasks = Model.TaskLog();
+    const TTextGrid& grid = tasks.Grid();
     const int rows = std::max(static_cast<int>(grid.size()) - 1, 0);
     if (TW_SG->rowCount() != rows || Drawn.empty()) {
         TW_SG->setRowCount(rows);
@@ -139,7 +141,7 @@ void TTaskLogTab::Redraw() {
                 if (TW_SG->item(r, c)) continue;
                 auto* item = new QTableWidgetItem;
                 Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-                if (c > 0 && Model.TaskGridEditable()) flags |= Qt::ItemIsEditable;
+                if (c > 0 && tasks.Editable()) flags |= Qt::ItemIsEditable;
                 item->setFlags(flags);
                 if (c == 0) {
                     item->setBackground(fixed);
@@ -150,20 +152,20 @@ void TTaskLogTab::Redraw() {
     }
     for (size_t r = 1; r < grid.size(); ++r)
         for (size_t c = 0; c < 3; ++c) {
-            const uint32_t rev = Model.TaskCellRevision(r, c);
+            const uint32_t rev = tasks.CellRevision(r, c);
             if (Drawn[r][c] == rev) continue;
             Drawn[r][c] = rev;
             TW_SG->item(static_cast<int>(r - 1), static_cast<int>(c))->setText(Q(grid[r][c]));
         }
     // An empty log has one row and nothing to edit in it.
-    const bool empty = Model.TaskLog().Count() == 0;
+    const bool empty = tasks.Log().Count() == 0;
     for (int c = 1; c < 3 && rows > 0; ++c) {
         QTableWidgetItem* item = TW_SG->item(0, c);
         Qt::ItemFlags flags = item->flags();
-        const bool editable = !empty && Model.TaskGridEditable();
+        const bool editable = !empty && tasks.Editable();
         item->setFlags(editable ? flags | Qt::ItemIsEditable : flags & ~Qt::ItemIsEditable);
     }
-    TW_SG->setEnabled(Model.TaskGridEnabled());
+    TW_SG->setEnabled(tasks.GridEnabled());
 }
 
 }  // namespace tovik

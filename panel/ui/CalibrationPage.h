@@ -1,7 +1,8 @@
 #pragma once
-// The calibration tab of the device panel (service level only): the phases
+// The calibration page of the device panel (service level only): the phases
 // and their point counts, the grid of point currents, the calibration file,
-// the start of a run and the run's plan.
+// the start of a run and the run's plan. Its handlers turn the clicks, the
+// edits and Enter into the session's intents.
 #include <QObject>
 #include <array>
 #include <functional>
@@ -19,14 +20,24 @@ class QWidget;
 
 namespace tovik {
 
-class TCalibrationTab : public QObject {
+class TCalibrationPage : public QObject {
     Q_OBJECT
 public:
-    TCalibrationTab(QWidget* page, TTovikPanel& model, std::array<QPushButton*, kButtonCount>& buttons,
-                    std::function<void()> acted);
+    TCalibrationPage(QWidget* page, TTovikPanel& model, std::array<QPushButton*, kButtonCount>& buttons,
+                     std::function<void(const TIntentResult&)> acted);
 
-    // Everything on the tab from the model's calibration state.
+    // Everything on the page from the session's calibration tab.
     void Redraw();
+
+    // The handlers.
+    void IaCBClick();
+    void IbCBClick();
+    void IcCBClick();
+    // Only Enter counts: the grid's current cell is the phase and the point.
+    void CalValSGKeyPress(int Key);
+    void CalSaveButtonClick();
+    void CalLoadButtonClick();
+    void StartCalButtonClick();
 
     QGroupBox* CalGB = nullptr;
     std::array<QCheckBox*, kCalPhaseCount> PhaseCB{};  // IaCB, IbCB, IcCB
@@ -44,13 +55,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void GridEnter();
-    void Save();
-    void Load();
+    void PhaseClick(int Phase);
 
     QWidget* Page;
     TTovikPanel& Model;
-    std::function<void()> Acted;
+    std::function<void(const TIntentResult&)> Acted;
     std::vector<std::vector<uint32_t>> Drawn;
     bool Drawing = false;
 };

@@ -1,4 +1,4 @@
-#include "panel/ui/CalibrationTab.h"
+#include "panel/ui/CalibrationPage.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -30,8 +30,9 @@ QString Q(const std::string& text) {
 
 }  // namespace
 
-TCalibrationTab::TCalibrationTab(QWidget* page, TTovikPanel& model,
-                                 std::array<QPushButton*, kButtonCount>& buttons, std::function<void()> acted)
+TCalibrationPage::TCalibrationPage(QWidget* page, TTovikPanel& model,
+                                   std::array<QPushButton*, kButtonCount>& buttons,
+                                   std::function<void(const TIntentResult&)> acted)
     : QObject(page), Page(page), Model(model), Acted(std::move(acted)) {
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(4, 4, 4, 4);
@@ -54,15 +55,12 @@ TCalibrationTab::TCalibrationTab(QWidget* page, TTovikPanel& model,
         phases->addWidget(box);
         phases->addWidget(spin);
         phases->addSpacing(16);
-        connect(box, &QCheckBox::toggled, this, [this, p](bool on) {
-            if (Drawing) return;
-            Model.CalPhaseCBClick(p, on);
-            Acted();
-        });
+        static constexpr void (TCalibrationPage::*kClicks[])() = {
+            &TCalibrationPage::IaCBClick, &TCalibrationPage::IbCBClick, &TCalibrationPage::IcCBClick};
+        connect(box, &QCheckBox::toggled, this, kClicks[p]);
         connect(spin, &QSpinBox::valueChanged, this, [this, p](int value) {
             if (Drawing) return;
-            Model.CalPointsChange(p, value);
-            Acted();
+            Acted(Model.Calibration().SetPointCount(p, value));
         });
     }
     phases->addStretch();
@@ -72,8 +70,8 @@ TCalibrationTab::TCalibrationTab(QWidget* page, TTovikPanel& model,
     CalLoadButton->setObjectName("CalLoadButton");
     phases->addWidget(CalSaveButton);
     phases->addWidget(CalLoadButton);
-    connect(CalSaveButton, &QPushButton::clicked, this, &TCalibrationTab::Save);
-    connect(CalLoadButton, &QPushButton::clicked, this, &TCalibrationTab::Load);
+    connect(CalSaveButton, &QPushButton::clicked, this, &TCalibrationPage::CalSaveButtonClick);
+    connect(CalLoadButton, &QPushButton::clicked, this, &TCalibrationPage::CalLoadButtonClick);
     layout->addWidget(CalGB);
 
     GroupBox5 = new QGroupBox(QStringLiteral("Укажите токи калибровочных точек, A"), page);
@@ -93,11 +91,12 @@ TCalibrationTab::TCalibrationTab(QWidget* page, TTovikPanel& model,
     CalValSG->setEnabled(false);
     auto* delegate = new TEnterDelegate(CalValSG);
     CalValSG->setItemDelegate(delegate);
-    connect(delegate, &TEnterDelegate::EnterPressed, this, &TCalibrationTab::GridEnter);
+    connect(delegate, &TEnterDelegate::EnterPressed, this, [this] { CalValSGKeyPress(Qt::Key_Return); });
     CalValSG->installEventFilter(this);
+    // Row r of the grid is phase r, column k its point k.
     connect(CalValSG, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
         if (Drawing) return;
-        Model.CalValSGEdited(item->row() + 1, item->column(), item->text().toStdString());
+        Model.Calibration().EditCell(item->row(), item->column(), item->text().toStdString());
     });
     // As high as the header and the three phase rows (and a scroll bar for
     // many points): no empty grid area below the phases.
@@ -112,21 +111,14 @@ TCalibrationTab::TCalibrationTab(QWidget* page, TTovikPanel& model,
     layout->addWidget(GroupBox5);
 
     auto* startRow = new QHBoxLayout;
-    auto* start = new QPushButton(QString::fromUtf8(ButtonInfo(BtnStartCalibration).Caption), page);
-    start->setObjectName(ButtonInfo(BtnStartCalibration).Name);
-    start->setEnabled(false);
+    QPushButton* start = MakePanelButton(BtnStartCalibration, page, startRow, buttons);
     start->setDefault(true);
-    buttons[BtnStartCalibration] = start;
-    startRow->addWidget(start);
     CalStepInfoLabel = new QLabel(QString::fromUtf8(kCalStepReady), page);
     CalStepInfoLabel->setObjectName("CalStepInfoLabel");
     CalStepInfoLabel->setWordWrap(true);
     startRow->addWidget(CalStepInfoLabel, 1);
     layout->addLayout(startRow);
-    connect(start, &QPushButton::clicked, this, [this] {
-        Model.StartCalButtonClick();
-        Acted();
-    });
+    connect(start, &QPushButton::clicked, this, &TCalibrationPage::StartCalButtonClick);
 
     CalPlanGroupBox = new QGroupBox(QStringLiteral("План калибровки"), page);
     CalPlanGroupBox->setObjectName("CalPlanGroupBox");
@@ -144,46 +136,65 @@ TCalibrationTab::TCalibrationTab(QWidget* page, TTovikPanel& model,
     layout->addStretch();
 }
 
-bool TCalibrationTab::eventFilter(QObject* watched, QEvent* event) {
+bool TCalibrationPage::eventFilter(QObject* watched, QEvent* event) {
     // Enter on a cell that is not being edited normalises it too (the
     // editor passes its own Enter on through the delegate).
     if (watched == CalValSG && event->type() == QEvent::KeyPress) {
         const int key = static_cast<const QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            GridEnter();
+            CalValSGKeyPress(key);
             return true;
         }
     }
     return QObject::eventFilter(watched, event);
 }
 
-void TCalibrationTab::GridEnter() {
+void TCalibrationPage::PhaseClick(int Phase) {
+    if (Drawing) return;
+    Acted(Model.Calibration().CheckPhase(Phase, PhaseCB[static_cast<size_t>(Phase)]->isChecked()));
+}
+
+void TCalibrationPage::IaCBClick() {
+    PhaseClick(0);
+}
+
+void TCalibrationPage::IbCBClick() {
+    PhaseClick(1);
+}
+
+void TCalibrationPage::IcCBClick() {
+    PhaseClick(2);
+}
+
+void TCalibrationPage::CalValSGKeyPress(int Key) {
+    if (Key != Qt::Key_Return && Key != Qt::Key_Enter) return;
     const int row = CalValSG->currentRow();
     const int column = CalValSG->currentColumn();
     if (row < 0 || column < 0) return;
     const QTableWidgetItem* item = CalValSG->item(row, column);
-    Model.CalValSGKeyPress(kEnterKey, row + 1, column, item ? item->text().toStdString() : std::string());
-    Acted();
+    Acted(Model.Calibration().EnterCell(row, column, item ? item->text().toStdString() : std::string()));
 }
 
-void TCalibrationTab::Save() {
+void TCalibrationPage::StartCalButtonClick() {
+    Acted(Model.Calibration().Start());
+}
+
+void TCalibrationPage::CalSaveButtonClick() {
     QString name = QStringLiteral("Калибровка");
     if (const TTovikDevice* device = Model.Device(); device && !device->InstallationName.empty())
         name += QStringLiteral(" ") + Q(device->InstallationName);
     const QString path = AskFileName(Page->window(), TFileDialogKind::CalibrationSave,
                                      FileNameOf(name) + QStringLiteral(".cal"));
-    if (!path.isEmpty()) Model.CalSaveButtonClick(path.toStdString());
-    Acted();
+    Acted(path.isEmpty() ? IntentDone() : Model.Calibration().SaveFile(path.toStdString()));
 }
 
-void TCalibrationTab::Load() {
+void TCalibrationPage::CalLoadButtonClick() {
     const QString path = AskFileName(Page->window(), TFileDialogKind::CalibrationOpen, QString());
-    if (!path.isEmpty()) Model.CalLoadButtonClick(path.toStdString());
-    Acted();
+    Acted(path.isEmpty() ? IntentDone() : Model.Calibration().LoadFile(path.toStdString()));
 }
 
-void TCalibrationTab::Redraw() {
-    const TCalibration& cal = Model.Calibration();
+void TCalibrationPage::Redraw() {
+    const TCalibration& cal = Model.Calibration().State();
     Drawing = true;
     const QSignalBlocker blockGrid(CalValSG);
     const bool started = cal.Started();

@@ -1,4 +1,4 @@
-#include "panel/ui/AlarmLogTab.h"
+#include "panel/ui/AlarmLogPage.h"
 
 #include <QDate>
 #include <QHBoxLayout>
@@ -7,8 +7,10 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "base/ui/Messages.h"
 #include "panel/AlarmJournal.h"
 #include "panel/ui/PanelDialogs.h"
+#include "panel/ui/TovikFrame.h"
 
 namespace tovik {
 
@@ -20,8 +22,9 @@ QString Q(const std::string& text) {
 
 }  // namespace
 
-TAlarmLogTab::TAlarmLogTab(QWidget* page, TTovikPanel& model, std::array<QPushButton*, kButtonCount>& buttons,
-                           std::function<void()> acted)
+TAlarmLogPage::TAlarmLogPage(QWidget* page, TTovikPanel& model,
+                             std::array<QPushButton*, kButtonCount>& buttons,
+                             std::function<void(const TIntentResult&)> acted)
     : QObject(page), Model(model), Acted(std::move(acted)) {
     auto* layout = new QHBoxLayout(page);
     layout->setContentsMargins(4, 4, 4, 4);
@@ -45,14 +48,7 @@ TAlarmLogTab::TAlarmLogTab(QWidget* page, TTovikPanel& model, std::array<QPushBu
     layout->addWidget(AvariesSG, 1);
 
     auto* column = new QVBoxLayout;
-    auto makeButton = [&](TPanelButton b) {
-        auto* button = new QPushButton(QString::fromUtf8(ButtonInfo(b).Caption), page);
-        button->setObjectName(ButtonInfo(b).Name);
-        button->setEnabled(false);
-        buttons[static_cast<size_t>(b)] = button;
-        column->addWidget(button);
-        return button;
-    };
+    auto makeButton = [&](TPanelButton b) { return MakePanelButton(b, page, column, buttons); };
     QPushButton* clear = makeButton(BtnAlarmClear);
     column->addSpacing(12);
     QPushButton* excel = makeButton(BtnAlarmExcel);
@@ -60,16 +56,17 @@ TAlarmLogTab::TAlarmLogTab(QWidget* page, TTovikPanel& model, std::array<QPushBu
     column->addStretch();
     layout->addLayout(column);
 
-    if (Model.AccessRights() == TPanelAccess::ReadOnly) return;
-    connect(clear, &QPushButton::clicked, this, [this] {
-        Model.ClearAVbtnClick();
-        Acted();
-    });
-    connect(excel, &QPushButton::clicked, this, &TAlarmLogTab::SendToExcel);
-    connect(save, &QPushButton::clicked, this, &TAlarmLogTab::SaveList);
+    if (Model.Access() == TPanelAccess::ReadOnly) return;
+    connect(clear, &QPushButton::clicked, this, &TAlarmLogPage::ClearAVbtnClick);
+    connect(excel, &QPushButton::clicked, this, &TAlarmLogPage::sendExcelBtnClick);
+    connect(save, &QPushButton::clicked, this, &TAlarmLogPage::saveAVListBtnClick);
 }
 
-QString TAlarmLogTab::SuggestedName(const char* suffix) const {
+void TAlarmLogPage::ClearAVbtnClick() {
+    Acted(Model.Alarms().Clear());
+}
+
+QString TAlarmLogPage::SuggestedName(const char* suffix) const {
     QString name = QString::fromUtf8(kAlarmSheetTitle);
     if (const TTovikDevice* device = Model.Device(); device && !device->InstallationName.empty())
         name += QStringLiteral(" ") + Q(device->InstallationName);
@@ -77,23 +74,25 @@ QString TAlarmLogTab::SuggestedName(const char* suffix) const {
     return FileNameOf(name) + QStringLiteral(".") + QString::fromLatin1(suffix);
 }
 
-void TAlarmLogTab::SaveList() {
+void TAlarmLogPage::saveAVListBtnClick() {
     const QString path = AskFileName(AvariesSG->window(), TFileDialogKind::AlarmText, SuggestedName("txt"));
-    if (!path.isEmpty()) Model.saveAVListBtnClick(path.toStdString());
-    Acted();
+    Acted(path.isEmpty() ? IntentDone() : Model.Alarms().SaveText(path.toStdString()));
 }
 
-void TAlarmLogTab::SendToExcel() {
+void TAlarmLogPage::sendExcelBtnClick() {
     // The workbook is a file on this platform: the operator says where it
     // goes, and the desktop's spreadsheet program opens it from there.
     const QString path = AskFileName(AvariesSG->window(), TFileDialogKind::AlarmSheet, SuggestedName("xlsx"));
-    if (!path.isEmpty() && Model.sendExcelBtnClick(path.toStdString()) && !OpenWithDesktop(path))
-        Model.ExcelNotOpened(path.toStdString());
-    Acted();
+    if (path.isEmpty()) return Acted(IntentDone());
+    const TIntentResult written = Model.Alarms().ExportWorkbook(path.toStdString());
+    if (written.State == TIntentState::Done && !OpenWithDesktop(path))
+        ShowMessage(AvariesSG, QString::fromStdString(ExcelNotOpenedText(path.toStdString())),
+                    TMessageKind::Plain);
+    Acted(written);
 }
 
-void TAlarmLogTab::Redraw() {
-    const TTextGrid& grid = Model.AlarmGrid();
+void TAlarmLogPage::Redraw() {
+    const TTextGrid& grid = Model.Alarms().Grid();
     const int rows = std::max(static_cast<int>(grid.size()) - 1, 0);
     AvariesSG->setRowCount(rows);
     if (!grid.empty()) {

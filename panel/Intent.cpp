@@ -1,0 +1,24 @@
+#include "panel/Intent.h"
+
+#include "panel/SettingsView.h"
+
+namespace tovik {
+
+TPanelAccess PanelAccess(uint8_t Level) {
+    if (Level == 0) return TPanelAccess::Service;
+    if (Level == 2) return TPanelAccess::ReadOnly;
+    return TPanelAccess::Full;
+}
+
+std::optional<TIntentResult> AccessRefusal(TPanelAccess Access, TIntent Intent, int Item) {
+    if (Access == TPanelAccess::ReadOnly) return IntentRefused(TRefusalReason::ReadOnly);
+    if (Intent == TIntent::Calibrate && Access != TPanelAccess::Service)
+        return IntentRefused(TRefusalReason::ServiceOnly);
+    if (Intent == TIntent::WriteSetpoint) {
+        const uint8_t level = Access == TPanelAccess::Service ? 0 : 1;
+        if (!SetpointWriteAllowed(level, Item)) return IntentRefused(TRefusalReason::ServiceOnly);
+    }
+    return std::nullopt;
+}
+
+}  // namespace tovik
