@@ -18,8 +18,10 @@ inline std::string XlsxPart(const std::string& xlsx, const std::string& part) {
     if (!dir) return {};
     const std::string d = dir;
     const std::string quoted = "'" + xlsx + "' '" + d + "'";
-    if (std::system(("python3 -m zipfile -e " + quoted + " >/dev/null 2>&1").c_str()) != 0)
-        std::system(("unzip -q -o '" + xlsx + "' -d '" + d + "' >/dev/null 2>&1").c_str());
+    if (std::system(("python3 -m zipfile -e " + quoted + " >/dev/null 2>&1").c_str()) != 0) {
+        [[maybe_unused]] const int unzipped =
+            std::system(("unzip -q -o '" + xlsx + "' -d '" + d + "' >/dev/null 2>&1").c_str());
+    }
     std::ifstream in(d + "/" + part, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
