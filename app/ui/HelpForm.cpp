@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,6 +41,10 @@ THelpForm::THelpForm(const QString& manualDir, QWidget* parent)
     HelpBrowser->setObjectName("HelpBrowser");
     HelpBrowser->setOpenExternalLinks(true);
     HelpBrowser->setSearchPaths({ManualDir});
+    // The pages link their style sheet for web browsers; the text browser
+    // takes it as the document's default.
+    if (QFile css(QDir(ManualDir).filePath(QStringLiteral("manual.css"))); css.open(QIODevice::ReadOnly))
+        HelpBrowser->document()->setDefaultStyleSheet(QString::fromUtf8(css.readAll()));
 
     auto* bar = new QToolBar(this);
     bar->setObjectName("HelpToolBar");

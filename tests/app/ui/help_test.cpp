@@ -27,11 +27,12 @@ TEST(Manual, EveryPageIsInTheContentsAndEveryLinkAndPictureResolves) {
     ASSERT_TRUE(pages.contains("index.html")) << dir.path().toStdString();
     ASSERT_GT(pages.size(), 10);
     const QString contents = Read(dir.filePath("index.html"));
-    const QRegularExpression reference(R"((href|src)="([^"]+)") ");
-        for (const QString& page : pages) {
-        if (page != "index.html")
+    const QRegularExpression reference(R"re((href|src)="([^"]+)")re");
+    for (const QString& page : pages) {
+        if (page != "index.html") {
             EXPECT_TRUE(contents.contains("href=\"" + page + "\""))
                 << page.toStdString() << " is not in the contents";
+        }
         const QString text = Read(dir.filePath(page));
         EXPECT_TRUE(text.contains("<title>")) << page.toStdString();
         for (auto it = reference.globalMatch(text); it.hasNext();) {
@@ -40,9 +41,10 @@ TEST(Manual, EveryPageIsInTheContentsAndEveryLinkAndPictureResolves) {
             const QString file = target.section('#', 0, 0).isEmpty() ? page : target.section('#', 0, 0);
             const std::string where = page.toStdString() + ": " + target.toStdString();
             ASSERT_TRUE(QFileInfo::exists(dir.filePath(file))) << where;
-            if (target.contains('#'))
+            if (target.contains('#')) {
                 EXPECT_TRUE(Read(dir.filePath(file)).contains("id=\"" + target.section('#', 1) + "\""))
                     << where;
+            }
         }
     }
 }

@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     form.HelpClick->trigger();
     if (auto* help = form.findChild<THelpForm*>("HelpForm")) {
         help->move(40, 40);
-        help->resize(1000, 760);
+        help->resize(1060, 800);
         ok = Save(help, out + "/manual-window.png") && ok;
         help->close();
     } else {
