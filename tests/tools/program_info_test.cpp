@@ -5,7 +5,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -39,12 +38,18 @@ TEST(ProgramInfo, EveryToolAnswersItsVersion) {
     }
 }
 
-// The words of a completion script's `name="..."` list.
+// The words of a completion script's `local name="..."` list.
 std::set<std::string> CompletionList(const std::string& script, const std::string& name) {
-    std::smatch m;
-    if (!std::regex_search(script, m, std::regex("local " + name + "=\"([^\"]*)\""))) return {};
-    std::istringstream words(m[1].str());
+    const std::string open = "local " + name + "=\"";
+    const size_t from = script.find(open);
+    if (from == std::string::npos) return {};
+    const size_t begin = from + open.size();
+    std::istringstream words(script.substr(begin, script.find('"', begin) - begin));
     return {std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
+}
+
+bool IsWordChar(char c) {
+    return (c >= 'a' && c <= 'z') || c == '-';
 }
 
 // The commands of a help text: the words that open a line, indented by two,
@@ -53,11 +58,14 @@ std::set<std::string> HelpCommands(const std::string& help) {
     std::set<std::string> out;
     std::istringstream in(help);
     bool inCommands = false;
-    const std::regex heading("^(\\S.*)?[Cc]ommands.*:$"), command("^  ([a-z][a-z-]*)( .*)?$");
     for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line[0] != ' ') inCommands = std::regex_match(line, heading);
-        std::smatch m;
-        if (inCommands && std::regex_match(line, m, command)) out.insert(m[1]);
+        if (!line.empty() && line[0] != ' ')
+            inCommands = line.back() == ':' && line.find("ommands") != std::string::npos;
+        if (!inCommands || line.size() < 3 || line.compare(0, 2, "  ") != 0 || line[2] < 'a' || line[2] > 'z')
+            continue;
+        size_t end = 2;
+        while (end < line.size() && IsWordChar(line[end])) ++end;
+        out.insert(line.substr(2, end - 2));
     }
     return out;
 }
@@ -66,13 +74,17 @@ std::set<std::string> HelpCommands(const std::string& help) {
 // an example that starts the simulator shows the simulator's options).
 std::set<std::string> HelpOptions(const std::string& help) {
     std::set<std::string> out;
-    const std::regex option("--[a-z][a-z-]*[a-z]");
     std::istringstream in(help);
     for (std::string line; std::getline(in, line);) {
         if (line.find("tovik-sim ") != std::string::npos) continue;
-        for (auto it = std::sregex_iterator(line.begin(), line.end(), option); it != std::sregex_iterator();
-             ++it)
-            if (it->str() != "--option") out.insert(it->str());
+        for (size_t at = line.find("--"); at != std::string::npos; at = line.find("--", at + 2)) {
+            size_t end = at + 2;
+            if (end >= line.size() || line[end] < 'a' || line[end] > 'z') continue;
+            while (end < line.size() && IsWordChar(line[end])) ++end;
+            while (line[end - 1] == '-') --end;
+            const std::string option = line.substr(at, end - at);
+            if (option != "--option") out.insert(option);
+        }
     }
     return out;
 }
