@@ -8,7 +8,8 @@
 #
 # Folders are given relative to the repository root ("base", "ports/ui").
 # Headers added later are picked up when CMake re-runs (the globs are
-# CONFIGURE_DEPENDS).
+# CONFIGURE_DEPENDS). Headers that CMake generates for a folder (in
+# TOVIK_GENERATED_DIR/<folder>, e.g. base/Version.h) belong to that folder.
 #
 # Where symbolic links need rights a build may not have (Windows), the tree
 # holds copies instead: CMake re-runs when a header changes and copies it
@@ -21,7 +22,7 @@ function(tovik_layer target)
   endif()
   set(wanted)
   foreach(folder ${ARGN})
-    file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.h)
+    file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.h ${TOVIK_GENERATED_DIR}/${folder}/*.h)
     file(MAKE_DIRECTORY ${root}/${folder})
     foreach(header ${headers})
       get_filename_component(name ${header} NAME)
@@ -44,6 +45,10 @@ function(tovik_layer target)
   endif()
   target_include_directories(${target} PUBLIC ${root})
 endfunction()
+
+# Generated headers, made before any layer is set up.
+set(TOVIK_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/Version.h.in ${TOVIK_GENERATED_DIR}/base/Version.h @ONLY)
 
 # The folders each layer may include, bottom up.
 set(TOVIK_LAYER_BASE base)

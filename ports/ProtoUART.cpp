@@ -1,6 +1,7 @@
 #include "ports/ProtoUART.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "base/Clock.h"
 #include "base/Cp1251.h"
@@ -77,6 +79,30 @@ TOpenError OpenErrorOf(int err) {
             return TOpenError::Failed;
     }
 }
+// The group of a line the user may not open, when its members may read and
+// write it and this process is not one of them (a group joined since the
+// login does not count until the next one).
+long GroupThatWouldOpen(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) return -1;
+    if (st.st_gid == ::getegid()) return -1;
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(static_cast<size_t>(std::max(count, 0)));
+    if (count > 0 && ::getgroups(count, groups.data()) != count) return -1;
+    if (std::find(groups.begin(), groups.end(), st.st_gid) != groups.end()) return -1;
+    return static_cast<long>(st.st_gid);
+}
+
+std::string GroupName(long id) {
+    std::vector<char> buf(4096);
+    group entry{};
+    group* found = nullptr;
+    if (::getgrgid_r(static_cast<gid_t>(id), &entry, buf.data(), buf.size(), &found) == 0 && found)
+        return found->gr_name;
+    return std::to_string(id);
+}
+
 }  // namespace
 
 std::string OpenErrorText(const TOpenOutcome& Outcome) {
@@ -107,6 +133,12 @@ std::string OpenErrorText(const TOpenOutcome& Outcome) {
         char buf[256];
         text += std::string(" (") + ::strerror_r(Outcome.SystemError, buf, sizeof buf) + ")";
     }
+    if (Outcome.Error == TOpenError::PermissionDenied && Outcome.GroupToJoin >= 0) {
+        const std::string group = GroupName(Outcome.GroupToJoin);
+        text += "\nПорт открывают только участники группы «" + group +
+                "». Добавьте свою учётную запись в эту группу: sudo adduser $USER " + group +
+                " — и войдите в систему заново: новая группа действует только с нового входа.";
+    }
     return text;
 }
 
@@ -115,9 +147,9 @@ TOpenOutcome TUartPort::LastOpenError() const {
     return OpenError;
 }
 
-void TUartPort::SetOpenError(TOpenError error, int systemError) {
+void TUartPort::SetOpenError(TOpenError error, int systemError, long groupToJoin) {
     std::lock_guard lock(ErrorLock);
-    OpenError = {error, systemError};
+    OpenError = {error, systemError, groupToJoin};
 }
 
 void TUartPort::Open() {
@@ -135,7 +167,9 @@ void TUartPort::Open() {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
-        return SetOpenError(OpenErrorOf(err), err);
+        const TOpenError error = OpenErrorOf(err);
+        return SetOpenError(error, err,
+                            error == TOpenError::PermissionDenied ? GroupThatWouldOpen(path) : -1);
     }
     bool exclusive = false;
     auto fail = [&](TOpenError error, int systemError) {

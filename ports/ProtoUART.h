@@ -58,10 +58,15 @@ enum class TOpenError : uint8_t {
 struct TOpenOutcome {
     TOpenError Error = TOpenError::None;
     int SystemError = 0;  // errno of the call that failed, 0 when the reason is ours
+    // PermissionDenied: the group (id) that may open the line and that this
+    // process is not in ("dialout" for /dev/ttyS* and /dev/ttyUSB* on
+    // Debian); -1 when joining a group would not help.
+    long GroupToJoin = -1;
 };
 
 // The reason as the operator reads it, e.g. "нет такого устройства (No such
-// file or directory)"; empty for None.
+// file or directory)"; empty for None. When a group would give access, a
+// second line says how to join it.
 std::string OpenErrorText(const TOpenOutcome& Outcome);
 
 class TUartPort {
@@ -93,7 +98,7 @@ public:
     std::string OpenedName;
 
 private:
-    void SetOpenError(TOpenError error, int systemError);
+    void SetOpenError(TOpenError error, int systemError, long groupToJoin = -1);
 
     std::atomic<int> Handle{-1};
     mutable std::mutex ErrorLock;

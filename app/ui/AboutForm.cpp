@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "base/Version.h"
+
 namespace tovik {
 
 TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
@@ -11,7 +13,8 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("О программе"));
     auto* title = new QLabel(QStringLiteral("<b>Товик/ТовикМ v2.1</b>"), this);
     title->setObjectName("AboutTitle");
-    auto* version = new QLabel(QStringLiteral("Версия сборки %1").arg(QStringLiteral(TOVIK_VERSION)), this);
+    auto* version =
+        new QLabel(QStringLiteral("Версия сборки %1").arg(QString::fromLatin1(kTovikVersion)), this);
     version->setObjectName("AboutVersion");
     auto* purpose = new QLabel(
         QStringLiteral("Сервисная программа для реле защиты электродвигателей «Товик», «Товик ModBus», "

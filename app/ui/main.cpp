@@ -20,6 +20,7 @@
 #include "app/TovikDevice.h"
 #include "app/ui/AboutForm.h"
 #include "app/ui/AcessSelectorUnit.h"
+#include "app/ui/HelpForm.h"
 #include "app/ui/register.h"
 #include "base/ui/Messages.h"
 #include "panel/ui/TovikFrame.h"
@@ -108,7 +109,8 @@ void TMainForm::BuildWindow() {
     connect(AddTovikMMB, &QAction::triggered, this, [this] { AddDeviceOfKind(3); });
     connect(DelDevice, &QAction::triggered, this, &TMainForm::DelDeviceExecute);
     connect(ScanDevices, &QAction::triggered, this, [this] { ScanDevicesExecute(); });
-    // "Помощь" does nothing: there is no manual to show.
+    // "Помощь" (F1): the manual, at the section of the panel's tab in view.
+    connect(HelpClick, &QAction::triggered, this, [this] { OpenManual(this, HelpTopicFor(PanelArea)); });
 
     // Tool bar: flat buttons, picture above caption.
     Panel1 = new QWidget(this);

@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <memory>
 
+#include "app/ui/ProgramFiles.h"
 #include "app/ui/main.h"
 #include "base/ui/Messages.h"
 #include "ports/ProtoPort.h"
@@ -28,8 +29,11 @@ void Beep() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto answered = tovik::AnswerInformationOption(argc, argv)) return *answered;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tovik"));
+    QApplication::setWindowIcon(tovik::ProgramIcon());
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(tovik::kDesktopId));
     tovik::SetBeepHook(&Beep);
     tovik::InstallAssertionBox();
 

@@ -122,8 +122,13 @@ void TTUARTPortFrame::FillFromPort() {
     UARTBusCheckBox->setChecked(PortRef.Bus.load());
     SpinEdit1->ShowValue(PortRef.ReplyTimeout.load());
     IntervalSE->ShowValue(PortRef.RequestInterval.load());
+    // A line that did not open says why; what to do (the whole reason) in the tooltip.
+    const QString reason =
+        PortRef.IsOpen() ? QString() : QString::fromStdString(OpenErrorText(PortRef.LastOpenError()));
     UARTPortStatusBar->showMessage(PortRef.IsOpen() ? QStringLiteral("Порт открыт.")
-                                                    : QStringLiteral("Ошибка окрытия порта."));
+                                                    : QStringLiteral("Ошибка окрытия порта. ") +
+                                                          reason.section('\n', 0, 0));
+    UARTPortStatusBar->setToolTip(reason);
 }
 
 void TTUARTPortFrame::UARTBusCheckBoxClick() {

@@ -252,7 +252,7 @@ TEST(AnnouncingProcesses, AnnouncementsOfEndedProcessesAreDroppedAndRemoved) {
     if (zombie == 0) {
         ::close(pipeFds[1]);
         char c;
-        (void)::read(pipeFds[0], &c, 1);
+        [[maybe_unused]] const ssize_t n = ::read(pipeFds[0], &c, 1);
         ::_exit(0);
     }
     TAnnouncedLine dead = Own(pty.Port);
@@ -285,7 +285,7 @@ TEST(AnnouncingProcesses, ALineHeldByAnotherProcessIsDroppedButKept) {
     if (holder == 0) {
         ::close(pipeFds[1]);
         char c;
-        (void)::read(pipeFds[0], &c, 1);  // holds the master until the test ends
+        [[maybe_unused]] const ssize_t n = ::read(pipeFds[0], &c, 1);  // holds the master until the test ends
         ::_exit(0);
     }
     ::close(pipeFds[0]);

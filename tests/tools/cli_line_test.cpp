@@ -86,9 +86,28 @@ TEST(CliLine, PermissionDeniedIsNamed) {
     if (::geteuid() != 0) {
         ASSERT_EQ(::chmod(path.c_str(), 0), 0);
     }
-    const CliRun r = RunCli(With(Line(line.PortName(), 0), {"poll"}), true);
+    CliRun r = RunCli(With(Line(line.PortName(), 0), {"poll"}), true);
     EXPECT_EQ(r.Code, 1);
     EXPECT_NE(r.Err.find("не удалось открыть порт " + path + ": нет прав доступа ("), std::string::npos)
+        << r.Err;
+    // Its group may not read it: joining that group would not help, so no advice.
+    EXPECT_EQ(r.Err.find("групп"), std::string::npos) << r.Err;
+
+    // A line of the group "dialout", as /dev/ttyS* and /dev/ttyUSB* are: the
+    // message says to join the group and log in again. Only root can hand
+    // the line to that group.
+    if (::geteuid() != 0) return;
+    const group* dialout = ::getgrnam("dialout");
+    ASSERT_NE(dialout, nullptr);
+    ASSERT_EQ(::chown(path.c_str(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0660), 0);
+    r = RunCli(With(Line(line.PortName(), 0), {"poll"}), true);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Err.find(": нет прав доступа ("), std::string::npos) << r.Err;
+    EXPECT_NE(
+        r.Err.find(")\nПорт открывают только участники группы «dialout». Добавьте свою учётную запись в "
+                   "эту группу: sudo adduser $USER dialout — и войдите в систему заново"),
+        std::string::npos)
         << r.Err;
 }
 

@@ -1082,6 +1082,10 @@ int Main(int argc, char** argv) {
     TContext ctx;
     const std::string error = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), ctx.Options);
     if (!error.empty()) throw TExit{kExitUsage, error + " (см. tovik-cli --help)"};
+    if (ctx.Options.Version) {
+        std::cout << CliVersionText();
+        return kExitOk;
+    }
     const TCliCommand* command = nullptr;
     if (!ctx.Options.Command.empty()) {
         command = FindCliCommand(ctx.Options.Command);

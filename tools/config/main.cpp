@@ -20,6 +20,7 @@
 #include "app/Device.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
+#include "base/Version.h"
 #include "ports/ProtoUART.h"
 #include "tools/common/Json.h"
 
@@ -481,6 +482,7 @@ std::string HelpText() {
         "--help\" prints the command's help and does nothing else. A value that\n"
         "starts with \"--\" is given as --option=VALUE, and after \"--\" every word\n"
         "is an argument: \"tovik-config init -- --help\" makes a file \"--help\".\n"
+        "\"tovik-config --version\" prints the version.\n"
         "\n"
         "A file whose load reported any message is not changed: fix it or start\n"
         "over with \"init --force\".\n"
@@ -517,6 +519,10 @@ int Run(int argc, char** argv) {
         const TCommand* command = FindCommand(words[1]);
         if (!command) throw TUsageError{"unknown command '" + words[1] + "'"};
         std::cout << CommandHelp(*command);
+        return kOk;
+    }
+    if (first == "--version") {
+        std::cout << VersionLine("tovik-config");
         return kOk;
     }
     if (first.rfind("--", 0) == 0)

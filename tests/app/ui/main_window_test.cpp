@@ -9,7 +9,9 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QRegularExpression>
+#include <QTabWidget>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +21,7 @@
 #include "app/ConfigTestUtil.h"
 #include "app/Configuration.h"
 #include "app/TovikDevice.h"
+#include "app/ui/HelpForm.h"
 #include "app/ui/main.h"
 #include "base/Assert.h"
 #include "base/ui/Messages.h"
@@ -344,6 +347,38 @@ TEST_F(PortWindowTest, CancelledOrEmptyChoiceAddsNothing) {
 
 namespace tovik {
 namespace {
+
+// "Помощь" (F1) opens the manual in one window: the contents, or with a
+// device panel open the section of the tab in view, titled after that tab.
+TEST(MainWindow, HelpOpensTheManualAtTheTabInView) {
+    TempDir dir;
+    WriteConfig(dir.str(), {{"default", 0, ""}}, {}, {3});  // the service level sees every tab
+    MessageLog log;
+    TMainForm form(QString::fromStdString(dir.str()));
+    form.HelpClick->trigger();
+    auto* help = form.findChild<THelpForm*>("HelpForm");
+    ASSERT_NE(help, nullptr);
+    ASSERT_TRUE(help->ManualFound());
+    EXPECT_TRUE(help->isVisible());
+    EXPECT_EQ(help->HelpBrowser->source().fileName(), "index.html");
+
+    form.DevList->setCurrentRow(0);
+    form.DevListClick();
+    auto* tabs = form.PanelArea->findChild<QTabWidget*>("TovikControl");
+    ASSERT_NE(tabs, nullptr);
+    ASSERT_EQ(tabs->count(), 5);
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        form.HelpClick->trigger();
+        // The data tab's caption names the kind: "Данные ТовикМ ModBus".
+        const QString tab =
+            tabs->tabText(i).startsWith("Данные") ? QStringLiteral("Данные") : tabs->tabText(i);
+        EXPECT_EQ(help->HelpBrowser->documentTitle(), "Панель устройства: вкладка «" + tab + "»")
+            << help->HelpBrowser->source().toString().toStdString();
+    }
+    EXPECT_EQ(form.findChildren<THelpForm*>().size(), 1);
+    EXPECT_TRUE(log.Items.empty());
+}
 
 TEST(Assertions, FailedCheckIsReportedAndTheProgramGoesOn) {
     MessageLog log;

@@ -10,6 +10,9 @@
 #include <QTest>
 #include <cerrno>
 #include <system_error>
+#include <utility>
+
+#include "base/Version.h"
 
 namespace {
 
@@ -107,6 +110,26 @@ TEST_F(ProgramTest, MissingConfigurationIsReportedAndTheProgramEnds) {
               "Невозможно открыть файл конфигурации.\n" + std::generic_category().message(ENOENT));
     EXPECT_FALSE(QFile::exists(Path("application.cfg")));
     EXPECT_FALSE(QFile::exists(Path("app.cfg")));
+}
+
+// --help and --version are answered before any window exists: without a
+// display, the platform that needs one asked for.
+TEST(ProgramOptions, HelpAndVersionNeedNoDisplay) {
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    for (const auto& [option, start] :
+         {std::pair{"--version", QStringLiteral("tovik %1\n").arg(tovik::kTovikVersion)},
+          std::pair{"--help", QStringLiteral("Usage: tovik ")}}) {
+        QProcess app;
+        app.setProcessEnvironment(env);
+        app.start(kBin + "tovik", {option});
+        ASSERT_TRUE(app.waitForFinished(60000)) << option;
+        EXPECT_EQ(app.exitCode(), 0) << option;
+        const QString out = QString::fromUtf8(app.readAllStandardOutput());
+        EXPECT_TRUE(out.startsWith(start)) << option << ": " << out.toStdString();
+    }
 }
 
 }  // namespace

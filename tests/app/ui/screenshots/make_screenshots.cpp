@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/ui/HelpForm.h"
 #include "app/ui/main.h"
 #include "app/ui/register.h"
 #include "base/ui/Messages.h"
@@ -75,6 +76,17 @@ int main(int argc, char** argv) {
     frame->TovikControl->setCurrentIndex(1);
     QTest::qWait(500);
     ok = Save(&form, out + "/panel-settings.png") && ok;
+    // The manual, as F1 opens it on the settings tab.
+    form.HelpClick->trigger();
+    if (auto* help = form.findChild<THelpForm*>("HelpForm")) {
+        help->move(40, 40);
+        help->resize(1060, 800);
+        ok = Save(help, out + "/manual-window.png") && ok;
+        help->close();
+    } else {
+        fprintf(stderr, "no manual window\n");
+        ok = false;
+    }
     frame->TovikControl->setCurrentIndex(0);
 
     form.RegForm->move(120, 120);
