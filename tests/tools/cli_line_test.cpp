@@ -2,6 +2,7 @@
 // trace on standard error, values whose bytes did not arrive, and the line
 // let go on an interrupted watch.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ioctl.h>
