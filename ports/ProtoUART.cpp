@@ -99,6 +99,9 @@ std::string OpenErrorText(const TOpenOutcome& Outcome) {
         case TOpenError::NotSerial:
             text = "не последовательный порт";
             break;
+        case TOpenError::Gone:
+            text = "устройство отключено";
+            break;
         case TOpenError::Failed:
             text = "ошибка открытия";
             break;

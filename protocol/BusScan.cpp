@@ -10,12 +10,12 @@
 #include <type_traits>
 
 #include "base/Clock.h"
-#include "base/ModbusCrc.h"
 #include "ports/FrameTrace.h"
 #include "protocol/Codecs.h"
 #include "protocol/Commands.h"
 #include "protocol/Frame.h"
-#include "protocol/FrameDecoder.h"
+#include "protocol/Modbus.h"
+#include "protocol/Outcome.h"
 
 namespace tovik {
 
@@ -88,12 +88,13 @@ public:
         }
     }
 
-    void End() {
+    // `silence`: the record of a window in which nothing came.
+    void End(TOutcome silence) {
         Hunt(true);
         Junk.insert(Junk.end(), Pending.begin(), Pending.end());
         Pending.clear();
         FlushJunk();
-        if (!Anything) Trace({}, TTraceOutcome::NoAnswer);
+        if (!Anything) Trace({}, silence);
     }
 
     TProbeReport Report;
@@ -118,14 +119,13 @@ private:
         if (expected < 0) return kJunk;
         if (expected == 0 || Pending.size() < static_cast<size_t>(expected)) return final ? kJunk : 0;
         const auto len = static_cast<size_t>(expected);
-        const uint16_t crc = static_cast<uint16_t>(Pending[len - 1] << 8 | Pending[len - 2]);
-        return crc == Crc16(Pending.data(), len - 2) ? len : kJunk;
+        return CrcMatches(Pending.data(), len) ? len : kJunk;
     }
 
     void FlushJunk() {
         if (Junk.empty()) return;
         Report.Damaged = static_cast<uint8_t>(std::min(255, Report.Damaged + 1));
-        Trace(Junk, TTraceOutcome::BadCheck);
+        Trace(Junk, {TReplyStatus::Damaged});
         Junk.clear();
     }
 
@@ -134,17 +134,17 @@ private:
         const uint8_t address = Modbus ? frame[0] : frame[2];
         bool answer = false;  // the shape of an answer to the poll
         uint8_t data[4] = {};
-        TTraceOutcome outcome = TTraceOutcome::Ok;
+        TReplyStatus outcome = TReplyStatus::Answered;
         uint8_t exception = 0;
         if (Modbus) {
-            if (frame[1] == (kModbusRead | 0x80)) {
+            if (frame[1] == (kModbusRead | kModbusExceptionBit)) {
                 exception = frame[2];
-                outcome = TTraceOutcome::Exception;
+                outcome = TReplyStatus::Exception;
             } else if (frame[1] == kModbusRead && frame[2] == 2) {
                 answer = true;
                 data[0] = frame[4];  // the register's low byte
             } else {
-                outcome = TTraceOutcome::ForeignReply;
+                outcome = TReplyStatus::Foreign;
             }
         } else {
             const auto payload = NativeFramePayload(frame);
@@ -152,7 +152,7 @@ private:
                 answer = true;
                 std::copy_n(payload->begin() + 2, std::min<size_t>(4, payload->size() - 2), data);
             } else {
-                outcome = TTraceOutcome::ForeignReply;
+                outcome = TReplyStatus::Foreign;
             }
         }
         if (address != Request.Address) {
@@ -163,18 +163,18 @@ private:
             } else {
                 Report.Damaged = static_cast<uint8_t>(std::min(255, Report.Damaged + 1));
             }
-            Trace(frame, TTraceOutcome::WrongAddress);
+            Trace(frame, {TReplyStatus::Foreign});
             return;
         }
-        if (outcome == TTraceOutcome::Exception) {
+        if (outcome == TReplyStatus::Exception) {
             if (!Report.Exception) Report.Exception = exception ? exception : 0xFF;
             if (Report.ReplyMs < 0) Report.ReplyMs = Elapsed();
-            Trace(frame, outcome, exception);
+            Trace(frame, {outcome, exception});
             return;
         }
         if (!answer) {
             Report.Damaged = static_cast<uint8_t>(std::min(255, Report.Damaged + 1));
-            Trace(frame, outcome);
+            Trace(frame, {outcome});
             return;
         }
         if (Report.Valid == 0) {
@@ -184,10 +184,10 @@ private:
             Report.Disagree = 1;
         }
         Report.Valid = static_cast<uint8_t>(std::min(255, Report.Valid + 1));
-        Trace(frame, TTraceOutcome::Ok);
+        Trace(frame, kAnswered);
     }
 
-    void Trace(const std::vector<uint8_t>& bytes, TTraceOutcome outcome, uint8_t exception = 0) {
+    void Trace(const std::vector<uint8_t>& bytes, TOutcome outcome) {
         Anything = Anything || !bytes.empty();
         if (!Port.Tracing()) return;
         TFrameTraceRecord r;
@@ -199,7 +199,6 @@ private:
         r.Try = 1;
         r.ReplyMs = Elapsed();
         r.Outcome = outcome;
-        r.ExceptionCode = exception;
         Port.TraceFrame(r);
     }
 
@@ -213,7 +212,7 @@ private:
 };
 
 void TraceSent(TProtoPort& port, const TProtoRequest& r, const std::vector<uint8_t>& frame,
-               TTraceOutcome outcome) {
+               TOutcome outcome) {
     if (!port.Tracing()) return;
     TFrameTraceRecord rec;
     rec.Direction = TTraceDirection::Sent;
@@ -226,19 +225,29 @@ void TraceSent(TProtoPort& port, const TProtoRequest& r, const std::vector<uint8
     port.TraceFrame(rec);
 }
 
+// What the probe found, as a request's outcome.
+TOutcome ProbeOutcome(const TProbeReport& rep) {
+    if (rep.Cancelled) return {TReplyStatus::Stopped};
+    if (rep.Valid > 0) return kAnswered;
+    if (rep.Exception) return {TReplyStatus::Exception, rep.Exception};
+    if (rep.ForeignCount > 0) return {TReplyStatus::Foreign};
+    if (rep.Damaged > 0) return {TReplyStatus::Damaged};
+    return {};
+}
+
 // The executor of a probe; runs in the port's worker thread.
 TOutcome RunProbe(TProtoRequest& r, TScanShared& shared) {
     TProbeReport report;
-    auto finish = [&](const TProbeReport& rep) -> TOutcome {
+    auto finish = [&](const TProbeReport& rep, TOutcome outcome) {
         if (r.RxBuffer && r.RxLength >= static_cast<int32_t>(sizeof rep)) {
             std::memcpy(r.RxBuffer, &rep, sizeof rep);
             r.RxReceived = static_cast<int32_t>(sizeof rep);
         }
-        return rep.Valid > 0 || rep.Exception != 0 ? kAnswered : TOutcome{};
+        return outcome;
     };
     if (!r.Port || shared.Cancelled.load()) {
         report.Cancelled = 1;
-        return finish(report);
+        return finish(report, ProbeOutcome(report));
     }
     TProtoPort& port = *r.Port;
     const bool modbus = IsModbusKind(r.DeviceKind);
@@ -249,20 +258,14 @@ TOutcome RunProbe(TProtoRequest& r, TScanShared& shared) {
     if (port.TakeLineUnsettled() && shared.MarkedAt.load() + 1 != wake &&
         !AwaitQuietLine(port, r.Address, {r.DeviceKind, r.Command})) {
         report.Cancelled = 1;
-        return finish(report);
+        return finish(report, ProbeOutcome(report));
     }
-    std::vector<uint8_t> frame;
-    if (modbus) {
-        TModbusStep step;
-        step.Function = kModbusRead;
-        step.Register = kModelRegister;
-        step.Count = 1;
-        frame = BuildModbusRequest(r.Address, step);
-    } else {
-        frame = BuildNativeFrame(std::vector<uint8_t>{r.Address, kPollCommand.Code,
-                                                      static_cast<uint8_t>(kPollCommand.Param1),
-                                                      static_cast<uint8_t>(kPollCommand.Param2)});
-    }
+    const std::vector<uint8_t> frame =
+        modbus ? ModbusReadRequest(r.Address, kModelRegister, 1)
+               : BuildNativeFrame(std::vector<uint8_t>{r.Address, kPollCommand.Code,
+                                                       static_cast<uint8_t>(kPollCommand.Param1),
+                                                       static_cast<uint8_t>(kPollCommand.Param2)});
+    port.NoteRequestFrame(frame);
     auto unsettle = [&] {
         port.MarkLineUnsettled();
         shared.MarkedAt.store(wake);
@@ -271,20 +274,22 @@ TOutcome RunProbe(TProtoRequest& r, TScanShared& shared) {
     const auto size = static_cast<int32_t>(frame.size());
     const int32_t written = port.Write(frame.data(), size);
     if (written != size) {
-        TraceSent(port, r, frame, TTraceOutcome::NotSent);
+        const TOutcome unsent = UnsentOutcome(port);
+        TraceSent(port, r, frame, unsent);
         if (written > 0) unsettle();
         report.NotSent = 1;
-        return finish(report);
+        return finish(report, unsent);
     }
     // The window starts before the trace says the frame went out, so that
     // whoever watches the trace can count on it.
     const uint32_t t0 = timeGetTime();
-    TraceSent(port, r, frame, TTraceOutcome::Ok);
+    TraceSent(port, r, frame, kAnswered);
     port.Stats().IncSent();
 
     TProbeListener listener(port, r, modbus, t0);
     uint8_t chunk[256];
     bool cut = false;
+    bool lost = false;
     while (ElapsedMs(t0, timeGetTime()) <= shared.TimeoutMs) {
         if (shared.Cancelled.load() || port.StopRequested()) {
             cut = true;
@@ -294,17 +299,24 @@ TOutcome RunProbe(TProtoRequest& r, TScanShared& shared) {
         if (n > 0) {
             listener.Take(chunk, static_cast<size_t>(n));
             listener.Hunt(false);
+        } else if (!port.IsOpen()) {
+            lost = true;
+            break;
         }
     }
-    listener.End();
+    // A line lost during the window is said as such when nothing came.
+    const TOutcome silence = lost ? UnsentOutcome(port) : TOutcome{};
+    listener.End(silence);
     report = listener.Report;
     report.Cancelled = cut ? 1 : 0;
-    if (report.Valid > 0 || report.Exception)
+    TOutcome outcome = ProbeOutcome(report);
+    if (outcome.Status == TReplyStatus::NoAnswer) outcome = silence;
+    if (outcome.Ok())
         port.Stats().IncOk();
-    else if (report.Damaged > 0 || report.ForeignCount > 0)
+    else if (outcome.Status != TReplyStatus::NoAnswer && outcome.Status != TReplyStatus::NoLine && !cut)
         port.Stats().IncError();
     if (report.Valid == 0 || cut) unsettle();
-    return finish(report);
+    return finish(report, outcome);
 }
 
 void SetFlag(TScanFinding& f, uint32_t flag, bool on) {
@@ -334,15 +346,6 @@ std::string CheckScanOptions(const TScanOptions& o) {
         return "время ожидания ответа задаётся от " + std::to_string(kScanMinTimeoutMs) + " до " +
                std::to_string(kScanMaxTimeoutMs) + " мс";
     return {};
-}
-
-uint8_t ProposeKind(bool Modbus, uint8_t ModelByte, bool* Certain) {
-    const unsigned modification = (ModelByte >> 3) & 7u;
-    const bool tovikM = modification <= 1;
-    const bool certain = modification <= 1 || modification >= 4;
-    if (Certain) *Certain = certain;
-    if (Modbus) return tovikM ? kKindTovikMModbus : kKindTovikModbus;
-    return tovikM ? kKindTovikM : kKindTovik;
 }
 
 std::string FindingModelText(const TScanFinding& f) {

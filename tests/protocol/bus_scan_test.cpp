@@ -19,12 +19,12 @@
 #include <string>
 #include <vector>
 
-#include "base/ModbusCrc.h"
 #include "ports/ProtoUART.h"
 #include "protocol/Builders.h"
 #include "protocol/BusScan.h"
 #include "protocol/Frame.h"
 #include "protocol/FrameDecoder.h"
+#include "protocol/Modbus.h"
 #include "support/ChildProcess.h"
 #include "support/EventWait.h"
 #include "support/ManualClock.h"
@@ -170,7 +170,7 @@ TEST_F(ScanSim, FindsTheRelaysOfANativeLineWithTheirModels) {
     int sent = 0, unanswered = 0;
     for (const auto& r : records) {
         sent += r.Direction == TTraceDirection::Sent;
-        unanswered += r.Outcome == TTraceOutcome::NoAnswer;
+        unanswered += r.Outcome.Status == TReplyStatus::NoAnswer;
     }
     EXPECT_EQ(sent, 12);
     EXPECT_EQ(unanswered, 10);

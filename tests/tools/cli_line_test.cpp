@@ -22,6 +22,7 @@
 
 #include "ports/ProtoUART.h"
 #include "protocol/Frame.h"
+#include "protocol/Modbus.h"
 #include "support/ChildProcess.h"
 #include "support/PtyResponder.h"
 #include "support/TempDir.h"
