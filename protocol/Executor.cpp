@@ -161,6 +161,8 @@ TOutcome NativeExchange(TProtoRequest& r, const TBuff& payload, uint32_t timeout
                     r.RxReceived = static_cast<int32_t>(n);
                 }
                 stats.IncOk();
+                // The answer to an earlier try may still be on its way.
+                if (attempt > 1) port.MarkLineUnsettled();
                 return kAnswered;
             }
         } else {

@@ -236,6 +236,8 @@ TOutcome Exchange(TProtoPort& Port, const TBuff& Frame, int32_t Timeout, int32_t
         if (result.Status == TReplyStatus::NoLine) return fail(result);
         if (result.Status != TReplyStatus::NoAnswer) outcome = result;
         if (result.Ok()) {
+            // The answer to an earlier try may still be on its way.
+            if (attempt > 1) Port.MarkLineUnsettled();
             Reply.erase(Reply.end() - 2, Reply.end());
             Reply.erase(Reply.begin(), Reply.begin() + kHeaderBytes);
             for (size_t i = 0; i + 1 < Reply.size(); i += 2) std::swap(Reply[i], Reply[i + 1]);

@@ -65,8 +65,10 @@ inline constexpr uint32_t kShortReplySilenceMs = 20;
 // late reply and an exception are not. The request's outcome is the last
 // try's, or the last one that brought anything. Every frame sent is counted
 // once in the statistics (answered, rejected or unanswered) and traced
-// with its outcome. After a failure, or an answer that took more than one
-// try, the port's next frame waits for a quiet line (AwaitQuietLine).
+// with its outcome. After a failure, or an answer that needed more than one
+// try, the port's next frame waits for a quiet line (AwaitQuietLine): the
+// answer to an earlier try may still come, and nothing in a ModBus reply
+// says which request it answers.
 TOutcome Exchange(TProtoPort& Port, const TBuff& Frame, int32_t Timeout, int32_t Gap, int32_t Tries,
                   TBuff& Reply);
 TOutcome Exchange(TProtoPort& Port, const TBuff& Frame, int32_t Timeout, int32_t Gap, int32_t Tries,

@@ -1,6 +1,7 @@
 // Replies that come late, or answer another request: ModBus RTU carries no
 // transaction number, so only the shape of a reply and a quiet line between
 // requests keep a late answer from being taken for the next request's.
+// (The native requests share the quiet line.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +11,11 @@
 
 #include "ports/FrameTrace.h"
 #include "ports/ProtoUART.h"
+#include "protocol/Commands.h"
+#include "protocol/Executor.h"
+#include "protocol/Frame.h"
 #include "protocol/Modbus.h"
+#include "protocol/Outcome.h"
 #include "support/LineClock.h"
 #include "support/ManualClock.h"
 #include "support/PtyResponder.h"
@@ -200,6 +205,68 @@ TEST_F(LateReply, LateReplyWithinTheQuietWaitIsDiscarded) {
     EXPECT_EQ(data, (Bytes{2, 0}));  // the second read's own answer
     EXPECT_EQ(dev.RequestCount(), 2u);
     EXPECT_EQ(stats->GetStats().OkCount, 1);
+}
+
+// The relay answers every request late: the first try of a read runs out,
+// the second is answered, and the answer to the first comes after that.
+// The next request of the same size must not take it for its own (a ModBus
+// reply carries no request number; a native one carries its command, so
+// there the next request would lose a try to it): after an answer that
+// needed more than one try, the next request waits for a quiet line.
+TEST_F(LateReply, AnswerOnASecondTryLeavesTheLineToFallQuiet) {
+    for (const bool modbus : {false, true}) {
+        SCOPED_TRACE(modbus ? "ModBus" : "native");
+        trace->Clear();
+        port.ReplyTimeout = 100;
+        const uint8_t kind = modbus ? kKindTovikModbus : kKindTovik;
+        // The state (register 6, command 23) and the alarm count (register
+        // 7, command 11): one register each.
+        const Bytes state =
+            modbus ? ReadReply(1, 0x0005) : BuildNativeFrame(Bytes{1, CmdReadState, 0, 0, 0, 5});
+        const Bytes count =
+            modbus ? ReadReply(1, 0x0009) : BuildNativeFrame(Bytes{1, CmdReadAlarmCount, 9, 0});
+        auto stateAsked = std::make_shared<std::atomic<int>>(0);
+        dev.SetHandler([=](const Bytes& request) -> Bytes {
+            const bool isState = modbus
+                                     ? request.size() > 3 && request[3] == 6
+                                     : NativeFramePayload(request).value_or(Bytes{0, 0})[1] == CmdReadState;
+            if (isState) return (*stateAsked)++ == 0 ? Bytes{} : state;
+            return count;
+        });
+        auto run = [&](uint8_t code, int32_t tries) {
+            TBlock block(4, 0);
+            auto request =
+                MakeRequest(&port, 1, kind, {code, -1, -1}, nullptr, 0, block.data(), 4, 100, tries);
+            const TOutcome outcome = ExecuteRequest(*request);
+            block.resize(static_cast<size_t>(std::max(request->RxReceived, 0)));
+            return std::make_pair(outcome, block);
+        };
+        const auto first = line.Run([&] { return run(CmdReadState, 2); });
+        ASSERT_TRUE(first.first.Ok());
+        ASSERT_EQ(*stateAsked, 2);
+
+        auto second = std::async(std::launch::async, [&] { return run(CmdReadAlarmCount, 1); });
+        // The answer to the first try comes now.
+        dev.Inject(state);
+        auto countSent = [&](const TraceRecorder::Records& records) {
+            return std::any_of(records.begin(), records.end(), [&](const TFrameTraceRecord& r) {
+                return r.Direction == TTraceDirection::Sent && r.Command.Code == CmdReadAlarmCount;
+            });
+        };
+        ASSERT_TRUE(trace->WaitFor([&](const TraceRecorder::Records& records) {
+            Bytes dropped;
+            for (const auto& r : records)
+                if (r.Outcome.Status == TReplyStatus::Late && r.Try == 0)
+                    dropped.insert(dropped.end(), r.Bytes.begin(), r.Bytes.end());
+            return dropped == state || countSent(records);
+        }));
+        ASSERT_FALSE(countSent(trace->Snapshot())) << "the next request went out before the line was quiet";
+        clock.AdvanceUntil(101, [&] { return second.wait_for(kStep) == std::future_status::ready; });
+        const auto [outcome, data] = second.get();
+        EXPECT_TRUE(outcome.Ok()) << OutcomeText(outcome);
+        ASSERT_FALSE(data.empty());
+        EXPECT_EQ(data[0], 9);  // its own answer, not the state's
+    }
 }
 
 // Bytes that never stop do not hold the worker: after a bounded wait the
