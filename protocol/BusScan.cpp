@@ -49,16 +49,21 @@ struct TProbeReport {
     uint8_t Data[4] = {};   // the first valid answer: model byte (native: marks, variant)
     uint8_t NotSent = 0;
     uint8_t Cancelled = 0;
+    // Answers of the poll's shape from another number, or in the other
+    // wire format: the late answers of earlier probes, or a relay with the
+    // wrong number. The scan tells which.
     uint8_t ForeignCount = 0;
     uint8_t ForeignAddress[kMaxForeign] = {};
     uint8_t ForeignModel[kMaxForeign] = {};
+    uint8_t ForeignModbus[kMaxForeign] = {};
     int32_t ReplyMs = -1;
 };
 static_assert(std::is_trivially_copyable_v<TProbeReport>);
 
 // Listens to the line for one probe and sorts what comes: valid answers
-// from the number asked, answers of the same shape from another number,
-// and everything else.
+// from the number asked, answers of the same shape from another number or
+// in the other wire format (a native answer late for the last native probe
+// can come while the first ModBus probe listens), and everything else.
 class TProbeListener {
 public:
     TProbeListener(TProtoPort& port, const TProtoRequest& request, bool modbus, uint32_t t0)
@@ -70,12 +75,16 @@ public:
     // a frame still short is not waited for: its bytes are damaged.
     void Hunt(bool final) {
         for (;;) {
-            // Bytes known to start no frame are reported at once; a frame
-            // still coming is waited for.
+            // Bytes known to start no frame of either format are reported at
+            // once; a frame still coming is waited for. The probe's own
+            // format is tried first.
             if (Pending.empty()) return FlushJunk();
-            const size_t len = Modbus ? ModbusLength(final) : NativeLength(final);
-            if (len == 0) return FlushJunk();
-            if (len == kJunk) {
+            const size_t own = Length(Modbus, final);
+            const size_t other = Length(!Modbus, final);
+            const bool modbus = IsFrame(own) ? Modbus : !Modbus;
+            const size_t len = IsFrame(own) ? own : other;
+            if (!IsFrame(len)) {
+                if (own == 0 || other == 0) return FlushJunk();
                 Junk.push_back(Pending.front());
                 Pending.erase(Pending.begin());
                 continue;
@@ -84,7 +93,7 @@ public:
             const std::vector<uint8_t> frame(Pending.begin(),
                                              Pending.begin() + static_cast<std::ptrdiff_t>(len));
             Pending.erase(Pending.begin(), Pending.begin() + static_cast<std::ptrdiff_t>(len));
-            Classify(frame);
+            Classify(frame, modbus);
         }
     }
 
@@ -104,7 +113,14 @@ private:
 
     int32_t Elapsed() const { return static_cast<int32_t>(ElapsedMs(T0, timeGetTime())); }
 
-    // 0: more bytes needed; kJunk: the first byte starts no frame.
+    static bool IsFrame(size_t length) { return length != 0 && length != kJunk; }
+
+    // The length of the frame of that format at the front: 0 when more
+    // bytes are needed, kJunk when the first byte starts no such frame.
+    size_t Length(bool modbus, bool final) const {
+        return modbus ? ModbusLength(final) : NativeLength(final);
+    }
+
     size_t NativeLength(bool final) const {
         const uint8_t n = Pending[0];
         if (n < 4) return kJunk;
@@ -129,14 +145,14 @@ private:
         Junk.clear();
     }
 
-    void Classify(const std::vector<uint8_t>& frame) {
+    void Classify(const std::vector<uint8_t>& frame, bool modbus) {
         // The native frame's first payload byte (position 3) is the address.
-        const uint8_t address = Modbus ? frame[0] : frame[2];
+        const uint8_t address = modbus ? frame[0] : frame[2];
         bool answer = false;  // the shape of an answer to the poll
         uint8_t data[4] = {};
         TReplyStatus outcome = TReplyStatus::Answered;
         uint8_t exception = 0;
-        if (Modbus) {
+        if (modbus) {
             if (frame[1] == (kModbusRead | kModbusExceptionBit)) {
                 exception = frame[2];
                 outcome = TReplyStatus::Exception;
@@ -155,10 +171,11 @@ private:
                 outcome = TReplyStatus::Foreign;
             }
         }
-        if (address != Request.Address) {
+        if (address != Request.Address || modbus != Modbus) {
             if (answer && Report.ForeignCount < kMaxForeign) {
                 Report.ForeignAddress[Report.ForeignCount] = address;
                 Report.ForeignModel[Report.ForeignCount] = data[0];
+                Report.ForeignModbus[Report.ForeignCount] = modbus ? 1 : 0;
                 ++Report.ForeignCount;
             } else {
                 Report.Damaged = static_cast<uint8_t>(std::min(255, Report.Damaged + 1));
@@ -474,8 +491,8 @@ void TBusScan::OnProbe(size_t index, const TBlock* data) {
     if (data && data->size() >= sizeof rep) std::memcpy(&rep, data->data(), sizeof rep);
     if (rep.NotSent) ++ProgressNow.NotSent;
 
-    auto answered = [&](TScanFinding& f, uint8_t model, int32_t replyMs) {
-        (probe.Modbus ? f.Modbus : f.Native) = true;
+    auto answered = [&](TScanFinding& f, bool modbus, uint8_t model, int32_t replyMs) {
+        (modbus ? f.Modbus : f.Native) = true;
         if (f.HasModel && f.ModelByte != model) f.Flags |= ScanDisagree;
         if (!f.HasModel) {
             f.HasModel = true;
@@ -486,7 +503,7 @@ void TBusScan::OnProbe(size_t index, const TBlock* data) {
     };
     if (rep.Valid || rep.Exception || rep.Damaged) {
         TScanFinding& f = FindingFor(probe.Address);
-        if (rep.Valid) answered(f, rep.Data[0], rep.ReplyMs);
+        if (rep.Valid) answered(f, probe.Modbus, rep.Data[0], rep.ReplyMs);
         if (rep.Exception) {
             f.Modbus = true;
             f.Flags |= ScanException;
@@ -500,19 +517,24 @@ void TBusScan::OnProbe(size_t index, const TBlock* data) {
     }
     for (size_t i = 0; i < std::min<size_t>(rep.ForeignCount, kMaxForeign); ++i) {
         const uint8_t other = rep.ForeignAddress[i];
-        // An answer from a number asked before is that number's late answer;
-        // from any other number it says something is wrong on this one.
-        const bool askedBefore =
-            std::any_of(Probes.begin(), Probes.begin() + static_cast<std::ptrdiff_t>(index),
-                        [&](const TProbe& p) { return p.Address == other && p.Modbus == probe.Modbus; });
-        if (askedBefore && IsValidBusAddress(other)) {
+        const bool modbus = rep.ForeignModbus[i] != 0;
+        // An answer in the format and from the number of a probe before this
+        // one is that probe's late answer (the last native probe's may come
+        // during the first ModBus one); from any other number it says
+        // something is wrong on this one.
+        const auto asked =
+            std::find_if(Probes.begin(), Probes.begin() + static_cast<std::ptrdiff_t>(index),
+                         [&](const TProbe& p) { return p.Address == other && p.Modbus == modbus; });
+        if (asked != Probes.begin() + static_cast<std::ptrdiff_t>(index) && IsValidBusAddress(other)) {
             TScanFinding& late = FindingFor(other);
             late.Flags |= ScanLate;
-            answered(late, rep.ForeignModel[i], -1);
-        } else {
+            answered(late, modbus, rep.ForeignModel[i], -1);
+        } else if (other != probe.Address) {
             TScanFinding& f = FindingFor(probe.Address);
             f.Flags |= ScanForeignAddress;
             f.ForeignAddress = other;
+        } else {
+            FindingFor(probe.Address).Flags |= ScanDamaged;  // its number, in the format not asked
         }
     }
     QueueMore();

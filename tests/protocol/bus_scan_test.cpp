@@ -414,6 +414,30 @@ TEST(ScanScripted, TwoRelaysWithOneNumberAndOtherOddAnswersAreFlagged) {
     EXPECT_EQ(scan.AnsweredCount(), 4);
 }
 
+// The last native probe's answer comes late, while the first ModBus probe
+// listens: it is that native probe's answer, found late, and no damage on
+// the number the ModBus probe asked.
+TEST(ScanScripted, LateNativeAnswerDuringTheModbusPassIsTheNativeProbes) {
+    test::ManualClock clock;
+    test::PtyResponder peer([](const Bytes& request) -> Bytes {
+        const bool modbus = !NativeFramePayload(request) && request.size() == 8 && CrcMatches(request);
+        if (modbus && request[0] == 2) return NativePollReply(3, 0x13);  // number 3's, late
+        return {};
+    });
+    Line line(peer.PortName());
+    TBusScan scan(*line.Port, Range(2, 3, true, true));
+    Drive(
+        scan, clock, *line.Trace, [](uint8_t a, bool modbus) { return modbus && a == 2 ? 1 : 0; }, {},
+        [&](int k) { ASSERT_TRUE(peer.WaitForRequests(static_cast<size_t>(k) + 1)); });
+    ASSERT_TRUE(scan.Finished());
+    const auto found = scan.Findings();
+    ASSERT_EQ(Numbers(found), (std::vector<int>{3}));
+    EXPECT_TRUE(found[0].Native);
+    EXPECT_FALSE(found[0].Modbus);
+    EXPECT_EQ(found[0].Flags, uint32_t(ScanLate));
+    EXPECT_EQ(found[0].ModelByte, 0x13);
+}
+
 // A probe asks only the number it is for, in the frame each wire format
 // expects: the native model poll and the read of register 58.
 TEST(ScanScripted, ProbesAreTheStatePollOfEachWireFormat) {
