@@ -18,6 +18,7 @@
 
 #include "base/Clock.h"
 #include "base/Cp1251.h"
+#include "base/Signals.h"
 
 namespace tovik {
 
@@ -55,6 +56,39 @@ bool IsControllingTerminal(int fd) {
     const bool same = ::fstat(fd, &a) == 0 && ::fstat(ctty, &b) == 0 && a.st_rdev == b.st_rdev;
     ::close(ctty);
     return same;
+}
+}  // namespace
+
+// ---- lines held by this process ----
+
+namespace {
+// The descriptors of the lines this process has marked for its exclusive
+// use (each plus one; 0 is a free slot). The mark belongs to the terminal
+// and outlives the process wherever the line's other side stays open, so
+// the program's last rites lift it when the program ends without closing
+// its lines (a crash, an abort, an exit past the destructors). Lock-free:
+// read in signal context.
+constexpr size_t kMaxHeldLines = 64;
+std::atomic<int> g_heldLines[kMaxHeldLines];
+
+void LiftHeldMarks() {
+    for (auto& slot : g_heldLines)
+        if (const int held = slot.load(); held > 0) ::ioctl(held - 1, TIOCNXCL);
+}
+
+void HoldLine(int fd) {
+    AddLastRite(&LiftHeldMarks);
+    for (auto& slot : g_heldLines) {
+        int free = 0;
+        if (slot.compare_exchange_strong(free, fd + 1)) return;
+    }
+}
+
+void LetGoLine(int fd) {
+    for (auto& slot : g_heldLines) {
+        int held = fd + 1;
+        if (slot.compare_exchange_strong(held, 0)) return;
+    }
 }
 }  // namespace
 
@@ -125,6 +159,9 @@ std::string OpenErrorText(const TOpenOutcome& Outcome) {
         case TOpenError::NotSerial:
             text = "не последовательный порт";
             break;
+        case TOpenError::Gone:
+            text = "устройство отключено";
+            break;
         case TOpenError::Failed:
             text = "ошибка открытия";
             break;
@@ -173,7 +210,10 @@ void TUartPort::Open() {
     }
     bool exclusive = false;
     auto fail = [&](TOpenError error, int systemError) {
-        if (exclusive) ::ioctl(fd, TIOCNXCL);
+        if (exclusive) {
+            LetGoLine(fd);
+            ::ioctl(fd, TIOCNXCL);
+        }
         ::close(fd);
         SetOpenError(error, systemError);
     };
@@ -189,6 +229,7 @@ void TUartPort::Open() {
     int marked = 0;
     if (::ioctl(fd, TIOCGEXCL, &marked) == 0 && marked != 0) return fail(TOpenError::Busy, EBUSY);
     exclusive = ::ioctl(fd, TIOCEXCL) == 0;
+    if (exclusive) HoldLine(fd);
     termios tio{};
     auto failed = [&] {
         const int err = errno;
@@ -213,6 +254,7 @@ void TUartPort::Open() {
 void TUartPort::Close() {
     const int fd = Handle.exchange(-1, std::memory_order_acq_rel);
     if (fd < 0) return;
+    LetGoLine(fd);
     // The mark belongs to the terminal, not to this descriptor: left set, it
     // outlives the close wherever the other end stays open.
     if (::ioctl(fd, TIOCNXCL) != 0 && errno == EIO) {

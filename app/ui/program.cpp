@@ -1,5 +1,4 @@
 // The program: the main window on the configuration beside the executable.
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 
 #include "app/ui/ProgramFiles.h"
 #include "app/ui/main.h"
+#include "base/Signals.h"
 #include "base/ui/Messages.h"
 #include "ports/ProtoPort.h"
 
@@ -50,7 +50,9 @@ int main(int argc, char** argv) {
     auto form = std::make_unique<tovik::TMainForm>(QCoreApplication::applicationDirPath());
     if (form->FatalStartup) return 1;  // its message has been shown; the file stays untouched
 
-    // SIGTERM and SIGINT close the window like "Выход", so the configuration is saved.
+    // The signals that would end the program (terminate, interrupt, hang-up,
+    // quit, broken pipe) close the window like "Выход", so the configuration
+    // is saved and the lines are let go.
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
         auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
         QObject::connect(notifier, &QSocketNotifier::activated, form.get(), [&form] {
@@ -58,12 +60,7 @@ int main(int argc, char** argv) {
             [[maybe_unused]] auto n = ::read(g_signalPipe[0], &c, 1);
             form->close();
         });
-        struct sigaction sa {};
-        sa.sa_handler = OnSignal;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESTART;
-        sigaction(SIGTERM, &sa, nullptr);
-        sigaction(SIGINT, &sa, nullptr);
+        tovik::InstallEndSignals(OnSignal);
     }
 
     form->show();

@@ -141,7 +141,7 @@ TEST(MonitorBuffer, FilterMatchesTheFrameOrItsRequest) {
     foreign.DeviceKind = 0;
     foreign.Command = {23, -1, 0};
     foreign.Bytes = BuildNativeFrame(Bytes{6, 23, 0, 0, 0, 1});
-    foreign.Outcome = TTraceOutcome::WrongAddress;
+    foreign.Outcome = {TReplyStatus::Foreign};
     buffer.Append({Numbered(3), foreign, Numbered(4)});  // numbers 4, (5 and 6), 5
     auto matching = [&](int bus) {
         std::vector<size_t> rows;

@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "../app/ConfigTestUtil.h"
+#include "app/ConfigTestUtil.h"
 #include "app/Configuration.h"
 #include "app/UartSettingsPort.h"
 

@@ -16,16 +16,19 @@
 
 namespace {
 
-// Whether the process catches SIGTERM: from then on the signal closes the
-// main window and so saves, instead of ending the program at once.
-bool CatchesSigterm(qint64 pid) {
+// Whether the process catches every signal that would end it (terminate,
+// interrupt, hang-up, quit, broken pipe): from then on each closes the main
+// window and so saves, instead of ending the program at once.
+bool CatchesEndingSignals(qint64 pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly)) return false;
     for (const QByteArray& line : status.readAll().split('\n')) {
         if (!line.startsWith("SigCgt:")) continue;
         bool ok = false;
         const qulonglong mask = line.mid(7).trimmed().toULongLong(&ok, 16);
-        return ok && (mask & (1ull << (SIGTERM - 1))) != 0;
+        qulonglong ending = 0;
+        for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE}) ending |= 1ull << (signal - 1);
+        return ok && (mask & ending) == ending;
     }
     return false;
 }
@@ -81,7 +84,7 @@ TEST_F(ProgramTest, TakesOverTheCopyRunsAndSavesBothFilesOnSigterm) {
     ASSERT_TRUE(app.waitForStarted(60000));
     // While it runs there is no "app.cfg": it has been taken over.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !QFile::exists(Path("app.cfg")); }, 60000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return CatchesSigterm(app.processId()); }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return CatchesEndingSignals(app.processId()); }, 60000));
     app.terminate();  // SIGTERM: closes the main window, which saves
     ASSERT_TRUE(app.waitForFinished(120000));
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
