@@ -35,6 +35,7 @@ void TTovikPanel::OnAlarmRecord(bool Ok, const TBlock* Data) {
     const auto record = AlarmRecordFromReply(Ok, Data);
     if (!record) {
         FetchFailed = true;
+        if (Dev) Dev->RecordChanged();  // the fetch ends: what it brought is kept
         return;
     }
     if (Dev && Dev->OfferAlarmRecord(*record)) {
@@ -48,6 +49,8 @@ void TTovikPanel::OnAlarmRecord(bool Ok, const TBlock* Data) {
     if (FetchIndex < Header[0] && HasConnection())
         Send(RequestReadAlarm, Track("alarm_records", kAlarmRecordSize, &TTovikPanel::OnAlarmRecord),
              FetchIndex);
+    else if (Dev)
+        Dev->RecordChanged();  // the fetch ends: what it brought is kept
 }
 
 void TTovikPanel::ReadAlarmJournal() {
@@ -75,7 +78,10 @@ void TTovikPanel::OnAlarmsCleared(bool, const TBlock*) {
     // comes back with the next fetch.
     Header = {0, 0};
     LastHeader = {0, 0};
-    if (Dev) Dev->AlarmCache.clear();
+    if (Dev) {
+        Dev->AlarmCache.clear();
+        Dev->RecordChanged();
+    }
     ShowAlarms();
 }
 

@@ -35,6 +35,7 @@ void TTovikPanel::TovikPortsComboBoxCloseUp(int Index) {
     if (Index >= 0 && static_cast<size_t>(Index) < PortBox.size()) {
         PortSelected = Index;
         Dev->PortId = PortBox[static_cast<size_t>(Index)].PortId;
+        Dev->RecordChanged();
         if (Dev->PortId == kPlaceholderPortId) return;
         // A new owner id on the chosen port; the one held before stays, so
         // jobs queued before the switch still complete.
@@ -55,6 +56,7 @@ void TTovikPanel::BusIDSEChange(int Value) {
     if (Access == TPanelAccess::ReadOnly || !Dev) return;
     Bus = std::clamp<int>(Value, kMinBusAddress, kMaxBusAddress);
     Dev->BusAddress = static_cast<uint8_t>(Bus);
+    Dev->RecordChanged();
     Touch(AreaBus);
 }
 

@@ -1,10 +1,8 @@
 // The task log, alarm log and calibration tabs of the panel model, without a
 // window: what they send, what they show, and their messages.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,6 +10,7 @@
 #include "PanelTestRig.h"
 #include "XlsxTestUtil.h"
 #include "panel/AlarmJournal.h"
+#include "support/SpecialFiles.h"
 
 namespace tovik {
 namespace {
@@ -366,6 +365,10 @@ size_t RecordReads(const TPanelRig& rig, size_t from = 0) {
 TEST(PanelAlarms, FetchOnEveryNewHeaderWithoutDuplicates) {
     TPanelRig rig(kKindTovikM);
     rig.Device.AlarmCache.push_back(TAlarmRecord{7});
+    // The program saves its configuration when told: once a fetch ends,
+    // not at each record.
+    int told = 0;
+    rig.Device.OnRecordChanged = [&told](TDevice&) { ++told; };
     TTovikPanel& p = rig.Open();
     // N = 0: no record read, and the cache keeps what it had.
     rig.Cycle();
@@ -378,6 +381,7 @@ TEST(PanelAlarms, FetchOnEveryNewHeaderWithoutDuplicates) {
     rig.Clock.Advance(100);
     rig.Cycle();
     EXPECT_EQ(RecordReads(rig), 2u);
+    EXPECT_EQ(told, 1);
     ASSERT_EQ(rig.Device.AlarmCache.size(), 3u);
     ASSERT_EQ(p.AlarmGrid().size(), 4u);
     EXPECT_EQ(p.AlarmGrid()[2],
@@ -399,6 +403,7 @@ TEST(PanelAlarms, FetchOnEveryNewHeaderWithoutDuplicates) {
     rig.Clock.Advance(100);
     rig.Cycle();
     EXPECT_EQ(RecordReads(rig, from), 3u);
+    EXPECT_EQ(told, 2);
     ASSERT_EQ(rig.Device.AlarmCache.size(), 4u);
     EXPECT_EQ(rig.Device.AlarmCache[1][6], 1);
     EXPECT_EQ(rig.Device.AlarmCache[3][0], 12);
@@ -446,10 +451,13 @@ TEST(PanelAlarms, ClearEmptiesTheCacheWhateverTheRelayAnswered) {
         ASSERT_EQ(rig.Device.AlarmCache.size(), 1u);
         if (!answered) rig.Relay.Fail[CmdClearAlarms] = 1;
         const size_t from = rig.Sent.size();
+        int told = 0;
+        rig.Device.OnRecordChanged = [&told](TDevice&) { ++told; };
         p.ClearAVbtnClick();
         rig.Drain();
         EXPECT_EQ(rig.Codes(from), std::vector<uint8_t>{CmdClearAlarms});
         EXPECT_TRUE(rig.Device.AlarmCache.empty());
+        EXPECT_EQ(told, 1);
         EXPECT_EQ(p.AlarmHeader(), (std::array<uint8_t, 2>{0, 0}));
         EXPECT_EQ(p.LastAlarmHeader(), (std::array<uint8_t, 2>{0, 0}));
         EXPECT_EQ(p.AlarmGrid(), (TTextGrid{{"Дата/время", "причина аварии", "токи"}, {"", "", ""}}));
@@ -522,16 +530,13 @@ TEST(PanelAlarms, AWriteThatFailsPartWayLeavesTheOldFileWhole) {
         std::ofstream(text, std::ios::binary) << "old journal";
         std::ofstream(sheet, std::ios::binary) << "old workbook";
     }
-    struct rlimit old {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 1000;  // the text file is 21 lines of 80 bytes
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool savedText = p.saveAVListBtnClick(text);
-    const bool savedSheet = p.sendExcelBtnClick(sheet);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    bool savedText = true;
+    bool savedSheet = true;
+    {
+        test::TFileSizeLimit full(1000);  // the text file is 21 lines of 80 bytes
+        savedText = p.saveAVListBtnClick(text);
+        savedSheet = p.sendExcelBtnClick(sheet);
+    }
     EXPECT_FALSE(savedText);
     EXPECT_FALSE(savedSheet);
     EXPECT_EQ(ReadFile(text), "old journal");
