@@ -1,11 +1,16 @@
-// The program: the main window on the configuration beside the executable.
+// The program: the main window on its configuration: beside the program
+// where it may write there, else in the user's configuration folder, or the
+// file "--config FILE" names.
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
+#include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "app/ui/ProgramFiles.h"
 #include "app/ui/main.h"
@@ -24,6 +29,25 @@ void OnSignal(int) {
 
 void Beep() {
     QApplication::beep();
+}
+
+// "--config FILE" or "--config=FILE" among the arguments; false when the
+// option has no file.
+bool ConfigOption(const QStringList& args, std::optional<std::string>& file) {
+    for (int i = 1; i < args.size(); ++i) {
+        QString value;
+        if (args[i] == QLatin1String("--config")) {
+            if (i + 1 >= args.size()) return false;
+            value = args[++i];
+        } else if (args[i].startsWith(QLatin1String("--config="))) {
+            value = args[i].mid(9);
+        } else {
+            continue;
+        }
+        if (value.isEmpty()) return false;
+        file = QFileInfo(value).absoluteFilePath().toStdString();
+    }
+    return true;
 }
 
 }  // namespace
@@ -47,7 +71,13 @@ int main(int argc, char** argv) {
         });
     }
 
-    auto form = std::make_unique<tovik::TMainForm>(QCoreApplication::applicationDirPath());
+    std::optional<std::string> configFile;
+    if (!ConfigOption(QCoreApplication::arguments(), configFile)) {
+        std::fputs("tovik: --config needs a FILE\n", stderr);
+        return 2;
+    }
+    auto form =
+        std::make_unique<tovik::TMainForm>(tovik::FindConfiguration(tovik::DefaultConfigSearch(configFile)));
     if (form->FatalStartup) return 1;  // its message has been shown; the file stays untouched
 
     // The signals that would end the program (terminate, interrupt, hang-up,

@@ -133,14 +133,17 @@ void TTUARTPortFrame::FillFromPort() {
 
 void TTUARTPortFrame::UARTBusCheckBoxClick() {
     PortRef.Bus = UARTBusCheckBox->isChecked();
+    emit SettingsChanged();
 }
 
 void TTUARTPortFrame::SpinEdit1Change(int value) {
     PortRef.ReplyTimeout = value;
+    emit SettingsChanged();
 }
 
 void TTUARTPortFrame::IntervalSEChange(int value) {
     PortRef.RequestInterval = value;
+    emit SettingsChanged();
 }
 
 void ShowSettings(TProtoPort& port, QWidget* parent) {

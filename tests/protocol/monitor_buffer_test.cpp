@@ -175,9 +175,12 @@ TEST(MonitorBuffer, SavedTextIsTheListAsShown) {
     ASSERT_TRUE(SaveMonitorText(path, four, error)) << error;
     EXPECT_EQ(ReadFile(path), four);
     EXPECT_EQ(dir.Files(), (std::vector<std::string>{"обмен.txt"}));
+    // A new file is made as any new file is.
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
 }
 
 TEST(MonitorBuffer, AFailedSaveSaysWhyAndKeepsTheOldFile) {

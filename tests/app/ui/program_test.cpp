@@ -101,17 +101,25 @@ TEST_F(ProgramTest, TakesOverTheCopyRunsAndSavesBothFilesOnSigterm) {
     }
 }
 
+// Beside the program, or where "--config" says: the message names the file.
 TEST_F(ProgramTest, MissingConfigurationIsReportedAndTheProgramEnds) {
-    QProcess app;
-    app.setProcessEnvironment(Env());
-    app.start(Path("tovik"), {});
-    ASSERT_TRUE(app.waitForFinished(120000));
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(app.exitCode(), 1);
-    // The message, and the system's reason below it.
-    EXPECT_EQ(Messages().trimmed().toStdString(),
-              "Невозможно открыть файл конфигурации.\n" + std::generic_category().message(ENOENT));
-    EXPECT_FALSE(QFile::exists(Path("application.cfg")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("elsewhere"));
+    const QStringList runs[] = {{}, {"--config", Path("elsewhere/application.cfg")}};
+    for (const QStringList& args : runs) {
+        QFile::remove(Path("messages.log"));
+        QProcess app;
+        app.setProcessEnvironment(Env());
+        app.start(Path("tovik"), args);
+        ASSERT_TRUE(app.waitForFinished(120000));
+        EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(app.exitCode(), 1);
+        // The message, the file and the system's reason below it.
+        const QString file = args.isEmpty() ? Path("application.cfg") : args[1];
+        EXPECT_EQ(Messages().trimmed().toStdString(), "Невозможно открыть файл конфигурации.\n" +
+                                                          file.toStdString() + "\n" +
+                                                          std::generic_category().message(ENOENT));
+        EXPECT_FALSE(QFile::exists(file));
+    }
     EXPECT_FALSE(QFile::exists(Path("app.cfg")));
 }
 

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/ui/AboutForm.h"
 #include "app/ui/HelpForm.h"
 #include "app/ui/main.h"
 #include "app/ui/register.h"
@@ -103,6 +104,11 @@ int main(int argc, char** argv) {
     QTest::qWait(600);  // a refresh of the counters
     ok = Save(form.OptForm, out + "/statistics.png") && ok;
     form.OptForm->hide();
+
+    // The About box names the configuration file in use.
+    form.AboutForm->move(120, 120);
+    ok = Save(form.AboutForm, out + "/about.png") && ok;
+    form.AboutForm->hide();
 
     // The device search on the first line, its two relays already listed.
     TBusScanForm& search = *form.BusScanForm;
