@@ -234,6 +234,21 @@ TLoadResult LoadConfigurationBytes(const uint8_t* data, size_t size, TConfigList
     return result;
 }
 
+std::optional<std::string> KeepDamagedConfiguration(const std::string& path, std::string& reason) {
+    const auto data = ReadFileBytes(path, SIZE_MAX, reason);
+    if (!data) return std::nullopt;
+    constexpr int kMostCopies = 100;
+    for (int n = 1; n <= kMostCopies; ++n) {
+        std::string copy = path + kDamagedConfigSuffix;
+        if (n > 1) copy += "-" + std::to_string(n);
+        if (FileKindOf(copy) != TFileKind::Missing) continue;
+        if (!ReplaceFileBytes(copy, *data, reason)) return std::nullopt;
+        return copy;
+    }
+    reason = "too many earlier copies";
+    return std::nullopt;
+}
+
 bool BuildPlainBody(TConfigLists lists, TMemoryStream& plain) {
     return lists.Users.SaveToStream(plain) && lists.Ports.SaveToStream(plain) &&
            lists.Devices.SaveToStream(plain);

@@ -43,6 +43,13 @@ inline constexpr const char* kMsgConfigSaveFailed = "Не удалось сох�
 // A second copy of the program started on a file that a running one holds.
 inline constexpr const char* kMsgConfigInUse = "Файл конфигурации уже используется другой копией программы.";
 inline constexpr const char* kMsgConfigInUseEnd = "Эта копия программы закрывается, ничего не изменив.";
+// After a section failed to load: the file as it was is kept under another
+// name before the program saves anything over it (a plain message box, the
+// copy's name on the line below).
+inline constexpr const char* kMsgDamagedConfigKept =
+    "Файл конфигурации в прежнем виде сохранён для восстановления:";
+inline constexpr const char* kMsgDamagedConfigNotKept = "Не удалось сохранить копию файла конфигурации.";
+inline constexpr const char* kDamagedConfigSuffix = ".damaged";
 
 // Registers the serial port class 193 and the device kinds 193..196, once
 // per program.
@@ -82,6 +89,12 @@ struct TLoadResult {
     // message ("Permission denied"); empty when a file operation did not fail.
     std::string Reason;
 };
+
+// A load that went on without the ports or devices section would lose that
+// section at the next save. Copies the file as it is to FILE.damaged (or
+// FILE.damaged-2, -3, ...: an earlier copy is never overwritten) and returns
+// the copy's name; nullopt when nothing could be copied (`reason` says why).
+std::optional<std::string> KeepDamagedConfiguration(const std::string& path, std::string& reason);
 
 enum class TCopyPolicy {
     Always,    // the application's shut-down

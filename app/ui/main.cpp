@@ -250,6 +250,18 @@ void TMainForm::StartUp() {
     const TLoadResult load = LoadConfigurationFile(Place.File, Lists());
     ShowMessages(load.Messages, load.Reason, Place.File);
     FatalStartup = load.Fatal;
+    if (!FatalStartup && (!load.PortsLoaded || !load.DevicesLoaded)) {
+        // Every change is saved at once, and the save holds only what
+        // loaded: the file as it was goes aside first.
+        std::string why;
+        if (const auto kept = KeepDamagedConfiguration(Place.File, why))
+            ShowMessage(this, QString::fromStdString(std::string(kMsgDamagedConfigKept) + "\n" + *kept),
+                        TMessageKind::Plain);
+        else
+            ShowMessage(this,
+                        QString::fromStdString(ConfigFileMessage(kMsgDamagedConfigNotKept, Place.File, why)),
+                        TMessageKind::Error);
+    }
     if (!FatalStartup) {
         TMemoryStream plain;
         if (BuildPlainBody(Lists(), plain)) SavedBody = std::move(plain.Bytes());

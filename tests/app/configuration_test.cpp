@@ -567,6 +567,23 @@ TEST_F(ConfigurationFiles, OddRecordsLoadAndTheSaveKeepsEveryByte) {
 // Where the configuration lives. The check whether the program may write
 // beside itself is given, since root may write in any folder; the real check
 // is tried on /proc, which takes no file from anyone.
+// A load without its ports or devices goes on, and every save after it
+// holds only what loaded: the file as it was goes aside first, and an
+// earlier copy is never overwritten.
+TEST_F(ConfigurationFiles, DamagedFileIsKeptBeforeAnythingIsSavedOverIt) {
+    const std::string path = Dir.File(kConfigFileName);
+    const Bytes original{0x80, 0x95, 0x43, 0x8B, 1, 2, 3, 4, 5};
+    test::WriteBytes(path, original);
+    std::string reason;
+    EXPECT_EQ(KeepDamagedConfiguration(path, reason), path + ".damaged");
+    test::WriteBytes(path, {7});
+    EXPECT_EQ(KeepDamagedConfiguration(path, reason), path + ".damaged-2");
+    EXPECT_EQ(test::ReadBytes(path + ".damaged"), original);
+    EXPECT_EQ(test::ReadBytes(path + ".damaged-2"), Bytes{7});
+    EXPECT_EQ(KeepDamagedConfiguration(Dir.File("missing.cfg"), reason), std::nullopt);
+    EXPECT_EQ(reason, Reason(ENOENT));
+}
+
 TEST(ConfigurationPlace, BesideTheProgramWhereItMayWriteElseInTheUsersFolder) {
     test::TempDir program, user;
     const std::string userFolder = user.Path + "/tovik";

@@ -149,6 +149,26 @@ TEST(MainWindow, MissingConfigurationIsFatalAndLeavesNoFile) {
     EXPECT_FALSE(fs::exists(dir.path / "application.cfg.lock"));  // let go at the end
 }
 
+// A file whose devices do not load: the program goes on without them, and
+// the file as it was is kept before any save rewrites it.
+TEST(MainWindow, FileWithoutItsDevicesIsKeptAside) {
+    TempDir dir;
+    WriteConfig(dir.str(), {{"default", 1, ""}}, {}, {0, 2});
+    const std::string path = dir.str() + "/application.cfg";
+    fs::resize_file(path, fs::file_size(path) - 3);  // the devices section ends early
+    const auto damaged = test::ReadBytes(path);
+    MessageLog log;
+    {
+        TMainForm form(QString::fromStdString(dir.str()));
+        EXPECT_FALSE(form.FatalStartup);
+        EXPECT_EQ(form.DevList->count(), 0);
+    }
+    EXPECT_TRUE(
+        log.Has(QString::fromStdString(std::string(kMsgDamagedConfigKept) + "\n" + path + ".damaged")));
+    EXPECT_EQ(test::ReadBytes(path + ".damaged"), damaged);
+    EXPECT_NE(test::ReadBytes(path), damaged);  // the shut-down saved what loaded
+}
+
 TEST(MainWindow, DevicesAddedAndDeletedInBothLists) {
     TempDir dir;
     WriteConfig(dir.str(), {{"default", 1, ""}}, {}, {0, 2});
