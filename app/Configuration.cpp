@@ -107,21 +107,34 @@ TConfigSearch DefaultConfigSearch(std::optional<std::string> explicitFile) {
     const std::string user = UserConfigFolder();
     if (!user.empty()) search.UserFolder = JoinPath(user, kConfigFolderName);
     search.CanWrite = CanWriteFolder;
+#ifdef TOVIK_INSTALL_BINDIR
+    // Installed by the package (under /usr) or by "cmake --install".
+    search.Installed = SameFile(search.ProgramFolder, TOVIK_PACKAGE_BINDIR) ||
+                       SameFile(search.ProgramFolder, TOVIK_INSTALL_BINDIR);
+    if (search.Installed)
+        search.SharedTemplate =
+            JoinPath(search.ProgramFolder, "../share/tovik/" + std::string(kConfigFileName));
+#endif
     return search;
 }
 
 TConfigPlace FindConfiguration(const TConfigSearch& search) {
     if (search.ExplicitFile) return ConfigPlaceOfFile(*search.ExplicitFile);
-    const bool writable =
-        search.CanWrite ? search.CanWrite(search.ProgramFolder) : CanWriteFolder(search.ProgramFolder);
+    const bool writable = !search.Installed && (search.CanWrite ? search.CanWrite(search.ProgramFolder)
+                                                                : CanWriteFolder(search.ProgramFolder));
     // Files written by earlier versions beside the program keep working there.
     if (writable || search.UserFolder.empty()) return ConfigPlaceIn(search.ProgramFolder);
     TConfigPlace place = ConfigPlaceIn(search.UserFolder);
     place.Where = TConfigWhere::UserFolder;
-    const std::string beside = JoinPath(search.ProgramFolder, kConfigFileName);
-    if (FileKindOf(place.File) == TFileKind::Missing && FileKindOf(place.Copy) == TFileKind::Missing &&
-        IsRegularFile(beside))
-        place.Template = beside;
+    if (FileKindOf(place.File) != TFileKind::Missing || FileKindOf(place.Copy) != TFileKind::Missing)
+        return place;
+    // The user's first start: from a file beside the program, else from the
+    // installation's starting file.
+    for (const std::string& from : {JoinPath(search.ProgramFolder, kConfigFileName), search.SharedTemplate})
+        if (!from.empty() && IsRegularFile(from)) {
+            place.Template = from;
+            break;
+        }
     return place;
 }
 

@@ -161,6 +161,11 @@ struct TConfigSearch {
     std::string UserFolder;
     // Whether the program may write in a folder (CanWriteFolder).
     std::function<bool(const std::string& folder)> CanWrite;
+    // An installed program (in the installation's own program folder) never
+    // writes beside itself, not even run by root, who may.
+    bool Installed = false;
+    // The installation's starting file for a user who has none yet.
+    std::string SharedTemplate;
 };
 
 // The search of the running program: its folder and the user's.

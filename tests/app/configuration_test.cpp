@@ -588,8 +588,8 @@ TEST(ConfigurationPlace, BesideTheProgramWhereItMayWriteElseInTheUsersFolder) {
     test::TempDir program, user;
     const std::string userFolder = user.Path + "/tovik";
     auto search = [&](bool writable, std::optional<std::string> file = std::nullopt) {
-        return TConfigSearch{file, program.Path, userFolder,
-                             [writable](const std::string&) { return writable; }};
+        return TConfigSearch{
+            file, program.Path, userFolder, [writable](const std::string&) { return writable; }, false, ""};
     };
     struct Case {
         const char* what;
@@ -601,15 +601,21 @@ TEST(ConfigurationPlace, BesideTheProgramWhereItMayWriteElseInTheUsersFolder) {
          "", TConfigWhere::ProgramFolder},
         {"a folder it may not write", search(false), userFolder + "/" + kConfigFileName,
          userFolder + "/" + kConfigCopyName, "", TConfigWhere::UserFolder},
-        {"/proc", TConfigSearch{std::nullopt, "/proc", userFolder, nullptr},
+        {"/proc", TConfigSearch{std::nullopt, "/proc", userFolder, nullptr, false, ""},
          userFolder + "/" + kConfigFileName, userFolder + "/" + kConfigCopyName, "",
          TConfigWhere::UserFolder},
         {"no user folder",
-         TConfigSearch{std::nullopt, program.Path, "", [](const std::string&) { return false; }},
+         TConfigSearch{std::nullopt, program.Path, "", [](const std::string&) { return false; }, false, ""},
          program.File(kConfigFileName), program.File(kConfigCopyName), "", TConfigWhere::ProgramFolder},
         {"a file named", search(false, "/srv/x/" + std::string(kConfigFileName)),
          "/srv/x/" + std::string(kConfigFileName), "/srv/x/" + std::string(kConfigCopyName), "",
          TConfigWhere::Explicit},
+        // An installed program never writes beside itself, even where it may.
+        {"installed",
+         TConfigSearch{std::nullopt, program.Path, userFolder, [](const std::string&) { return true; }, true,
+                       program.File("start.cfg")},
+         userFolder + "/" + kConfigFileName, userFolder + "/" + kConfigCopyName, "",
+         TConfigWhere::UserFolder},
         // "app.cfg" belongs to "application.cfg": another name has no copy.
         {"a file of another name", search(true, "/srv/x/pumps.cfg"), "/srv/x/pumps.cfg", "", "",
          TConfigWhere::Explicit},
@@ -638,6 +644,15 @@ TEST(ConfigurationPlace, BesideTheProgramWhereItMayWriteElseInTheUsersFolder) {
     place = FindConfiguration(search(false));
     EXPECT_EQ(place.Template, "");
     EXPECT_EQ(ConfigurationToRead(place), userFolder + "/" + kConfigFileName);
+
+    // Without a file beside it, an installed program starts the user's file
+    // from the installation's.
+    test::TempDir other;
+    fs::copy_file(program.File(kConfigFileName), other.File("start.cfg"));
+    fs::remove(program.File(kConfigFileName));
+    const TConfigSearch installed{std::nullopt, program.Path, other.Path + "/tovik",
+                                  nullptr,      true,         other.File("start.cfg")};
+    EXPECT_EQ(FindConfiguration(installed).Template, other.File("start.cfg"));
 }
 
 // Two names of one file share one lock; the message names the file and the
