@@ -755,7 +755,7 @@ TEST_F(Engine, NativeRequestWaitsForAQuietLineAfterAFailure) {
             [](const auto& records) {
                 return !records.empty() && records.back().Outcome.Status == TReplyStatus::NoAnswer;
             },
-            2000);
+            500);
     };
     std::vector<TDelivered> outcomes;
     auto keep = [&](const TReply& r) {
