@@ -1,5 +1,6 @@
 // One ModBus exchange over a pseudo-terminal: how long after the reply's
-// last byte does Exchange return? And what does an idle port cost?
+// last byte does Exchange return? What does an idle port cost, and one whose
+// line went away?
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -7,7 +8,9 @@
 #include <chrono>
 #include <thread>
 
+#include "base/DeviceTypes.h"
 #include "ports/ProtoUART.h"
+#include "protocol/Executor.h"
 #include "protocol/Modbus.h"
 #include "support/PtyResponder.h"
 
@@ -78,6 +81,44 @@ void BM_IdlePort(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_IdlePort)->Iterations(1)->Unit(benchmark::kSecond);
+
+// A line that went away (the adapter pulled out): a request every 10 ms, as
+// a panel polling without pause would queue them, for 10 s. Each ends at
+// once, said as a line that is gone; the line is tried again at most once a
+// second; the worker wakes once per request and the process stays idle.
+void BM_GoneLine(benchmark::State& state) {
+    for (auto _ : state) {
+        auto device = std::make_unique<test::PtyResponder>();
+        TProtoUART port;
+        port.SetPortName(device->PortName());
+        device.reset();  // the line goes
+        auto results = std::make_shared<TResultEventsList>();
+        const int32_t owner = port.RegisterOwner();
+        int requests = 0, gone = 0;
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < end) {
+            auto request =
+                MakeRequest(&port, 1, kKindTovikModbus, {23, -1, -1}, nullptr, 0, nullptr, 0, 200, 3);
+            port.PutJob(
+                MakeJob(std::move(request), nullptr, nullptr, owner, results, ExecuteRequest,
+                        [&](const TReply& reply) { gone += reply.Outcome.Status == TReplyStatus::NoLine; }));
+            ++requests;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            while (!results->IsEmpty()) results->DispatchOne();
+        }
+        getrusage(RUSAGE_SELF, &after);
+        auto us = [](const rusage& r) {
+            return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1e6 + r.ru_utime.tv_usec + r.ru_stime.tv_usec;
+        };
+        state.counters["cpu_ms_over_10s"] = (us(after) - us(before)) / 1000.0;
+        state.counters["requests"] = requests;
+        state.counters["said_gone"] = gone;
+        state.counters["worker_wakeups"] = static_cast<double>(port.WorkerWakeUps());
+    }
+}
+BENCHMARK(BM_GoneLine)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 

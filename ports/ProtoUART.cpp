@@ -107,6 +107,8 @@ TOpenError OpenErrorOf(int err) {
             return TOpenError::PermissionDenied;
         case EBUSY:
             return TOpenError::Busy;
+        case EIO:
+            return TOpenError::Gone;
         case ENOTTY:
             return TOpenError::NotSerial;
         default:
@@ -186,12 +188,28 @@ TOpenOutcome TUartPort::LastOpenError() const {
 
 void TUartPort::SetOpenError(TOpenError error, int systemError, long groupToJoin) {
     std::lock_guard lock(ErrorLock);
+    if (error == TOpenError::None) Lost = false;
+    // A line that went away and still finds no device is still gone.
+    if (Lost && error == TOpenError::NoSuchDevice) error = TOpenError::Gone;
     OpenError = {error, systemError, groupToJoin};
+}
+
+void TUartPort::Lose(int systemError) {
+    {
+        std::lock_guard lock(ErrorLock);
+        Lost = true;
+        OpenError = {TOpenError::Gone, systemError};
+    }
+    Close();
 }
 
 void TUartPort::Open() {
     if (IsOpen() && Name == OpenedName) return;
     Close();
+    if (Name != OpenedName) {
+        std::lock_guard lock(ErrorLock);
+        Lost = false;  // another line: whatever went away was not this one
+    }
     switch (CheckPortName(Name)) {
         case TPortNameCheck::Ok:
             break;
@@ -200,7 +218,7 @@ void TUartPort::Open() {
         default:
             return SetOpenError(TOpenError::NameRefused, 0);
     }
-    const std::string path = "/dev/" + Name;
+    const std::string path = Folder + Name;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
@@ -260,7 +278,7 @@ void TUartPort::Close() {
     if (::ioctl(fd, TIOCNXCL) != 0 && errno == EIO) {
         // Hung up: this descriptor no longer reaches the terminal, which may
         // live on. Lift the mark through a fresh one where the system lets us.
-        const std::string path = "/dev/" + OpenedName;
+        const std::string path = Folder + OpenedName;
         const int again = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (again >= 0) {
             ::ioctl(again, TIOCNXCL);
@@ -285,7 +303,7 @@ int32_t TUartPort::Write(const void* buffer, int32_t count) {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            Close();  // unplugged: the next transfer tries to open it again
+            Lose(errno);  // unplugged: a later transfer tries to open it again
             break;
         }
         const uint32_t spent = ElapsedMs(start, timeGetTime());
@@ -323,15 +341,19 @@ int32_t TUartPort::Read(void* buffer, int32_t count) {
     int r = ::poll(&pfd, 1, kReadWaitMs);
     if (r < 0 && errno == EINTR) return 0;
     if (r <= 0) return 0;
+    int gone = EIO;  // a hang-up
     if (pfd.revents & POLLIN) {
         AwaitMissingBytes(fd, count);
         const ssize_t n = ::read(fd, buffer, static_cast<size_t>(count));
         if (n > 0) return static_cast<int32_t>(n);
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+        if (n < 0) gone = errno;
+    } else if (pfd.revents & POLLNVAL) {
+        gone = EBADF;
     }
-    // Hang-up or error: the device went away. Close it so that the next
+    // Hang-up or error: the device went away. Close it so that a later
     // transfer tries again, and keep the read's pacing.
-    Close();
+    Lose(gone);
     std::this_thread::sleep_for(std::chrono::milliseconds(kReadWaitMs));
     return 0;
 }
@@ -352,11 +374,27 @@ TProtoUART::~TProtoUART() {
     StopWorker();  // the worker may be using Uart
 }
 
+void TProtoUART::NoteTry() {
+    Tried = true;
+    TriedAtMs = timeGetTime();
+}
+
+bool TProtoUART::EnsureOpen() {
+    if (Uart->IsOpen()) return true;
+    if (Tried && ElapsedMs(TriedAtMs, timeGetTime()) < kReopenIntervalMs) return false;
+    NoteTry();
+    Uart->Open();
+    return Uart->IsOpen();
+}
+
 int32_t TProtoUART::Read(void* buffer, int32_t count) {
     {
         std::lock_guard lock(LineLock);
-        if (!Uart->IsOpen()) Uart->Open();
-        if (Uart->IsOpen()) return Uart->Read(buffer, count);
+        if (EnsureOpen()) {
+            const int32_t n = Uart->Read(buffer, count);
+            if (!Uart->IsOpen()) NoteTry();  // it went away: the next try in a while
+            return n;
+        }
     }
     // A line that cannot be opened still paces the receive loops.
     std::this_thread::sleep_for(std::chrono::milliseconds(kReadWaitMs));
@@ -365,13 +403,15 @@ int32_t TProtoUART::Read(void* buffer, int32_t count) {
 
 int32_t TProtoUART::Write(const void* buffer, int32_t count) {
     std::lock_guard lock(LineLock);
-    if (!Uart->IsOpen()) Uart->Open();
-    if (!Uart->IsOpen()) return 0;
-    return Uart->Write(buffer, count);
+    if (!EnsureOpen()) return 0;
+    const int32_t n = Uart->Write(buffer, count);
+    if (!Uart->IsOpen()) NoteTry();
+    return n;
 }
 
 void TProtoUART::Open() {
     std::lock_guard lock(LineLock);
+    NoteTry();
     Uart->Open();
 }
 
@@ -401,8 +441,14 @@ bool TProtoUART::SetPortName(const std::string& name) {
     Uart->Name = name;
     Name = name;
     Id = NameId(name);
+    NoteTry();
     Uart->Open();
     return true;
+}
+
+void TProtoUART::SetDeviceFolder(const std::string& folder) {
+    std::lock_guard lock(LineLock);
+    Uart->Folder = folder;
 }
 
 bool ReadSerialPortRecord(TStream& stream, TSerialPortRecord& record) {

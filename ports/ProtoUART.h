@@ -51,7 +51,7 @@ public:
     TUartPort(const TUartPort&) = delete;
     TUartPort& operator=(const TUartPort&) = delete;
 
-    // Opens "/dev/" + Name exclusively, raw 8N1 at 19200 baud, both
+    // Opens Folder + Name exclusively, raw 8N1 at 19200 baud, both
     // directions purged. Does nothing when already open under this name.
     // A line marked for exclusive use by another program is busy, even for
     // root, who could open it anyway.
@@ -69,16 +69,30 @@ public:
     int32_t Read(void* buffer, int32_t count);
     void DiscardInput();
 
+    // A write or read that finds the device gone (unplugged, hung up)
+    // closes the line and keeps the reason (Gone, with the system's error);
+    // until the line opens again, an open that finds no device says Gone
+    // too, with its own error.
+
     std::string Name;
     std::string OpenedName;
+    // The folder the names are relative to, with its final slash.
+    std::string Folder = "/dev/";
 
 private:
     void SetOpenError(TOpenError error, int systemError, long groupToJoin = -1);
+    // The device went away: keep why, and close.
+    void Lose(int systemError);
 
     std::atomic<int> Handle{-1};
     mutable std::mutex ErrorLock;
     TOpenOutcome OpenError;
+    bool Lost = false;  // under ErrorLock: gone since it was last open
 };
+
+// A line that cannot be opened, or went away, is tried again by the
+// transfers at most this often, so a program whose line is gone stays idle.
+inline constexpr uint32_t kReopenIntervalMs = 1000;
 
 class TProtoUART : public TProtoPort {
 public:
@@ -98,22 +112,34 @@ public:
     bool SaveSettings(TStream& stream) override;
     std::string LineName() const override;
 
-    // Why the line could not be opened the last time it was tried (by any
-    // thread); None while it is open.
-    TOpenOutcome LastOpenError() const { return Uart->LastOpenError(); }
+    // Why the line could not be opened the last time it was tried, or why
+    // it went away (by any thread); None while it is open.
+    TOpenOutcome LastOpenError() const override { return Uart->LastOpenError(); }
 
     // Closes the line, takes the new name and opens it. A name that fails
     // CheckPortName is refused and nothing changes.
     bool SetPortName(const std::string& name);
+    // The folder port names are relative to ("/dev/" unless set; tests use
+    // a folder of links). Takes effect with the next open.
+    void SetDeviceFolder(const std::string& folder);
 
     // The name field as read from the configuration.
     TFieldText NameRead;
 
 private:
+    // The transfers' open: a closed line is tried again only when
+    // kReopenIntervalMs have passed since the last try or since it went
+    // away; the line comes back by itself. Under LineLock.
+    bool EnsureOpen();
+    // Notes a try (or a loss) now. Under LineLock.
+    void NoteTry();
+
     // Serialises the line between the worker and the user-interface thread
     // (a rename reopens it).
     mutable std::mutex LineLock;
     std::unique_ptr<TUartPort> Uart;
+    bool Tried = false;      // under LineLock
+    uint32_t TriedAtMs = 0;  // under LineLock
 };
 
 }  // namespace tovik

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "ports/ProtoUART.h"
+#include "support/ManualClock.h"
 #include "support/PtyResponder.h"
 #include "support/Wait.h"
 
@@ -132,6 +133,7 @@ TEST(LineRelease, HangUpLiftsTheExclusiveMark) {
 // ---- why a line could not be opened ----
 
 TEST(OpenFailure, KeepsTheSystemsReason) {
+    test::ManualClock clock;
     TProtoUART port;
     EXPECT_EQ(port.LastOpenError().Error, TOpenError::None);  // never tried
 
@@ -156,11 +158,13 @@ TEST(OpenFailure, KeepsTheSystemsReason) {
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(port.LastOpenError().Error, TOpenError::Busy);
     EXPECT_EQ(OpenErrorText(port.LastOpenError()), "порт занят другой программой");
+    clock.Advance(kReopenIntervalMs);  // a transfer tries again at most once a second
     EXPECT_EQ(port.Write("x", 1), 0);  // the transfer's own open fails the same way
     EXPECT_EQ(port.LastOpenError().Error, TOpenError::Busy);
 
     // Once it is free the reason goes.
     holder.Close();
+    clock.Advance(kReopenIntervalMs);
     EXPECT_EQ(port.Write("x", 1), 1);
     EXPECT_EQ(port.LastOpenError().Error, TOpenError::None);
     EXPECT_EQ(OpenErrorText(port.LastOpenError()), "");

@@ -1,13 +1,18 @@
 // The serial line over pseudo-terminals, and the port's settings record.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <future>
 #include <thread>
 
 #include "ports/ProtoUART.h"
+#include "support/ManualClock.h"
 #include "support/PtyResponder.h"
+#include "support/TempDir.h"
 #include "support/Wait.h"
 
 namespace tovik {
@@ -43,6 +48,7 @@ bool Load(TProtoUART& port, const Bytes& record) {
 }
 
 TEST(SerialLine, OpensExclusivelyAndPassesRawBytes) {
+    test::ManualClock clock;
     PtyResponder dev([](const Bytes& req) { return req; });  // echo
     TProtoUART a;
     ASSERT_TRUE(a.SetPortName(dev.PortName()));
@@ -66,8 +72,10 @@ TEST(SerialLine, OpensExclusivelyAndPassesRawBytes) {
     }));
     EXPECT_EQ(got, sent);
 
-    // Once the first port lets go, the next transfer of the second opens it.
+    // Once the first port lets go, the second opens it with its next transfer
+    // after its last try (at most one a second).
     a.Close();
+    clock.Advance(kReopenIntervalMs);
     EXPECT_EQ(b.Write("y", 1), 1);
     EXPECT_TRUE(b.IsOpen());
 }
@@ -100,6 +108,98 @@ TEST(SerialLine, VanishedLineIsClosed) {
     uint8_t b;
     for (int i = 0; i < 5 && port.IsOpen(); ++i) port.Read(&b, 1);
     EXPECT_FALSE(port.IsOpen());
+}
+
+// A serial adapter pulled out and plugged back in: here a pseudo-terminal
+// behind a link in the test's own folder, closed and its link removed, then
+// a new one linked under the same name. The line says it is gone and why,
+// is tried again at most once a second, and comes back by itself.
+TEST(LineComesAndGoes, GoneLineIsToldTriedCalmlyAndTakenBack) {
+    test::ManualClock clock;
+    test::TempDir dir;
+    ASSERT_FALSE(dir.Path.empty());
+    const std::string link = dir.Path + "/line";
+    auto plugIn = [&](const PtyResponder& device) {
+        return ::symlink(("/dev/" + device.PortName()).c_str(), link.c_str()) == 0;
+    };
+    auto echo = [](const Bytes& request) { return request; };
+    auto device = std::make_unique<PtyResponder>(echo);
+    ASSERT_TRUE(plugIn(*device));
+    TProtoUART port;
+    port.SetDeviceFolder(dir.Path + "/");
+    ASSERT_TRUE(port.SetPortName("line"));
+    ASSERT_TRUE(port.IsOpen());
+    auto echoed = [&](const Bytes& sent) {
+        if (port.Write(sent.data(), static_cast<int32_t>(sent.size())) != static_cast<int32_t>(sent.size()))
+            return false;
+        Bytes got;
+        return WaitUntil([&] {
+                   uint8_t buf[16];
+                   const int32_t n = port.Read(buf, sizeof buf);
+                   got.insert(got.end(), buf, buf + std::max(n, 0));
+                   return got.size() >= sent.size();
+               }) &&
+               got == sent;
+    };
+    ASSERT_TRUE(echoed({1, 2, 3}));
+
+    // Pulled out: the device and its name go.
+    device.reset();
+    ASSERT_EQ(::unlink(link.c_str()), 0);
+    EXPECT_EQ(port.Write("x", 1), 0);
+    EXPECT_FALSE(port.IsOpen());
+    const TOpenOutcome gone{TOpenError::Gone, EIO};
+    EXPECT_EQ(port.LastOpenError(), gone);
+    const TOutcome unsent = UnsentOutcome(port);
+    EXPECT_EQ(unsent.Status, TReplyStatus::NoLine);
+    EXPECT_EQ(unsent.Line, gone);
+    // Not tried again within the second (the reason would change) ...
+    uint8_t b = 0;
+    EXPECT_EQ(port.Write("x", 1), 0);
+    EXPECT_EQ(port.Read(&b, 1), 0);
+    EXPECT_EQ(port.LastOpenError(), gone);
+    // ... and then once: still no device, still gone.
+    clock.Advance(kReopenIntervalMs);
+    EXPECT_EQ(port.Write("x", 1), 0);
+    EXPECT_EQ(port.LastOpenError(), (TOpenOutcome{TOpenError::Gone, ENOENT}));
+    EXPECT_EQ(OpenErrorText(port.LastOpenError()), "устройство отключено (No such file or directory)");
+
+    // Requests meanwhile, through the worker: each ends at once as no line
+    // with the reason, and the worker wakes for nothing but them (while the
+    // clock stands, the line is not even tried).
+    auto results = std::make_shared<TResultEventsList>();
+    const int32_t owner = port.RegisterOwner();
+    std::vector<TOutcome> outcomes;
+    auto request = [&] {
+        port.PutJob(MakeJob(
+            MakeRequest(&port, 1, 0, {}, nullptr, 0, nullptr, 0, 0, 1), nullptr, nullptr, owner, results,
+            [](TProtoRequest& r) { return r.Port->Write("x", 1) == 1 ? kAnswered : UnsentOutcome(*r.Port); },
+            [&](const TReply& reply) { outcomes.push_back(reply.Outcome); }));
+    };
+    auto answered = [&](size_t count) {
+        return WaitUntil([&] {
+            while (!results->IsEmpty()) results->DispatchOne();
+            return outcomes.size() >= count;
+        });
+    };
+    for (int i = 0; i < 5; ++i) request();
+    ASSERT_TRUE(answered(5));
+    const TOutcome noLine{TReplyStatus::NoLine, 0, {TOpenError::Gone, ENOENT}};
+    for (const TOutcome& o : outcomes) EXPECT_EQ(o, noLine);
+    EXPECT_LE(port.WorkerWakeUps(), 5u);
+
+    // Plugged back in: taken back with the first transfer a second after
+    // the last try, without anyone opening it.
+    device = std::make_unique<PtyResponder>(echo);
+    ASSERT_TRUE(plugIn(*device));
+    EXPECT_EQ(port.Write("x", 1), 0);
+    clock.Advance(kReopenIntervalMs);
+    EXPECT_TRUE(echoed({4, 5, 6}));
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(port.LastOpenError(), TOpenOutcome{});
+    request();
+    ASSERT_TRUE(answered(6));
+    EXPECT_EQ(outcomes.back(), kAnswered);
 }
 
 TEST(PortNames, OnlyShortNamesThatStayUnderDev) {
