@@ -183,9 +183,13 @@ void TMainForm::BuildWindow() {
     StatusPanel->setObjectName("StatusPanel");
     StatusPanel->setMinimumWidth(50);
     statusBar()->addWidget(StatusPanel, 1);
+    // The plant overview's newest mark, apart at the right; the whole text in its tooltip.
     OverviewStatus = new QLabel(statusBar());
     OverviewStatus->setObjectName("OverviewStatus");
-    statusBar()->addWidget(OverviewStatus, 1);
+    OverviewStatus->setMaximumWidth(460);
+    OverviewStatus->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold;"));
+    OverviewStatus->hide();
+    statusBar()->addPermanentWidget(OverviewStatus);
 
     // A double click counts as a click.
     connect(DevList, &QListWidget::itemClicked, this, &TMainForm::DevListClick);
@@ -387,7 +391,12 @@ void TMainForm::PlantOverviewExecute() {
             DevListClick();
             activateWindow();
         };
-        host.ShowStatus = [this](const QString& text) { OverviewStatus->setText(text); };
+        host.ShowStatus = [this](const QString& text) {
+            OverviewStatus->setToolTip(text);
+            OverviewStatus->setText(OverviewStatus->fontMetrics().elidedText(text, Qt::ElideRight,
+                                                                             OverviewStatus->maximumWidth()));
+            OverviewStatus->setVisible(!text.isEmpty());
+        };
         host.LayoutPath = Place.File + ".overview";
         OverviewForm = new TPlantOverviewForm(std::move(host), this);
         OverviewForm->setAttribute(Qt::WA_DeleteOnClose);

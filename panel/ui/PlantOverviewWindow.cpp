@@ -20,8 +20,6 @@ namespace tovik {
 
 namespace {
 
-const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
@@ -34,7 +32,7 @@ const TTovikPanel* OpenTovikPanel() {
     return frame ? &frame->Model() : nullptr;
 }
 
-constexpr int kDefaultWidths[kOverviewColumnCount] = {150, 120, 70, 60, 130, 300, 70, 70, 70, 60, 140, 90};
+constexpr int kDefaultWidths[kOverviewColumnCount] = {125, 115, 55, 55, 100, 315, 60, 60, 60, 55, 140, 70};
 const QColor kAlarmMarkColor(255, 200, 200);
 const QColor kSilentMarkColor(255, 232, 170);
 const QColor kAlarmStateColor(170, 0, 0);
@@ -133,28 +131,13 @@ void TOverviewTableModel::Refresh() {
     }
 }
 
-// ---- the wake-up ----
-
-struct TPlantOverviewForm::TWake {
-    std::mutex Lock;
-    QObject* Target = nullptr;  // under Lock
-    std::atomic<bool> Pending{false};
-
-    // From any thread; never more than one wake-up waits in the event queue.
-    void Post() {
-        if (Pending.exchange(true)) return;
-        std::lock_guard guard(Lock);
-        if (Target) QCoreApplication::postEvent(Target, new QEvent(kWakeEvent));
-    }
-};
-
 // ---- the window ----
 
 TPlantOverviewForm::TPlantOverviewForm(TOverviewHost TheHost, QWidget* Parent)
-    : QWidget(Parent, Qt::Window), Host(std::move(TheHost)), Wake(std::make_shared<TWake>()) {
+    : QWidget(Parent, Qt::Window), Host(std::move(TheHost)), Wake(std::make_shared<TWakeUp>()) {
     setObjectName("PlantOverviewForm");
     setWindowTitle(QStringLiteral("Обзор установок"));
-    resize(1180, 420);
+    resize(1220, 420);
 
     TOverviewEnvironment env;
     env.Devices = Host.Devices;
@@ -246,7 +229,7 @@ void TPlantOverviewForm::closeEvent(QCloseEvent* Event) {
 }
 
 bool TPlantOverviewForm::event(QEvent* Event) {
-    if (Event->type() != kWakeEvent) return QWidget::event(Event);
+    if (Event->type() != WakeUpEvent()) return QWidget::event(Event);
     Wake->Pending.store(false);
     if (!Finished) RefreshTimerTimer();
     return true;

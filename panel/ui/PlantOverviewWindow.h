@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "base/ui/WakeUp.h"
 #include "panel/PlantOverview.h"
 
 class QLabel;
@@ -95,8 +96,7 @@ private:
     bool Finished = false;
 
     // The workers' wake-up: a queued call of the tick, at most one waiting.
-    struct TWake;
-    std::shared_ptr<TWake> Wake;
+    std::shared_ptr<TWakeUp> Wake;
 };
 
 }  // namespace tovik

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -12,7 +11,6 @@
 #include "panel/PlantOverview.h"
 #include "ports/FrameTrace.h"
 #include "ports/ProtoUART.h"
-#include "protocol/FrameDecoder.h"
 #include "tools/cli/CliOptions.h"
 #include "tools/cli/CliSession.h"
 #include "tools/common/Json.h"
@@ -89,15 +87,6 @@ std::map<int32_t, std::unique_ptr<TProtoPort>> OpenLines(TProtoPortList& ports, 
     return lines;
 }
 
-void FlushTrace(const std::shared_ptr<TFrameTraceQueue>& trace) {
-    if (!trace) return;
-    for (const TFrameTraceRecord& r : trace->Take())
-        std::fprintf(stderr, "%s\n", DecodedTraceLine(r).c_str());
-    if (const size_t dropped = trace->TakeDropped())
-        std::fprintf(stderr, "трассировка: пропущено кадров: %zu\n", dropped);
-    std::fflush(stderr);
-}
-
 }  // namespace
 
 int RunOverview(const TOverviewOptions& Options, const TLocaleFormat& Locale, TProtoPortList& Ports,
@@ -136,7 +125,7 @@ int RunOverview(const TOverviewOptions& Options, const TLocaleFormat& Locale, TP
     bool well = false;
     while (!Interrupted.load()) {
         overview.Tick();
-        FlushTrace(trace);
+        PrintTrace(trace.get());
         if (overview.CompletedRounds() > printed) {
             printed = overview.CompletedRounds();
             ++rounds;
@@ -159,7 +148,7 @@ int RunOverview(const TOverviewOptions& Options, const TLocaleFormat& Locale, TP
     overview.Stop();
     overview.Results()->SetNotifier(nullptr);
     for (auto& [id, line] : lines) line->StopWorker();
-    FlushTrace(trace);
+    PrintTrace(trace.get());
     return rounds > 0 && well ? kExitOk : kExitFailed;
 }
 
