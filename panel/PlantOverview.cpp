@@ -113,7 +113,9 @@ struct TPlantOverview::TRowState {
     std::optional<std::array<uint8_t, 2>> Header;  // the journal's last header
     std::optional<TAlarmRecord> LastAlarm;         // its newest record
     std::optional<uint8_t> LastKnownCode;          // the last state read, kept while silent
-    bool JournalGrew = false;                      // to be told with the next state
+    // Seen in this pass over the relay, told when its reads are done.
+    bool EnteredAlarm = false;
+    bool JournalGrew = false;
     std::string MarkText;
     uint64_t MarkOrder = 0;
 };
@@ -342,6 +344,7 @@ void TPlantOverview::FillFromPanel(const TTovikPanel& Panel, TRowState& Row) {
         Row.LastAlarm = dev->AlarmCache.back();
     if (!failedRead("alarm_count")) TakeHeader(Row, Panel.Alarms().AlarmHeader(), nullptr);
     TakeState(Row);
+    Judge(Row);
     Publish(&Row);
 }
 
@@ -405,7 +408,7 @@ bool TPlantOverview::NextDevice(TLine& Line, const TTovikDevice* PanelDevice) {
             Line.RowId = row.Row.Id;
             Line.Steps.clear();
             if (row.NeedSetpoints) Line.Steps.push_back(TStep::Setpoints);
-            for (TStep s : {TStep::AlarmCount, TStep::State, TStep::Currents}) Line.Steps.push_back(s);
+            for (TStep s : {TStep::State, TStep::AlarmCount, TStep::Currents}) Line.Steps.push_back(s);
             return true;
         }
         Line.RoundOpen = false;
@@ -499,6 +502,8 @@ void TPlantOverview::Done(int32_t PortId, uint64_t Serial, TStep Step, const TRe
             break;
     }
     row->Row.State = row->View.StateStatusText();
+    // The relay's reads of this pass are done: what they showed is told.
+    if (line->Steps.empty()) Judge(*row);
     Publish(row);
 }
 
@@ -534,7 +539,7 @@ void TPlantOverview::TakeHeader(TRowState& Row, const std::array<uint8_t, 2>& He
         return;
     }
     if (!changed) return;
-    // A new record: the newest one is read before the state, which names it.
+    // A new record: the newest one is read next; the state text names it.
     if (Line) Line->Steps.push_front(TStep::LastAlarm);
     if (known) Row.JournalGrew = true;
 }
@@ -544,16 +549,21 @@ void TPlantOverview::TakeState(TRowState& Row) {
     Row.Row.StateCode = code;
     Row.Row.State = Row.View.StateStatusText();
     if (!code) return;
-    const bool entered = IsAlarmState(*code) && Row.LastKnownCode && !IsAlarmState(*Row.LastKnownCode);
+    if (IsAlarmState(*code) && Row.LastKnownCode && !IsAlarmState(*Row.LastKnownCode))
+        Row.EnteredAlarm = true;
     Row.LastKnownCode = code;
-    if (!entered && !Row.JournalGrew) return;
+}
+
+void TPlantOverview::Judge(TRowState& Row) {
+    if (!Row.EnteredAlarm && !Row.JournalGrew) return;
     std::string what = Row.Row.State;
-    if (!IsAlarmState(*code)) {
+    if (!Row.Row.InAlarm()) {
         what = "новая запись в журнале аварий";
         if (Row.LastAlarm)
             what += ": " + FormatDateTime(std::span<const uint8_t, 6>(Row.LastAlarm->data(), 6), Env.Locale) +
                     " " + EventText((*Row.LastAlarm)[6]);
     }
+    Row.EnteredAlarm = false;
     Row.JournalGrew = false;
     Mark(Row, kMarkAlarm, "Авария: «" + Row.Row.Name + "» — " + what);
 }

@@ -2,10 +2,10 @@
 // The plant overview: every configured relay on one screen, alive. One row
 // per device of the device list; each port has its own queue of reads, one
 // device after another, so the lines are read in parallel by their workers.
-// Per device it reads only what a row shows: the journal's header (the
-// alarm count) and, when that changed, the newest record (the last alarm's
-// time and cause), the state and the currents; the setpoint block once, for
-// the transformation ratio. The state poll of the panel (the model item,
+// Per device it reads only what a row shows: the state, the journal's
+// header (the alarm count) and, when that changed, the newest record (the
+// last alarm's time and cause), and the currents; the setpoint block once,
+// for the transformation ratio. The state poll of the panel (the model item,
 // which hands over and clears the relay's change marks) is never read here.
 //
 // Between two of its requests on a line it waits the port's request
@@ -201,6 +201,9 @@ private:
     void Unanswered(TRowState& Row, const std::string& Reason);
     void TakeHeader(TRowState& Row, const std::array<uint8_t, 2>& Header, TLine* Line);
     void TakeState(TRowState& Row);
+    // A pass over the relay is done: an alarm state entered or a new journal
+    // record is marked, in the state's words.
+    void Judge(TRowState& Row);
     void Mark(TRowState& Row, TOverviewMark Mark, std::string Text);
     // The row changed (none: the list did): the rows are made anew.
     void Publish(TRowState* Row);

@@ -115,9 +115,12 @@ TEST_F(PlantOverview, ATripIsMarkedUntilAcknowledged) {
     Overview->Start();
     ASSERT_TRUE(Rounds(1));
     ASSERT_TRUE(Overview->AllWell());
+    // Tripped between two passes over the relay (a trip in the middle of one
+    // is told the next time round).
+    Overview->Stop();
     ASSERT_EQ(Plant.Command(0, "trip 2 4"), "ok");
+    Overview->Start();
     ASSERT_TRUE(RunUntil([&] { return Row(1).Marks != kMarkNone; }));
-    ASSERT_TRUE(RunUntil([&] { return Row(1).StateCode.has_value(); }));
     const TOverviewRow& r = Row(1);
     EXPECT_EQ(r.Marks, kMarkAlarm);
     EXPECT_TRUE(r.InAlarm());

@@ -63,8 +63,8 @@ TEST(OverviewWindow, MarksAcknowledgesOpensPanelsAndKeepsItsLayout) {
     // A trip: the row marked, the main window's status bar says so, a beep.
     g_beeps = 0;
     ASSERT_EQ(plant.Command(0, "trip 2 4"), "ok");
-    ASSERT_TRUE(
-        Until([&] { return form.OverviewStatus->text().startsWith("Авария: «Насосная 2» — АВАРИЯ"); }));
+    ASSERT_TRUE(Until([&] { return form.OverviewStatus->toolTip().startsWith("Авария: «Насосная 2» — "); }));
+    EXPECT_TRUE(form.OverviewStatus->isVisibleTo(&form));
     EXPECT_GE(g_beeps, 1);
     int row = ViewRow(w, "Насосная 2");
     EXPECT_EQ(w.RowsGrid->model()->index(row, ColMarks).data().toString(), "авария");
