@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "SimTraffic.h"
 #include "app/TovikDevice.h"
 #include "panel/TovikPanel.h"
 #include "ports/ProtoUART.h"
@@ -47,59 +48,17 @@ namespace {
 constexpr int kBaud = 19200;
 constexpr int kDelayMs = 5;  // the simulator's response delay in the paced runs
 
+using bench::LogNumber;
+using bench::LogReader;
+using bench::Traffic;
 using test::SimBinaryBesideThisProgram;
 using test::TSimProcess;
-
-// What crossed the line, from the simulator's log lines since the last call.
-struct Traffic {
-    long Exchanges = 0;
-    long Bytes = 0;
-    long Unanswered = 0;
-    std::vector<std::string> Lines;
-};
 
 // One ModBus read of the simulator's log: register and count (function 3).
 struct RegisterRead {
     int Register = 0;
     int Count = 0;
 };
-std::optional<long> LogNumber(const std::string& line, const std::string& key) {
-    const size_t at = line.find("\"" + key + "\":");
-    if (at == std::string::npos) return std::nullopt;
-    return std::stol(line.substr(at + key.size() + 3));
-}
-
-class LogReader {
-public:
-    explicit LogReader(std::string path) : Path(std::move(path)) {}
-    Traffic Next() {
-        Traffic t;
-        std::ifstream f(Path);
-        f.seekg(static_cast<std::streamoff>(Offset));
-        for (std::string line; std::getline(f, line);) {
-            if (f.eof()) break;  // still being written
-            Offset += line.size() + 1;
-            t.Lines.push_back(line);
-            ++t.Exchanges;
-            t.Bytes += HexLength(line, "\"bytes\":\"");
-            const long reply = HexLength(line, "\"reply\":\"");
-            if (line.find("\"answered\":true") == std::string::npos) ++t.Unanswered;
-            t.Bytes += reply;
-        }
-        return t;
-    }
-
-private:
-    static long HexLength(const std::string& line, const std::string& tag) {
-        const size_t at = line.find(tag);
-        if (at == std::string::npos) return 0;
-        const size_t begin = at + tag.size();
-        return static_cast<long>((line.find('"', begin) - begin) / 2);
-    }
-    std::string Path;
-    size_t Offset = 0;
-};
-
 // A port on the simulator's line with one owner and its result list.
 struct Client {
     explicit Client(const std::string& portName) {
@@ -162,18 +121,11 @@ bool PollCycle(Client& c, uint8_t kind) {
     return c.DispatchUntil(pending) && allOk;
 }
 
-std::string TempLog() {
-    char tmpl[] = "/tmp/tovik-bench-poll-XXXXXX";
-    const int fd = ::mkstemp(tmpl);
-    if (fd >= 0) ::close(fd);
-    return tmpl;
-}
-
 // range(0): device kind (3 "ТовикМ ModBus" or 0 "Товик"). Paced at 19200
 // baud with the simulator's response delay kDelayMs.
 void BM_PollCycle(benchmark::State& state) {
     const auto kind = static_cast<uint8_t>(state.range(0));
-    const std::string log = TempLog();
+    const std::string log = bench::TempLog("tovik-bench-poll");
     TSimProcess sim(SimBinaryBesideThisProgram(),
                     {"--relay", std::to_string(kind) + ":" + std::to_string(kAddress), "--baud",
                      std::to_string(kBaud), "--delay-ms", std::to_string(kDelayMs), "--log", log});
@@ -294,7 +246,7 @@ BENCHMARK(BM_ExchangesUnpaced)
 // ---- the panel's model, tovik-cli watch and a synchronous ModBus client ----
 
 double FloorMs(const Traffic& t) {
-    return static_cast<double>(t.Bytes) * 10.0 * 1000.0 / kBaud + static_cast<double>(t.Exchanges) * kDelayMs;
+    return bench::FloorMs(t, kBaud, kDelayMs);
 }
 
 void ReportCycles(benchmark::State& state, double measuredMs, double floorMs, double worst, long exchanges,
@@ -371,7 +323,7 @@ private:
 // range(0): device kind. Paced at 19200 baud with the simulator's delay.
 void BM_PanelModelCycle(benchmark::State& state) {
     const auto kind = static_cast<uint8_t>(state.range(0));
-    const std::string log = TempLog();
+    const std::string log = bench::TempLog("tovik-bench-poll");
     TSimProcess sim(SimBinaryBesideThisProgram(),
                     {"--relay", std::to_string(kind) + ":" + std::to_string(kAddress), "--baud",
                      std::to_string(kBaud), "--delay-ms", std::to_string(kDelayMs), "--log", log});
@@ -433,7 +385,7 @@ bool StartsCycle(const std::string& line) {
 void BM_CliWatch(benchmark::State& state) {
     const auto kind = static_cast<uint8_t>(state.range(0));
     constexpr int kCycles = 20;
-    const std::string log = TempLog();
+    const std::string log = bench::TempLog("tovik-bench-poll");
     TSimProcess sim(SimBinaryBesideThisProgram(),
                     {"--relay", std::to_string(kind) + ":" + std::to_string(kAddress), "--baud",
                      std::to_string(kBaud), "--delay-ms", std::to_string(kDelayMs), "--log", log});
@@ -465,17 +417,7 @@ void BM_CliWatch(benchmark::State& state) {
         for (const std::string& line : LogReader(log).Next().Lines) {
             if (StartsCycle(line)) ++polls;
             if (polls < 2 || polls > kCycles + 1) continue;
-            window.Lines.push_back(line);
-        }
-        for (const std::string& line : window.Lines) {
-            ++window.Exchanges;
-            auto hex = [&](const std::string& tag) {
-                const size_t at = line.find(tag);
-                if (at == std::string::npos) return 0L;
-                const size_t begin = at + tag.size();
-                return static_cast<long>((line.find('"', begin) - begin) / 2);
-            };
-            window.Bytes += hex("\"bytes\":\"") + hex("\"reply\":\"");
+            LogReader::Add(line, window);
         }
         ReportCycles(state, ms, FloorMs(window), 0, window.Exchanges, window.Bytes, kCycles);
     }
@@ -495,7 +437,7 @@ BENCHMARK(BM_CliWatch)
 // simulated line. range(0): device kind (ModBus kinds only).
 void BM_ModbusSyncCycle(benchmark::State& state) {
     const auto kind = static_cast<uint8_t>(state.range(0));
-    const std::string log = TempLog();
+    const std::string log = bench::TempLog("tovik-bench-poll");
     TSimProcess sim(SimBinaryBesideThisProgram(),
                     {"--relay", std::to_string(kind) + ":" + std::to_string(kAddress), "--baud",
                      std::to_string(kBaud), "--delay-ms", std::to_string(kDelayMs), "--log", log});

@@ -45,7 +45,7 @@ bool TRelayLink::PortStillListed(const TProtoPort* Port) const {
     return Env.Ports && Env.Ports->IndexOf(Port) >= 0;
 }
 
-std::string TRelayLink::AddressProblem() const {
+std::string AddressProblem(const TTovikDevice* Dev) {
     if (!Dev) return kMsgNoConnection;
     if (!Dev->HasKnownKind())
         return "Неизвестный тип устройства (" + std::to_string(Dev->GetDeviceKind()) + ").";

@@ -18,6 +18,10 @@
 
 namespace tovik {
 
+// Why a device cannot be addressed (none, an unknown kind, a bus number
+// outside 1..250), empty when it can.
+std::string AddressProblem(const TTovikDevice* Device);
+
 class TRelayLink {
 public:
     explicit TRelayLink(const TPanelEnvironment& Environment);
@@ -37,9 +41,8 @@ public:
     // The ports the environment has, as the port box lists them after "Нет".
     std::vector<TPortBoxItem> ListedPorts() const;
     bool PortStillListed(const TProtoPort* Port) const;
-    // Why the device cannot be addressed (none bound, an unknown kind, a bus
-    // number outside 1..250), empty when it can.
-    std::string AddressProblem() const;
+    // Why the bound device cannot be addressed, empty when it can.
+    std::string AddressProblem() const { return tovik::AddressProblem(Dev); }
     // A device, its port, and an address its relay can have.
     bool Reachable() const { return Dev && DevicePort() && AddressProblem().empty(); }
 

@@ -22,6 +22,10 @@ void SetBeepHook(TBeepHook hook) {
     g_beep.store(hook, std::memory_order_relaxed);
 }
 
+void SoundBeep() {
+    if (auto beep = g_beep.load(std::memory_order_relaxed)) beep();
+}
+
 std::unique_ptr<TProtoRequest> MakeRequest(TProtoPort* Port, uint8_t Address, uint8_t DeviceKind,
                                            const TCommandDescriptor& Command, TBlockPtr TxData,
                                            int32_t TxLength, uint8_t* RxBuffer, int32_t RxLength,
@@ -154,7 +158,7 @@ bool TProtoPort::TakeJob(TProtoJob& slot) {
     if (Queue.empty()) {
         SignalSet = false;
         lock.unlock();
-        if (auto beep = g_beep.load(std::memory_order_relaxed)) beep();
+        SoundBeep();
         return false;
     }
     slot = std::move(*Queue.front());

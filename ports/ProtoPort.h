@@ -87,6 +87,8 @@ private:
 // may install one. nullptr removes it.
 using TBeepHook = void (*)();
 void SetBeepHook(TBeepHook hook);
+// Sounds the installed beep, if any (a front end's alert too).
+void SoundBeep();
 
 class TProtoPortThread;
 class TFrameTraceSink;

@@ -23,6 +23,7 @@
 #include "app/ui/HelpForm.h"
 #include "app/ui/register.h"
 #include "base/ui/Messages.h"
+#include "panel/ui/PlantOverviewWindow.h"
 #include "panel/ui/TovikFrame.h"
 #include "ports/ui/BusScanUnit.h"
 #include "ports/ui/MonitorUnit.h"
@@ -90,6 +91,8 @@ void TMainForm::BuildWindow() {
         makeAction("AddTovikMMB", QStringLiteral("Добавить ТовикМ ModBus"), {}, QStyle::SP_FileIcon);
     ScanDevices = makeAction("ScanDevices", QStringLiteral("Поиск устройств..."), {},
                              QStyle::SP_FileDialogContentsView);
+    PlantOverview = makeAction("PlantOverview", QStringLiteral("Обзор установок"),
+                               QKeySequence("Ctrl+Shift+O"), QStyle::SP_FileDialogListView);
 
     connect(SettingsOpen, &QAction::triggered, this, [this] {
         if (PortListForm) PortListForm->exec();
@@ -112,6 +115,7 @@ void TMainForm::BuildWindow() {
     connect(AddTovikMMB, &QAction::triggered, this, [this] { AddDeviceOfKind(3); });
     connect(DelDevice, &QAction::triggered, this, &TMainForm::DelDeviceExecute);
     connect(ScanDevices, &QAction::triggered, this, [this] { ScanDevicesExecute(); });
+    connect(PlantOverview, &QAction::triggered, this, &TMainForm::PlantOverviewExecute);
     // "Помощь" (F1): the manual, at the section of the panel's tab in view.
     connect(HelpClick, &QAction::triggered, this, [this] { OpenManual(this, HelpTopicFor(PanelArea)); });
 
@@ -142,6 +146,7 @@ void TMainForm::BuildWindow() {
     separator("Panel3");
     OptionsBut = makeButton("OptionsBut", SettingsOpen);
     SettingsBut = makeButton("SettingsBut", OptionsOpen);
+    OverviewBut = makeButton("OverviewBut", PlantOverview);
     separator("Panel4");
     HelpBut = makeButton("HelpBut", HelpClick);
     AboutBut = makeButton("AboutBut", ShowAbout);
@@ -178,6 +183,13 @@ void TMainForm::BuildWindow() {
     StatusPanel->setObjectName("StatusPanel");
     StatusPanel->setMinimumWidth(50);
     statusBar()->addWidget(StatusPanel, 1);
+    // The plant overview's newest mark, apart at the right; the whole text in its tooltip.
+    OverviewStatus = new QLabel(statusBar());
+    OverviewStatus->setObjectName("OverviewStatus");
+    OverviewStatus->setMaximumWidth(460);
+    OverviewStatus->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold;"));
+    OverviewStatus->hide();
+    statusBar()->addPermanentWidget(OverviewStatus);
 
     // A double click counts as a click.
     connect(DevList, &QListWidget::itemClicked, this, &TMainForm::DevListClick);
@@ -197,6 +209,7 @@ void TMainForm::BuildWindow() {
     commands->addSeparator();
     commands->addAction(SettingsOpen);
     commands->addAction(OptionsOpen);
+    commands->addAction(PlantOverview);
     commands->addSeparator();
     commands->addAction(AddTovik);
     commands->addAction(AddTovikMB);
@@ -320,6 +333,8 @@ void TMainForm::ScanDevicesExecute(TProtoPort* port) {
 void TMainForm::ShutDown() {
     if (ShutDownDone) return;
     ShutDownDone = true;
+    // The overview's reads end before anything else lets the ports go.
+    delete OverviewForm.data();
     CloseCurrentPanel();
     // After a fatal start-up the file on disk is left as it is, for
     // recovery, instead of being replaced by whatever could be loaded.
@@ -372,6 +387,35 @@ void TMainForm::SetCurrentUser(TUser* user) {
     SetActionEnabled("AddTovikMMB", full);
     SetActionEnabled("DelDevice", full);
     SetActionEnabled("ScanDevices", full);
+    // Watching the plant needs an account of any level.
+    SetActionEnabled("PlantOverview", any);
+    if (!any && OverviewForm) OverviewForm->close();
+}
+
+void TMainForm::PlantOverviewExecute() {
+    if (!CurrentUser) return;
+    if (!OverviewForm) {
+        TOverviewHost host;
+        host.Devices = &Devices;
+        host.Ports = &Ports;
+        host.OpenDevice = [this](int index) {
+            DevList->setCurrentRow(index);
+            DevListClick();
+            activateWindow();
+        };
+        host.ShowStatus = [this](const QString& text) {
+            OverviewStatus->setToolTip(text);
+            OverviewStatus->setText(OverviewStatus->fontMetrics().elidedText(text, Qt::ElideRight,
+                                                                             OverviewStatus->maximumWidth()));
+            OverviewStatus->setVisible(!text.isEmpty());
+        };
+        host.LayoutPath = Place.File + ".overview";
+        OverviewForm = new TPlantOverviewForm(std::move(host), this);
+        OverviewForm->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    OverviewForm->show();
+    OverviewForm->raise();
+    OverviewForm->activateWindow();
 }
 
 void TMainForm::SetActionEnabled(const QString& name, bool enabled) {

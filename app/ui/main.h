@@ -3,6 +3,7 @@
 // account and the request statistics. Its creation is the start-up, its
 // destruction the shut-down.
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <memory>
 
@@ -26,6 +27,7 @@ class TAboutForm;
 class TAcessSelectForm;
 class TBusScanForm;
 class TOptForm;
+class TPlantOverviewForm;
 class TPortListForm;
 class TRegForm;
 class TUARTSelectForm;
@@ -74,11 +76,13 @@ public:
     QToolButton* SettingsBut = nullptr;
     QToolButton* HelpBut = nullptr;
     QToolButton* AboutBut = nullptr;
+    QToolButton* OverviewBut = nullptr;
     QGroupBox* DevsGroupBox = nullptr;
     QListWidget* DevList = nullptr;
     QSplitter* Splitter1 = nullptr;
     QWidget* PanelArea = nullptr;
-    QLabel* StatusPanel = nullptr;  // the status bar's single panel
+    QLabel* StatusPanel = nullptr;     // the status bar's first panel: the device panel's
+    QLabel* OverviewStatus = nullptr;  // its second: the plant overview's newest mark
     QMenu* DevListPopupMenu = nullptr;
     QList<QAction*> ActionList;
     QAction* SettingsOpen = nullptr;
@@ -91,7 +95,8 @@ public:
     QAction* AddTovikMB = nullptr;
     QAction* AddTovikM = nullptr;
     QAction* AddTovikMMB = nullptr;
-    QAction* ScanDevices = nullptr;  // "Поиск устройств..."
+    QAction* ScanDevices = nullptr;    // "Поиск устройств..."
+    QAction* PlantOverview = nullptr;  // "Обзор установок"
 
     // The windows created after the main window.
     TPortListForm* PortListForm = nullptr;
@@ -101,6 +106,8 @@ public:
     TAcessSelectForm* AcessSelectForm = nullptr;
     TOptForm* OptForm = nullptr;
     TBusScanForm* BusScanForm = nullptr;
+    // "Обзор установок", while it is open.
+    QPointer<TPlantOverviewForm> OverviewForm;
 
 public slots:
     void DevListClick();
@@ -108,6 +115,8 @@ public slots:
     void AddDeviceOfKind(int kind);
     // "Поиск устройств...", on `port` when one is given.
     void ScanDevicesExecute(TProtoPort* port = nullptr);
+    // "Обзор установок": opens (or raises) the plant overview; any account.
+    void PlantOverviewExecute();
 
 private:
     void BuildWindow();

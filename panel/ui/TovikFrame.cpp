@@ -35,8 +35,6 @@ namespace tovik {
 
 namespace {
 
-const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
@@ -121,21 +119,6 @@ bool TEnterDelegate::eventFilter(QObject* editor, QEvent* event) {
     return true;
 }
 
-// ---- the wake-up ----
-
-struct TTTovikFrame::TWake {
-    std::mutex Lock;
-    QObject* Target = nullptr;  // under Lock
-    std::atomic<bool> Pending{false};
-
-    // From any thread; never more than one wake-up waits in the event queue.
-    void Post() {
-        if (Pending.exchange(true)) return;
-        std::lock_guard guard(Lock);
-        if (Target) QCoreApplication::postEvent(Target, new QEvent(kWakeEvent));
-    }
-};
-
 // ---- construction ----
 
 TTTovikFrame::TTTovikFrame(TTovikDevice& device, const TPanelContext& context)
@@ -145,7 +128,7 @@ TTTovikFrame::TTTovikFrame(TTovikDevice& device, const TPanelContext& context)
           const QFontMetrics metrics(TovikUstStringGrid->font());
           return TTextSize{metrics.horizontalAdvance(Q(text)), metrics.height()};
       }),
-      Wake(std::make_shared<TWake>()) {
+      Wake(std::make_shared<TWakeUp>()) {
     setObjectName("TTovikFrame");
     hide();
     if (StatusPanel) StatusPanel->clear();
@@ -478,7 +461,7 @@ void TTTovikFrame::RefreshTimerTimer() {
 }
 
 bool TTTovikFrame::event(QEvent* event) {
-    if (event->type() != kWakeEvent) return QWidget::event(event);
+    if (event->type() != WakeUpEvent()) return QWidget::event(event);
     Wake->Pending.store(false);
     ++WakeCount;
     // A completion arrived: handle it now rather than on the next tick.

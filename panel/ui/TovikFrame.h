@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/Device.h"
+#include "base/ui/WakeUp.h"
 #include "panel/GridAutoSize.h"
 #include "panel/TovikPanel.h"
 #include "panel/ui/TrendWindow.h"
@@ -213,8 +214,7 @@ private:
     bool Drawing = false;
 
     // The worker's wake-up: a queued call of the tick, at most one waiting.
-    struct TWake;
-    std::shared_ptr<TWake> Wake;
+    std::shared_ptr<TWakeUp> Wake;
     uint64_t WakeCount = 0;
 
     QPointer<TTrendWindow> TrendWin;

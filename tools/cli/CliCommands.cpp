@@ -51,7 +51,10 @@ std::string CliCommandList(bool changesRelay) {
 
 std::string CliCommandHelp(const TCliCommand& c) {
     const bool line = c.Options & kLineOnly;
-    std::string out = line ? "Usage: tovik-cli LINE " : "Usage: tovik-cli RELAY ";
+    const bool plant = c.Options & kWholePlant;
+    std::string out = plant  ? "Usage: tovik-cli [--config FILE] "
+                      : line ? "Usage: tovik-cli LINE "
+                             : "Usage: tovik-cli RELAY ";
     if (c.ChangesRelay) out += "--user NAME --password PW ";
     out += "[--json] " + Synopsis(c) + "\n\n";
     AppendHelpLines(out, c.Help, 2, true);
@@ -62,7 +65,11 @@ std::string CliCommandHelp(const TCliCommand& c) {
             "access; a refused command sends nothing.\n";
     else
         out += "Reads only; needs no account.\n";
-    if (line)
+    if (plant)
+        out +=
+            "Exit status: 0 every relay answered and none is in an alarm state;\n"
+            "1 otherwise; 2 wrong usage or configuration. More: tovik-cli --help.\n";
+    else if (line)
         out +=
             "LINE: --port NAME, or --device INDEX [--config FILE] for its port.\n"
             "Exit status: 0 a relay answered; 1 none did, or the search was\n"

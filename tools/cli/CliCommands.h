@@ -17,6 +17,7 @@ enum TCommandOptions : unsigned {
     kTakesScan = 4,            // --from, --to, --native, --modbus, --timeout
     kLineOnly = 8,             // needs a line (--port or --device's port), not a relay
     kTakesSetpointFiles = 16,  // --save, --compare
+    kWholePlant = 32,          // every device of the configuration file: no --device or --port
 };
 
 struct TCliCommand {

@@ -84,6 +84,8 @@ std::string ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o
             err = flag(o.Version);
         } else if (name == "--json") {
             err = flag(o.Json);
+        } else if (name == "--watch") {
+            err = flag(o.Watch);
         } else if (name == "--trace") {
             err = flag(o.Trace);
         } else if (name == "--bus-mode") {
@@ -141,6 +143,8 @@ std::string CliHelpText() {
                  [--user NAME --password PW] [--json] [--trace] COMMAND [ARGS]
        tovik-cli (--port NAME | --device INDEX) [--json] [--trace] scan
                  [--from N] [--to N] [--native|--modbus] [--timeout MS]
+       tovik-cli [--config FILE] [--json] [--trace] overview
+                 [--watch [--interval MS] [--count N]]
 
 Runs the service tool's relay operations from the command line, through the
 same request engine, protocol, codecs and access rules as the application.
@@ -158,7 +162,8 @@ The relay:
   --bus-mode          only replies from the bus number count (RS-485 with
                       several relays).
   --reply-timeout MS  reply time-out, default 100.
-  --interval MS       request interval between polls (watch), default 100.
+  --interval MS       request interval between polls (watch), default 100;
+                      for overview --watch the time between rounds.
   --port, --kind, --bus, --bus-mode, --reply-timeout and --interval also
   override what --device takes from the file.
 
@@ -192,7 +197,8 @@ Command line:
   "tovik-cli --version" prints the version.
 
 Exit status: 0 done; 1 the relay did not answer, a read of poll or watch
-failed, or a command failed (scan: no relay answered; setpoints --compare:
+failed, or a command failed (overview: a relay did not answer or is in an
+alarm state; scan: no relay answered; setpoints --compare:
 the relay differs from the file; restore: an item written does not match, or
 a value of the file lies outside the model's limits); 2 wrong usage or
 configuration (a damaged setpoint file too); 3 access refused.
@@ -200,6 +206,7 @@ configuration (a damaged setpoint file too); 3 access refused.
 Against the simulator:
   tovik-sim --relay 3:1                      # prints its line, e.g. pts/5
   tovik-cli --port pts/5 --kind 3 --bus 1 watch
+  tovik-cli --config application.cfg overview   # every relay of the file
 )";
 }
 

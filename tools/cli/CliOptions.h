@@ -26,7 +26,8 @@ struct TCliOptions {
     bool Trace = false;  // every frame on the line to standard error
     bool Help = false;
     bool Version = false;                    // prints the version and does nothing else
-    std::optional<long> Count;               // watch
+    std::optional<long> Count;               // watch, overview --watch
+    bool Watch = false;                      // overview --watch
     std::optional<std::string> TextFile;     // alarms --txt
     std::optional<std::string> SheetFile;    // alarms --xlsx
     std::optional<int> ScanFrom;             // scan --from

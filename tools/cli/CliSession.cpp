@@ -40,13 +40,17 @@ TCliSession::~TCliSession() {
     // on an interrupted run too.
 }
 
-void TCliSession::FlushTrace() {
-    if (!TraceQueue) return;
-    for (const TFrameTraceRecord& r : TraceQueue->Take())
+void PrintTrace(TFrameTraceQueue* Queue) {
+    if (!Queue) return;
+    for (const TFrameTraceRecord& r : Queue->Take())
         std::fprintf(stderr, "%s\n", DecodedTraceLine(r).c_str());
-    if (const size_t dropped = TraceQueue->TakeDropped())
+    if (const size_t dropped = Queue->TakeDropped())
         std::fprintf(stderr, "трассировка: пропущено кадров: %zu\n", dropped);
     std::fflush(stderr);
+}
+
+void TCliSession::FlushTrace() {
+    PrintTrace(TraceQueue.get());
 }
 
 bool TCliSession::Open(std::string& error) {

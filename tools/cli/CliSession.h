@@ -21,6 +21,10 @@ void InstallInterruptHandlers();
 // full time-out, with room to spare.
 int64_t SilenceLimitMs(int32_t replyTimeout);
 
+// Prints the frames traced so far, decoded, on standard error; nothing
+// without a queue.
+void PrintTrace(TFrameTraceQueue* Queue);
+
 struct TLineSettings {
     std::string PortName;  // relative to /dev
     uint8_t Address = 1;

@@ -33,6 +33,7 @@
 #include "protocol/UstTable.h"
 #include "tools/cli/CliCommands.h"
 #include "tools/cli/CliOptions.h"
+#include "tools/cli/CliOverview.h"
 #include "tools/cli/CliSession.h"
 #include "tools/cli/SessionDriver.h"
 #include "tools/cli/SystemLocale.h"
@@ -948,6 +949,26 @@ int Scan(TContext& ctx) {
     return kExitOk;
 }
 
+// ---- overview ----
+
+void CheckOverview(const TContext& ctx) {
+    if ((ctx.Options.RequestInterval || ctx.Options.Count) && !ctx.Options.Watch)
+        throw TExit{kExitUsage,
+                    "--interval и --count только вместе с --watch (см. tovik-cli overview --help)"};
+}
+
+int Overview(TContext& ctx) {
+    LoadConfig(ctx);
+    if (ctx.Devices.Count() == 0) throw TExit{kExitUsage, "в файле конфигурации нет устройств"};
+    TOverviewOptions options;
+    options.Json = ctx.Options.Json;
+    options.Trace = ctx.Options.Trace;
+    options.Watch = ctx.Options.Watch;
+    options.Count = ctx.Options.Count;
+    options.IntervalMs = ctx.Options.RequestInterval.value_or(options.IntervalMs);
+    return RunOverview(options, ctx.Locale, ctx.Ports, ctx.Devices);
+}
+
 // ---- the commands ----
 
 constexpr bool kReads = false;
@@ -1040,6 +1061,22 @@ constexpr TCliCommand kCommands[] = {
      "or that disagree, damaged or late answers: possibly two\n"
      "relays with one number), tab-separated with a header.\n"
      "Exits 0 when a relay answered, 1 when none did."},
+    {"overview", "[--watch [--interval MS] [--count N]]", 0, 0, kReads, kWholePlant | kTakesCount,
+     CheckOverview, Overview,
+     "every device of the configuration file, as the window\n"
+     "\"Обзор установок\" shows them: each port read by its own\n"
+     "worker (lines in parallel), one device after another,\n"
+     "waiting the port's request interval; per device the\n"
+     "alarm count (and the newest record when it changed),\n"
+     "the state and the currents, the setpoints once for Kтр.\n"
+     "Prints, tab-separated with a header: name, kind, port,\n"
+     "bus number, whether it answers (or why not), the state\n"
+     "in the status bar's words, Ia, Ib, Ic, the alarm count,\n"
+     "the time of the last good answer and the marks (an alarm\n"
+     "entered, stopped answering). --watch: a table (--json:\n"
+     "an object) per round until Ctrl+C or N rounds, a round\n"
+     "starting MS (default 1000) after the one before. Exits 0\n"
+     "when every relay answered and none is in an alarm state."},
 };
 
 // ---- dispatch ----
@@ -1047,6 +1084,13 @@ constexpr TCliCommand kCommands[] = {
 // Options meant for another command are a usage error, not silently ignored.
 void CheckCommandOptions(const TCliCommand& command, const TCliOptions& o) {
     const std::string see = " (см. tovik-cli " + std::string(command.Name) + " --help)";
+    if (o.Watch && !(command.Options & kWholePlant))
+        throw TExit{kExitUsage, "--watch не для команды " + std::string(command.Name) + see};
+    if ((o.DeviceIndex || o.PortName || o.Kind || o.Bus || o.BusMode || o.ReplyTimeout) &&
+        (command.Options & kWholePlant))
+        throw TExit{kExitUsage,
+                    "--device, --port, --kind, --bus, --bus-mode и --reply-timeout не для команды " +
+                        std::string(command.Name) + ": она читает все устройства файла конфигурации" + see};
     if (o.Count && !(command.Options & kTakesCount))
         throw TExit{kExitUsage, "--count не для команды " + std::string(command.Name) + see};
     if ((o.ScanFrom || o.ScanTo || o.ScanNative || o.ScanModbus || o.ScanTimeout) &&
@@ -1097,7 +1141,7 @@ int Main(int argc, char** argv) {
     ctx.Locale = SystemLocaleFormat();
     if (command->Options & kLineOnly)
         ResolvePort(ctx);
-    else
+    else if (!(command->Options & kWholePlant))
         ResolveLine(ctx);
     if (command->Check) command->Check(ctx);
     InstallInterruptHandlers();

@@ -1,6 +1,8 @@
 // Renders the main windows of the application for the documentation:
-// make_screenshots CONFIG_DIR OUT_DIR. Run under a real X server (Xvfb,
-// 1280 x 960).
+// make_screenshots CONFIG_DIR OUT_DIR [LINE_A_COMMANDS]. Run under a real X
+// server (Xvfb, 1280 x 960). LINE_A_COMMANDS is where the first line's
+// simulator reads its commands (a FIFO): a relay trips while the plant
+// overview watches.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -17,12 +19,14 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/TovikDevice.h"
 #include "app/ui/AboutForm.h"
 #include "app/ui/HelpForm.h"
 #include "app/ui/main.h"
 #include "app/ui/register.h"
 #include "base/ui/Messages.h"
 #include "panel/ui/CalibrationPage.h"
+#include "panel/ui/PlantOverviewWindow.h"
 #include "panel/ui/TovikFrame.h"
 #include "panel/ui/TrendWindow.h"
 #include "ports/ui/BusScanUnit.h"
@@ -218,5 +222,40 @@ int main(int argc, char** argv) {
         fprintf(stderr, "no calibration tab\n");
         ok = false;
     }
+
+    // The plant overview: a relay trips while it watches, and a device at a
+    // bus number where no relay answers.
+    auto spare = std::make_unique<TTovikDevice>(kKindTovik);
+    spare->PortId = form.Ports.Items(0)->Id;
+    spare->BusAddress = 7;
+    spare->InstallationName = "Насосная 3";
+    form.AddDevice(std::move(spare));
+    form.PlantOverview->trigger();
+    TPlantOverviewForm* overview = form.OverviewForm;
+    overview->move(20, 40);
+    overview->resize(1240, 300);
+    overview->show();
+    if (!QTest::qWaitFor([&] { return overview->Model().CompletedRounds() >= 1; }, 30000))
+        fprintf(stderr, "the overview did not fill\n");
+    if (argc > 3)
+        if (FILE* commands = fopen(argv[3], "w")) {
+            fputs("trip 2 4\n", commands);
+            fclose(commands);
+        }
+    // Marked, and its newest journal record read: the state names its cause.
+    const auto marked = [&] {
+        for (const TOverviewRow& r : overview->Model().Rows())
+            if ((r.Marks & kMarkAlarm) && r.AlarmCount.value_or(0) > 0 && r.State.size() > 20) return true;
+        return false;
+    };
+    if (!QTest::qWaitFor(marked, 30000)) {
+        fprintf(stderr, "no relay marked in the overview\n");
+        ok = false;
+    }
+    ok = Save(overview, out + "/overview.png") && ok;
+    // The main window's status bar tells the mark.
+    overview->hide();
+    frame->TovikControl->setCurrentIndex(0);
+    ok = Save(&form, out + "/overview-status.png") && ok;
     return ok ? 0 : 1;
 }
