@@ -193,6 +193,12 @@ void TDataTab::EnPuskTimerTimer() {
     if (Up) SetButton(BtnPusk, true);
 }
 
+std::optional<uint32_t> TDataTab::EnPuskMsLeft() const {
+    if (!EnPuskRunning) return std::nullopt;
+    const uint32_t elapsed = ElapsedMs(EnPuskStart, timeGetTime());
+    return elapsed >= kEnPuskTimerMs ? 0 : kEnPuskTimerMs - elapsed;
+}
+
 TIntentResult TDataTab::Stop() {
     if (auto refused = Refusal(TIntent::Stop, BtnStop)) return *refused;
     return Link.Command(RequestStop, nullptr);
@@ -268,7 +274,8 @@ TIntentResult TDataTab::NameDoubleClicked(const std::string& Text) {
 TIntentResult TDataTab::NameEntered(const std::string& Text) {
     if (auto refused = AccessRefusal(Access, TIntent::Rename)) return *refused;
     if (!Link.Device()) return IntentRefused(TRefusalReason::NoConnection);
-    if (Text.empty()) return IntentRefused(TRefusalReason::BadInput, kMsgNameEmpty);
+    // Wrong input: a plain message box.
+    if (Text.empty()) return IntentRefused(TRefusalReason::BadInput, kMsgNameEmpty, true);
     return NameDoubleClicked(Text);
 }
 

@@ -63,6 +63,8 @@ public:
     // ---- the 1500 ms after a start, by the millisecond clock ----
     void EnPuskTimerTimer();
     bool EnPuskTimerRunning() const { return EnPuskRunning; }
+    // The milliseconds left of the 1500; none when it does not run.
+    std::optional<uint32_t> EnPuskMsLeft() const;
 
     // ---- the record ----
     // The last clock payload sent, and the last automation command byte.

@@ -19,7 +19,6 @@ class TProtoPortList;
 
 // The owner id of a panel that holds none on its port.
 inline constexpr int32_t kNoOwner = 268435455;
-inline constexpr uint32_t kRefreshTimerMs = 10;
 inline constexpr uint32_t kEnPuskTimerMs = 1500;
 inline constexpr int32_t kPlaceholderPortId = -1;
 

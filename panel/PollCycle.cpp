@@ -27,12 +27,18 @@ void TPollCycle::ForgetLostPorts() {
 }
 
 bool TPollCycle::Due(const TProtoPort& Port) const {
-    if (!Polling || State.PollOutstanding) return false;
-    if (!Port.IsOwnerIdle(Link.OwnerId()) || !Link.Results()->IsEmpty()) return false;
+    const auto wait = MsUntilDue(Port);
+    return wait && *wait == 0;
+}
+
+std::optional<uint32_t> TPollCycle::MsUntilDue(const TProtoPort& Port) const {
+    if (!Polling || State.PollOutstanding) return std::nullopt;
+    if (!Port.IsOwnerIdle(Link.OwnerId()) || !Link.Results()->IsEmpty()) return std::nullopt;
     // The interval counts from the previous poll; a signed 32-bit
     // difference, so the clock's wrap after 49.7 days changes nothing.
     const auto interval = static_cast<uint32_t>(std::max(Port.RequestInterval.load(), 0));
-    return ElapsedMs(LastPoll, timeGetTime()) >= interval;
+    const uint32_t elapsed = ElapsedMs(LastPoll, timeGetTime());
+    return elapsed >= interval ? 0 : interval - elapsed;
 }
 
 void TPollCycle::QueueStatePoll(TProtoPort& Port, TResultHandler OnStatePoll) {
@@ -90,9 +96,9 @@ TResultHandler TPollCycle::Track(const char* Name, size_t Need, TResultHandler H
     if (cycle) ++OpenCycles[cycle].Pending;
     return [this, Name, Need, cycle, handler = std::move(Handler)](const TReply& reply) {
         if (!reply.Ok())
-            Note(cycle, Name, &reply.Outcome);
+            Note(cycle, Name, reply.Outcome);
         else if (Need > 0 && (!reply.Data || reply.Data->size() < Need))
-            Note(cycle, Name, nullptr);
+            Note(cycle, Name, TOutcome{TReplyStatus::Short});
         // What this handler queues belongs to the same cycle.
         const uint64_t outer = HandlerCycle;
         HandlerCycle = cycle;
@@ -104,7 +110,6 @@ TResultHandler TPollCycle::Track(const char* Name, size_t Need, TResultHandler H
         Cycles = cycle;
         PollOk = it->second.PollOk;
         Failures = std::move(it->second.Failed);
-        Incomplete = std::move(it->second.Incomplete);
         OpenCycles.erase(it);
     };
 }
@@ -114,19 +119,14 @@ void TPollCycle::Untrack() {
     if (it != OpenCycles.end() && --it->second.Pending <= 0) OpenCycles.erase(it);
 }
 
-void TPollCycle::NoteIncomplete(const char* Name) {
-    Note(HandlerCycle, Name, nullptr);
+void TPollCycle::NoteFailed(const char* Name, const TOutcome& Outcome) {
+    Note(HandlerCycle, Name, Outcome);
 }
 
-void TPollCycle::Note(uint64_t Cycle, const char* Name, const TOutcome* Failed) {
+void TPollCycle::Note(uint64_t Cycle, const char* Name, const TOutcome& Outcome) {
     const auto it = OpenCycles.find(Cycle);
     // A read of no cycle (one a front end asked for) is noted at once.
-    std::vector<TFailedRead>& failed = it == OpenCycles.end() ? Failures : it->second.Failed;
-    std::vector<std::string>& incomplete = it == OpenCycles.end() ? Incomplete : it->second.Incomplete;
-    if (Failed)
-        failed.push_back({Name, *Failed});
-    else
-        incomplete.emplace_back(Name);
+    (it == OpenCycles.end() ? Failures : it->second.Failed).push_back({Name, Outcome});
 }
 
 }  // namespace tovik

@@ -2,6 +2,8 @@
 // read mean for every part.
 #include "panel/TovikPanel.h"
 
+#include <algorithm>
+
 #include "base/Clock.h"
 #include "protocol/Builders.h"
 #include "protocol/Commands.h"
@@ -140,6 +142,14 @@ void TTovikPanel::Tick() {
         PollPart.QueueStatePoll(*port, [this](const TReply& r) { OnStatePoll(r); });
     else
         LinkPart.Results()->DispatchOne();
+}
+
+std::optional<uint32_t> TTovikPanel::MsUntilDue() const {
+    std::optional<uint32_t> due = DataPart.EnPuskMsLeft();
+    const TProtoPort* port = LinkPart.DevicePort();
+    if (port && LinkPart.AddressProblem().empty())
+        if (const auto poll = PollPart.MsUntilDue(*port)) due = due ? std::min(*due, *poll) : *poll;
+    return due;
 }
 
 // ---- the state poll and the setpoint read ----

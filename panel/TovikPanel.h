@@ -63,6 +63,12 @@ public:
     // poll or hands at most one completion to its handler. Also ends the
     // 1500 ms of a disabled "Пуск".
     void Tick();
+    // How long until a tick has something to do on its own: the next state
+    // poll when nothing but time holds it back, the end of the 1500 ms after
+    // a start. None: only a completion (or an intent) gives it work, and a
+    // front end may sleep until one comes. A port that goes or comes back is
+    // noticed by the next tick, whenever that runs.
+    std::optional<uint32_t> MsUntilDue() const;
 
     TPanelAccess Access() const { return Rights; }
     TTovikDevice* Device() const { return Link().Device(); }

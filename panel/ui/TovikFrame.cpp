@@ -181,9 +181,11 @@ TTTovikFrame::TTTovikFrame(TTovikDevice& device, const TPanelContext& context)
     if (Tabs[TabCalibration])
         CalibrationPage = new TCalibrationPage(Tabs[TabCalibration], *Panel, Buttons, acted);
 
+    // The tick runs when it has something to do (Reschedule), not every 10 ms.
     RefreshTimer = new QTimer(this);
     RefreshTimer->setObjectName("RefreshTimer");
-    RefreshTimer->setInterval(static_cast<int>(kRefreshTimerMs));
+    RefreshTimer->setSingleShot(true);
+    RefreshTimer->setTimerType(Qt::PreciseTimer);
     connect(RefreshTimer, &QTimer::timeout, this, &TTTovikFrame::RefreshTimerTimer);
     EnPuskTimer = new QTimer(this);
     EnPuskTimer->setObjectName("EnPuskTimer");
@@ -201,7 +203,7 @@ TTTovikFrame::TTTovikFrame(TTovikDevice& device, const TPanelContext& context)
     Panel->AttachDevice(&device);
     if (context.Area && context.Area->layout()) context.Area->layout()->addWidget(this);
     Redraw();
-    RefreshTimer->start();
+    Reschedule();
     show();
 }
 
@@ -316,6 +318,8 @@ void TTTovikFrame::BuildSettingsTab(QWidget* tab) {
     TovikPortsComboBox->setEditable(false);
     TovikPortsComboBox->setMinimumContentsLength(10);
     TovikPortsComboBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    // The wheel passing over the box changes nothing: a port is chosen on purpose.
+    TovikPortsComboBox->installEventFilter(this);
     row->addWidget(TovikPortsComboBox);
     row->addSpacing(12);
     auto* busLabel = new QLabel(QStringLiteral("Номер в магистрали:"), connection);
@@ -345,7 +349,11 @@ void TTTovikFrame::BuildSettingsTab(QWidget* tab) {
     TovikUstStringGrid->setObjectName("TovikUstStringGrid");
     TovikUstStringGrid->setColumnCount(5);
     TovikUstStringGrid->verticalHeader()->hide();
-    TovikUstStringGrid->horizontalHeader()->setStretchLastSection(true);
+    // The columns are fitted to the grid's width (FitGridColumns): no
+    // horizontal scroll bar while they fit.
+    TovikUstStringGrid->horizontalHeader()->setStretchLastSection(false);
+    TovikUstStringGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    TovikUstStringGrid->viewport()->installEventFilter(this);
     TovikUstStringGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     TovikUstStringGrid->horizontalHeader()->setDefaultSectionSize(kGridDefaultColumnWidth);
     TovikUstStringGrid->setSelectionMode(QAbstractItemView::ContiguousSelection);
@@ -376,6 +384,11 @@ void TTTovikFrame::BuildSettingsTab(QWidget* tab) {
     connect(TovikPortsComboBox, &TDropDownComboBox::DropDown, this,
             &TTTovikFrame::TovikPortsComboBoxDropDown);
     connect(TovikPortsComboBox, &TDropDownComboBox::CloseUp, this, &TTTovikFrame::TovikPortsComboBoxCloseUp);
+    // A port chosen with the keys while the list is closed applies as one
+    // chosen from the list (the list's own choice applies on its close-up).
+    connect(TovikPortsComboBox, &QComboBox::activated, this, [this] {
+        if (!Panel->Settings().PortBoxDroppedDown()) TovikPortsComboBoxCloseUp();
+    });
     connect(BusIDSE, &QSpinBox::valueChanged, this, &TTTovikFrame::BusIDSEChange);
     connect(sync, &QPushButton::clicked, this, &TTTovikFrame::SyncTimeBtnClick);
 }
@@ -392,6 +405,7 @@ void TTTovikFrame::EnPuskTimerTimer() {
     Panel->Data().EnPuskTimerTimer();
     // Still running by the panel's clock: the tick ends it.
     Redraw();
+    Reschedule();
 }
 
 void TTTovikFrame::TovikStopButtonClick() {
@@ -442,6 +456,7 @@ void TTTovikFrame::TovikUstStringGridKeyPress(int Key) {
 void TTTovikFrame::RefreshPortSelection() {
     Panel->FillPortBox();
     Redraw();
+    Reschedule();
 }
 
 TPanelLayout TTTovikFrame::ReadLayout() const {
@@ -475,19 +490,30 @@ void TTTovikFrame::RefreshTimerTimer() {
     Panel->Tick();
     if (Panel->Data().EnPuskTimerRunning() && !EnPuskTimer->isActive()) EnPuskTimer->start();
     Redraw();
+    Reschedule();
+}
+
+void TTTovikFrame::Reschedule() {
+    // The thread sleeps until the tick has something to do: the next poll's
+    // or the 1500 ms' deadline, at the latest the idle watch that notices a
+    // port which went or came back. Completions wake it on their own.
+    const uint32_t due = std::min(Panel->MsUntilDue().value_or(kIdleWatchMs), kIdleWatchMs);
+    RefreshTimer->start(static_cast<int>(due));
 }
 
 bool TTTovikFrame::event(QEvent* event) {
     if (event->type() != kWakeEvent) return QWidget::event(event);
     Wake->Pending.store(false);
     ++WakeCount;
-    // A completion arrived: handle it now rather than on the next tick.
+    // The completions that arrived, each in a tick of its own as the timer
+    // would run them, then the next poll when it is already due; drawn once.
+    do Panel->Tick();
+    while (!Panel->Link().Results()->IsEmpty());
     Panel->Tick();
-    if (!Panel->Link().Results()->IsEmpty())
-        Wake->Post();
-    else
-        Panel->Tick();  // the next poll, when it is already due
+    AutoSizeGrid();
+    if (Panel->Data().EnPuskTimerRunning() && !EnPuskTimer->isActive()) EnPuskTimer->start();
     Redraw();
+    Reschedule();
     return true;
 }
 
@@ -501,6 +527,11 @@ bool TTTovikFrame::eventFilter(QObject* watched, QEvent* event) {
             TovikAgreNameKeyPress(static_cast<const QKeyEvent*>(event)->key());
             return true;
         }
+    } else if (TovikUstStringGrid && watched == TovikUstStringGrid->viewport()) {
+        // Its width changed (the window, the vertical scroll bar): fit again.
+        if (event->type() == QEvent::Resize) FitGridColumns();
+    } else if (watched == TovikPortsComboBox) {
+        if (event->type() == QEvent::Wheel) return true;
     } else if (watched == TovikUstStringGrid) {
         if (event->type() == QEvent::FontChange) GridFontChanged = true;
         // Keys reach the grid only while no cell is being edited (the editor
@@ -529,6 +560,7 @@ void TTTovikFrame::AutoSizeGrid() {
     if (!run) return;
     GridSizedRevision = Panel->Settings().GridRevision();
     GridSizer.Pass(grid);
+    // The names column's full width first; the fit below may take from it.
     const auto& widths = GridSizer.ColumnWidths();
     const auto& heights = GridSizer.RowHeights();
     for (int c = 0; c + 1 < static_cast<int>(widths.size()); ++c)
@@ -538,6 +570,32 @@ void TTTovikFrame::AutoSizeGrid() {
     for (int r = 1; r < static_cast<int>(heights.size()) && r - 1 < TovikUstStringGrid->rowCount(); ++r)
         if (TovikUstStringGrid->rowHeight(r - 1) != heights[static_cast<size_t>(r)])
             TovikUstStringGrid->setRowHeight(r - 1, heights[static_cast<size_t>(r)]);
+    FitGridColumns();
+}
+
+void TTTovikFrame::FitGridColumns() {
+    QTableWidget* grid = TovikUstStringGrid;
+    QHeaderView* header = grid->horizontalHeader();
+    const int columns = header->count();
+    if (columns < 2 || GridSizer.ColumnWidths().empty()) return;
+    // "новое" is the last column wherever a compare column stands; it takes
+    // what the others leave, and never less than its header needs.
+    const int last = header->logicalIndex(columns - 1);
+    const QFontMetrics metrics(header->font());
+    const QTableWidgetItem* lastHeader = grid->horizontalHeaderItem(last);
+    const int lastMin = std::max(kGridDefaultColumnWidth,
+                                 metrics.horizontalAdvance(lastHeader ? lastHeader->text() : QString()) + 16);
+    int others = 0;
+    for (int c = 1; c < columns; ++c)
+        if (c != last) others += header->sectionSize(c);
+    // The names give up what the values need, down to a third of their
+    // width; a name cut short shows whole as the cell's tooltip.
+    const int available = grid->viewport()->width();
+    const int names = GridSizer.ColumnWidths()[0];
+    const int name = std::clamp(available - others - lastMin, names / 3, names);
+    if (header->sectionSize(0) != name) header->resizeSection(0, name);
+    const int rest = std::max(lastMin, available - others - name);
+    if (header->sectionSize(last) != rest) header->resizeSection(last, rest);
 }
 
 // ---- drawing ----
@@ -546,6 +604,8 @@ void TTTovikFrame::Acted(const TIntentResult& Result) {
     if (!Result.Text.empty())
         ShowMessage(this, Q(Result.Text), Result.Plain ? TMessageKind::Plain : TMessageKind::Error);
     Redraw();
+    // What the intent did may bring the next tick nearer (a port chosen).
+    Reschedule();
 }
 
 QWidget* TTTovikFrame::ShowMonitor() {
@@ -650,7 +710,9 @@ void TTTovikFrame::RedrawSettings() {
             const uint32_t rev = settings.CellRevision(r, c);
             if (DrawnCells[r][c] == rev) continue;
             DrawnCells[r][c] = rev;
-            TovikUstStringGrid->item(static_cast<int>(r - 1), static_cast<int>(c))->setText(Q(grid[r][c]));
+            QTableWidgetItem* item = TovikUstStringGrid->item(static_cast<int>(r - 1), static_cast<int>(c));
+            item->setText(Q(grid[r][c]));
+            if (c == 0) item->setToolTip(Q(grid[r][c]));
         }
 }
 

@@ -102,7 +102,8 @@ public:
     void Acted(const TIntentResult& Result);
 
     // ---- the handlers: each turns its event into an intent ----
-    // One tick of RefreshTimer: the grid's auto-size, the session's tick, the drawing.
+    // One tick of RefreshTimer, which runs when the session has something to
+    // do: the grid's auto-size, the session's tick, the drawing.
     void RefreshTimerTimer();
     void EnPuskTimerTimer();
     void TovikPuskButtonClick();
@@ -144,6 +145,9 @@ public:
     QPushButton* Button(TPanelButton b) const { return Buttons[static_cast<size_t>(b)]; }
     // Wake-ups handled since construction (completions that arrived between ticks).
     uint64_t WakeUps() const { return WakeCount; }
+    // The longest the panel sleeps with nothing due: a port that went or came
+    // back is noticed within it.
+    static constexpr uint32_t kIdleWatchMs = 250;
 
     // ---- setpoint files, the report and the trend (TovikFrameSetpointFiles.cpp) ----
     QPushButton* SaveUstButton = nullptr;     // "Сохранить уставки в файл..."
@@ -178,6 +182,10 @@ private:
     void BuildDataTab(QWidget* tab);
     void BuildSettingsTab(QWidget* tab);
     void AutoSizeGrid();
+    // Starts RefreshTimer for the session's next deadline.
+    void Reschedule();
+    // The setpoint grid's columns within its width.
+    void FitGridColumns();
     void RedrawData();
     void RedrawSettings();
     void RedrawButtons();

@@ -154,8 +154,8 @@ TEST(PanelTaskLog, AnIndexPastTheCountOrAShortReplyEndsTheChainAndIsNotStored) {
     EXPECT_EQ(p.TaskLog().Log().Entries()[0], (TTaskEntry{8, 0, 0, 1, 3, 26, 9, 0, 0, 1, 3, 26}));
     EXPECT_FALSE(p.TaskLog().GridEnabled());
     // Answered, but not with an entry of the log.
-    EXPECT_NE(std::find(p.Poll().IncompleteReads().begin(), p.Poll().IncompleteReads().end(), "task_log"),
-              p.Poll().IncompleteReads().end());
+    ASSERT_EQ(ReadNames(p.Poll().FailedReads()), std::vector<std::string>{"task_log"});
+    EXPECT_EQ(p.Poll().FailedReads()[0].Outcome.Status, TReplyStatus::Damaged);
     const auto reads = std::count_if(rig.Sent.begin(), rig.Sent.end(),
                                      [](const test::TSent& s) { return s.Code == CmdReadTask; });
     EXPECT_EQ(reads, 2);  // no read past the end
@@ -168,8 +168,35 @@ TEST(PanelTaskLog, AnIndexPastTheCountOrAShortReplyEndsTheChainAndIsNotStored) {
     cut.Cycle();
     EXPECT_EQ(q.TaskLog().Log().Count(), 0u);
     EXPECT_FALSE(q.TaskLog().GridEnabled());
-    EXPECT_EQ(std::count(q.Poll().IncompleteReads().begin(), q.Poll().IncompleteReads().end(), "task_log"),
-              1);
+    EXPECT_EQ(ReadNames(q.Poll().FailedReads()), std::vector<std::string>{"task_log"});
+}
+
+// State polls go out behind the chain's reads (interval 0), reporting the
+// log changed, and one of them fails: the chain is never run twice at once,
+// so the entries are always read 0, 1, 2, ... from a chain's start.
+TEST(PanelTaskLog, APollDuringTheChainNeverStartsASecondOne) {
+    for (bool pollFails : {false, true}) {
+        SCOPED_TRACE(pollFails);
+        TPanelRig rig(kKindTovik, 1, 0);
+        for (uint8_t i = 0; i < 8; ++i) rig.Relay.Tasks.push_back(Entry(i, 1));
+        rig.Relay.TaskLogChanged = true;
+        TTovikPanel& p = rig.Open();
+        std::vector<int32_t> entries;
+        int polls = 0;
+        for (int step = 0; step < 400; ++step) {
+            p.Tick();
+            auto job = rig.Next();
+            if (!job) continue;
+            p.Tick();  // the port is idle while the job runs: a poll may go out behind it
+            const test::TSent s = TPanelRig::Describe(*job);
+            if (s.Code == CmdReadTask) entries.push_back(s.Param1);
+            const bool fail = s.Code == CmdReadCell && ++polls == 3 && pollFails;
+            TPanelRig::Answer(*job, !fail, fail ? std::nullopt : rig.ReplyTo(*job));
+        }
+        ASSERT_GT(entries.size(), 16u);
+        for (size_t i = 1; i < entries.size(); ++i)
+            EXPECT_TRUE(entries[i] == 0 || entries[i] == entries[i - 1] + 1) << i << ": " << entries[i];
+    }
 }
 
 TEST(PanelTaskLog, EnterRewritesTheEditedCellAndWritesTheEntry) {
@@ -402,8 +429,8 @@ TEST(PanelAlarms, AFailedOrShortRecordReadEndsTheFetchUntilTheHeaderChanges) {
         EXPECT_EQ(RecordReads(rig), 1u);
         EXPECT_TRUE(rig.Device.AlarmCache.empty());
         EXPECT_TRUE(p.Alarms().FetchFailed());
-        // A short reply was answered, with less; either way nothing is kept.
-        const auto& noted = shortReply ? p.Poll().IncompleteReads() : ReadNames(p.Poll().FailedReads());
+        // A short reply was answered, with less; either way the read failed.
+        const auto noted = ReadNames(p.Poll().FailedReads());
         EXPECT_NE(std::find(noted.begin(), noted.end(), "alarm_records"), noted.end());
         rig.Relay.Cut.clear();
         size_t from = rig.Sent.size();
@@ -417,6 +444,23 @@ TEST(PanelAlarms, AFailedOrShortRecordReadEndsTheFetchUntilTheHeaderChanges) {
         EXPECT_EQ(RecordReads(rig, from), 3u);
         EXPECT_EQ(rig.Device.AlarmCache.size(), 3u);
     }
+}
+
+// The relay stores secondary currents: until a setpoint read brings Kтр the
+// grid shows them as unavailable, as the labels and the status bar do.
+TEST(PanelAlarms, CurrentsWaitForTheTransformationRatio) {
+    TPanelRig rig(kKindTovik);
+    rig.Relay.AlarmHeader = {1, 1};
+    rig.Relay.AlarmRecords = {Alarm(10, 1, 12345)};
+    rig.Relay.State[3] = 18;
+    rig.Relay.Fail[CmdReadUst] = 1;
+    TTovikPanel& p = rig.Open();
+    rig.Cycle();
+    EXPECT_EQ(p.Alarms().Grid()[1][2], "Ia=Н/Д Ib=Н/Д Ic=Н/Д");
+    EXPECT_TRUE(p.Data().StatusText().ends_with("Ia=Н/Д Ib=Н/Д Ic=Н/Д")) << p.Data().StatusText();
+    rig.Clock.Advance(100);
+    rig.Cycle();
+    EXPECT_EQ(p.Alarms().Grid()[1][2], "Ia=12,3 Ib=0,00 Ic=0,00");
 }
 
 TEST(PanelAlarms, ClearEmptiesTheCacheWhateverTheRelayAnswered) {

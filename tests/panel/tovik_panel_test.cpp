@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "PanelTestRig.h"
+#include "panel/SettingsView.h"
 #include "protocol/UstTable.h"
 
 namespace tovik {
@@ -358,8 +359,10 @@ TEST(PanelDisplay, ShortRepliesShowWhatArrived) {
     EXPECT_EQ(p.Data().View().Label(LabelTokA), "Ia = 1,00 A");
     EXPECT_EQ(p.Data().View().Label(LabelTokC), "Ic = Н/Д");
     EXPECT_EQ(p.Data().View().Label(LabelTpLoadT), "Блокировка защит Tп = Н/Д");
-    EXPECT_TRUE(ReadNames(p.Poll().FailedReads()).empty());  // answered, with less
-    EXPECT_EQ(p.Poll().IncompleteReads(), (std::vector<std::string>{"setpoints", "currents", "timers"}));
+    // Answered with less: failed reads, though what arrived is shown.
+    EXPECT_EQ(ReadNames(p.Poll().FailedReads()),
+              (std::vector<std::string>{"setpoints", "currents", "timers"}));
+    for (const TFailedRead& r : p.Poll().FailedReads()) EXPECT_EQ(r.Outcome.Status, TReplyStatus::Short);
     // Rows whose bytes arrived are shown, the rest are not; commands stay off.
     EXPECT_NE(p.Settings().Grid()[1][3], "Н/Д");
     EXPECT_EQ(p.Settings().Grid()[20][3], "Н/Д");
@@ -545,7 +548,9 @@ TEST(PanelCommands, InstallationName) {
     rig.Cycle();
     EXPECT_FALSE(p.Data().NameBox().ReadOnly);
     // Empty on Enter: refused, still editable.
-    EXPECT_EQ(p.Data().NameEntered("").Text, "Необходима не пустая строка.");
+    const TIntentResult empty = p.Data().NameEntered("");
+    EXPECT_EQ(empty.Text, "Необходима не пустая строка.");
+    EXPECT_TRUE(empty.Plain);
     EXPECT_FALSE(p.Data().NameBox().ReadOnly);
     // Texts the record cannot hold stay in the box with a message.
     EXPECT_NE(p.Data().NameEntered(std::string(41, 'x')).Text.find("длиннее 40"), std::string::npos);
@@ -602,6 +607,26 @@ TEST(PanelSettings, EnterInTheNewColumnByAccessLevel) {
         if (c.written) {
             EXPECT_EQ(p.Link().Result(written.Id)->State, TIntentState::Done);
         }
+    }
+}
+
+// The items a kind's grid does not show are no setpoints of its relay:
+// Enter past the end of a shorter grid writes nothing and reads nothing.
+TEST(PanelSettings, AnItemPastTheEndOfTheKindsGridIsNoEdit) {
+    for (uint8_t kind = 0; kind < kDeviceKindCount; ++kind) {
+        TPanelRig rig(kind, 0);
+        TTovikPanel& p = rig.Open();
+        rig.Cycle();
+        const TTextGrid before = p.Settings().Grid();
+        const size_t from = rig.Sent.size();
+        for (int item : {-1, SetpointItemCount(kind), kUstCellCount}) {
+            const TIntentResult r = p.Settings().WriteSetpoint(item, "5");
+            EXPECT_EQ(r.Reason, TRefusalReason::NoSelection) << int(kind) << "/" << item;
+        }
+        rig.AnswerQueued();
+        EXPECT_EQ(rig.Sent.size(), from) << int(kind);
+        EXPECT_FALSE(p.Poll().Flags().ReloadSettings);
+        EXPECT_EQ(p.Settings().Grid(), before);
     }
 }
 

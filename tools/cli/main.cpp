@@ -736,9 +736,17 @@ bool TaskLogRead(const TTovikPanel& panel) {
     return log.Known() && !log.ReadFailed() && !panel.Poll().Flags().TaskLogReading;
 }
 
+// Why the session's last read of the task log ended early: what it told
+// the operator, or that the relay did not answer.
+std::string TaskLogProblem(TTovikPanel& panel) {
+    std::string why;
+    for (const TPanelMessage& m : panel.TakeMessages()) why += (why.empty() ? "" : " ") + m.Text;
+    return why.empty() ? kMsgNoAnswer : why;
+}
+
 TRelay ReadTaskLogOrFail(const TContext& ctx) {
     TRelay relay = ReadRelay(ctx);
-    if (!TaskLogRead(relay.Panel())) throw TExit{kExitFailed, kMsgNoAnswer};
+    if (!TaskLogRead(relay.Panel())) throw TExit{kExitFailed, TaskLogProblem(relay.Panel())};
     return relay;
 }
 
@@ -783,7 +791,7 @@ int AfterTaskChange(const TContext& ctx, TRelay& relay, const TIntentResult& cha
     const bool read = relay.Driver->Run() && TaskLogRead(relay.Panel());
     if (read) PrintTaskLog(ctx, relay.Panel().TaskLog().Log());
     if (change.State == TIntentState::Failed) throw TExit{kExitFailed, failMessage};
-    if (!read) throw TExit{kExitFailed, kMsgNoAnswer};
+    if (!read) throw TExit{kExitFailed, TaskLogProblem(relay.Panel())};
     return kExitOk;
 }
 

@@ -17,6 +17,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -277,6 +278,18 @@ TEST_F(PanelWindow, NoPortShowsNoConnectionWithinOneTick) {
     f->TovikPortsComboBox->setCurrentIndex(1);
     f->TovikPortsComboBox->hidePopup();
     ASSERT_TRUE(Until([&] { return Filled(); })) << Unfilled();
+
+    // The wheel shows no other port; an arrow key chooses one, and it applies.
+    f->TovikControl->setCurrentIndex(1);
+    QWheelEvent wheel(QPointF(5, 5), f->TovikPortsComboBox->mapToGlobal(QPointF(5, 5)), QPoint(),
+                      QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(f->TovikPortsComboBox, &wheel);
+    EXPECT_EQ(f->TovikPortsComboBox->currentIndex(), 1);
+    f->TovikPortsComboBox->setFocus();
+    QTest::keyClick(f->TovikPortsComboBox, Qt::Key_Up);
+    EXPECT_EQ(f->TovikPortsComboBox->currentText(), "Нет");
+    ASSERT_TRUE(Until([&] { return Form->StatusPanel->text() == QString("Не настроено подключение."); }));
+    EXPECT_EQ(Device()->PortId, 0);
 }
 
 TEST_F(PanelWindow, MonitorOfTheDevicesLineShowsThePanelsTrafficDecoded) {
