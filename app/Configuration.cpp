@@ -1,223 +1,33 @@
 #include "app/Configuration.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <atomic>
-#include <cerrno>
+#include <cstdint>
 #include <exception>
 #include <mutex>
 #include <optional>
-#include <system_error>
 
 #include "app/TovikDevice.h"
 #include "base/Clock.h"
-#include "base/Files.h"
 #include "ports/ProtoUART.h"
 
 namespace tovik {
 
 namespace {
 
-// Said of a FIFO, a device or a socket given as the configuration.
-constexpr const char* kNotRegularFile = "не обычный файл";
-
-// A file descriptor as a write-only stream, with an optional cap that
-// stands in for a full disk. Error keeps the errno of a failed write.
-class TFdWriter : public TStream {
-public:
-    TFdWriter(int fd, int64_t limit) : Fd(fd), Limit(limit) {}
-    int32_t Read(void*, int32_t) override { return 0; }
-    int32_t Write(const void* buffer, int32_t count) override {
-        if (count <= 0) return 0;
-        int64_t allowed = count;
-        if (Limit >= 0) allowed = std::min<int64_t>(count, std::max<int64_t>(0, Limit - Written));
-        const auto* p = static_cast<const uint8_t*>(buffer);
-        int64_t done = 0;
-        while (done < allowed) {
-            const ssize_t n = ::write(Fd, p + done, static_cast<size_t>(allowed - done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                Error = n < 0 ? errno : ENOSPC;
-                break;
-            }
-            done += n;
-        }
-        if (done < count && Error == 0) Error = ENOSPC;
-        Written += done;
-        return static_cast<int32_t>(done);
-    }
-    int Error = 0;
-
-private:
-    int Fd;
-    int64_t Limit;
-    int64_t Written = 0;
-};
-
-bool FileExists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+bool IsRegularFile(const std::string& path) {
+    return FileKindOf(path) == TFileKind::Regular;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat first {};
-    struct stat second {};
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
-           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+std::string FileNameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Whether the file at `target` (no link) may be replaced. Renaming over a
-// file needs only the directory's permission, so the file's own is checked
-// here: a file without write permission stays as it is, even for root.
-bool MayReplace(const std::string& target, std::optional<struct stat>& existing, std::string& reason) {
-    struct stat st {};
-    if (::stat(target.c_str(), &st) != 0) {
-        if (errno == ENOENT) return true;
-        reason = SystemReason(errno);
-        return false;
-    }
-    existing = st;
-    if (S_ISDIR(st.st_mode)) {
-        reason = SystemReason(EISDIR);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        reason = kNotRegularFile;
-        return false;
-    }
-    if ((st.st_mode & 0222) == 0) {
-        reason = SystemReason(EACCES);
-        return false;
-    }
-    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-        reason = SystemReason(errno);
-        return false;
-    }
-    return true;
-}
-
-// Makes the new file beside `target` under a name nobody else uses; -1 on
-// failure, with errno in `error`. It takes the mode and, where allowed, the
-// owner of the file it is to replace.
-int CreateNewFile(const std::string& target, const std::optional<struct stat>& existing, std::string& newPath,
-                  int& error) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        newPath = target + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        const int fd = ::open(newPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            if (existing) {
-                ::fchmod(fd, existing->st_mode & 07777);
-                [[maybe_unused]] const int owned = ::fchown(fd, existing->st_uid, existing->st_gid);
-            }
-            return fd;
-        }
-        if (errno != EEXIST) break;
-    }
-    error = errno;
-    newPath.clear();
-    return -1;
-}
-
-void SyncDirectory(const std::string& path) {
-    const int fd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
-// Flushes and closes the new file and renames it over `target`. The new
-// file is removed on failure; `error` gets the errno of the failed step.
-bool CommitNewFile(int fd, const std::string& newPath, const std::string& target, bool ok,
-                   const std::function<void(const std::string&)>& beforeReplace, int& error) {
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && beforeReplace) beforeReplace(newPath);
-    if (ok && ::rename(newPath.c_str(), target.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(newPath.c_str());
-        return false;
-    }
-    SyncDirectory(target);
-    return true;
-}
-
-// The whole contents of a regular file. `opened` tells a file that could
-// not be opened from one that could not be read; `reason` says why.
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, bool& opened,
-                                                  std::string& reason) {
-    opened = false;
-    // The type is checked before the file is opened: opening a FIFO waits
-    // for a writer, and opening a serial line switches its modem lines.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        reason = SystemReason(errno);
-        return std::nullopt;
-    }
-    auto notRegular = [&reason](const struct stat& s) {
-        if (S_ISREG(s.st_mode)) return false;
-        reason = S_ISDIR(s.st_mode) ? SystemReason(EISDIR) : kNotRegularFile;
-        return true;
-    };
-    if (notRegular(st)) return std::nullopt;
-    // Non-blocking, in case the name has been replaced by a FIFO meanwhile.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        reason = SystemReason(errno);
-        return std::nullopt;
-    }
-    if (::fstat(fd, &st) != 0 || notRegular(st)) {
-        if (reason.empty()) reason = SystemReason(errno);
-        ::close(fd);
-        return std::nullopt;
-    }
-    opened = true;
-    std::vector<uint8_t> data;
-    uint8_t chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            reason = SystemReason(errno);
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        data.insert(data.end(), chunk, chunk + n);
-    }
-    ::close(fd);
-    return data;
-}
-
-// Copies `from` over `to` the same way a save replaces its file.
+// Copies `from` over `to` the way a save replaces its file.
 bool CopyFileAtomically(const std::string& from, const std::string& to) {
     if (to.empty()) return false;
-    bool opened = false;
     std::string reason;
-    const auto data = ReadWholeFile(from, opened, reason);
-    if (!data || data->size() > static_cast<size_t>(INT32_MAX)) return false;
-    int error = 0;
-    const auto target = ResolveLinks(to, error);
-    std::optional<struct stat> existing;
-    if (!target || !MayReplace(*target, existing, reason)) return false;
-    std::string newPath;
-    const int fd = CreateNewFile(*target, existing, newPath, error);
-    if (fd < 0) return false;
-    TFdWriter writer(fd, -1);
-    const bool ok = data->empty() || writer.WriteExact(data->data(), static_cast<int32_t>(data->size()));
-    return CommitNewFile(fd, newPath, *target, ok, nullptr, error);
+    const auto data = ReadFileBytes(from, SIZE_MAX, reason);
+    return data && ReplaceFileBytes(to, *data, reason);
 }
 
 }  // namespace
@@ -264,22 +74,94 @@ void UnscrambleBody(TMemoryStream& stored, TMemoryStream& plain, uint32_t seed) 
     plain.Seek(0);
 }
 
-std::string JoinPath(const std::string& dir, const std::string& name) {
-    if (dir.empty()) return name;
-    return dir.back() == '/' ? dir + name : dir + "/" + name;
-}
-
 std::string MessageWithReason(const std::string& message, const std::string& reason) {
     return reason.empty() ? message : message + "\n" + reason;
 }
 
+std::string ConfigFileMessage(const std::string& message, const std::string& path,
+                              const std::string& reason) {
+    return MessageWithReason(MessageWithReason(message, path), reason);
+}
+
+// ---- where the file lives ----
+
+TConfigPlace ConfigPlaceIn(const std::string& dir) {
+    TConfigPlace place;
+    place.File = JoinPath(dir, kConfigFileName);
+    place.Copy = JoinPath(dir, kConfigCopyName);
+    return place;
+}
+
+TConfigPlace ConfigPlaceOfFile(const std::string& file) {
+    TConfigPlace place;
+    place.File = file;
+    if (FileNameOf(file) == kConfigFileName) place.Copy = JoinPath(DirectoryOf(file), kConfigCopyName);
+    place.Where = TConfigWhere::Explicit;
+    return place;
+}
+
+TConfigSearch DefaultConfigSearch(std::optional<std::string> explicitFile) {
+    TConfigSearch search;
+    search.ExplicitFile = std::move(explicitFile);
+    search.ProgramFolder = ProgramFolder();
+    const std::string user = UserConfigFolder();
+    if (!user.empty()) search.UserFolder = JoinPath(user, kConfigFolderName);
+    search.CanWrite = CanWriteFolder;
+    return search;
+}
+
+TConfigPlace FindConfiguration(const TConfigSearch& search) {
+    if (search.ExplicitFile) return ConfigPlaceOfFile(*search.ExplicitFile);
+    const bool writable =
+        search.CanWrite ? search.CanWrite(search.ProgramFolder) : CanWriteFolder(search.ProgramFolder);
+    // Files written by earlier versions beside the program keep working there.
+    if (writable || search.UserFolder.empty()) return ConfigPlaceIn(search.ProgramFolder);
+    TConfigPlace place = ConfigPlaceIn(search.UserFolder);
+    place.Where = TConfigWhere::UserFolder;
+    const std::string beside = JoinPath(search.ProgramFolder, kConfigFileName);
+    if (FileKindOf(place.File) == TFileKind::Missing && FileKindOf(place.Copy) == TFileKind::Missing &&
+        IsRegularFile(beside))
+        place.Template = beside;
+    return place;
+}
+
+std::string ConfigurationToRead(const TConfigPlace& place) {
+    return place.Template.empty() ? place.File : place.Template;
+}
+
+TFileLock LockConfiguration(const std::string& file) {
+    int error = 0;
+    const auto target = ResolveLinks(file, error);
+    // Nothing is made beside what is no file (a device, a FIFO): it is
+    // refused when it is loaded or saved.
+    const TFileKind kind = target ? FileKindOf(*target) : TFileKind::Other;
+    if (kind != TFileKind::Regular && kind != TFileKind::Missing) return TFileLock();
+    return TFileLock(*target + ".lock");
+}
+
+std::string ConfigInUseMessage(const std::string& file, const TFileLock& lock) {
+    std::string text = ConfigFileMessage(kMsgConfigInUse, file);
+    if (lock.Holder() > 0) text += "\nПроцесс " + std::to_string(lock.Holder()) + ".";
+    return text + "\n" + kMsgConfigInUseEnd;
+}
+
+// ---- take-over, load and save ----
+
 TMigrationResult MigratePreviousConfiguration(const std::string& dir) {
+    return MigratePreviousConfiguration(ConfigPlaceIn(dir));
+}
+
+TMigrationResult MigratePreviousConfiguration(const TConfigPlace& place) {
     TMigrationResult result;
-    const std::string previous = JoinPath(dir, kConfigCopyName);
-    const std::string current = JoinPath(dir, kConfigFileName);
+    const std::string& previous = place.Copy;
+    const std::string& current = place.File;
     std::optional<std::string> previousFile;
     try {
-        if (!FileExists(previous)) return result;
+        // A user's first start of a program installed with a file beside it.
+        if (!place.Template.empty() && FileKindOf(current) == TFileKind::Missing &&
+            (previous.empty() || FileKindOf(previous) == TFileKind::Missing))
+            result.FromTemplate = CopyFileAtomically(place.Template, current);
+        if (previous.empty() || !IsRegularFile(previous)) return result;
         // One file under both names (a link): nothing to take over, and
         // removing the copy would remove the configuration itself.
         if (SameFile(previous, current)) return result;
@@ -292,7 +174,7 @@ TMigrationResult MigratePreviousConfiguration(const std::string& dir) {
     }
     // The copy stays until it has been taken over: a failed take-over is
     // tried again at the next start instead of losing the newer file.
-    if (result.TookOver) ::unlink(previousFile->c_str());
+    if (result.TookOver) RemoveFile(*previousFile);
     return result;
 }
 
@@ -301,11 +183,11 @@ TLoadResult LoadConfiguration(const std::string& dir, TConfigLists lists) {
 }
 
 TLoadResult LoadConfigurationFile(const std::string& path, TConfigLists lists) {
-    bool opened = false;
     std::string reason;
-    std::optional<std::vector<uint8_t>> data;
+    std::optional<std::string> data;
+    bool opened = false;
     try {
-        data = ReadWholeFile(path, opened, reason);
+        data = ReadFileBytes(path, SIZE_MAX, reason, &opened);
     } catch (const std::exception&) {
         data.reset();
     }
@@ -316,7 +198,7 @@ TLoadResult LoadConfigurationFile(const std::string& path, TConfigLists lists) {
         result.Reason = reason;
         return result;
     }
-    return LoadConfigurationBytes(data->data(), data->size(), lists);
+    return LoadConfigurationBytes(reinterpret_cast<const uint8_t*>(data->data()), data->size(), lists);
 }
 
 TLoadResult LoadConfigurationBytes(const uint8_t* data, size_t size, TConfigLists lists) {
@@ -365,46 +247,45 @@ TSaveResult SaveConfiguration(const std::string& dir, TConfigLists lists, const 
 TSaveResult SaveConfigurationFile(const std::string& path, const std::string& copyPath, TConfigLists lists,
                                   const TSaveOptions& options) {
     TSaveResult result;
-    auto cannotCreate = [&result](std::string reason) {
-        result.Messages.push_back(kMsgConfigCannotCreate);
-        result.Reason = std::move(reason);
-        return result;
-    };
-    int error = 0;
-    const auto target = ResolveLinks(path, error);
-    if (!target) return cannotCreate(SystemReason(error));
-    std::optional<struct stat> existing;
     std::string reason;
-    if (!MayReplace(*target, existing, reason)) return cannotCreate(reason);
-    std::string newPath;
-    const int fd = CreateNewFile(*target, existing, newPath, error);
-    if (fd < 0) return cannotCreate(SystemReason(error));
-    result.Created = true;
-
-    TMemoryStream plain;
-    bool ok = false;
-    try {
-        if (options.ClosePanel) options.ClosePanel();
-        if (BuildPlainBody(lists, plain)) {
-            result.Seed = timeGetTime();
-            TFdWriter file(fd, options.WriteLimit);
-            ok = file.WriteU32(kConfigMagic) && file.WriteU32(result.Seed) &&
-                 ScrambleBody(plain, file, result.Seed);
-            if (!ok) error = file.Error;
-        }
-    } catch (const std::exception&) {
-        ok = false;
+    result.Saved = ReplaceFile(
+        path,
+        [&](const std::string& newFile, std::string& why) {
+            result.Created = true;
+            try {
+                if (options.ClosePanel) options.ClosePanel();
+                TMemoryStream plain;
+                if (!BuildPlainBody(lists, plain)) return false;  // no file operation failed: no reason
+                result.Seed = timeGetTime();
+                TMemoryStream file;
+                if (!file.WriteU32(kConfigMagic) || !file.WriteU32(result.Seed) ||
+                    !ScrambleBody(plain, file, result.Seed))
+                    return false;
+                plain.Clear();
+                const auto& bytes = file.Bytes();
+                return WriteNewFile(newFile, {reinterpret_cast<const char*>(bytes.data()), bytes.size()},
+                                    why);
+            } catch (const std::exception&) {
+                return false;
+            }
+        },
+        reason);
+    if (!result.Created) {
+        result.Messages.push_back(kMsgConfigCannotCreate);
+        result.Reason = reason;
+        return result;
     }
-    plain.Clear();
-    result.Saved = CommitNewFile(fd, newPath, *target, ok, options.BeforeReplace, error);
     if (!result.Saved) {
         result.Messages.push_back(kMsgConfigSaveFailed);
-        if (error != 0) result.Reason = SystemReason(error);
+        result.Reason = reason;
     }
-
     const bool copy = options.Copy == TCopyPolicy::Always ||
-                      (options.Copy == TCopyPolicy::IfExists && FileExists(copyPath));
-    if (copy) result.CopyRefreshed = CopyFileAtomically(*target, copyPath);
+                      (options.Copy == TCopyPolicy::IfExists && IsRegularFile(copyPath));
+    if (copy) {
+        int error = 0;
+        const auto target = ResolveLinks(path, error);
+        result.CopyRefreshed = target && CopyFileAtomically(*target, copyPath);
+    }
     return result;
 }
 

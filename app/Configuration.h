@@ -4,13 +4,21 @@
 //
 // Load, save and the take-over of "app.cfg" show nothing: they return every
 // outcome with the exact message the front end is to show.
+//
+// Where the file lives: beside the program where the program can write
+// there (a build tree, a portable folder), else in the user's configuration
+// folder ($XDG_CONFIG_HOME/tovik, by default ~/.config/tovik), or a file
+// named explicitly. "app.cfg" belongs to a file named "application.cfg" and
+// lies beside it. A running program holds a lock on its file.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/DeviceList.h"
 #include "app/UsersMod.h"
+#include "base/Files.h"
 #include "ports/ProtoPortList.h"
 
 namespace tovik {
@@ -20,6 +28,8 @@ inline constexpr size_t kConfigHeaderSize = 8;
 inline constexpr const char* kConfigFileName = "application.cfg";
 // The previous version's file, and the copy left at every shut-down.
 inline constexpr const char* kConfigCopyName = "app.cfg";
+// The program's folder in the user's configuration folder.
+inline constexpr const char* kConfigFolderName = "tovik";
 
 // Shown as a plain message box; every other one as an error box.
 inline constexpr const char* kMsgPreviousConfigFailed =
@@ -30,6 +40,9 @@ inline constexpr const char* kMsgPortsLoadFailed = "Невозможно заг�
 inline constexpr const char* kMsgDevicesLoadFailed = "Невозможно загрузить настройки устройств.";
 inline constexpr const char* kMsgConfigCannotCreate = "Ошибка создания файла конфигурации.";
 inline constexpr const char* kMsgConfigSaveFailed = "Не удалось сохранить конфигурационную информацию.";
+// A second copy of the program started on a file that a running one holds.
+inline constexpr const char* kMsgConfigInUse = "Файл конфигурации уже используется другой копией программы.";
+inline constexpr const char* kMsgConfigInUseEnd = "Эта копия программы закрывается, ничего не изменив.";
 
 // Registers the serial port class 193 and the device kinds 193..196, once
 // per program.
@@ -54,6 +67,7 @@ struct TConfigLists {
 
 struct TMigrationResult {
     bool TookOver = false;              // "app.cfg" replaced "application.cfg"
+    bool FromTemplate = false;          // the user's file was started from the template
     std::vector<std::string> Messages;  // plain message boxes
 };
 
@@ -80,11 +94,6 @@ struct TSaveOptions {
     // Closes the current panel once the file has been created, so that the
     // device has its layout back before it is written.
     std::function<void()> ClosePanel;
-    // Called after the new file has been written and flushed, just before it
-    // replaces the old one.
-    std::function<void(const std::string& newFile)> BeforeReplace;
-    // Bytes the new file may take before writes fail (a full disk); -1: any.
-    int64_t WriteLimit = -1;
 };
 
 struct TSaveResult {
@@ -102,28 +111,82 @@ struct TSaveResult {
 
 // A message box text: the message, and the system's reason on a line below.
 std::string MessageWithReason(const std::string& message, const std::string& reason);
+// A message about the configuration file: the message, the file's name on
+// the line below, and the system's reason (if any) below that.
+std::string ConfigFileMessage(const std::string& message, const std::string& path,
+                              const std::string& reason = {});
 
-std::string JoinPath(const std::string& dir, const std::string& name);
+// ---- where the file lives ----
+
+enum class TConfigWhere {
+    ProgramFolder,  // beside the program
+    UserFolder,     // in the user's configuration folder
+    Explicit,       // named by the user
+};
+
+struct TConfigPlace {
+    std::string File;  // the configuration file
+    // Its "app.cfg" beside it: taken over at the start, refreshed at the end.
+    // Empty for a file of another name (the copy belongs to "application.cfg").
+    std::string Copy;
+    TConfigWhere Where = TConfigWhere::ProgramFolder;
+    // In the user's folder, before the user has a file: the file beside the
+    // program, which the user's file starts from.
+    std::string Template;
+};
+
+// "application.cfg" and "app.cfg" in `dir`.
+TConfigPlace ConfigPlaceIn(const std::string& dir);
+// A file named explicitly, its copy beside it.
+TConfigPlace ConfigPlaceOfFile(const std::string& file);
+
+struct TConfigSearch {
+    std::optional<std::string> ExplicitFile;
+    std::string ProgramFolder;
+    // The program's folder in the user's configuration folder; empty when
+    // the user has none.
+    std::string UserFolder;
+    // Whether the program may write in a folder (CanWriteFolder).
+    std::function<bool(const std::string& folder)> CanWrite;
+};
+
+// The search of the running program: its folder and the user's.
+TConfigSearch DefaultConfigSearch(std::optional<std::string> explicitFile = std::nullopt);
+// Where the configuration lives. Changes nothing on the disk: the user's
+// folder is made by the program that is to write there.
+TConfigPlace FindConfiguration(const TConfigSearch& search);
+// The file a program that only reads the configuration (tovik-cli) loads.
+std::string ConfigurationToRead(const TConfigPlace& place);
+
+// The hold a running program has on its configuration file: the lock file
+// "<file>.lock" beside the file the name leads to (links followed), so that
+// two names of one file share one lock. None for a name that is no file.
+TFileLock LockConfiguration(const std::string& file);
+// The message of a program that finds its file held by another.
+std::string ConfigInUseMessage(const std::string& file, const TFileLock& lock);
+
+// ---- take-over, load and save ----
 
 // "app.cfg" in `dir` replaces "application.cfg" and disappears. The copy is
 // atomic, and "app.cfg" is only removed once the copy has succeeded. When
 // "app.cfg" is a symbolic link, what it points to is removed and the link
 // stays, so that the copy made at shut-down goes there again.
 TMigrationResult MigratePreviousConfiguration(const std::string& dir);
+// The same for a place; before that, a user's file that does not exist yet
+// starts as a copy of the place's template.
+TMigrationResult MigratePreviousConfiguration(const TConfigPlace& place);
 
 // Loads "application.cfg" of `dir`. Anything but a regular file is refused
-// without being read (a FIFO would block the reader forever).
+// without being read (ReadFileBytes).
 TLoadResult LoadConfiguration(const std::string& dir, TConfigLists lists);
 TLoadResult LoadConfigurationFile(const std::string& path, TConfigLists lists);
 // The load of a file's whole contents.
 TLoadResult LoadConfigurationBytes(const uint8_t* data, size_t size, TConfigLists lists);
 
-// Saves into "application.cfg" of `dir` and leaves the "app.cfg" copy. The
-// new file is written beside the old one, flushed to disk and renamed over
-// it: a failure at any point leaves the previous file whole. A name that is
-// a symbolic link is written through into the link's target. A file the
-// user may not write (or that has no write permission at all), and anything
-// but a regular file, is never replaced: the file counts as not created.
+// Saves into "application.cfg" of `dir` and leaves the "app.cfg" copy,
+// both through ReplaceFile (base/Files.h): a failure at any point leaves the
+// previous file whole, links are written through, and a file that may not
+// be replaced counts as not created.
 TSaveResult SaveConfiguration(const std::string& dir, TConfigLists lists, const TSaveOptions& options = {});
 // The same for any file name; `copyPath` is the copy to refresh.
 TSaveResult SaveConfigurationFile(const std::string& path, const std::string& copyPath, TConfigLists lists,

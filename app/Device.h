@@ -74,6 +74,16 @@ public:
     // Makes sure a layout block exists and installs the handler.
     void SetPanelHandler(TPanelLayoutHandler handler);
 
+    // Tells whoever keeps the configuration that what the record stores has
+    // changed: the port or bus number chosen on the panel, the alarm cache
+    // at the end of a journal fetch or after "Очистить". The program saves
+    // its configuration then, so a crash loses none of it. (Not for each
+    // record a fetch brings: once when it ends.)
+    void RecordChanged() {
+        if (OnRecordChanged) OnRecordChanged(*this);
+    }
+    std::function<void(TDevice&)> OnRecordChanged;
+
     IDevicePanel* Panel() const { return PanelRef.get(); }
     // The device whose panel is shown, if any: there is at most one.
     static TDevice* PanelOwner();

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "ports/ProtoUART.h"
-#include "protocol/Frame.h"
+#include "protocol/Modbus.h"
 #include "support/PtyResponder.h"
 
 using namespace tovik;
@@ -43,7 +43,7 @@ void BM_Exchange(benchmark::State& state) {
     std::vector<double> afterLastByteMs;
     TBuff out;
     for (auto _ : state) {
-        const bool ok = Exchange(port, frame, 500, 2, 1, out);
+        const bool ok = Exchange(port, frame, 500, 2, 1, out).Ok();
         const int64_t end = NowNs();
         if (!ok) {
             state.SkipWithError("exchange failed");

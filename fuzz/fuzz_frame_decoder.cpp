@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "base/ModbusCrc.h"
 #include "protocol/Frame.h"
 #include "protocol/FrameDecoder.h"
+#include "protocol/Modbus.h"
 #include "protocol/MonitorBuffer.h"
 
 using namespace tovik;
@@ -48,12 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t kinds[] = {0, 1, 2, 3, kTraceKindUnknown};
     r.DeviceKind = kinds[data[0] % 5];
     r.Direction = (data[1] & 1) ? TTraceDirection::Received : TTraceDirection::Sent;
-    r.Outcome = static_cast<TTraceOutcome>((data[1] >> 1) % 9);
+    r.Outcome.Status = static_cast<TReplyStatus>((data[1] >> 1) % 10);
     r.Try = (data[1] >> 5) & 3;
     r.ReplyMs = (data[1] & 0x80) ? data[2] : -1;
     r.Command = {data[2], data[3] == 0xFF ? -1 : data[3], data[4] == 0xFF ? -1 : data[4]};
     r.Address = data[3];
-    r.ExceptionCode = data[4];
+    r.Outcome.ExceptionCode = data[4];
+    r.Outcome.Line = {static_cast<TOpenError>(data[4] % 8), data[4] >> 3};
     r.WallMs = static_cast<int64_t>(data[2]) * 1000003;
     r.PortName = "pts/1";
     r.Bytes.assign(data + 5, data + size);

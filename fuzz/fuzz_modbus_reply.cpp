@@ -9,7 +9,9 @@
 // request's address (on a bus) and function, and its data words turned
 // little-endian; a read step's data lands where the register map puts it
 // and nowhere else; the translation of every command matches the register
-// map; the request statistics add up.
+// map; the request statistics add up and agree with the outcome: one
+// count per frame sent, none for a request that went out unanswered, an
+// error for every rejected reply.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -417,6 +419,34 @@ TCommandDescriptor PickCommand(FuzzedDataProvider& in) {
     return c;
 }
 
+// The outcome of an exchange of `sent` frames and the errors it counted
+// agree: only silence is NoAnswer, with no error; a rejected reply counts
+// one; the accepted one none. (NotSent: a frame the line did not take,
+// after any number of tries.)
+void CheckCounted(const TOutcome& outcome, int sent, int errors) {
+    CHECK(errors >= 0 && errors <= sent);
+    switch (outcome.Status) {
+        case TReplyStatus::NotSent:
+            break;
+        case TReplyStatus::NoAnswer:
+            CHECK(sent > 0 && errors == 0);
+            break;
+        case TReplyStatus::Answered:
+            CHECK(sent > 0 && errors < sent);
+            break;
+        case TReplyStatus::Damaged:
+        case TReplyStatus::Short:
+        case TReplyStatus::Foreign:
+        case TReplyStatus::Late:
+        case TReplyStatus::Exception:
+            CHECK(errors >= 1);
+            break;
+        case TReplyStatus::NoLine:
+        case TReplyStatus::Stopped:
+            CHECK(false);  // the scripted line is always open, and never stopped
+    }
+}
+
 // The steps of one command run one after another, as the executor runs them.
 void RunModbusSteps(FuzzedDataProvider& in, TScriptedPort& port) {
     const uint8_t kind = in.ConsumeBool() ? kKindTovikModbus : kKindTovikMModbus;
@@ -449,13 +479,16 @@ void RunModbusSteps(FuzzedDataProvider& in, TScriptedPort& port) {
         const int sentBefore = port.Writes;
         const TStatsSnapshot statsBefore = port.Stats().GetStats();
         TBuff reply;
-        const bool ok = Exchange(port, frame, timeout, 2, tries, reply);
+        const TOutcome outcome = Exchange(port, frame, timeout, 2, tries, reply);
+        const bool ok = outcome.Ok();
         const TStatsSnapshot stats = port.Stats().GetStats();
         const int sent = port.Writes - sentBefore;
+        const int errors = stats.ErrorCount - statsBefore.ErrorCount;
         CHECK(sent <= tries);
         CHECK(stats.SentCount - statsBefore.SentCount == sent);
         CHECK(stats.OkCount - statsBefore.OkCount == (ok ? 1 : 0));
-        CHECK(stats.ErrorCount - statsBefore.ErrorCount <= sent);
+        CheckCounted(outcome, sent, errors);
+        if (!ok) CHECK(reply.empty());
         if (!ok) break;
         CHECK(port.LastRequest == frame);
         CheckAccepted(port, frame, reply, port.Bus);
@@ -488,20 +521,17 @@ void RunExecutor(FuzzedDataProvider& in, TScriptedPort& port) {
     auto request = MakeRequest(&port, address, kind, command, std::move(block), txLength, rx.get(),
                                static_cast<int32_t>(rxLength), extra, tries);
     port.Start(in, !IsModbusKind(kind));
-    const bool ok = ExecuteRequest(*request).Ok();
+    const TOutcome outcome = ExecuteRequest(*request);
+    const bool ok = outcome.Ok();
     port.Finish();
     CHECK(!request->TxData);  // released once framed
     const TStatsSnapshot stats = port.Stats().GetStats();
     CHECK(stats.SentCount == port.Writes);
     CHECK(stats.OkCount <= stats.SentCount);
-    // A ModBus try counts one outcome at most. A native try counts every
-    // frame with a bad final check byte that arrives within it, so errors
-    // may outnumber the frames sent there.
-    if (IsModbusKind(kind))
-        CHECK(stats.OkCount + stats.ErrorCount <= stats.SentCount);
-    else
-        CHECK(stats.OkCount <= 1);
+    // Every try counts one outcome at most, in both wire formats.
+    CHECK(stats.OkCount + stats.ErrorCount <= stats.SentCount);
     if (ok) CHECK(stats.OkCount >= 1 && IsKnownKind(kind));
+    if (!IsModbusKind(kind)) CheckCounted(outcome, stats.SentCount, stats.ErrorCount);
 }
 
 }  // namespace

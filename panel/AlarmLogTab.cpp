@@ -62,11 +62,12 @@ void TAlarmLogTab::OnAlarmRecord(const TReply& Reply) {
     // A failed read, or a record that did not arrive whole, ends the fetch
     // until the relay's header changes; nothing of it is stored.
     const auto record = AlarmRecordFromReply(Reply.Ok(), Reply.Data);
+    TTovikDevice* dev = Link.Device();
     if (!record) {
         Failed = true;
+        if (dev) dev->RecordChanged();  // the fetch ends: what it brought is kept
         return;
     }
-    TTovikDevice* dev = Link.Device();
     if (dev && dev->OfferAlarmRecord(*record)) {
         ++Added;
         Show();
@@ -77,6 +78,8 @@ void TAlarmLogTab::OnAlarmRecord(const TReply& Reply) {
         Poll.Read(
             RequestReadAlarm, "alarm_records", kAlarmRecordSize,
             [this](const TReply& r) { OnAlarmRecord(r); }, FetchIndex);
+    else if (dev)
+        dev->RecordChanged();  // the fetch ends: what it brought is kept
 }
 
 // ---- clearing ----
@@ -102,7 +105,10 @@ void TAlarmLogTab::OnCleared() {
     // comes back with the next fetch.
     Header = {0, 0};
     LastHeader = {0, 0};
-    if (TTovikDevice* dev = Link.Device()) dev->AlarmCache.clear();
+    if (TTovikDevice* dev = Link.Device()) {
+        dev->AlarmCache.clear();
+        dev->RecordChanged();
+    }
     Show();
 }
 

@@ -1,10 +1,6 @@
 #include "panel/SetpointFile.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +8,7 @@
 #include <set>
 
 #include "app/TovikDevice.h"
+#include "base/Files.h"
 #include "panel/SettingsView.h"
 #include "protocol/Commands.h"
 #include "protocol/UstTable.h"
@@ -316,50 +313,17 @@ TSetpointFileRead ParseSetpointFile(std::string_view bytes) {
 }
 
 bool SaveSetpointFile(const std::string& Path, const TSetpointFile& File, std::string& Error) {
-    const std::string text = SetpointFileText(File);
-    std::string temp = Path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        Error = Path + ": " + std::strerror(errno);
-        return false;
-    }
-    size_t done = 0;
-    int err = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            err = n < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    // The file gets the permissions an ordinary new file would get.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (!err && ::fchmod(fd, 0666 & ~mask) != 0) err = errno;
-    if (!err && ::fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && !err) err = errno;
-    if (!err && std::rename(temp.c_str(), Path.c_str()) != 0) err = errno;
-    if (err) {
-        ::unlink(temp.c_str());
-        Error = Path + ": " + std::strerror(err);
-        return false;
-    }
-    return true;
+    std::string reason;
+    if (ReplaceFileBytes(Path, SetpointFileText(File), reason)) return true;
+    Error = Path + ": " + reason;
+    return false;
 }
 
 TSetpointFileRead LoadSetpointFile(const std::string& Path) {
-    std::FILE* f = std::fopen(Path.c_str(), "rb");
-    if (!f) return Refuse(0, Path + ": " + std::strerror(errno));
-    std::string bytes(kSetpointFileMaxBytes + 1, '\0');
-    const size_t n = std::fread(bytes.data(), 1, bytes.size(), f);
-    const bool failed = std::ferror(f) != 0;
-    const int err = errno;
-    std::fclose(f);
-    if (failed) return Refuse(0, Path + ": " + std::strerror(err));
-    bytes.resize(n);
-    TSetpointFileRead r = ParseSetpointFile(bytes);
+    std::string reason;
+    const auto bytes = ReadFileBytes(Path, kSetpointFileMaxBytes + 1, reason);
+    if (!bytes) return Refuse(0, Path + ": " + reason);
+    TSetpointFileRead r = ParseSetpointFile(*bytes);
     if (!r.File) r.Error = Path + ": " + r.Error;
     return r;
 }

@@ -69,11 +69,11 @@ struct TSetpointFileRead {
 };
 TSetpointFileRead ParseSetpointFile(std::string_view Bytes);
 
-// Writes the file beside its final name first and renames it over the old
-// one only when the whole of it is written: a failed save leaves what was
-// there untouched.
+// Replaces the file whole (ReplaceFile, base/Files.h): a failed save leaves
+// what was there untouched, and nothing but a regular file is replaced.
 bool SaveSetpointFile(const std::string& Path, const TSetpointFile& File, std::string& Error);
-// Reads at most kSetpointFileMaxBytes (a longer file is refused unread).
+// Reads at most kSetpointFileMaxBytes (a longer file is refused unread);
+// anything but a regular file is refused unopened.
 TSetpointFileRead LoadSetpointFile(const std::string& Path);
 
 // The number of bytes an item's raw value has in the file (the grid's view

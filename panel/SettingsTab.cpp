@@ -65,6 +65,7 @@ TIntentResult TSettingsTab::ChoosePort(int Index) {
     if (Index >= 0 && static_cast<size_t>(Index) < PortBox.size()) {
         PortSelected = Index;
         dev->PortId = PortBox[static_cast<size_t>(Index)].PortId;
+        dev->RecordChanged();
         if (dev->PortId == kPlaceholderPortId) return IntentDone();
         // A new owner id on the chosen port; the one held before stays, so
         // jobs queued before the switch still complete.
@@ -88,6 +89,7 @@ TIntentResult TSettingsTab::ChooseBus(int Value) {
     if (!dev) return IntentRefused(TRefusalReason::NoConnection);
     Bus = std::clamp<int>(Value, kMinBusAddress, kMaxBusAddress);
     dev->BusAddress = static_cast<uint8_t>(Bus);
+    dev->RecordChanged();
     ++Rev;
     return IntentDone();
 }

@@ -15,23 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "ports/ProtoPort.h"
+#include "ports/Request.h"
 
 namespace tovik {
 
 enum class TTraceDirection : uint8_t { Sent, Received };
-
-enum class TTraceOutcome : uint8_t {
-    Ok,            // sent whole, or a reply that passed every check
-    NoAnswer,      // nothing complete came within the time allowed
-    BadCheck,      // bad CRC (ModBus) or bad check byte (native)
-    WrongAddress,  // a reply from another device on the bus
-    ForeignReply,  // another function or command, or a write echo of other registers
-    Exception,     // a ModBus exception reply; ExceptionCode holds its code
-    WrongLength,   // a byte count, echo or frame of the wrong length
-    NotSent,       // the frame did not go out whole
-    Discarded,     // late bytes dropped while waiting for a quiet line
-};
 
 struct TFrameTraceRecord {
     uint32_t ClockMs = 0;  // the engine's millisecond clock (timeGetTime)
@@ -44,8 +32,11 @@ struct TFrameTraceRecord {
     TCommandDescriptor Command;  // the native command (a ModBus step serves one)
     int32_t Try = 0;             // 1 for the first transmission; 0 before it
     int32_t ReplyMs = -1;        // received: ms from sending to the reply (or to giving up)
-    TTraceOutcome Outcome = TTraceOutcome::Ok;
-    uint8_t ExceptionCode = 0;  // Exception only
+    // Sent: Answered when the frame went out whole, NotSent or NoLine when
+    // it did not. Received: what the bytes were found to be (Answered for
+    // the valid reply); an empty NoAnswer record when nothing came; Late for
+    // bytes dropped while the line was awaited to fall quiet (try 0).
+    TOutcome Outcome{TReplyStatus::Answered};
 };
 
 inline constexpr uint8_t kTraceKindUnknown = 0xFF;
@@ -75,14 +66,5 @@ private:
     std::deque<TFrameTraceRecord> Records;
     size_t Dropped = 0;
 };
-
-// The outcome as a short text ("принят", "нет ответа", "исключение ModBus 2", ...).
-std::string TraceOutcomeText(const TFrameTraceRecord& Record);
-
-// One record as one line of plain text: local time with milliseconds, port,
-// direction (TX/RX), address, command, try, reply time, bytes in hex and
-// the outcome, e.g.
-//   12:04:05.120 pts/3 RX адр 1 ком 23 попытка 1 14 мс: 01 03 02 00 05 78 47 — принят
-std::string FormatTraceRecord(const TFrameTraceRecord& Record);
 
 }  // namespace tovik

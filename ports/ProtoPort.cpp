@@ -270,6 +270,62 @@ void TProtoPortThread::Execute() {
     Job = TProtoJob{};
 }
 
+// ---- line discipline ----
+
+void TProtoPort::NoteRequestFrame(const TBuff& Frame) {
+    if (Frame == Current) return;
+    Earlier = std::move(Current);
+    Current = Frame;
+}
+
+TOutcome UnsentOutcome(const TProtoPort& Port) {
+    if (Port.IsOpen()) return TOutcome{TReplyStatus::NotSent};
+    TOutcome outcome{TReplyStatus::NoLine};
+    outcome.Line = Port.LastOpenError();
+    return outcome;
+}
+
+bool AwaitQuietLine(TProtoPort& Port, uint8_t Address, const TFrameContext& Context) {
+    const int32_t replyTimeout = Port.ReplyTimeout.load(std::memory_order_relaxed);
+    if (replyTimeout <= 0 || !Port.IsOpen()) return !Port.StopRequested();
+    const auto quiet = static_cast<uint32_t>(replyTimeout);
+    const uint64_t limit = static_cast<uint64_t>(quiet) * kQuietWaitLimitFactor;
+    const uint32_t start = timeGetTime();
+    uint32_t lastByte = start;
+    TBuff dropped;
+    auto flush = [&] {
+        if (dropped.empty() || !Port.Tracing()) return dropped.clear();
+        TFrameTraceRecord r;
+        r.Direction = TTraceDirection::Received;
+        r.Bytes = std::move(dropped);
+        r.Address = Address;
+        r.DeviceKind = Context.DeviceKind;
+        r.Command = Context.Command;
+        r.Outcome = TOutcome{TReplyStatus::Late};
+        Port.TraceFrame(r);
+        dropped.clear();
+    };
+    uint8_t chunk[256];
+    for (;;) {
+        if (Port.StopRequested()) return false;
+        const int32_t n = Port.Read(chunk, sizeof chunk);
+        const uint32_t t = timeGetTime();
+        if (n > 0) {
+            if (Port.Tracing()) dropped.insert(dropped.end(), chunk, chunk + n);
+            lastByte = t;
+        } else {
+            flush();  // one record per burst
+            if (ElapsedMs(lastByte, t) >= quiet || !Port.IsOpen()) return true;
+        }
+        // A line that never goes quiet must not hold the worker: the reply
+        // checks still guard the next exchange.
+        if (ElapsedMs(start, t) >= limit) {
+            flush();
+            return true;
+        }
+    }
+}
+
 // ---- port identity ----
 
 int32_t NameId(const std::string& name) {

@@ -1,7 +1,9 @@
 #pragma once
 // The request engine: requests and jobs, the per-port queue with its owner
 // ids, the port's worker thread, result delivery to the user-interface
-// thread, the request statistics and the framed ModBus exchange.
+// thread, the request statistics, and the line discipline between requests.
+// The port moves bytes and keeps time; it knows no wire format (the frames
+// are protocol/'s).
 //
 // Ownership: a job owns its request, the request owns its outgoing data,
 // and the job owns its result block (the request's RxBuffer points into
@@ -147,10 +149,21 @@ public:
     void TraceFrame(TFrameTraceRecord& Record);
 
     // Line discipline between requests (worker side). After a request that
-    // failed, its reply may still be on its way; the next frame waits for a
-    // quiet line (AwaitQuietLine) so that it is not taken for the answer.
+    // failed or needed more than one try, a reply may still be on its way;
+    // the next frame waits for a quiet line (AwaitQuietLine) so that it is
+    // not taken for the answer.
     void MarkLineUnsettled() { Unsettled.store(true, std::memory_order_relaxed); }
     bool TakeLineUnsettled() { return Unsettled.exchange(false, std::memory_order_relaxed); }
+    // The request frames that go on the line, as bytes (worker side): noted
+    // before a request's first frame, the one of the request before it
+    // (EarlierFrame) lets protocol/ tell a late answer to that one. The same
+    // frame again (another try, the same poll) changes nothing.
+    void NoteRequestFrame(const TBuff& Frame);
+    const TBuff& EarlierFrame() const { return Earlier; }
+
+    // Why the line is closed or was lost; None while it is open, or for a
+    // port that keeps no reason. Any thread.
+    virtual TOpenOutcome LastOpenError() const { return {}; }
 
     // Settings. Bus and ReplyTimeout are changed by the user-interface thread
     // and read by the worker.
@@ -179,6 +192,7 @@ private:
 
     std::atomic<bool> Stopping{false};
     std::atomic<bool> Unsettled{false};
+    TBuff Earlier, Current;  // worker only
 
     std::atomic<bool> TraceOn{false};
     std::mutex TraceLock;  // guards TraceSink; never held while the sink runs
@@ -217,37 +231,18 @@ struct TFrameContext {
     TCommandDescriptor Command;
 };
 
-// One ModBus RTU exchange: Frame holds the request with its CRC. Timeout is
-// the time allowed for each reply, Gap the silence that ends a reply of
-// unknown length. On success Reply holds the data field with every 16-bit
-// word turned little-endian.
-//
-// ModBus RTU has no transaction number, so a reply must match the request
-// it answers: the address (in bus mode), the function, and for a read the
-// byte count of the registers asked for, for a write the echo of the
-// register and count written. Anything else is a foreign reply, counted as
-// an error and not retried. After a failure the port's next frame waits for
-// a quiet line (AwaitQuietLine).
-bool Exchange(TProtoPort& Port, const TBuff& Frame, int32_t Timeout, int32_t Gap, int32_t Tries,
-              TBuff& Reply);
-bool Exchange(TProtoPort& Port, const TBuff& Frame, int32_t Timeout, int32_t Gap, int32_t Tries, TBuff& Reply,
-              const TFrameContext& Context);
-
-// Before the first frame of a request: when the port's last request failed,
-// waits until the line has been quiet for the port's ReplyTimeout and drops
-// what arrives meanwhile (traced as Discarded). A line that never goes quiet
-// is given up on after kQuietWaitLimitFactor reply time-outs. False only
-// when the worker is being stopped.
+// Before the first frame of a request, when the line is unsettled (see
+// MarkLineUnsettled): waits until the line has been quiet for the port's
+// ReplyTimeout and drops what arrives meanwhile (traced as Late, try 0). A
+// line that never goes quiet is given up on after kQuietWaitLimitFactor
+// reply time-outs; a closed line has nothing to wait for (opening it purges
+// it). False only when the worker is being stopped.
 bool AwaitQuietLine(TProtoPort& Port, uint8_t Address, const TFrameContext& Context);
 inline constexpr uint32_t kQuietWaitLimitFactor = 4;
 
-// Silence that ends a ModBus reply still shorter than its header announces:
-// USB adapters deliver bursts several milliseconds apart.
-inline constexpr uint32_t kShortReplySilenceMs = 20;
-
-// Expected total length of a ModBus reply from its first bytes: 0 while the
-// header is still incomplete, -1 for a function code of unknown layout.
-int ModbusReplyLength(const uint8_t* bytes, size_t count);
+// The outcome of a frame that did not go out: NoLine with the line's
+// reason when the line is closed or gone, NotSent otherwise.
+TOutcome UnsentOutcome(const TProtoPort& Port);
 
 // Identity of a port name: its bytes folded by XOR into four bytes, read
 // as a little-endian int32.

@@ -1,6 +1,7 @@
 #include "ports/ProtoUART.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -13,9 +14,11 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "base/Clock.h"
 #include "base/Cp1251.h"
+#include "base/Signals.h"
 
 namespace tovik {
 
@@ -56,6 +59,39 @@ bool IsControllingTerminal(int fd) {
 }
 }  // namespace
 
+// ---- lines held by this process ----
+
+namespace {
+// The descriptors of the lines this process has marked for its exclusive
+// use (each plus one; 0 is a free slot). The mark belongs to the terminal
+// and outlives the process wherever the line's other side stays open, so
+// the program's last rites lift it when the program ends without closing
+// its lines (a crash, an abort, an exit past the destructors). Lock-free:
+// read in signal context.
+constexpr size_t kMaxHeldLines = 64;
+std::atomic<int> g_heldLines[kMaxHeldLines];
+
+void LiftHeldMarks() {
+    for (auto& slot : g_heldLines)
+        if (const int held = slot.load(); held > 0) ::ioctl(held - 1, TIOCNXCL);
+}
+
+void HoldLine(int fd) {
+    AddLastRite(&LiftHeldMarks);
+    for (auto& slot : g_heldLines) {
+        int free = 0;
+        if (slot.compare_exchange_strong(free, fd + 1)) return;
+    }
+}
+
+void LetGoLine(int fd) {
+    for (auto& slot : g_heldLines) {
+        int held = fd + 1;
+        if (slot.compare_exchange_strong(held, 0)) return;
+    }
+}
+}  // namespace
+
 // ---- TUartPort ----
 
 namespace {
@@ -77,6 +113,30 @@ TOpenError OpenErrorOf(int err) {
             return TOpenError::Failed;
     }
 }
+// The group of a line the user may not open, when its members may read and
+// write it and this process is not one of them (a group joined since the
+// login does not count until the next one).
+long GroupThatWouldOpen(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) return -1;
+    if (st.st_gid == ::getegid()) return -1;
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(static_cast<size_t>(std::max(count, 0)));
+    if (count > 0 && ::getgroups(count, groups.data()) != count) return -1;
+    if (std::find(groups.begin(), groups.end(), st.st_gid) != groups.end()) return -1;
+    return static_cast<long>(st.st_gid);
+}
+
+std::string GroupName(long id) {
+    std::vector<char> buf(4096);
+    group entry{};
+    group* found = nullptr;
+    if (::getgrgid_r(static_cast<gid_t>(id), &entry, buf.data(), buf.size(), &found) == 0 && found)
+        return found->gr_name;
+    return std::to_string(id);
+}
+
 }  // namespace
 
 std::string OpenErrorText(const TOpenOutcome& Outcome) {
@@ -99,6 +159,9 @@ std::string OpenErrorText(const TOpenOutcome& Outcome) {
         case TOpenError::NotSerial:
             text = "не последовательный порт";
             break;
+        case TOpenError::Gone:
+            text = "устройство отключено";
+            break;
         case TOpenError::Failed:
             text = "ошибка открытия";
             break;
@@ -106,6 +169,12 @@ std::string OpenErrorText(const TOpenOutcome& Outcome) {
     if (Outcome.SystemError != 0) {
         char buf[256];
         text += std::string(" (") + ::strerror_r(Outcome.SystemError, buf, sizeof buf) + ")";
+    }
+    if (Outcome.Error == TOpenError::PermissionDenied && Outcome.GroupToJoin >= 0) {
+        const std::string group = GroupName(Outcome.GroupToJoin);
+        text += "\nПорт открывают только участники группы «" + group +
+                "». Добавьте свою учётную запись в эту группу: sudo adduser $USER " + group +
+                " — и войдите в систему заново: новая группа действует только с нового входа.";
     }
     return text;
 }
@@ -115,9 +184,9 @@ TOpenOutcome TUartPort::LastOpenError() const {
     return OpenError;
 }
 
-void TUartPort::SetOpenError(TOpenError error, int systemError) {
+void TUartPort::SetOpenError(TOpenError error, int systemError, long groupToJoin) {
     std::lock_guard lock(ErrorLock);
-    OpenError = {error, systemError};
+    OpenError = {error, systemError, groupToJoin};
 }
 
 void TUartPort::Open() {
@@ -135,11 +204,16 @@ void TUartPort::Open() {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
-        return SetOpenError(OpenErrorOf(err), err);
+        const TOpenError error = OpenErrorOf(err);
+        return SetOpenError(error, err,
+                            error == TOpenError::PermissionDenied ? GroupThatWouldOpen(path) : -1);
     }
     bool exclusive = false;
     auto fail = [&](TOpenError error, int systemError) {
-        if (exclusive) ::ioctl(fd, TIOCNXCL);
+        if (exclusive) {
+            LetGoLine(fd);
+            ::ioctl(fd, TIOCNXCL);
+        }
         ::close(fd);
         SetOpenError(error, systemError);
     };
@@ -155,6 +229,7 @@ void TUartPort::Open() {
     int marked = 0;
     if (::ioctl(fd, TIOCGEXCL, &marked) == 0 && marked != 0) return fail(TOpenError::Busy, EBUSY);
     exclusive = ::ioctl(fd, TIOCEXCL) == 0;
+    if (exclusive) HoldLine(fd);
     termios tio{};
     auto failed = [&] {
         const int err = errno;
@@ -179,6 +254,7 @@ void TUartPort::Open() {
 void TUartPort::Close() {
     const int fd = Handle.exchange(-1, std::memory_order_acq_rel);
     if (fd < 0) return;
+    LetGoLine(fd);
     // The mark belongs to the terminal, not to this descriptor: left set, it
     // outlives the close wherever the other end stays open.
     if (::ioctl(fd, TIOCNXCL) != 0 && errno == EIO) {

@@ -44,26 +44,6 @@ bool ReadSerialPortRecord(TStream& stream, TSerialPortRecord& record);
 // stored truncated.
 bool WriteSerialPortRecord(TStream& stream, const TSerialPortRecord& record);
 
-// Why a line could not be opened.
-enum class TOpenError : uint8_t {
-    None,              // open (or never tried)
-    NameRefused,       // a name that must not be opened (outside /dev, too long, bad characters)
-    NoSuchDevice,      // no such device file, or no device behind it
-    PermissionDenied,  // the user may not open it
-    Busy,              // held by another program (or another port of this one)
-    NotSerial,         // not a serial line (not a terminal, or the controlling terminal)
-    Failed,            // any other failure; SystemError tells which
-};
-
-struct TOpenOutcome {
-    TOpenError Error = TOpenError::None;
-    int SystemError = 0;  // errno of the call that failed, 0 when the reason is ours
-};
-
-// The reason as the operator reads it, e.g. "нет такого устройства (No such
-// file or directory)"; empty for None.
-std::string OpenErrorText(const TOpenOutcome& Outcome);
-
 class TUartPort {
 public:
     TUartPort() = default;
@@ -93,7 +73,7 @@ public:
     std::string OpenedName;
 
 private:
-    void SetOpenError(TOpenError error, int systemError);
+    void SetOpenError(TOpenError error, int systemError, long groupToJoin = -1);
 
     std::atomic<int> Handle{-1};
     mutable std::mutex ErrorLock;

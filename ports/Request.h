@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace tovik {
@@ -47,23 +48,55 @@ struct TProtoRequest {
     int32_t RxReceived = -1;
 };
 
-// How a request ended on the line.
+// Why a line could not be opened, or was lost.
+enum class TOpenError : uint8_t {
+    None,              // open (or never tried)
+    NameRefused,       // a name that must not be opened (outside /dev, too long, bad characters)
+    NoSuchDevice,      // no such device file, or no device behind it
+    PermissionDenied,  // the user may not open it
+    Busy,              // held by another program (or another port of this one)
+    NotSerial,         // not a serial line (not a terminal, or the controlling terminal)
+    Gone,              // the device went away while open (unplugged, hung up)
+    Failed,            // any other failure; SystemError tells which
+};
+
+struct TOpenOutcome {
+    TOpenError Error = TOpenError::None;
+    int SystemError = 0;  // the system's error code of the call that failed, 0 when the reason is ours
+    // PermissionDenied: the group (id) that may open the line and that this
+    // process is not in ("dialout" for /dev/ttyS* and /dev/ttyUSB* on
+    // Debian); -1 when joining a group would not help.
+    long GroupToJoin = -1;
+    bool operator==(const TOpenOutcome&) const = default;
+};
+
+// The reason as the operator reads it, e.g. "нет такого устройства (No such
+// file or directory)"; empty for None. When a group would give access, a
+// second line says how to join it. (With the serial line's platform code.)
+std::string OpenErrorText(const TOpenOutcome& Outcome);
+
+// How a request ended on the line. The request statistics count every
+// frame sent once: Answered as accepted, NoAnswer as unanswered, the other
+// statuses of a frame that went out as rejected.
 enum class TReplyStatus : uint8_t {
     Answered,   // a valid reply, decoded into the result block
     NoAnswer,   // nothing came within the reply time-out
-    Damaged,    // check bytes or CRC wrong
-    Short,      // a reply that ends before its frame or block does
-    Foreign,    // a valid frame that answers another request or address
-    Late,       // the answer to an earlier request
+    Damaged,    // check bytes or CRC wrong, or bytes that make no frame
+    Short,      // a reply that ends before its frame does
+    Foreign,    // a valid frame that answers another request or comes from another address
+    Late,       // the answer to the request before this one
     Exception,  // a ModBus exception reply (ExceptionCode)
-    NotSent,    // the frame did not go out (the line is closed or gone)
-    Stopped,    // the worker was stopped during the exchange
+    NotSent,    // nothing went on the line: no frame can carry the request
+    NoLine,     // the line is closed or gone (Line says why)
+    Stopped,    // the exchange was cut short: the worker or the scan was stopped
 };
 
 struct TOutcome {
     TReplyStatus Status = TReplyStatus::NoAnswer;
     uint8_t ExceptionCode = 0;  // of a ModBus exception reply
+    TOpenOutcome Line{};        // NoLine: why the line cannot be used
     bool Ok() const { return Status == TReplyStatus::Answered; }
+    bool operator==(const TOutcome&) const = default;
 };
 
 inline constexpr TOutcome kAnswered{TReplyStatus::Answered};

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/Files.h"
 #include "ports/ProtoUART.h"
 
 namespace tovik {
@@ -293,24 +294,9 @@ bool WriteAnnouncement(const std::string& dir, const TAnnouncedLine& line, std::
         return false;
     }
     const std::string path = AnnouncementPath(dir, line.Pid);
-    const std::string tmp = dir + "/." + std::to_string(line.Pid) + ".tmp";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        why = tmp + ": " + std::strerror(errno);
-        return false;
-    }
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    const int writeErrno = errno;
-    const bool closed = ::close(fd) == 0;
-    if (done != text.size() || !closed || ::rename(tmp.c_str(), path.c_str()) != 0) {
-        why = path + ": " + std::strerror(done != text.size() ? writeErrno : errno);
-        ::unlink(tmp.c_str());
+    std::string reason;
+    if (!ReplaceFileBytes(path, text, reason)) {
+        why = path + ": " + reason;
         return false;
     }
     return true;
@@ -342,16 +328,9 @@ std::vector<TAnnouncedLine> ListAnnouncedLines(const std::string& dir) {
     std::vector<std::string> names;
     while (const dirent* e = ::readdir(d)) names.emplace_back(e->d_name);
     ::closedir(d);
+    // New files of writers that died between writing and renaming.
+    RemoveLeftoverNewFiles(dir);
     for (const std::string& name : names) {
-        // Leftovers of a writer that died between writing and renaming.
-        if (name.size() > 5 && name.front() == '.' && name.ends_with(".tmp")) {
-            const std::string digits = name.substr(1, name.size() - 5);
-            int pid = 0;
-            if (digits.size() <= 9 && AllDigits(digits) && WholeNumber(digits, pid) &&
-                !ProcessStartTicks(pid))
-                ::unlink((dir + "/" + name).c_str());
-            continue;
-        }
         int pid = 0;
         if (name.size() > 9 || !AllDigits(name) || !WholeNumber(name, pid) || pid <= 0) continue;
         const std::string path = dir + "/" + name;

@@ -10,12 +10,12 @@
 #include <type_traits>
 
 #include "base/Clock.h"
-#include "base/ModbusCrc.h"
 #include "ports/FrameTrace.h"
 #include "protocol/Codecs.h"
 #include "protocol/Commands.h"
 #include "protocol/Frame.h"
-#include "protocol/FrameDecoder.h"
+#include "protocol/Modbus.h"
+#include "protocol/Outcome.h"
 
 namespace tovik {
 
@@ -49,16 +49,21 @@ struct TProbeReport {
     uint8_t Data[4] = {};   // the first valid answer: model byte (native: marks, variant)
     uint8_t NotSent = 0;
     uint8_t Cancelled = 0;
+    // Answers of the poll's shape from another number, or in the other
+    // wire format: the late answers of earlier probes, or a relay with the
+    // wrong number. The scan tells which.
     uint8_t ForeignCount = 0;
     uint8_t ForeignAddress[kMaxForeign] = {};
     uint8_t ForeignModel[kMaxForeign] = {};
+    uint8_t ForeignModbus[kMaxForeign] = {};
     int32_t ReplyMs = -1;
 };
 static_assert(std::is_trivially_copyable_v<TProbeReport>);
 
 // Listens to the line for one probe and sorts what comes: valid answers
-// from the number asked, answers of the same shape from another number,
-// and everything else.
+// from the number asked, answers of the same shape from another number or
+// in the other wire format (a native answer late for the last native probe
+// can come while the first ModBus probe listens), and everything else.
 class TProbeListener {
 public:
     TProbeListener(TProtoPort& port, const TProtoRequest& request, bool modbus, uint32_t t0)
@@ -70,12 +75,16 @@ public:
     // a frame still short is not waited for: its bytes are damaged.
     void Hunt(bool final) {
         for (;;) {
-            // Bytes known to start no frame are reported at once; a frame
-            // still coming is waited for.
+            // Bytes known to start no frame of either format are reported at
+            // once; a frame still coming is waited for. The probe's own
+            // format is tried first.
             if (Pending.empty()) return FlushJunk();
-            const size_t len = Modbus ? ModbusLength(final) : NativeLength(final);
-            if (len == 0) return FlushJunk();
-            if (len == kJunk) {
+            const size_t own = Length(Modbus, final);
+            const size_t other = Length(!Modbus, final);
+            const bool modbus = IsFrame(own) ? Modbus : !Modbus;
+            const size_t len = IsFrame(own) ? own : other;
+            if (!IsFrame(len)) {
+                if (own == 0 || other == 0) return FlushJunk();
                 Junk.push_back(Pending.front());
                 Pending.erase(Pending.begin());
                 continue;
@@ -84,16 +93,17 @@ public:
             const std::vector<uint8_t> frame(Pending.begin(),
                                              Pending.begin() + static_cast<std::ptrdiff_t>(len));
             Pending.erase(Pending.begin(), Pending.begin() + static_cast<std::ptrdiff_t>(len));
-            Classify(frame);
+            Classify(frame, modbus);
         }
     }
 
-    void End() {
+    // `silence`: the record of a window in which nothing came.
+    void End(TOutcome silence) {
         Hunt(true);
         Junk.insert(Junk.end(), Pending.begin(), Pending.end());
         Pending.clear();
         FlushJunk();
-        if (!Anything) Trace({}, TTraceOutcome::NoAnswer);
+        if (!Anything) Trace({}, silence);
     }
 
     TProbeReport Report;
@@ -103,7 +113,14 @@ private:
 
     int32_t Elapsed() const { return static_cast<int32_t>(ElapsedMs(T0, timeGetTime())); }
 
-    // 0: more bytes needed; kJunk: the first byte starts no frame.
+    static bool IsFrame(size_t length) { return length != 0 && length != kJunk; }
+
+    // The length of the frame of that format at the front: 0 when more
+    // bytes are needed, kJunk when the first byte starts no such frame.
+    size_t Length(bool modbus, bool final) const {
+        return modbus ? ModbusLength(final) : NativeLength(final);
+    }
+
     size_t NativeLength(bool final) const {
         const uint8_t n = Pending[0];
         if (n < 4) return kJunk;
@@ -118,33 +135,32 @@ private:
         if (expected < 0) return kJunk;
         if (expected == 0 || Pending.size() < static_cast<size_t>(expected)) return final ? kJunk : 0;
         const auto len = static_cast<size_t>(expected);
-        const uint16_t crc = static_cast<uint16_t>(Pending[len - 1] << 8 | Pending[len - 2]);
-        return crc == Crc16(Pending.data(), len - 2) ? len : kJunk;
+        return CrcMatches(Pending.data(), len) ? len : kJunk;
     }
 
     void FlushJunk() {
         if (Junk.empty()) return;
         Report.Damaged = static_cast<uint8_t>(std::min(255, Report.Damaged + 1));
-        Trace(Junk, TTraceOutcome::BadCheck);
+        Trace(Junk, {TReplyStatus::Damaged});
         Junk.clear();
     }
 
-    void Classify(const std::vector<uint8_t>& frame) {
+    void Classify(const std::vector<uint8_t>& frame, bool modbus) {
         // The native frame's first payload byte (position 3) is the address.
-        const uint8_t address = Modbus ? frame[0] : frame[2];
+        const uint8_t address = modbus ? frame[0] : frame[2];
         bool answer = false;  // the shape of an answer to the poll
         uint8_t data[4] = {};
-        TTraceOutcome outcome = TTraceOutcome::Ok;
+        TReplyStatus outcome = TReplyStatus::Answered;
         uint8_t exception = 0;
-        if (Modbus) {
-            if (frame[1] == (kModbusRead | 0x80)) {
+        if (modbus) {
+            if (frame[1] == (kModbusRead | kModbusExceptionBit)) {
                 exception = frame[2];
-                outcome = TTraceOutcome::Exception;
+                outcome = TReplyStatus::Exception;
             } else if (frame[1] == kModbusRead && frame[2] == 2) {
                 answer = true;
                 data[0] = frame[4];  // the register's low byte
             } else {
-                outcome = TTraceOutcome::ForeignReply;
+                outcome = TReplyStatus::Foreign;
             }
         } else {
             const auto payload = NativeFramePayload(frame);
@@ -152,29 +168,30 @@ private:
                 answer = true;
                 std::copy_n(payload->begin() + 2, std::min<size_t>(4, payload->size() - 2), data);
             } else {
-                outcome = TTraceOutcome::ForeignReply;
+                outcome = TReplyStatus::Foreign;
             }
         }
-        if (address != Request.Address) {
+        if (address != Request.Address || modbus != Modbus) {
             if (answer && Report.ForeignCount < kMaxForeign) {
                 Report.ForeignAddress[Report.ForeignCount] = address;
                 Report.ForeignModel[Report.ForeignCount] = data[0];
+                Report.ForeignModbus[Report.ForeignCount] = modbus ? 1 : 0;
                 ++Report.ForeignCount;
             } else {
                 Report.Damaged = static_cast<uint8_t>(std::min(255, Report.Damaged + 1));
             }
-            Trace(frame, TTraceOutcome::WrongAddress);
+            Trace(frame, {TReplyStatus::Foreign});
             return;
         }
-        if (outcome == TTraceOutcome::Exception) {
+        if (outcome == TReplyStatus::Exception) {
             if (!Report.Exception) Report.Exception = exception ? exception : 0xFF;
             if (Report.ReplyMs < 0) Report.ReplyMs = Elapsed();
-            Trace(frame, outcome, exception);
+            Trace(frame, {outcome, exception});
             return;
         }
         if (!answer) {
             Report.Damaged = static_cast<uint8_t>(std::min(255, Report.Damaged + 1));
-            Trace(frame, outcome);
+            Trace(frame, {outcome});
             return;
         }
         if (Report.Valid == 0) {
@@ -184,10 +201,10 @@ private:
             Report.Disagree = 1;
         }
         Report.Valid = static_cast<uint8_t>(std::min(255, Report.Valid + 1));
-        Trace(frame, TTraceOutcome::Ok);
+        Trace(frame, kAnswered);
     }
 
-    void Trace(const std::vector<uint8_t>& bytes, TTraceOutcome outcome, uint8_t exception = 0) {
+    void Trace(const std::vector<uint8_t>& bytes, TOutcome outcome) {
         Anything = Anything || !bytes.empty();
         if (!Port.Tracing()) return;
         TFrameTraceRecord r;
@@ -199,7 +216,6 @@ private:
         r.Try = 1;
         r.ReplyMs = Elapsed();
         r.Outcome = outcome;
-        r.ExceptionCode = exception;
         Port.TraceFrame(r);
     }
 
@@ -213,7 +229,7 @@ private:
 };
 
 void TraceSent(TProtoPort& port, const TProtoRequest& r, const std::vector<uint8_t>& frame,
-               TTraceOutcome outcome) {
+               TOutcome outcome) {
     if (!port.Tracing()) return;
     TFrameTraceRecord rec;
     rec.Direction = TTraceDirection::Sent;
@@ -226,19 +242,29 @@ void TraceSent(TProtoPort& port, const TProtoRequest& r, const std::vector<uint8
     port.TraceFrame(rec);
 }
 
+// What the probe found, as a request's outcome.
+TOutcome ProbeOutcome(const TProbeReport& rep) {
+    if (rep.Cancelled) return {TReplyStatus::Stopped};
+    if (rep.Valid > 0) return kAnswered;
+    if (rep.Exception) return {TReplyStatus::Exception, rep.Exception};
+    if (rep.ForeignCount > 0) return {TReplyStatus::Foreign};
+    if (rep.Damaged > 0) return {TReplyStatus::Damaged};
+    return {};
+}
+
 // The executor of a probe; runs in the port's worker thread.
 TOutcome RunProbe(TProtoRequest& r, TScanShared& shared) {
     TProbeReport report;
-    auto finish = [&](const TProbeReport& rep) -> TOutcome {
+    auto finish = [&](const TProbeReport& rep, TOutcome outcome) {
         if (r.RxBuffer && r.RxLength >= static_cast<int32_t>(sizeof rep)) {
             std::memcpy(r.RxBuffer, &rep, sizeof rep);
             r.RxReceived = static_cast<int32_t>(sizeof rep);
         }
-        return rep.Valid > 0 || rep.Exception != 0 ? kAnswered : TOutcome{};
+        return outcome;
     };
     if (!r.Port || shared.Cancelled.load()) {
         report.Cancelled = 1;
-        return finish(report);
+        return finish(report, ProbeOutcome(report));
     }
     TProtoPort& port = *r.Port;
     const bool modbus = IsModbusKind(r.DeviceKind);
@@ -249,20 +275,14 @@ TOutcome RunProbe(TProtoRequest& r, TScanShared& shared) {
     if (port.TakeLineUnsettled() && shared.MarkedAt.load() + 1 != wake &&
         !AwaitQuietLine(port, r.Address, {r.DeviceKind, r.Command})) {
         report.Cancelled = 1;
-        return finish(report);
+        return finish(report, ProbeOutcome(report));
     }
-    std::vector<uint8_t> frame;
-    if (modbus) {
-        TModbusStep step;
-        step.Function = kModbusRead;
-        step.Register = kModelRegister;
-        step.Count = 1;
-        frame = BuildModbusRequest(r.Address, step);
-    } else {
-        frame = BuildNativeFrame(std::vector<uint8_t>{r.Address, kPollCommand.Code,
-                                                      static_cast<uint8_t>(kPollCommand.Param1),
-                                                      static_cast<uint8_t>(kPollCommand.Param2)});
-    }
+    const std::vector<uint8_t> frame =
+        modbus ? ModbusReadRequest(r.Address, kModelRegister, 1)
+               : BuildNativeFrame(std::vector<uint8_t>{r.Address, kPollCommand.Code,
+                                                       static_cast<uint8_t>(kPollCommand.Param1),
+                                                       static_cast<uint8_t>(kPollCommand.Param2)});
+    port.NoteRequestFrame(frame);
     auto unsettle = [&] {
         port.MarkLineUnsettled();
         shared.MarkedAt.store(wake);
@@ -271,20 +291,22 @@ TOutcome RunProbe(TProtoRequest& r, TScanShared& shared) {
     const auto size = static_cast<int32_t>(frame.size());
     const int32_t written = port.Write(frame.data(), size);
     if (written != size) {
-        TraceSent(port, r, frame, TTraceOutcome::NotSent);
+        const TOutcome unsent = UnsentOutcome(port);
+        TraceSent(port, r, frame, unsent);
         if (written > 0) unsettle();
         report.NotSent = 1;
-        return finish(report);
+        return finish(report, unsent);
     }
     // The window starts before the trace says the frame went out, so that
     // whoever watches the trace can count on it.
     const uint32_t t0 = timeGetTime();
-    TraceSent(port, r, frame, TTraceOutcome::Ok);
+    TraceSent(port, r, frame, kAnswered);
     port.Stats().IncSent();
 
     TProbeListener listener(port, r, modbus, t0);
     uint8_t chunk[256];
     bool cut = false;
+    bool lost = false;
     while (ElapsedMs(t0, timeGetTime()) <= shared.TimeoutMs) {
         if (shared.Cancelled.load() || port.StopRequested()) {
             cut = true;
@@ -294,17 +316,24 @@ TOutcome RunProbe(TProtoRequest& r, TScanShared& shared) {
         if (n > 0) {
             listener.Take(chunk, static_cast<size_t>(n));
             listener.Hunt(false);
+        } else if (!port.IsOpen()) {
+            lost = true;
+            break;
         }
     }
-    listener.End();
+    // A line lost during the window is said as such when nothing came.
+    const TOutcome silence = lost ? UnsentOutcome(port) : TOutcome{};
+    listener.End(silence);
     report = listener.Report;
     report.Cancelled = cut ? 1 : 0;
-    if (report.Valid > 0 || report.Exception)
+    TOutcome outcome = ProbeOutcome(report);
+    if (outcome.Status == TReplyStatus::NoAnswer) outcome = silence;
+    if (outcome.Ok())
         port.Stats().IncOk();
-    else if (report.Damaged > 0 || report.ForeignCount > 0)
+    else if (outcome.Status != TReplyStatus::NoAnswer && outcome.Status != TReplyStatus::NoLine && !cut)
         port.Stats().IncError();
     if (report.Valid == 0 || cut) unsettle();
-    return finish(report);
+    return finish(report, outcome);
 }
 
 void SetFlag(TScanFinding& f, uint32_t flag, bool on) {
@@ -334,15 +363,6 @@ std::string CheckScanOptions(const TScanOptions& o) {
         return "время ожидания ответа задаётся от " + std::to_string(kScanMinTimeoutMs) + " до " +
                std::to_string(kScanMaxTimeoutMs) + " мс";
     return {};
-}
-
-uint8_t ProposeKind(bool Modbus, uint8_t ModelByte, bool* Certain) {
-    const unsigned modification = (ModelByte >> 3) & 7u;
-    const bool tovikM = modification <= 1;
-    const bool certain = modification <= 1 || modification >= 4;
-    if (Certain) *Certain = certain;
-    if (Modbus) return tovikM ? kKindTovikMModbus : kKindTovikModbus;
-    return tovikM ? kKindTovikM : kKindTovik;
 }
 
 std::string FindingModelText(const TScanFinding& f) {
@@ -471,8 +491,8 @@ void TBusScan::OnProbe(size_t index, const TBlock* data) {
     if (data && data->size() >= sizeof rep) std::memcpy(&rep, data->data(), sizeof rep);
     if (rep.NotSent) ++ProgressNow.NotSent;
 
-    auto answered = [&](TScanFinding& f, uint8_t model, int32_t replyMs) {
-        (probe.Modbus ? f.Modbus : f.Native) = true;
+    auto answered = [&](TScanFinding& f, bool modbus, uint8_t model, int32_t replyMs) {
+        (modbus ? f.Modbus : f.Native) = true;
         if (f.HasModel && f.ModelByte != model) f.Flags |= ScanDisagree;
         if (!f.HasModel) {
             f.HasModel = true;
@@ -483,7 +503,7 @@ void TBusScan::OnProbe(size_t index, const TBlock* data) {
     };
     if (rep.Valid || rep.Exception || rep.Damaged) {
         TScanFinding& f = FindingFor(probe.Address);
-        if (rep.Valid) answered(f, rep.Data[0], rep.ReplyMs);
+        if (rep.Valid) answered(f, probe.Modbus, rep.Data[0], rep.ReplyMs);
         if (rep.Exception) {
             f.Modbus = true;
             f.Flags |= ScanException;
@@ -497,19 +517,24 @@ void TBusScan::OnProbe(size_t index, const TBlock* data) {
     }
     for (size_t i = 0; i < std::min<size_t>(rep.ForeignCount, kMaxForeign); ++i) {
         const uint8_t other = rep.ForeignAddress[i];
-        // An answer from a number asked before is that number's late answer;
-        // from any other number it says something is wrong on this one.
-        const bool askedBefore =
-            std::any_of(Probes.begin(), Probes.begin() + static_cast<std::ptrdiff_t>(index),
-                        [&](const TProbe& p) { return p.Address == other && p.Modbus == probe.Modbus; });
-        if (askedBefore && IsValidBusAddress(other)) {
+        const bool modbus = rep.ForeignModbus[i] != 0;
+        // An answer in the format and from the number of a probe before this
+        // one is that probe's late answer (the last native probe's may come
+        // during the first ModBus one); from any other number it says
+        // something is wrong on this one.
+        const auto asked =
+            std::find_if(Probes.begin(), Probes.begin() + static_cast<std::ptrdiff_t>(index),
+                         [&](const TProbe& p) { return p.Address == other && p.Modbus == modbus; });
+        if (asked != Probes.begin() + static_cast<std::ptrdiff_t>(index) && IsValidBusAddress(other)) {
             TScanFinding& late = FindingFor(other);
             late.Flags |= ScanLate;
-            answered(late, rep.ForeignModel[i], -1);
-        } else {
+            answered(late, modbus, rep.ForeignModel[i], -1);
+        } else if (other != probe.Address) {
             TScanFinding& f = FindingFor(probe.Address);
             f.Flags |= ScanForeignAddress;
             f.ForeignAddress = other;
+        } else {
+            FindingFor(probe.Address).Flags |= ScanDamaged;  // its number, in the format not asked
         }
     }
     QueueMore();

@@ -24,6 +24,7 @@
 
 #include "base/DeviceTypes.h"
 #include "ports/ProtoPort.h"
+#include "protocol/Codecs.h"
 
 namespace tovik {
 
@@ -67,14 +68,6 @@ struct TScanFinding {
 
     bool Answered() const { return Native || Modbus; }
 };
-
-// The kind to propose for a relay that answered in one wire format with a
-// model byte. The modification bits tell the family where they can: a
-// "Товик" without the PC interface (modifications 1 and 2) cannot answer,
-// so those answer only as "ТовикМ", which has modifications 1 to 4 only.
-// Modifications 3 and 4 exist in both families: "Товик" is proposed and
-// `Certain` is false.
-uint8_t ProposeKind(bool Modbus, uint8_t ModelByte, bool* Certain = nullptr);
 
 // "Товик-25-M3"; "модель 0x00" for a model byte without a model; empty
 // without an answer that carried one.

@@ -498,4 +498,13 @@ TDateTimeParse ParseDateTime(std::string_view Text, const TRawDateTime& Min, con
     return {{*hour, *minute, *second, FitDay(*day, *month, *year, Min[3]), *month, *year}, true};
 }
 
+uint8_t ProposeKind(bool Modbus, uint8_t ModelByte, bool* Certain) {
+    const unsigned modification = (ModelByte >> 3) & 7u;
+    const bool tovikM = modification <= 1;
+    const bool certain = modification <= 1 || modification >= 4;
+    if (Certain) *Certain = certain;
+    if (Modbus) return tovikM ? kKindTovikMModbus : kKindTovikModbus;
+    return tovikM ? kKindTovikM : kKindTovik;
+}
+
 }  // namespace tovik

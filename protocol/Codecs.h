@@ -36,6 +36,14 @@ std::string ModelName(uint8_t ModelByte, uint8_t DeviceKind);
 // "Неизвестно" for no model, empty for an unknown device kind.
 std::string ModelDescription(uint8_t ModelByte, uint8_t DeviceKind);
 
+// The kind to propose for a relay that answered in one wire format with a
+// model byte. The modification bits tell the family where they can: a
+// "Товик" without the PC interface (modifications 1 and 2) cannot answer,
+// so those answer only as "ТовикМ", which has modifications 1 to 4 only.
+// Modifications 3 and 4 exist in both families: "Товик" is proposed and
+// `Certain` is false.
+uint8_t ProposeKind(bool Modbus, uint8_t ModelByte, bool* Certain = nullptr);
+
 // At most `Precision` significant digits and `Decimals` digits after the
 // separator, padded with zeros as the settings grid shows them. A value that
 // is not finite gives "Н/Д".

@@ -183,22 +183,8 @@ std::optional<std::vector<TModbusStep>> TranslateCommand(uint8_t kind, const TCo
 }
 
 TBuff BuildModbusRequest(uint8_t address, const TModbusStep& step) {
-    TBuff f{address,
-            step.Function,
-            static_cast<uint8_t>(step.Register >> 8),
-            static_cast<uint8_t>(step.Register & 0xFF),
-            static_cast<uint8_t>(step.Count >> 8),
-            static_cast<uint8_t>(step.Count & 0xFF)};
-    if (step.Function == kModbusWrite) {
-        // The relays expect the number of registers here, not of data bytes.
-        f.push_back(static_cast<uint8_t>(step.Values.size()));
-        for (uint16_t v : step.Values) {
-            f.push_back(static_cast<uint8_t>(v >> 8));
-            f.push_back(static_cast<uint8_t>(v & 0xFF));
-        }
-    }
-    AppendCrc(f);
-    return f;
+    if (step.Function == kModbusWrite) return ModbusWriteRequest(address, step.Register, step.Values);
+    return ModbusReadRequest(address, step.Register, step.Count);
 }
 
 std::optional<TBuff> FixupSetpointBlock(uint8_t kind, const TBuff& words) {

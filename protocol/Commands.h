@@ -10,6 +10,7 @@
 
 #include "base/DeviceTypes.h"
 #include "ports/Request.h"
+#include "protocol/Modbus.h"
 
 namespace tovik {
 
@@ -92,9 +93,6 @@ inline constexpr uint16_t kRegDinProtocol = 63;
 inline constexpr uint16_t kRegUstFirst = 32;
 
 // ---- ModBus translation ----
-
-inline constexpr uint8_t kModbusRead = 3;    // read holding registers
-inline constexpr uint8_t kModbusWrite = 16;  // write multiple registers
 
 // Where the data of a read step goes in the reply block.
 enum class TStepPlace : uint8_t {

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "base/Clock.h"
 #include "ports/FrameTrace.h"
 #include "ports/ProtoPort.h"
 #include "protocol/Commands.h"
 #include "protocol/Frame.h"
+#include "protocol/Modbus.h"
 
 namespace tovik {
 
@@ -37,7 +39,7 @@ TBuff RequestData(const TProtoRequest& request) {
 }
 
 void TraceNative(TProtoPort& port, const TProtoRequest& r, TTraceDirection direction, const TBuff& bytes,
-                 int32_t attempt, int32_t replyMs, TTraceOutcome outcome) {
+                 int32_t attempt, int32_t replyMs, TOutcome outcome) {
     if (!port.Tracing()) return;
     TFrameTraceRecord rec;
     rec.Direction = direction;
@@ -51,26 +53,45 @@ void TraceNative(TProtoPort& port, const TProtoRequest& r, TTraceDirection direc
     port.TraceFrame(rec);
 }
 
-bool NativeExchange(TProtoRequest& r, const TBuff& payload, uint32_t timeout) {
+// What a complete, intact native frame is to the request: its answer, the
+// answer to the request before it (the same address, that request's
+// command), or a frame for something or someone else.
+TReplyStatus CheckNativeReply(const TBuff& reply, const TProtoRequest& r, bool bus,
+                              const std::optional<TBuff>& earlier) {
+    if (reply.size() < 2) return TReplyStatus::Foreign;
+    if (bus && reply[0] != r.Address) return TReplyStatus::Foreign;
+    if (reply[1] == r.Command.Code) return TReplyStatus::Answered;
+    if (earlier && earlier->size() >= 2 && (*earlier)[1] != r.Command.Code && reply[1] == (*earlier)[1] &&
+        (!bus || reply[0] == (*earlier)[0]))
+        return TReplyStatus::Late;
+    return TReplyStatus::Foreign;
+}
+
+TOutcome NativeExchange(TProtoRequest& r, const TBuff& payload, uint32_t timeout) {
     TProtoPort& port = *r.Port;
     TRequestStats& stats = port.Stats();
     const TBuff frame = BuildNativeFrame(payload);
-    if (frame.empty()) return false;  // no frame can carry it
-    if (r.Tries <= 0) return false;
-    if (port.TakeLineUnsettled() && !AwaitQuietLine(port, r.Address, {r.DeviceKind, r.Command})) return false;
+    // No frame can carry it, or no try: nothing goes on the line.
+    if (frame.empty() || r.Tries <= 0) return {TReplyStatus::NotSent};
+    if (port.TakeLineUnsettled() && !AwaitQuietLine(port, r.Address, {r.DeviceKind, r.Command}))
+        return {TReplyStatus::Stopped};
+    port.NoteRequestFrame(frame);
+    const std::optional<TBuff> earlier = NativeFramePayload(port.EarlierFrame());
+    const bool bus = port.Bus.load();
     bool wentOut = false;
+    TOutcome outcome;  // NoAnswer until a try brings something
     // After a failure a reply to this request may still come: the next
     // request waits for a quiet line.
-    auto fail = [&] {
+    auto fail = [&](TOutcome last) {
         if (wentOut) port.MarkLineUnsettled();
-        return false;
+        return last;
     };
     const auto size = static_cast<int32_t>(frame.size());
     TReceiver receiver;
     TBuff wire;  // the bytes of this try as they came, for the trace
     int32_t attempt = 0;
     while (r.Tries > 0) {
-        if (port.StopRequested()) return false;
+        if (port.StopRequested()) return fail({TReplyStatus::Stopped});
         --r.Tries;
         ++attempt;
         receiver.Reset();
@@ -80,82 +101,105 @@ bool NativeExchange(TProtoRequest& r, const TBuff& payload, uint32_t timeout) {
         // A frame that did not go out whole was not sent: the line is down,
         // and waiting for a reply would only waste the time-out.
         if (written != size) {
-            TraceNative(port, r, TTraceDirection::Sent, frame, attempt, -1, TTraceOutcome::NotSent);
-            return fail();
+            const TOutcome unsent = UnsentOutcome(port);
+            TraceNative(port, r, TTraceDirection::Sent, frame, attempt, -1, unsent);
+            return fail(unsent);
         }
-        TraceNative(port, r, TTraceDirection::Sent, frame, attempt, -1, TTraceOutcome::Ok);
+        TraceNative(port, r, TTraceDirection::Sent, frame, attempt, -1, kAnswered);
         stats.IncSent();
 
         const uint32_t t0 = timeGetTime();
         uint32_t t = t0;
         wire.clear();
-        // Every frame sent is answered, rejected or unanswered, once: several
-        // damaged frames within one try count as one error.
-        TRequestStats tryStats;
+        // The receiver counts bad final check bytes; a try is counted once,
+        // by its outcome.
+        TRequestStats scratch;
+        TReplyStatus status = TReplyStatus::NoAnswer;
         bool complete = false;
+        bool lost = false;
         while (!complete) {
-            if (port.StopRequested()) return false;
+            if (port.StopRequested()) return fail({TReplyStatus::Stopped});
             uint8_t chunk[256];
             const int32_t n = port.Read(chunk, receiver.Wanted());
             for (int32_t i = 0; i < n && !complete; ++i) {
                 const uint8_t b = chunk[i];
                 const bool wasIdle = receiver.Idle();
-                if (port.Tracing()) wire.push_back(b);
-                complete = receiver.Push(b, tryStats);
+                wire.push_back(b);
+                complete = receiver.Push(b, scratch);
                 if (!complete && !wasIdle && receiver.Idle()) {
                     // A frame dropped on a length, check or final check byte.
+                    status = TReplyStatus::Damaged;
                     TraceNative(port, r, TTraceDirection::Received, wire, attempt,
-                                static_cast<int32_t>(ElapsedMs(t0, timeGetTime())), TTraceOutcome::BadCheck);
+                                static_cast<int32_t>(ElapsedMs(t0, timeGetTime())), {status});
                     wire.clear();
                 }
             }
             t = timeGetTime();
-            if (!complete && ElapsedMs(t0, t) > timeout) break;
+            if (complete) break;
+            if (n <= 0 && !port.IsOpen()) {
+                lost = true;
+                break;
+            }
+            if (ElapsedMs(t0, t) > timeout) break;
         }
         const auto took = static_cast<int32_t>(ElapsedMs(t0, t));
-        if (!complete) {
-            TraceNative(port, r, TTraceDirection::Received, wire, attempt, took, TTraceOutcome::NoAnswer);
-            if (tryStats.GetStats().ErrorCount > 0) stats.IncError();
-            continue;
+        if (lost) {
+            const TOutcome gone = UnsentOutcome(port);
+            TraceNative(port, r, TTraceDirection::Received, wire, attempt, took, gone);
+            return fail(gone);
         }
-
-        const TBuff& reply = receiver.Data();
-        const bool addressOk = !reply.empty() && (reply[0] == r.Address || !port.Bus.load());
-        if (reply.size() >= 2 && addressOk && reply[1] == r.Command.Code) {
-            TraceNative(port, r, TTraceDirection::Received, wire, attempt, took, TTraceOutcome::Ok);
-            if (r.RxBuffer && r.RxLength > 0) {
-                // Older relays may send shorter blocks: take what came and
-                // say how much.
-                const size_t n = std::min(static_cast<size_t>(r.RxLength), reply.size() - 2);
-                std::memcpy(r.RxBuffer, reply.data() + 2, n);
-                r.RxReceived = static_cast<int32_t>(n);
+        if (complete) {
+            const TBuff& reply = receiver.Data();
+            status = CheckNativeReply(reply, r, bus, earlier);
+            TraceNative(port, r, TTraceDirection::Received, wire, attempt, took, {status});
+            if (status == TReplyStatus::Answered) {
+                if (r.RxBuffer && r.RxLength > 0) {
+                    // Older relays may send shorter blocks: take what came and
+                    // say how much.
+                    const size_t n = std::min(static_cast<size_t>(r.RxLength), reply.size() - 2);
+                    std::memcpy(r.RxBuffer, reply.data() + 2, n);
+                    r.RxReceived = static_cast<int32_t>(n);
+                }
+                stats.IncOk();
+                // The answer to an earlier try may still be on its way.
+                if (attempt > 1) port.MarkLineUnsettled();
+                return kAnswered;
             }
-            stats.IncOk();
-            return true;
+        } else {
+            // What is left when the time ran out: a frame cut short, bytes
+            // that make none, or nothing at all.
+            if (!receiver.Idle())
+                status = TReplyStatus::Short;
+            else if (!wire.empty())
+                status = TReplyStatus::Damaged;
+            if (status == TReplyStatus::NoAnswer || !wire.empty())
+                TraceNative(port, r, TTraceDirection::Received, wire, attempt, took, {status});
         }
-        TraceNative(port, r, TTraceDirection::Received, wire, attempt, took,
-                    addressOk ? TTraceOutcome::ForeignReply : TTraceOutcome::WrongAddress);
-        stats.IncError();
+        if (status != TReplyStatus::NoAnswer) {
+            stats.IncError();
+            outcome = {status};
+        }
     }
-    return fail();
+    return fail(outcome);
 }
 
-bool ModbusExchange(TProtoRequest& r, const TBuff& data, uint32_t timeout) {
+TOutcome ModbusExchange(TProtoRequest& r, const TBuff& data, uint32_t timeout) {
     const auto steps = TranslateCommand(r.DeviceKind, r.Command, data.data(), data.size());
-    if (!steps) return false;  // nothing goes on the line
+    if (!steps) return {TReplyStatus::NotSent};  // nothing goes on the line
     TProtoPort& port = *r.Port;
     const TFrameContext context{r.DeviceKind, r.Command};
     TBuff reply;
     for (const TModbusStep& step : *steps) {
         const TBuff frame = BuildModbusRequest(r.Address, step);
-        if (!Exchange(port, frame, static_cast<int32_t>(timeout), kModbusGapMs, r.Tries, reply, context))
-            return false;
+        const TOutcome outcome =
+            Exchange(port, frame, static_cast<int32_t>(timeout), kModbusGapMs, r.Tries, reply, context);
+        if (!outcome.Ok()) return outcome;
         size_t end = 0;
         const bool placed = PlaceStepReply(r.DeviceKind, step, reply, r.RxBuffer, r.RxLength, &end);
         r.RxReceived = std::max(r.RxReceived, static_cast<int32_t>(end));
-        if (!placed) return false;
+        if (!placed) return {TReplyStatus::Short};
     }
-    return true;
+    return kAnswered;
 }
 
 }  // namespace
@@ -221,8 +265,6 @@ bool TReceiver::Push(uint8_t b, TRequestStats& stats) {
 }
 
 TOutcome ExecuteRequest(TProtoRequest& Request) {
-    // Until every exchange reports its own reason, a failure counts as no answer.
-    auto outcome = [](bool ok) { return ok ? kAnswered : TOutcome{}; };
     Request.RxReceived = 0;
     if (!Request.Port) return TOutcome{TReplyStatus::NotSent};
     const TBuff data = RequestData(Request);
@@ -232,11 +274,10 @@ TOutcome ExecuteRequest(TProtoRequest& Request) {
     switch (Request.DeviceKind) {
         case kKindTovik:
         case kKindTovikM:
-            return outcome(
-                NativeExchange(Request, NativePayload(Request.Address, Request.Command, data), timeout));
+            return NativeExchange(Request, NativePayload(Request.Address, Request.Command, data), timeout);
         case kKindTovikModbus:
         case kKindTovikMModbus:
-            return outcome(ModbusExchange(Request, data, timeout));
+            return ModbusExchange(Request, data, timeout);
         default:
             return TOutcome{TReplyStatus::NotSent};
     }

@@ -34,4 +34,21 @@ std::vector<uint8_t> BuildNativeFrame(const uint8_t* payload, size_t length) {
     return frame;
 }
 
+std::optional<std::vector<uint8_t>> NativeFramePayload(const uint8_t* bytes, size_t count) {
+    if (count < 4 || count > 255 || bytes[0] != count || bytes[1] != count - 1) return std::nullopt;
+    uint8_t sum = 0;
+    std::vector<uint8_t> payload;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t pos = i + 1;
+        sum = static_cast<uint8_t>(sum + bytes[i] + pos);
+        if (pos % 4 == 0 || pos == count) {
+            if (sum != 0) return std::nullopt;
+            sum = 0;
+        } else if (pos >= 3) {
+            payload.push_back(bytes[i]);
+        }
+    }
+    return payload;
+}
+
 }  // namespace tovik

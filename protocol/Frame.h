@@ -2,9 +2,8 @@
 // The native frame with its positional check bytes.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
-
-#include "base/ModbusCrc.h"
 
 namespace tovik {
 
@@ -18,6 +17,13 @@ inline constexpr size_t kMaxNativePayload = 189;
 std::vector<uint8_t> BuildNativeFrame(const uint8_t* payload, size_t length);
 inline std::vector<uint8_t> BuildNativeFrame(const std::vector<uint8_t>& payload) {
     return BuildNativeFrame(payload.data(), payload.size());
+}
+
+// The payload of a native frame (address, command, the rest) when its
+// length bytes and every check byte are right.
+std::optional<std::vector<uint8_t>> NativeFramePayload(const uint8_t* bytes, size_t count);
+inline std::optional<std::vector<uint8_t>> NativeFramePayload(const std::vector<uint8_t>& bytes) {
+    return NativeFramePayload(bytes.data(), bytes.size());
 }
 
 }  // namespace tovik

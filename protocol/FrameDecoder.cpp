@@ -6,10 +6,11 @@
 #include <ctime>
 
 #include "base/DeviceTypes.h"
-#include "base/ModbusCrc.h"
-#include "protocol/BusScan.h"
 #include "protocol/Codecs.h"
 #include "protocol/Commands.h"
+#include "protocol/Frame.h"
+#include "protocol/Modbus.h"
+#include "protocol/Outcome.h"
 
 namespace tovik {
 
@@ -152,6 +153,17 @@ std::string CommandWithParams(int code, int p1, int p2) {
     return s;
 }
 
+// The record's outcome in words: "передан" for a frame that went out
+// whole, otherwise the outcome's own text, with the number that answered a
+// request for another.
+std::string RecordOutcomeText(const TFrameTraceRecord& r, int frameAddress) {
+    if (r.Direction == TTraceDirection::Sent && r.Outcome.Ok()) return "передан";
+    std::string text = OutcomeText(r.Outcome);
+    if (r.Outcome.Status == TReplyStatus::Foreign && frameAddress >= 0 && frameAddress != r.Address)
+        text += ": №" + std::to_string(frameAddress) + " вместо №" + std::to_string(r.Address);
+    return text;
+}
+
 std::string ContextCommand(const TFrameTraceRecord& r) {
     return CommandWithParams(r.Command.Code, r.Command.Param1, r.Command.Param2);
 }
@@ -237,10 +249,9 @@ void DecodeNative(const TFrameTraceRecord& r, TDecodedFrame& f) {
         f.Meaning = NativeReplyText(f.Code, f.Data, r);
 }
 
+// Room for an address, a function and the CRC, and the CRC right.
 bool CrcGood(const std::vector<uint8_t>& b) {
-    if (b.size() < 4) return false;
-    const uint16_t got = static_cast<uint16_t>(b[b.size() - 1] << 8 | b[b.size() - 2]);
-    return got == Crc16(b.data(), b.size() - 2);
+    return b.size() >= 4 && CrcMatches(b);
 }
 
 uint16_t Word(const std::vector<uint8_t>& b, size_t at) {
@@ -271,8 +282,8 @@ void DecodeModbus(const TFrameTraceRecord& r, TDecodedFrame& f) {
     f.Function = b[1];
     const size_t end = b.size() - 2;  // without the CRC
     std::string s;
-    if (f.Function & 0x80) {
-        f.Function &= 0x7F;
+    if (f.Function & kModbusExceptionBit) {
+        f.Function &= ~kModbusExceptionBit;
         if (end >= 3) f.ExceptionCode = b[2];
         s = "ModBus " + std::to_string(f.Function) + ": исключение " + std::to_string(f.ExceptionCode) +
             " (" + ModbusExceptionText(static_cast<uint8_t>(f.ExceptionCode)) + ")";
@@ -305,23 +316,6 @@ void DecodeModbus(const TFrameTraceRecord& r, TDecodedFrame& f) {
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> NativeFramePayload(const uint8_t* bytes, size_t count) {
-    if (count < 4 || count > 255 || bytes[0] != count || bytes[1] != count - 1) return std::nullopt;
-    uint8_t sum = 0;
-    std::vector<uint8_t> payload;
-    for (size_t i = 0; i < count; ++i) {
-        const size_t pos = i + 1;
-        sum = static_cast<uint8_t>(sum + bytes[i] + pos);
-        if (pos % 4 == 0 || pos == count) {
-            if (sum != 0) return std::nullopt;
-            sum = 0;
-        } else if (pos >= 3) {
-            payload.push_back(bytes[i]);
-        }
-    }
-    return payload;
-}
-
 int NativeParamCount(uint8_t code) {
     const TCommandInfo* c = FindCommand(code);
     return c ? c->Params : 0;
@@ -336,25 +330,6 @@ std::string SetpointItemAt(int offset) {
     for (size_t item = 0; item < kSetpointFields.size(); ++item)
         if (kSetpointFields[item].Offset == offset) return kItemNames[item];
     return {};
-}
-
-std::string ModbusExceptionText(uint8_t code) {
-    switch (code) {
-        case 1:
-            return "недопустимая функция";
-        case 2:
-            return "недопустимый адрес данных";
-        case 3:
-            return "недопустимое значение";
-        case 4:
-            return "отказ устройства";
-        case 5:
-            return "запрос принят, выполняется";
-        case 6:
-            return "устройство занято";
-        default:
-            return "код " + std::to_string(code);
-    }
 }
 
 TDecodedFrame DecodeFrame(const TFrameTraceRecord& Record) {
@@ -398,9 +373,7 @@ TFrameColumns FrameColumns(const TFrameTraceRecord& Record) {
     c.Hex = HexBytes(Record.Bytes);
     c.Meaning = f.Meaning;
     if (!sent && Record.ReplyMs >= 0) c.ReplyTime = std::to_string(Record.ReplyMs) + " мс";
-    if (Record.Outcome != TTraceOutcome::Ok) c.Problem = TraceOutcomeText(Record);
-    if (Record.Outcome == TTraceOutcome::WrongAddress && f.Address >= 0 && f.Address != Record.Address)
-        c.Problem += " " + std::to_string(f.Address) + " вместо " + std::to_string(Record.Address);
+    if (!Record.Outcome.Ok()) c.Problem = RecordOutcomeText(Record, f.Address);
     if (Record.Try > 1)
         c.Problem += (c.Problem.empty() ? "" : ", ") + std::string("попытка ") + std::to_string(Record.Try);
     return c;
@@ -419,10 +392,7 @@ std::string DecodedTraceLine(const TFrameTraceRecord& Record, const TFrameColumn
     line += ":";
     if (!c.Hex.empty()) line += " " + c.Hex;
     if (!c.Meaning.empty()) line += " — " + c.Meaning;
-    std::string outcome = TraceOutcomeText(Record);
-    if (Record.Outcome == TTraceOutcome::WrongAddress && c.Address != Record.Address)
-        outcome += " " + std::to_string(c.Address) + " вместо " + std::to_string(Record.Address);
-    return line + " — " + outcome;
+    return line + " — " + RecordOutcomeText(Record, c.Address);
 }
 
 }  // namespace tovik

@@ -43,13 +43,6 @@ struct TDecodedFrame {
     std::string Meaning;
 };
 
-// The payload of a native frame (address, command, the rest) when its
-// length bytes and every check byte are right.
-std::optional<std::vector<uint8_t>> NativeFramePayload(const uint8_t* bytes, size_t count);
-inline std::optional<std::vector<uint8_t>> NativeFramePayload(const std::vector<uint8_t>& bytes) {
-    return NativeFramePayload(bytes.data(), bytes.size());
-}
-
 // How many parameter bytes a native request of this command carries.
 int NativeParamCount(uint8_t code);
 // "чтение состояния", "установка часов", ...; "команда N" for codes
@@ -58,8 +51,6 @@ std::string NativeCommandName(uint8_t code);
 // "Iпор", "модель", ... for an item offset of the setpoint block; empty
 // for an offset no item starts at.
 std::string SetpointItemAt(int offset);
-// "недопустимый адрес данных", ...
-std::string ModbusExceptionText(uint8_t code);
 
 // Decodes one traced frame. The record's device kind picks the wire
 // format; without it (kTraceKindUnknown) the bytes decide.
@@ -73,7 +64,7 @@ struct TFrameColumns {
     std::string Hex;        // the bytes, "08 07 01 E6"
     std::string Meaning;
     std::string ReplyTime;  // "14 мс" for replies
-    std::string Problem;    // what went wrong, the try number of a retry
+    std::string Problem;    // what went wrong (OutcomeText), the try number of a retry
 };
 TFrameColumns FrameColumns(const TFrameTraceRecord& Record);
 

@@ -1,12 +1,6 @@
 #include "protocol/MonitorBuffer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include "base/Files.h"
 
 namespace tovik {
 
@@ -52,47 +46,14 @@ std::string TMonitorBuffer::Text(int Bus, const std::string& PortName) const {
 }
 
 bool SaveMonitorText(const std::string& Path, const std::string& Text, std::string& Error) {
-    auto fail = [&](const std::string& what, int code) {
-        Error = what + ": " + std::strerror(code);
-        return false;
-    };
     if (Path.empty()) {
         Error = "не задано имя файла";
         return false;
     }
-    std::string temp = Path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return fail(Path, errno);
-    size_t done = 0;
-    while (done < Text.size()) {
-        const ssize_t n = ::write(fd, Text.data() + done, Text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int code = n < 0 ? errno : EIO;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return fail(Path, code);
-        }
-        done += static_cast<size_t>(n);
-    }
-    // The file keeps the permissions of the one it replaces; a new one is
-    // readable by all, not private as mkstemp makes it.
-    struct stat old {};
-    ::fchmod(fd, ::stat(Path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-    const bool synced = ::fsync(fd) == 0;
-    const int syncError = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!synced || !closed) {
-        const int code = !synced ? syncError : errno;
-        ::unlink(temp.c_str());
-        return fail(Path, code);
-    }
-    if (std::rename(temp.c_str(), Path.c_str()) != 0) {
-        const int code = errno;
-        ::unlink(temp.c_str());
-        return fail(Path, code);
-    }
-    return true;
+    std::string reason;
+    if (ReplaceFileBytes(Path, Text, reason)) return true;
+    Error = Path + ": " + reason;
+    return false;
 }
 
 }  // namespace tovik

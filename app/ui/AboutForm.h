@@ -3,11 +3,12 @@
 
 namespace tovik {
 
-// The About box: the program's name, version and purpose.
+// The About box: the program's name, version and purpose, and the
+// configuration file it runs on.
 class TAboutForm : public QDialog {
     Q_OBJECT
 public:
-    explicit TAboutForm(QWidget* parent = nullptr);
+    explicit TAboutForm(const QString& configFile, QWidget* parent = nullptr);
 };
 
 }  // namespace tovik

@@ -20,6 +20,7 @@
 #include "app/TovikDevice.h"
 #include "app/ui/AboutForm.h"
 #include "app/ui/AcessSelectorUnit.h"
+#include "app/ui/HelpForm.h"
 #include "app/ui/register.h"
 #include "base/ui/Messages.h"
 #include "panel/ui/TovikFrame.h"
@@ -36,12 +37,15 @@ namespace {
 const QString kCaption = QStringLiteral("Товик/ТовикМ v2.1");
 }
 
-TMainForm::TMainForm(const QString& configDir, QWidget* parent)
-    : QMainWindow(parent), Stats(std::make_shared<TRequestStats>()), Ports(Stats), ConfigDir(configDir) {
+TMainForm::TMainForm(TConfigPlace place, QWidget* parent)
+    : QMainWindow(parent), Stats(std::make_shared<TRequestStats>()), Ports(Stats), Place(std::move(place)) {
     BuildWindow();
     StartUp();
     CreateWindows();
 }
+
+TMainForm::TMainForm(const QString& configDir, QWidget* parent)
+    : TMainForm(ConfigPlaceIn(configDir.toStdString()), parent) {}
 
 TMainForm::~TMainForm() {
     ShutDown();
@@ -108,7 +112,8 @@ void TMainForm::BuildWindow() {
     connect(AddTovikMMB, &QAction::triggered, this, [this] { AddDeviceOfKind(3); });
     connect(DelDevice, &QAction::triggered, this, &TMainForm::DelDeviceExecute);
     connect(ScanDevices, &QAction::triggered, this, [this] { ScanDevicesExecute(); });
-    // "Помощь" does nothing: there is no manual to show.
+    // "Помощь" (F1): the manual, at the section of the panel's tab in view.
+    connect(HelpClick, &QAction::triggered, this, [this] { OpenManual(this, HelpTopicFor(PanelArea)); });
 
     // Tool bar: flat buttons, picture above caption.
     Panel1 = new QWidget(this);
@@ -218,35 +223,59 @@ void TMainForm::BuildWindow() {
 
 void TMainForm::StartUp() {
     RegisterBuiltInKinds();
-    const std::string dir = ConfigDir.toStdString();
-    for (const auto& m : MigratePreviousConfiguration(dir).Messages)
-        ShowMessage(this, QString::fromStdString(m), TMessageKind::Plain);
+    auto fail = [this](const std::string& text) {
+        ShowMessage(this, QString::fromStdString(text), TMessageKind::Error);
+        FatalStartup = true;
+        SetCurrentUser(nullptr);
+    };
+    // An installed program makes the user's folder at its first start.
+    std::string reason;
+    if (Place.Where == TConfigWhere::UserFolder && !MakeFolders(DirectoryOf(Place.File), reason))
+        return fail(ConfigFileMessage(kMsgConfigCannotOpen, DirectoryOf(Place.File), reason));
+    // One running copy per file: of two, the one that ends last would
+    // overwrite what the other changed. The second one ends at once, before
+    // it opens any port, and writes nothing.
+    ConfigLock = LockConfiguration(Place.File);
+    if (ConfigLock.State() == TFileLock::TState::InUse) {
+        ConfigInUse = true;
+        return fail(ConfigInUseMessage(Place.File, ConfigLock));
+    }
+
+    for (const auto& m : MigratePreviousConfiguration(Place).Messages)
+        ShowMessage(this, QString::fromStdString(ConfigFileMessage(m, Place.Copy)), TMessageKind::Plain);
 
     Ports.PortsLoadedHandler = [this](std::unique_ptr<TProtoPort> port) { Ports.Add(std::move(port)); };
     CurrentDevice = nullptr;
     Devices.OnDeviceLoaded = [this](std::unique_ptr<TDevice> device) { AddDevice(std::move(device)); };
-    const TLoadResult load = LoadConfiguration(dir, Lists());
-    ShowMessages(load.Messages, load.Reason);
+    const TLoadResult load = LoadConfigurationFile(Place.File, Lists());
+    ShowMessages(load.Messages, load.Reason, Place.File);
     FatalStartup = load.Fatal;
+    if (!FatalStartup) {
+        TMemoryStream plain;
+        if (BuildPlainBody(Lists(), plain)) SavedBody = std::move(plain.Bytes());
+    }
 
     const int index = Users.FindUser("default");
     SetCurrentUser(index >= 0 ? Users.Get(index) : nullptr);
 }
 
-void TMainForm::ShowMessages(const std::vector<std::string>& messages, const std::string& reason) {
-    // The system's reason belongs to the first message (a failed file operation).
+void TMainForm::ShowMessages(const std::vector<std::string>& messages, const std::string& reason,
+                             const std::string& path) {
     for (size_t i = 0; i < messages.size(); ++i)
-        ShowMessage(this,
-                    QString::fromStdString(MessageWithReason(messages[i], i == 0 ? reason : std::string())),
-                    TMessageKind::Error);
+        ShowMessage(
+            this,
+            QString::fromStdString(ConfigFileMessage(messages[i], path, i == 0 ? reason : std::string())),
+            TMessageKind::Error);
 }
 
 void TMainForm::CreateWindows() {
     UARTSelectForm = new TUARTSelectForm(this);
     PortListForm = new TPortListForm(Ports, *UARTSelectForm, this);
-    AboutForm = new TAboutForm(this);
+    AboutForm = new TAboutForm(QString::fromStdString(Place.File), this);
     AcessSelectForm = new TAcessSelectForm(this);
-    RegForm = new TRegForm(Users, {[this] { return CurrentUser; }, [this](TUser* u) { SetCurrentUser(u); }},
+    RegForm = new TRegForm(Users,
+                           {[this] { return CurrentUser; }, [this](TUser* u) { SetCurrentUser(u); },
+                            [this] { SaveAfterChange(); }},
                            *AcessSelectForm, this);
     OptForm = new TOptForm(Stats, this);
     // The device search adds what it finds the way the add actions do.
@@ -263,9 +292,11 @@ void TMainForm::CreateWindows() {
         device->PortId = portId;
         device->BusAddress = address;
         AddDevice(std::move(device));
+        SaveAfterChange();
     };
     BusScanForm = new TBusScanForm(Ports, std::move(host), this);
     PortListForm->OnScanPort = [this](TProtoPort& port) { ScanDevicesExecute(&port); };
+    connect(PortListForm, &TPortListForm::PortsChanged, this, &TMainForm::SaveAfterChange);
 }
 
 void TMainForm::ScanDevicesExecute(TProtoPort* port) {
@@ -282,9 +313,10 @@ void TMainForm::ShutDown() {
     // recovery, instead of being replaced by whatever could be loaded.
     if (!FatalStartup) {
         TSaveOptions options;
+        options.Copy = Place.Copy.empty() ? TCopyPolicy::Never : TCopyPolicy::Always;
         options.ClosePanel = [this] { CloseCurrentPanel(); };
-        const TSaveResult saved = SaveConfiguration(ConfigDir.toStdString(), Lists(), options);
-        ShowMessages(saved.Messages, saved.Reason);
+        const TSaveResult saved = SaveConfigurationFile(Place.File, Place.Copy, Lists(), options);
+        ShowMessages(saved.Messages, saved.Reason, Place.File);
     }
     if (PortListForm) PortListForm->SelectedPort = nullptr;
     HideSettings();
@@ -294,6 +326,24 @@ void TMainForm::ShutDown() {
     DevList->clear();
     ReleaseConfiguration(Lists());
     CurrentUser = nullptr;
+    ConfigLock.Release();
+}
+
+void TMainForm::SaveAfterChange() {
+    if (FatalStartup || ShutDownDone) return;
+    TMemoryStream plain;
+    if (BuildPlainBody(Lists(), plain) && plain.Bytes() == SavedBody) return;
+    TSaveOptions options;
+    options.Copy = TCopyPolicy::Never;
+    const TSaveResult saved = SaveConfigurationFile(Place.File, {}, Lists(), options);
+    if (saved.Saved) {
+        SavedBody = std::move(plain.Bytes());
+        SaveFailing = false;
+        return;
+    }
+    // Once, not at every change while the disk stays full.
+    if (!SaveFailing) ShowMessages(saved.Messages, saved.Reason, Place.File);
+    SaveFailing = true;
 }
 
 void TMainForm::SetCurrentUser(TUser* user) {
@@ -327,6 +377,7 @@ void TMainForm::CloseCurrentPanel() {
 void TMainForm::AddDevice(std::unique_ptr<TDevice> device) {
     const QString name = QString::fromStdString(device->InstallationName);
     TDevice* raw = device.get();
+    raw->OnRecordChanged = [this](TDevice&) { SaveAfterChange(); };
     Devices.Add(std::move(device));
     auto* item = new QListWidgetItem(name, DevList);
     item->setData(Qt::UserRole, QVariant::fromValue(static_cast<void*>(raw)));
@@ -334,6 +385,7 @@ void TMainForm::AddDevice(std::unique_ptr<TDevice> device) {
 
 void TMainForm::AddDeviceOfKind(int kind) {
     AddDevice(std::make_unique<TTovikDevice>(static_cast<uint8_t>(kind)));
+    SaveAfterChange();
 }
 
 void TMainForm::DelDeviceExecute() {
@@ -342,6 +394,7 @@ void TMainForm::DelDeviceExecute() {
     CloseCurrentPanel();
     Devices.DeleteDevice(row);
     delete DevList->takeItem(row);
+    SaveAfterChange();
 }
 
 void TMainForm::DevListClick() {
@@ -366,6 +419,7 @@ std::unique_ptr<IDevicePanel> TMainForm::CreatePanel(TDevice& device) {
         const int index = Devices.IndexOfDevice(&renamed);
         if (QListWidgetItem* item = index >= 0 ? DevList->item(index) : nullptr)
             item->setText(QString::fromStdString(renamed.InstallationName));
+        SaveAfterChange();
     };
     return std::make_unique<TTovikFramePanel>(*tovik, context);
 }

@@ -33,7 +33,9 @@ class TUARTSelectForm;
 class TMainForm : public QMainWindow, public IDevicePanelHost {
     Q_OBJECT
 public:
-    // `configDir` holds "application.cfg" (the executable's directory).
+    // On the configuration `place` (FindConfiguration).
+    explicit TMainForm(TConfigPlace place, QWidget* parent = nullptr);
+    // On "application.cfg" and "app.cfg" in `configDir`.
     explicit TMainForm(const QString& configDir, QWidget* parent = nullptr);
     ~TMainForm() override;
 
@@ -43,6 +45,13 @@ public:
     void SetActionEnabled(const QString& name, bool enabled);
     // Runs the shut-down now (the destructor does it otherwise); only once.
     void ShutDown();
+    // Saves the configuration after a change of accounts, ports or devices
+    // (or of a device's alarm cache), so that a crash or a power cut loses
+    // none of it. Nothing is written when nothing the file holds changed;
+    // a failure is shown once until a save succeeds again. No "app.cfg"
+    // copy: that is left at shut-down.
+    void SaveAfterChange();
+    const TConfigPlace& ConfigPlace() const { return Place; }
 
     std::unique_ptr<IDevicePanel> CreatePanel(TDevice& device) override;
 
@@ -54,6 +63,9 @@ public:
     TUser* CurrentUser = nullptr;
     TDevice* CurrentDevice = nullptr;
     bool FatalStartup = false;
+    // Another copy of the program holds the file: this one ends at once and
+    // writes nothing.
+    bool ConfigInUse = false;
 
     // Window parts, named as people and tests know them.
     QWidget* Panel1 = nullptr;
@@ -101,10 +113,16 @@ private:
     void BuildWindow();
     void CreateWindows();
     void StartUp();
-    void ShowMessages(const std::vector<std::string>& messages, const std::string& reason);
+    // Each message about the file with the file's name below it; the system's
+    // reason belongs to the first.
+    void ShowMessages(const std::vector<std::string>& messages, const std::string& reason,
+                      const std::string& path);
     TConfigLists Lists() { return {Users, Ports, Devices}; }
 
-    QString ConfigDir;
+    TConfigPlace Place;
+    TFileLock ConfigLock;
+    std::vector<uint8_t> SavedBody;  // the plain body the file holds
+    bool SaveFailing = false;
     bool ShutDownDone = false;
 };
 

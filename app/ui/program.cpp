@@ -1,14 +1,20 @@
-// The program: the main window on the configuration beside the executable.
-#include <signal.h>
+// The program: the main window on its configuration: beside the program
+// where it may write there, else in the user's configuration folder, or the
+// file "--config FILE" names.
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
+#include <cstdio>
 #include <memory>
+#include <optional>
 
+#include "app/ui/ProgramFiles.h"
 #include "app/ui/main.h"
+#include "base/Signals.h"
 #include "base/ui/Messages.h"
 #include "ports/ProtoPort.h"
 
@@ -25,11 +31,33 @@ void Beep() {
     QApplication::beep();
 }
 
+// "--config FILE" or "--config=FILE" among the arguments; false when the
+// option has no file.
+bool ConfigOption(const QStringList& args, std::optional<std::string>& file) {
+    for (int i = 1; i < args.size(); ++i) {
+        QString value;
+        if (args[i] == QLatin1String("--config")) {
+            if (i + 1 >= args.size()) return false;
+            value = args[++i];
+        } else if (args[i].startsWith(QLatin1String("--config="))) {
+            value = args[i].mid(9);
+        } else {
+            continue;
+        }
+        if (value.isEmpty()) return false;
+        file = QFileInfo(value).absoluteFilePath().toStdString();
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto answered = tovik::AnswerInformationOption(argc, argv)) return *answered;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tovik"));
+    QApplication::setWindowIcon(tovik::ProgramIcon());
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(tovik::kDesktopId));
     tovik::SetBeepHook(&Beep);
     tovik::InstallAssertionBox();
 
@@ -43,10 +71,18 @@ int main(int argc, char** argv) {
         });
     }
 
-    auto form = std::make_unique<tovik::TMainForm>(QCoreApplication::applicationDirPath());
+    std::optional<std::string> configFile;
+    if (!ConfigOption(QCoreApplication::arguments(), configFile)) {
+        std::fputs("tovik: --config needs a FILE\n", stderr);
+        return 2;
+    }
+    auto form =
+        std::make_unique<tovik::TMainForm>(tovik::FindConfiguration(tovik::DefaultConfigSearch(configFile)));
     if (form->FatalStartup) return 1;  // its message has been shown; the file stays untouched
 
-    // SIGTERM and SIGINT close the window like "Выход", so the configuration is saved.
+    // The signals that would end the program (terminate, interrupt, hang-up,
+    // quit, broken pipe) close the window like "Выход", so the configuration
+    // is saved and the lines are let go.
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
         auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
         QObject::connect(notifier, &QSocketNotifier::activated, form.get(), [&form] {
@@ -54,12 +90,7 @@ int main(int argc, char** argv) {
             [[maybe_unused]] auto n = ::read(g_signalPipe[0], &c, 1);
             form->close();
         });
-        struct sigaction sa {};
-        sa.sa_handler = OnSignal;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESTART;
-        sigaction(SIGTERM, &sa, nullptr);
-        sigaction(SIGINT, &sa, nullptr);
+        tovik::InstallEndSignals(OnSignal);
     }
 
     form->show();

@@ -203,6 +203,7 @@ void TRegForm::AddUserButtonClick() {
             Users.Add(std::make_unique<TUser>(LoginEdit->text().toStdString(), AccessForm.SelectedAccess,
                                               PasswEdit->text().toStdString()));
             ReloadUserList();
+            if (Session.AccountsChanged) Session.AccountsChanged();
         }
         RefreshLoginState();
     } else if (AccountButtonMode == TAccountButtonMode::Delete) {
@@ -217,6 +218,7 @@ void TRegForm::AddUserButtonClick() {
         const int index = Users.FindUser(typed);
         if (index >= 0) Users.Delete(index);
         ReloadUserList();
+        if (index >= 0 && Session.AccountsChanged) Session.AccountsChanged();
         RefreshLoginState();
     }
 }

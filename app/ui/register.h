@@ -27,6 +27,8 @@ public:
     struct TSession {
         std::function<TUser*()> CurrentUser;
         std::function<void(TUser*)> SetCurrentUser;
+        // An account was added or deleted (the configuration keeps them).
+        std::function<void()> AccountsChanged;
     };
 
     // Operators without full rights wait this long after each change.

@@ -1,6 +1,5 @@
 #include "panel/ui/SetpointReportPrint.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QPageLayout>
 #include <QPageSize>
@@ -9,6 +8,8 @@
 #include <QTextDocument>
 #include <QTextTable>
 #include <QTextTableFormat>
+
+#include "base/Files.h"
 
 namespace tovik {
 
@@ -93,29 +94,27 @@ void PrintReport(const TSetpointReport& report, QPrinter& printer) {
 }
 
 bool SaveReportPdf(const TSetpointReport& report, const QString& path, QString& error) {
-    // QPrinter does not say when it cannot write: try the file first.
-    {
-        QFile probe(path);
-        const bool existed = probe.exists();
-        if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            error = path + ": " + probe.errorString();
+    // The printer writes the new file ReplaceFile gives it; QPrinter does not
+    // say when it cannot write, so what it left is looked at.
+    std::string reason;
+    const bool saved = ReplaceFile(
+        path.toStdString(),
+        [&report](const std::string& newFile, std::string& why) {
+            QPrinter printer(QPrinter::HighResolution);
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(QString::fromStdString(newFile));
+            printer.setPageSize(QPageSize(QPageSize::A4));
+            printer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+            printer.setDocName(Q(report.Title));
+            PrintReport(report, printer);
+            if (QFileInfo(QString::fromStdString(newFile)).size() > 0) return true;
+            why = "файл не записан";
             return false;
-        }
-        probe.close();
-        if (!existed) probe.remove();
-    }
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(path);
-    printer.setPageSize(QPageSize(QPageSize::A4));
-    printer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
-    printer.setDocName(Q(report.Title));
-    PrintReport(report, printer);
-    if (!QFileInfo(path).exists() || QFileInfo(path).size() == 0) {
-        error = path + ": файл не записан";
-        return false;
-    }
-    return true;
+        },
+        reason);
+    if (saved) return true;
+    error = path + ": " + Q(reason);
+    return false;
 }
 
 }  // namespace tovik

@@ -2,7 +2,6 @@
 
 #include <QComboBox>
 #include <QDateTime>
-#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -18,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/Files.h"
 #include "base/ui/Messages.h"
 
 namespace tovik {
@@ -198,14 +198,10 @@ int TTrendWindow::PointsDrawn() const {
 bool TTrendWindow::SaveCsv(const QString& path, QString& error) {
     if (!IsPaused) Refresh();
     const std::string text = TrendCsvText(Snapshot, Locale);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
-        !file.flush()) {
-        error = path + ": " + file.errorString();
-        return false;
-    }
-    return true;
+    std::string reason;
+    if (ReplaceFileBytes(path.toStdString(), text, reason)) return true;
+    error = path + ": " + QString::fromStdString(reason);
+    return false;
 }
 
 }  // namespace tovik

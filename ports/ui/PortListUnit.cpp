@@ -89,6 +89,8 @@ void TPortListForm::PortsListBoxClick() {
     if (SelectedPort) HideSettings();
     SelectedPort = Ports.Items(row);
     ShowSettings(*SelectedPort, SettingsArea);
+    if (CurrentUartFrame)
+        connect(CurrentUartFrame, &TTUARTPortFrame::SettingsChanged, this, &TPortListForm::PortsChanged);
 }
 
 void TPortListForm::AddNewUARTPort1Click() {
@@ -121,6 +123,7 @@ void TPortListForm::AddNewUARTPort1Click() {
     const QString shown = QString::fromStdString(port->Name);
     Ports.Add(std::move(port));
     PortsListBox->addItem(shown);
+    emit PortsChanged();
 }
 
 void TPortListForm::DeletePort1Click() {
@@ -131,6 +134,7 @@ void TPortListForm::DeletePort1Click() {
     Ports.Delete(row);
     delete PortsListBox->takeItem(row);
     SelectedPort = nullptr;
+    emit PortsChanged();
 }
 
 void TPortListForm::UARTCloseFormClick() {

@@ -39,6 +39,10 @@ public:
     // devices. Without it "Поиск устройств..." is not offered.
     std::function<void(TProtoPort&)> OnScanPort;
 
+signals:
+    // A port was added or deleted, or a port's settings changed.
+    void PortsChanged();
+
 public slots:
     void PortsListBoxClick();
     void AddNewUARTPort1Click();

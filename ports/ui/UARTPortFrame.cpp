@@ -122,20 +122,28 @@ void TTUARTPortFrame::FillFromPort() {
     UARTBusCheckBox->setChecked(PortRef.Bus.load());
     SpinEdit1->ShowValue(PortRef.ReplyTimeout.load());
     IntervalSE->ShowValue(PortRef.RequestInterval.load());
+    // A line that did not open says why; what to do (the whole reason) in the tooltip.
+    const QString reason =
+        PortRef.IsOpen() ? QString() : QString::fromStdString(OpenErrorText(PortRef.LastOpenError()));
     UARTPortStatusBar->showMessage(PortRef.IsOpen() ? QStringLiteral("Порт открыт.")
-                                                    : QStringLiteral("Ошибка окрытия порта."));
+                                                    : QStringLiteral("Ошибка окрытия порта. ") +
+                                                          reason.section('\n', 0, 0));
+    UARTPortStatusBar->setToolTip(reason);
 }
 
 void TTUARTPortFrame::UARTBusCheckBoxClick() {
     PortRef.Bus = UARTBusCheckBox->isChecked();
+    emit SettingsChanged();
 }
 
 void TTUARTPortFrame::SpinEdit1Change(int value) {
     PortRef.ReplyTimeout = value;
+    emit SettingsChanged();
 }
 
 void TTUARTPortFrame::IntervalSEChange(int value) {
     PortRef.RequestInterval = value;
+    emit SettingsChanged();
 }
 
 void ShowSettings(TProtoPort& port, QWidget* parent) {

@@ -56,6 +56,10 @@ public slots:
     void SpinEdit1Change(int value);
     void IntervalSEChange(int value);
 
+signals:
+    // An editor changed the port's settings (the configuration keeps them).
+    void SettingsChanged();
+
 private:
     TProtoUART& PortRef;
 };

@@ -17,6 +17,7 @@
 #include "app/UartSettingsPort.h"
 #include "base/Clock.h"
 #include "ports/ProtoUART.h"
+#include "support/SpecialFiles.h"
 
 namespace tovik {
 namespace {
@@ -25,6 +26,10 @@ using test::Bytes;
 namespace fs = std::filesystem;
 
 uint32_t g_clock = 1000;
+
+std::string Reason(int error) {
+    return std::generic_category().message(error);
+}
 
 TSaveOptions Copy(TCopyPolicy policy) {
     TSaveOptions o;
@@ -325,57 +330,32 @@ TEST_F(Configuration, FailedSaveLeavesThePreviousFileWhole) {
 
     struct Case {
         const char* what;
-        int64_t limit;
+        rlim_t limit;  // 0: no cap
         bool badName;
     } cases[] = {{"disk full in the header", 5, false},
-                 {"disk full in the body", static_cast<int64_t>(before.size()) - 1, false},
-                 {"name that does not fit", -1, true}};
+                 {"disk full in the body", static_cast<rlim_t>(before.size()) - 1, false},
+                 {"name that does not fit", 0, true}};
     for (const auto& k : cases) {
         Config changed;
         Fill(changed);
         changed.Devices.Add(std::make_unique<TTovikDevice>(0));
         if (k.badName) changed.Devices.GetDevice(2)->InstallationName = std::string(41, 'x');
-        TSaveOptions options;
-        options.WriteLimit = k.limit;
-        const auto result = SaveConfiguration(Dir.Path, changed.Lists(), options);
+        TSaveResult result;
+        if (k.limit) {
+            test::TFileSizeLimit full(k.limit);
+            result = SaveConfiguration(Dir.Path, changed.Lists(), Copy(TCopyPolicy::Never));
+            EXPECT_EQ(result.Reason, Reason(EFBIG)) << k.what;
+        } else {
+            result = SaveConfiguration(Dir.Path, changed.Lists());
+            EXPECT_EQ(result.Reason, "") << k.what;  // no file operation failed
+            // The copy still follows the file as it was left.
+            EXPECT_EQ(test::ReadBytes(Dir.File(kConfigCopyName)), before) << k.what;
+        }
         EXPECT_TRUE(result.Created) << k.what;
         EXPECT_FALSE(result.Saved) << k.what;
         EXPECT_EQ(result.Messages, std::vector<std::string>{kMsgConfigSaveFailed}) << k.what;
         EXPECT_EQ(test::ReadBytes(Dir.File(kConfigFileName)), before) << k.what;
-        // The copy still follows the file as it was left.
-        EXPECT_EQ(test::ReadBytes(Dir.File(kConfigCopyName)), before) << k.what;
-        test::WriteBytes(Dir.File(kConfigCopyName), {9});
     }
-    size_t leftovers = 0;
-    for (const auto& e : fs::directory_iterator(Dir.Path))
-        leftovers += e.path().filename().string().find(".new-") != std::string::npos;
-    EXPECT_EQ(leftovers, 0u);
-}
-
-TEST_F(Configuration, KillBetweenWriteAndRenameLeavesThePreviousFile) {
-    Config c;
-    c.Users.Add(std::make_unique<TUser>("default", 1, ""));
-    ASSERT_TRUE(SaveConfiguration(Dir.Path, c.Lists(), Copy(TCopyPolicy::Never)).Saved);
-    const Bytes before = test::ReadBytes(Dir.File(kConfigFileName));
-
-    c.Users.Add(std::make_unique<TUser>("second", 2, "x"));
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        TSaveOptions options;
-        options.Copy = TCopyPolicy::Never;
-        options.BeforeReplace = [](const std::string&) { ::raise(SIGKILL); };
-        SaveConfiguration(Dir.Path, c.Lists(), options);
-        ::_exit(0);  // not reached
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(WTERMSIG(status), SIGKILL);
-    EXPECT_EQ(test::ReadBytes(Dir.File(kConfigFileName)), before);
-    Config back;
-    EXPECT_TRUE(LoadConfiguration(Dir.Path, back.Lists()).Messages.empty());
-    EXPECT_EQ(back.Users.Count(), 1);
 }
 
 }  // namespace
@@ -383,10 +363,6 @@ TEST_F(Configuration, KillBetweenWriteAndRenameLeavesThePreviousFile) {
 
 namespace tovik {
 namespace {
-
-std::string Reason(int error) {
-    return std::generic_category().message(error);
-}
 
 class ConfigurationFiles : public Configuration {
 protected:
@@ -414,7 +390,7 @@ TEST_F(ConfigurationFiles, LoadKeepsTheSystemsReason) {
     fs::create_directory(Dir.File(kConfigFileName));
     auto directory = LoadConfiguration(Dir.Path, c.Lists());
     EXPECT_EQ(directory.Messages, std::vector<std::string>{kMsgConfigCannotOpen});
-    EXPECT_EQ(directory.Reason, Reason(EISDIR));
+    EXPECT_EQ(directory.Reason, NotRegularFileReason(TFileKind::Folder));
     // A readable file says nothing more than its message.
     fs::remove(Dir.File(kConfigFileName));
     test::WriteBytes(Dir.File(kConfigFileName), {1, 2, 3});
@@ -424,38 +400,6 @@ TEST_F(ConfigurationFiles, LoadKeepsTheSystemsReason) {
     EXPECT_EQ(MessageWithReason(kMsgConfigCannotOpen, Reason(ENOENT)),
               std::string(kMsgConfigCannotOpen) + "\n" + Reason(ENOENT));
     EXPECT_EQ(MessageWithReason(kMsgConfigDamaged, ""), kMsgConfigDamaged);
-}
-
-// A FIFO would block a reader until someone writes into it.
-TEST_F(ConfigurationFiles, FifoIsRefusedWithoutBlocking) {
-    const std::string fifo = Dir.File(kConfigFileName);
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    auto load = std::async(std::launch::async, [&] {
-        Config c;
-        return LoadConfigurationFile(fifo, c.Lists());
-    });
-    if (load.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
-        const int unblock = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-        load.wait();
-        ::close(unblock);
-        FAIL() << "the load waited on the FIFO";
-    }
-    const TLoadResult result = load.get();
-    EXPECT_TRUE(result.Fatal);
-    EXPECT_EQ(result.Messages, std::vector<std::string>{kMsgConfigCannotOpen});
-    EXPECT_EQ(result.Reason, "не обычный файл");
-
-    // Nor is it replaced by a save.
-    Config c;
-    Fill(c);
-    const auto saved = SaveConfiguration(Dir.Path, c.Lists());
-    EXPECT_FALSE(saved.Created);
-    EXPECT_EQ(saved.Messages, std::vector<std::string>{kMsgConfigCannotCreate});
-    EXPECT_EQ(saved.Reason, "не обычный файл");
-    struct stat st {};
-    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_FALSE(fs::exists(Dir.File(kConfigCopyName)));
 }
 
 // Renaming over a file needs only the directory's permission: the file's
@@ -492,56 +436,19 @@ TEST_F(ConfigurationFiles, WriteProtectedFileIsNeverReplaced) {
     EXPECT_EQ(test::ReadBytes(Dir.File(kConfigCopyName)), Bytes{7});
 }
 
-// Another user's file that this user may not write, in a directory anyone
-// may write: only root can set that up, and the save runs as another user.
-TEST_F(ConfigurationFiles, AnotherUsersFileIsNeverReplaced) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
-    const std::string path = Dir.File(kConfigFileName);
-    const Bytes before = SaveWith(path, 1);
-    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
-    ASSERT_EQ(::chmod(Dir.Path.c_str(), 0777), 0);
-    Config c;  // accounts only: no port, so no worker thread at the fork
-    c.Users.Add(std::make_unique<TUser>("default", 1, ""));
-    c.Users.Add(std::make_unique<TUser>("second", 2, ""));
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(pipeFds[0]);
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
-        const auto result = SaveConfiguration(Dir.Path, c.Lists(), Copy(TCopyPolicy::Never));
-        const std::string report = (result.Created ? "created\n" : "refused\n") + result.Reason;
-        [[maybe_unused]] auto n = ::write(pipeFds[1], report.data(), report.size());
-        ::_exit(0);
-    }
-    ::close(pipeFds[1]);
-    std::string report;
-    char buffer[256];
-    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, size_t(n));
-    ::close(pipeFds[0]);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(report, "refused\n" + Reason(EACCES));
-    EXPECT_EQ(test::ReadBytes(path), before);
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, 0u);
-}
-
 TEST_F(ConfigurationFiles, SaveFailuresKeepTheSystemsReason) {
     Config c;
     Fill(c);
     const auto noDir = SaveConfiguration(Dir.File("no/such/dir"), c.Lists());
     EXPECT_EQ(noDir.Messages, std::vector<std::string>{kMsgConfigCannotCreate});
     EXPECT_EQ(noDir.Reason, Reason(ENOENT));
-    TSaveOptions full;
-    full.WriteLimit = 100;
-    const auto diskFull = SaveConfiguration(Dir.Path, c.Lists(), full);
+    TSaveResult diskFull;
+    {
+        test::TFileSizeLimit full(100);
+        diskFull = SaveConfiguration(Dir.Path, c.Lists(), Copy(TCopyPolicy::Never));
+    }
     EXPECT_EQ(diskFull.Messages, std::vector<std::string>{kMsgConfigSaveFailed});
-    EXPECT_EQ(diskFull.Reason, Reason(ENOSPC));
+    EXPECT_EQ(diskFull.Reason, Reason(EFBIG));
     // A failure that is no file operation has no reason.
     c.Devices.GetDevice(0)->InstallationName = std::string(41, 'x');
     const auto badName = SaveConfiguration(Dir.Path, c.Lists());
@@ -554,14 +461,12 @@ bool IsLink(const std::string& path) {
     return fs::is_symlink(fs::symlink_status(path, ec));
 }
 
-// The links stay, and the files they point to get the new contents.
+// The file and its copy are written through their links, which stay.
 TEST_F(ConfigurationFiles, SavesGoThroughSymbolicLinks) {
     fs::create_directory(Dir.File("real"));
     SaveWith(Dir.File("real/config.cfg"), 1);
-    SaveWith(Dir.File("real/copy.cfg"), 1);
-    fs::create_symlink("real/config.cfg", Dir.File("step.cfg"));  // relative, and a chain of two
-    fs::create_symlink(Dir.File("step.cfg"), Dir.File(kConfigFileName));
-    fs::create_symlink("real/copy.cfg", Dir.File(kConfigCopyName));
+    fs::create_symlink("real/config.cfg", Dir.File(kConfigFileName));
+    fs::create_symlink("real/copy.cfg", Dir.File(kConfigCopyName));  // not there yet
 
     Config c;
     Fill(c);
@@ -569,33 +474,10 @@ TEST_F(ConfigurationFiles, SavesGoThroughSymbolicLinks) {
     EXPECT_TRUE(result.Saved);
     EXPECT_TRUE(result.CopyRefreshed);
     EXPECT_TRUE(IsLink(Dir.File(kConfigFileName)));
-    EXPECT_TRUE(IsLink(Dir.File("step.cfg")));
     EXPECT_TRUE(IsLink(Dir.File(kConfigCopyName)));
     EXPECT_EQ(UsersIn(Dir.File("real/config.cfg")), 2);
     EXPECT_EQ(UsersIn(Dir.File("real/copy.cfg")), 2);
-    size_t leftovers = 0;
-    for (const auto& e : fs::recursive_directory_iterator(Dir.Path))
-        leftovers += e.path().filename().string().find(".new-") != std::string::npos;
-    EXPECT_EQ(leftovers, 0u);
-
-    // A link to a file that is not there yet: the file is made there.
-    fs::remove(Dir.File("real/copy.cfg"));
-    EXPECT_TRUE(SaveConfiguration(Dir.Path, c.Lists()).CopyRefreshed);
-    EXPECT_TRUE(IsLink(Dir.File(kConfigCopyName)));
-    EXPECT_EQ(UsersIn(Dir.File("real/copy.cfg")), 2);
-
-    // A write-protected target is refused like the file itself.
-    ASSERT_EQ(::chmod(Dir.File("real/config.cfg").c_str(), 0444), 0);
-    const auto refused = SaveConfiguration(Dir.Path, c.Lists());
-    EXPECT_FALSE(refused.Created);
-    EXPECT_EQ(refused.Reason, Reason(EACCES));
-
-    // A loop of links cannot be saved into.
-    fs::remove(Dir.File(kConfigFileName));
-    fs::create_symlink(kConfigFileName, Dir.File(kConfigFileName));
-    const auto loop = SaveConfiguration(Dir.Path, c.Lists());
-    EXPECT_FALSE(loop.Created);
-    EXPECT_EQ(loop.Reason, Reason(ELOOP));
+    EXPECT_EQ(test::Names(Dir.File("real")), (std::set<std::string>{"config.cfg", "copy.cfg"}));
 }
 
 TEST_F(ConfigurationFiles, MigrationThroughALinkKeepsTheLink) {
@@ -680,6 +562,79 @@ TEST_F(ConfigurationFiles, OddRecordsLoadAndTheSaveKeepsEveryByte) {
     ASSERT_TRUE(SaveConfiguration(Dir.Path, c.Lists()).Saved);
     EXPECT_EQ(test::PlainBodyOf(test::ReadBytes(Dir.File(kConfigFileName))), plain);
     ReleaseConfiguration(c.Lists());
+}
+
+// Where the configuration lives. The check whether the program may write
+// beside itself is given, since root may write in any folder; the real check
+// is tried on /proc, which takes no file from anyone.
+TEST(ConfigurationPlace, BesideTheProgramWhereItMayWriteElseInTheUsersFolder) {
+    test::TempDir program, user;
+    const std::string userFolder = user.Path + "/tovik";
+    auto search = [&](bool writable, std::optional<std::string> file = std::nullopt) {
+        return TConfigSearch{file, program.Path, userFolder,
+                             [writable](const std::string&) { return writable; }};
+    };
+    struct Case {
+        const char* what;
+        TConfigSearch search;
+        std::string file, copy, from;
+        TConfigWhere where;
+    } cases[] = {
+        {"a folder it may write", search(true), program.File(kConfigFileName), program.File(kConfigCopyName),
+         "", TConfigWhere::ProgramFolder},
+        {"a folder it may not write", search(false), userFolder + "/" + kConfigFileName,
+         userFolder + "/" + kConfigCopyName, "", TConfigWhere::UserFolder},
+        {"/proc", TConfigSearch{std::nullopt, "/proc", userFolder, nullptr},
+         userFolder + "/" + kConfigFileName, userFolder + "/" + kConfigCopyName, "",
+         TConfigWhere::UserFolder},
+        {"no user folder",
+         TConfigSearch{std::nullopt, program.Path, "", [](const std::string&) { return false; }},
+         program.File(kConfigFileName), program.File(kConfigCopyName), "", TConfigWhere::ProgramFolder},
+        {"a file named", search(false, "/srv/x/" + std::string(kConfigFileName)),
+         "/srv/x/" + std::string(kConfigFileName), "/srv/x/" + std::string(kConfigCopyName), "",
+         TConfigWhere::Explicit},
+        // "app.cfg" belongs to "application.cfg": another name has no copy.
+        {"a file of another name", search(true, "/srv/x/pumps.cfg"), "/srv/x/pumps.cfg", "", "",
+         TConfigWhere::Explicit},
+    };
+    for (const auto& c : cases) {
+        const TConfigPlace place = FindConfiguration(c.search);
+        EXPECT_EQ(place.File, c.file) << c.what;
+        EXPECT_EQ(place.Copy, c.copy) << c.what;
+        EXPECT_EQ(place.Template, c.from) << c.what;
+        EXPECT_EQ(place.Where, c.where) << c.what;
+    }
+    EXPECT_FALSE(fs::exists(userFolder));  // finding changes nothing
+
+    // A file beside a program that may not write there starts the user's
+    // file, until the user has one.
+    Config c;
+    c.Users.Add(std::make_unique<TUser>("default", 1, ""));
+    ASSERT_TRUE(SaveConfiguration(program.Path, c.Lists(), Copy(TCopyPolicy::Never)).Saved);
+    TConfigPlace place = FindConfiguration(search(false));
+    EXPECT_EQ(place.Template, program.File(kConfigFileName));
+    EXPECT_EQ(ConfigurationToRead(place), program.File(kConfigFileName));
+    std::string reason;
+    ASSERT_TRUE(MakeFolders(userFolder, reason)) << reason;
+    EXPECT_TRUE(MigratePreviousConfiguration(place).FromTemplate);
+    EXPECT_EQ(test::ReadBytes(place.File), test::ReadBytes(program.File(kConfigFileName)));
+    place = FindConfiguration(search(false));
+    EXPECT_EQ(place.Template, "");
+    EXPECT_EQ(ConfigurationToRead(place), userFolder + "/" + kConfigFileName);
+}
+
+// Two names of one file share one lock; the message names the file and the
+// process that holds it.
+TEST(ConfigurationPlace, AFileIsHeldByOneProgramUnderAnyName) {
+    test::TempDir dir;
+    const std::string file = dir.File(kConfigFileName);
+    fs::create_symlink(file, dir.File("other.cfg"));
+    const TFileLock first = LockConfiguration(dir.File("other.cfg"));
+    ASSERT_TRUE(first.Held()) << first.Reason();
+    const TFileLock second = LockConfiguration(file);
+    EXPECT_EQ(second.State(), TFileLock::TState::InUse);
+    EXPECT_EQ(ConfigInUseMessage(file, second), std::string(kMsgConfigInUse) + "\n" + file + "\nПроцесс " +
+                                                    std::to_string(::getpid()) + ".\n" + kMsgConfigInUseEnd);
 }
 
 }  // namespace

@@ -13,8 +13,10 @@ inline std::string XlsxPart(const std::string& xlsx, const std::string& part) {
     const TempDir dir("tovik-xlsx");
     if (dir.Path.empty()) return {};
     const std::string quoted = "'" + xlsx + "' '" + dir.Path + "'";
-    if (std::system(("python3 -m zipfile -e " + quoted + " >/dev/null 2>&1").c_str()) != 0)
-        std::system(("unzip -q -o '" + xlsx + "' -d '" + dir.Path + "' >/dev/null 2>&1").c_str());
+    if (std::system(("python3 -m zipfile -e " + quoted + " >/dev/null 2>&1").c_str()) != 0) {
+        [[maybe_unused]] const int unzipped =
+            std::system(("unzip -q -o '" + xlsx + "' -d '" + dir.Path + "' >/dev/null 2>&1").c_str());
+    }
     return ReadFile(dir.Path + "/" + part);
 }
 

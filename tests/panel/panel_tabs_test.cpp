@@ -1,10 +1,8 @@
 // The task log, alarm log and calibration tabs of the panel model, without a
 // window: what they send, what they show, and their messages.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,6 +11,7 @@
 #include "XlsxTestUtil.h"
 #include "panel/AlarmJournal.h"
 #include "support/TempDir.h"
+#include "support/SpecialFiles.h"
 
 namespace tovik {
 namespace {
@@ -376,6 +375,10 @@ size_t RecordReads(const TPanelRig& rig, size_t from = 0) {
 TEST(PanelAlarms, FetchOnEveryNewHeaderWithoutDuplicates) {
     TPanelRig rig(kKindTovikM);
     rig.Device.AlarmCache.push_back(TAlarmRecord{7});
+    // The program saves its configuration when told: once a fetch ends,
+    // not at each record.
+    int told = 0;
+    rig.Device.OnRecordChanged = [&told](TDevice&) { ++told; };
     TTovikPanel& p = rig.Open();
     // N = 0: no record read, and the cache keeps what it had.
     rig.Cycle();
@@ -388,6 +391,7 @@ TEST(PanelAlarms, FetchOnEveryNewHeaderWithoutDuplicates) {
     rig.Clock.Advance(100);
     rig.Cycle();
     EXPECT_EQ(RecordReads(rig), 2u);
+    EXPECT_EQ(told, 1);
     ASSERT_EQ(rig.Device.AlarmCache.size(), 3u);
     ASSERT_EQ(p.Alarms().Grid().size(), 4u);
     EXPECT_EQ(p.Alarms().Grid()[2],
@@ -409,6 +413,7 @@ TEST(PanelAlarms, FetchOnEveryNewHeaderWithoutDuplicates) {
     rig.Clock.Advance(100);
     rig.Cycle();
     EXPECT_EQ(RecordReads(rig, from), 3u);
+    EXPECT_EQ(told, 2);
     ASSERT_EQ(rig.Device.AlarmCache.size(), 4u);
     EXPECT_EQ(rig.Device.AlarmCache[1][6], 1);
     EXPECT_EQ(rig.Device.AlarmCache[3][0], 12);
@@ -473,10 +478,13 @@ TEST(PanelAlarms, ClearEmptiesTheCacheWhateverTheRelayAnswered) {
         ASSERT_EQ(rig.Device.AlarmCache.size(), 1u);
         if (!answered) rig.Relay.Fail[CmdClearAlarms] = 1;
         const size_t from = rig.Sent.size();
+        int told = 0;
+        rig.Device.OnRecordChanged = [&told](TDevice&) { ++told; };
         p.Alarms().Clear();
         rig.Drain();
         EXPECT_EQ(rig.Codes(from), std::vector<uint8_t>{CmdClearAlarms});
         EXPECT_TRUE(rig.Device.AlarmCache.empty());
+        EXPECT_EQ(told, 1);
         EXPECT_EQ(p.Alarms().AlarmHeader(), (std::array<uint8_t, 2>{0, 0}));
         EXPECT_EQ(p.Alarms().LastAlarmHeader(), (std::array<uint8_t, 2>{0, 0}));
         EXPECT_EQ(p.Alarms().Grid(), (TTextGrid{{"Дата/время", "причина аварии", "токи"}, {"", "", ""}}));
@@ -540,16 +548,13 @@ TEST(PanelAlarms, AWriteThatFailsPartWayLeavesTheOldFileWhole) {
         std::ofstream(text, std::ios::binary) << "old journal";
         std::ofstream(sheet, std::ios::binary) << "old workbook";
     }
-    struct rlimit old {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 1000;  // the text file is 21 lines of 80 bytes
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const TIntentResult savedText = p.Alarms().SaveText(text);
-    const TIntentResult savedSheet = p.Alarms().ExportWorkbook(sheet);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    TIntentResult savedText;
+    TIntentResult savedSheet;
+    {
+        test::TFileSizeLimit full(1000);  // the text file is 21 lines of 80 bytes
+        savedText = p.Alarms().SaveText(text);
+        savedSheet = p.Alarms().ExportWorkbook(sheet);
+    }
     EXPECT_FALSE(Done(savedText));
     EXPECT_FALSE(Done(savedSheet));
     EXPECT_EQ(ReadFile(text), "old journal");

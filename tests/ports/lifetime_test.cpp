@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "ports/ProtoUART.h"
-#include "protocol/Frame.h"
+#include "protocol/Modbus.h"
 #include "support/ManualClock.h"
 #include "support/PtyResponder.h"
 #include "support/Wait.h"
@@ -24,7 +24,7 @@ TOutcome ReadTwoRegisters(TProtoRequest& r) {
     Bytes f{r.Address, 3, 0, 0, 0, 2};
     AppendCrc(f);
     TBuff reply;
-    if (!Exchange(*r.Port, f, r.Port->ReplyTimeout + r.ExtraTimeout, 2, r.Tries, reply)) return {};
+    if (!Exchange(*r.Port, f, r.Port->ReplyTimeout + r.ExtraTimeout, 2, r.Tries, reply).Ok()) return {};
     std::copy_n(reply.begin(), std::min<size_t>(reply.size(), static_cast<size_t>(r.RxLength)), r.RxBuffer);
     return kAnswered;
 }

@@ -252,7 +252,7 @@ TEST(AnnouncingProcesses, AnnouncementsOfEndedProcessesAreDroppedAndRemoved) {
     if (zombie == 0) {
         ::close(pipeFds[1]);
         char c;
-        (void)::read(pipeFds[0], &c, 1);
+        [[maybe_unused]] const ssize_t n = ::read(pipeFds[0], &c, 1);
         ::_exit(0);
     }
     TAnnouncedLine dead = Own(pty.Port);
@@ -285,7 +285,7 @@ TEST(AnnouncingProcesses, ALineHeldByAnotherProcessIsDroppedButKept) {
     if (holder == 0) {
         ::close(pipeFds[1]);
         char c;
-        (void)::read(pipeFds[0], &c, 1);  // holds the master until the test ends
+        [[maybe_unused]] const ssize_t n = ::read(pipeFds[0], &c, 1);  // holds the master until the test ends
         ::_exit(0);
     }
     ::close(pipeFds[0]);
@@ -360,10 +360,12 @@ TEST(AnnouncingProcesses, OnlyPrivateFoldersAndRegularFilesOfThisUserAreRead) {
     // Broken text or a half-written temporary file of an ended writer: removed.
     const int ended = EndedProcess();
     std::ofstream(AnnouncementFile(dir.Path, ended)) << "port=pts/";
-    std::ofstream(dir.Path + "/." + std::to_string(ended) + ".tmp") << "port=pts/";
+    const std::string halfWritten =
+        dir.Path + "/." + std::to_string(ended) + "." + std::to_string(ended) + "-0";
+    std::ofstream(halfWritten) << "port=pts/";
     ListAnnouncedLines(dir.Path);
     EXPECT_FALSE(Exists(AnnouncementFile(dir.Path, ended)));
-    EXPECT_FALSE(Exists(dir.Path + "/." + std::to_string(ended) + ".tmp"));
+    EXPECT_FALSE(Exists(halfWritten));
     // A file naming another process than its own name says is passed over.
     TAnnouncedLine misnamed = line;
     misnamed.Pid = ::getppid();

@@ -19,12 +19,12 @@
 #include <string>
 #include <vector>
 
-#include "base/ModbusCrc.h"
 #include "ports/ProtoUART.h"
 #include "protocol/Builders.h"
 #include "protocol/BusScan.h"
 #include "protocol/Frame.h"
 #include "protocol/FrameDecoder.h"
+#include "protocol/Modbus.h"
 #include "support/ChildProcess.h"
 #include "support/EventWait.h"
 #include "support/ManualClock.h"
@@ -170,7 +170,7 @@ TEST_F(ScanSim, FindsTheRelaysOfANativeLineWithTheirModels) {
     int sent = 0, unanswered = 0;
     for (const auto& r : records) {
         sent += r.Direction == TTraceDirection::Sent;
-        unanswered += r.Outcome == TTraceOutcome::NoAnswer;
+        unanswered += r.Outcome.Status == TReplyStatus::NoAnswer;
     }
     EXPECT_EQ(sent, 12);
     EXPECT_EQ(unanswered, 10);
@@ -412,6 +412,30 @@ TEST(ScanScripted, TwoRelaysWithOneNumberAndOtherOddAnswersAreFlagged) {
     EXPECT_EQ(found[5].ProposedKind, kKindTovikModbus);
 
     EXPECT_EQ(scan.AnsweredCount(), 4);
+}
+
+// The last native probe's answer comes late, while the first ModBus probe
+// listens: it is that native probe's answer, found late, and no damage on
+// the number the ModBus probe asked.
+TEST(ScanScripted, LateNativeAnswerDuringTheModbusPassIsTheNativeProbes) {
+    test::ManualClock clock;
+    test::PtyResponder peer([](const Bytes& request) -> Bytes {
+        const bool modbus = !NativeFramePayload(request) && request.size() == 8 && CrcMatches(request);
+        if (modbus && request[0] == 2) return NativePollReply(3, 0x13);  // number 3's, late
+        return {};
+    });
+    Line line(peer.PortName());
+    TBusScan scan(*line.Port, Range(2, 3, true, true));
+    Drive(
+        scan, clock, *line.Trace, [](uint8_t a, bool modbus) { return modbus && a == 2 ? 1 : 0; }, {},
+        [&](int k) { ASSERT_TRUE(peer.WaitForRequests(static_cast<size_t>(k) + 1)); });
+    ASSERT_TRUE(scan.Finished());
+    const auto found = scan.Findings();
+    ASSERT_EQ(Numbers(found), (std::vector<int>{3}));
+    EXPECT_TRUE(found[0].Native);
+    EXPECT_FALSE(found[0].Modbus);
+    EXPECT_EQ(found[0].Flags, uint32_t(ScanLate));
+    EXPECT_EQ(found[0].ModelByte, 0x13);
 }
 
 // A probe asks only the number it is for, in the frame each wire format

@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "base/ModbusCrc.h"
 #include "ports/ProtoUART.h"
 #include "protocol/Builders.h"
 #include "protocol/Commands.h"
 #include "protocol/Frame.h"
 #include "protocol/FrameDecoder.h"
+#include "protocol/Modbus.h"
 #include "protocol/UstTable.h"
 #include "support/ChildProcess.h"
 #include "support/EventWait.h"
@@ -35,7 +35,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 TFrameTraceRecord Record(TTraceDirection direction, Bytes bytes, uint8_t kind, TCommandDescriptor command,
-                         TTraceOutcome outcome = TTraceOutcome::Ok) {
+                         TReplyStatus outcome = TReplyStatus::Answered) {
     TFrameTraceRecord r;
     r.Direction = direction;
     r.Bytes = std::move(bytes);
@@ -43,7 +43,7 @@ TFrameTraceRecord Record(TTraceDirection direction, Bytes bytes, uint8_t kind, T
     r.Command = command;
     r.Address = 1;
     r.Try = 1;
-    r.Outcome = outcome;
+    r.Outcome = {outcome};
     r.PortName = "pts/9";
     return r;
 }
@@ -140,7 +140,7 @@ TEST(FrameDecoder, ModbusFramesShowRegistersAndTheNativeCommandTheyServe) {
 TEST(FrameDecoder, DamagedAndUnknownFramesAreNeverShownAsMeaningSomething) {
     Bytes frame = {0x08, 0x07, 0x01, 0xE6, 0x04, 0x31, 0x01, 0xB0};
     frame[5] ^= 1;  // the offset, covered by the final check byte
-    const auto native = DecodeFrame(Record(Received, frame, kKindTovik, {4, 49, 1}, TTraceOutcome::BadCheck));
+    const auto native = DecodeFrame(Record(Received, frame, kKindTovik, {4, 49, 1}, TReplyStatus::Damaged));
     EXPECT_FALSE(native.Intact);
     EXPECT_EQ(native.Code, -1);
     EXPECT_EQ(native.Address, -1);
@@ -149,7 +149,7 @@ TEST(FrameDecoder, DamagedAndUnknownFramesAreNeverShownAsMeaningSomething) {
     Bytes modbus = WithCrc({4, 3, 2, 0, 0x13});
     modbus.back() ^= 0x5A;
     const auto crc =
-        DecodeFrame(Record(Received, modbus, kKindTovikModbus, {4, 49, 1}, TTraceOutcome::BadCheck));
+        DecodeFrame(Record(Received, modbus, kKindTovikModbus, {4, 49, 1}, TReplyStatus::Damaged));
     EXPECT_FALSE(crc.Intact);
     EXPECT_EQ(crc.Meaning, "кадр повреждён");
 
@@ -163,15 +163,14 @@ TEST(FrameDecoder, DamagedAndUnknownFramesAreNeverShownAsMeaningSomething) {
     EXPECT_FALSE(noise.Intact);
     EXPECT_EQ(noise.Meaning, "кадр не распознан");
 
-    EXPECT_EQ(DecodeFrame(Record(Received, {}, kKindTovik, {23, -1, 0}, TTraceOutcome::NoAnswer)).Meaning,
-              "");
+    EXPECT_EQ(DecodeFrame(Record(Received, {}, kKindTovik, {23, -1, 0}, TReplyStatus::NoAnswer)).Meaning, "");
     // Too short to hold even a length byte pair.
     EXPECT_FALSE(DecodeFrame(Record(Received, {0x04}, kKindTovik, {23, -1, 0})).Intact);
 }
 
 TEST(FrameDecoder, ColumnsAndLinesSayWhatWentWrong) {
     TFrameTraceRecord r = Record(Received, BuildNativeFrame(Bytes{6, 23, 0, 0, 0, 5}), kKindTovik,
-                                 {23, -1, 0}, TTraceOutcome::WrongAddress);
+                                 {23, -1, 0}, TReplyStatus::Foreign);
     r.Address = 5;
     r.Try = 2;
     r.ReplyMs = 14;
@@ -180,17 +179,17 @@ TEST(FrameDecoder, ColumnsAndLinesSayWhatWentWrong) {
     EXPECT_EQ(c.Direction, "приём");
     EXPECT_EQ(c.Address, 6);
     EXPECT_EQ(c.ReplyTime, "14 мс");
-    EXPECT_EQ(c.Problem, "чужой адрес 6 вместо 5, попытка 2");
+    EXPECT_EQ(c.Problem, "чужой ответ: №6 вместо №5, попытка 2");
     EXPECT_EQ(c.Hex.substr(0, 8), "0B 0A 06");
     EXPECT_EQ(c.Time.size(), 12u);
 
     const std::string line = DecodedTraceLine(r);
     EXPECT_NE(line.find(" pts/9 RX №6 попытка 2 14 мс: 0B 0A 06 "), std::string::npos) << line;
     EXPECT_NE(line.find(" — ответ на «чтение состояния»: "), std::string::npos) << line;
-    EXPECT_EQ(line.substr(line.size() - std::string(" — чужой адрес 6 вместо 5").size()),
-              " — чужой адрес 6 вместо 5");
+    EXPECT_EQ(line.substr(line.size() - std::string(" — чужой ответ: №6 вместо №5").size()),
+              " — чужой ответ: №6 вместо №5");
 
-    TFrameTraceRecord silent = Record(Received, {}, kKindTovikModbus, {23, -1, 0}, TTraceOutcome::NoAnswer);
+    TFrameTraceRecord silent = Record(Received, {}, kKindTovikModbus, {23, -1, 0}, TReplyStatus::NoAnswer);
     silent.Address = 3;
     silent.ReplyMs = 250;
     EXPECT_EQ(FrameColumns(silent).Address, 3);
@@ -356,7 +355,8 @@ TEST_P(DecoderAgainstSim, EveryRequestDecodesAsTheSimulatorParsedIt) {
     std::vector<TFrameTraceRecord> sent, answers;
     for (const auto& r : records) {
         if (r.Direction == TTraceDirection::Sent) sent.push_back(r);
-        if (r.Direction == TTraceDirection::Received && r.Outcome == TTraceOutcome::Ok) answers.push_back(r);
+        if (r.Direction == TTraceDirection::Received && r.Outcome.Status == TReplyStatus::Answered)
+            answers.push_back(r);
     }
     ASSERT_EQ(sent.size(), lines.size());
     ASSERT_GT(sent.size(), 40u);

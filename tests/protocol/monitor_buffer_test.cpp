@@ -141,7 +141,7 @@ TEST(MonitorBuffer, FilterMatchesTheFrameOrItsRequest) {
     foreign.DeviceKind = 0;
     foreign.Command = {23, -1, 0};
     foreign.Bytes = BuildNativeFrame(Bytes{6, 23, 0, 0, 0, 1});
-    foreign.Outcome = TTraceOutcome::WrongAddress;
+    foreign.Outcome = {TReplyStatus::Foreign};
     buffer.Append({Numbered(3), foreign, Numbered(4)});  // numbers 4, (5 and 6), 5
     auto matching = [&](int bus) {
         std::vector<size_t> rows;
@@ -175,9 +175,12 @@ TEST(MonitorBuffer, SavedTextIsTheListAsShown) {
     ASSERT_TRUE(SaveMonitorText(path, four, error)) << error;
     EXPECT_EQ(ReadFile(path), four);
     EXPECT_EQ(dir.Files(), (std::vector<std::string>{"обмен.txt"}));
+    // A new file is made as any new file is.
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
 }
 
 TEST(MonitorBuffer, AFailedSaveSaysWhyAndKeepsTheOldFile) {

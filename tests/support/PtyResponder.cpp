@@ -11,7 +11,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "protocol/Frame.h"
+#include "protocol/Modbus.h"
 
 namespace tovik::test {
 

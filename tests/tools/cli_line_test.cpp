@@ -2,9 +2,11 @@
 // trace on standard error, values whose bytes did not arrive, and the line
 // let go on an interrupted watch.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 
 #include "ports/ProtoUART.h"
 #include "protocol/Frame.h"
+#include "protocol/Modbus.h"
 #include "support/ChildProcess.h"
 #include "support/PtyResponder.h"
 #include "support/TempDir.h"
@@ -86,9 +89,28 @@ TEST(CliLine, PermissionDeniedIsNamed) {
     if (::geteuid() != 0) {
         ASSERT_EQ(::chmod(path.c_str(), 0), 0);
     }
-    const CliRun r = RunCli(With(Line(line.PortName(), 0), {"poll"}), true);
+    CliRun r = RunCli(With(Line(line.PortName(), 0), {"poll"}), true);
     EXPECT_EQ(r.Code, 1);
     EXPECT_NE(r.Err.find("не удалось открыть порт " + path + ": нет прав доступа ("), std::string::npos)
+        << r.Err;
+    // Its group may not read it: joining that group would not help, so no advice.
+    EXPECT_EQ(r.Err.find("групп"), std::string::npos) << r.Err;
+
+    // A line of the group "dialout", as /dev/ttyS* and /dev/ttyUSB* are: the
+    // message says to join the group and log in again. Only root can hand
+    // the line to that group.
+    if (::geteuid() != 0) return;
+    const group* dialout = ::getgrnam("dialout");
+    ASSERT_NE(dialout, nullptr);
+    ASSERT_EQ(::chown(path.c_str(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0660), 0);
+    r = RunCli(With(Line(line.PortName(), 0), {"poll"}), true);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Err.find(": нет прав доступа ("), std::string::npos) << r.Err;
+    EXPECT_NE(
+        r.Err.find(")\nПорт открывают только участники группы «dialout». Добавьте свою учётную запись в "
+                   "эту группу: sudo adduser $USER dialout — и войдите в систему заново"),
+        std::string::npos)
         << r.Err;
 }
 
@@ -282,20 +304,29 @@ Bytes ZeroRegisters(const Bytes& f) {
     return reply;
 }
 
+// Every signal that ends the watch lets the line go: the ones that would
+// end it on the spot (the terminal closed, quit, a broken pipe) end it as an
+// interrupt does, and an abort (as a crash) still lifts the mark on its way.
 TEST(CliLine, InterruptedWatchLetsTheLineGo) {
-    for (int signal : {SIGTERM, SIGINT}) {
+    // The abort leaves no core file behind.
+    rlimit core{}, none{};
+    ::getrlimit(RLIMIT_CORE, &core);
+    ::setrlimit(RLIMIT_CORE, &none);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE, SIGABRT}) {
+        SCOPED_TRACE(strsignal(signal));
         test::PtyResponder relay(ZeroRegisters);
         test::TChildProcess cli(kCli, With(Line(relay.PortName(), 1), {"watch"}),
                                 test::TChildProcess::EStderr::Capture, {"LC_ALL=ru_RU.UTF-8"});
         ASSERT_TRUE(cli.ReadLine().has_value()) << cli.ErrorText();  // the first cycle is shown
         ASSERT_TRUE(ExclusiveMark(relay.PortName()));                // the watch holds the line
         ASSERT_EQ(::kill(cli.Pid(), signal), 0);
-        EXPECT_EQ(cli.Wait(), 0) << cli.ErrorText();
+        EXPECT_EQ(cli.Wait(), signal == SIGABRT ? -1 : 0) << cli.ErrorText();
         EXPECT_FALSE(ExclusiveMark(relay.PortName())) << "the exclusive-use mark outlived the watch";
         TProtoUART next;
         ASSERT_TRUE(next.SetPortName(relay.PortName()));
         EXPECT_TRUE(next.IsOpen());
     }
+    ::setrlimit(RLIMIT_CORE, &core);
 }
 
 }  // namespace

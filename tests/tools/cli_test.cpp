@@ -833,7 +833,8 @@ TEST(CliProgramTest, UnknownDeviceKindAndFifoConfigurationAreRefused) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     r = RunCli({"--config", fifo, "--device", "0", "poll"});
     EXPECT_EQ(r.Code, 2);
-    EXPECT_NE(r.Err.find("Невозможно открыть файл конфигурации.\nне обычный файл"), std::string::npos)
+    EXPECT_NE(r.Err.find("Невозможно открыть файл конфигурации.\nэто не обычный файл, а канал (FIFO)"),
+              std::string::npos)
         << r.Err;
 }
 

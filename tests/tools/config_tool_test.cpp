@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "../app/ConfigTestUtil.h"
+#include "app/ConfigTestUtil.h"
 #include "app/Configuration.h"
 #include "app/UartSettingsPort.h"
 
@@ -265,7 +265,8 @@ TEST_F(ConfigTool, ShowFlagsDevicesAndRefusesAFifo) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const auto refused = Tool({"show", fifo});
     EXPECT_EQ(refused.Status, 1);
-    EXPECT_NE(refused.Out.find("Невозможно открыть файл конфигурации.\nне обычный файл"), std::string::npos)
+    EXPECT_NE(refused.Out.find("Невозможно открыть файл конфигурации.\nэто не обычный файл, а канал (FIFO)"),
+              std::string::npos)
         << refused.Out;
 }
 

@@ -826,7 +826,7 @@ TEST_F(SimEndToEnd, FaultsOnTheLine) {
             if (c.Sent == 3) {
                 size_t waited = 0;
                 for (const TFrameTraceRecord& t : line.Trace->Snapshot()) {
-                    if (t.Outcome != TTraceOutcome::NoAnswer) continue;
+                    if (t.Outcome.Status != TReplyStatus::NoAnswer) continue;
                     EXPECT_GE(t.ReplyMs, kExtraShort);
                     ++waited;
                 }

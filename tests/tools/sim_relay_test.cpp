@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "protocol/Frame.h"
+#include "protocol/Modbus.h"
 #include "tools/sim/SimLine.h"
 #include "tools/sim/SimRelay.h"
 

@@ -24,6 +24,7 @@
 #include "ports/ProtoUART.h"
 #include "ports/SerialLines.h"
 #include "protocol/Frame.h"
+#include "protocol/Modbus.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
@@ -157,7 +158,7 @@ std::optional<std::vector<uint8_t>> Modbus(TProtoPort& port, std::vector<uint8_t
                                            int timeoutMs = kPatienceMs) {
     AppendCrc(request);
     TBuff reply;
-    if (!Exchange(port, request, timeoutMs, 2, tries, reply)) return std::nullopt;
+    if (!Exchange(port, request, timeoutMs, 2, tries, reply).Ok()) return std::nullopt;
     return reply;
 }
 

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "base/Version.h"
 #include "tools/cli/CliCommands.h"
 
 namespace tovik::cli {
@@ -79,6 +80,8 @@ std::string ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o
         std::string err;
         if (name == "--help") {
             err = flag(o.Help);
+        } else if (name == "--version") {
+            err = flag(o.Version);
         } else if (name == "--json") {
             err = flag(o.Json);
         } else if (name == "--trace") {
@@ -126,8 +129,8 @@ std::string ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o
         } else {
             err = "unknown option " + name;
         }
-        // Help is shown whatever else the line holds.
-        if (!err.empty() && !o.Help) return err;
+        // Help (and the version) is shown whatever else the line holds.
+        if (!err.empty() && !o.Help && !o.Version) return err;
     }
     return "";
 }
@@ -186,6 +189,7 @@ Command line:
   Options may come before or after the command. "tovik-cli COMMAND --help"
   prints the command's help and does nothing else. A value that starts with
   "--" is given as --option=VALUE; after "--" every word is an argument.
+  "tovik-cli --version" prints the version.
 
 Exit status: 0 done; 1 the relay did not answer, a read of poll or watch
 failed, or a command failed (scan: no relay answered; setpoints --compare:
@@ -194,9 +198,13 @@ a value of the file lies outside the model's limits); 2 wrong usage or
 configuration (a damaged setpoint file too); 3 access refused.
 
 Against the simulator:
-  build/bin/tovik-sim --relay 3:1            # prints its line, e.g. pts/5
-  build/bin/tovik-cli --port pts/5 --kind 3 --bus 1 watch
+  tovik-sim --relay 3:1                      # prints its line, e.g. pts/5
+  tovik-cli --port pts/5 --kind 3 --bus 1 watch
 )";
+}
+
+std::string CliVersionText() {
+    return VersionLine("tovik-cli");
 }
 
 }  // namespace tovik::cli

@@ -25,6 +25,7 @@ struct TCliOptions {
     bool Json = false;
     bool Trace = false;  // every frame on the line to standard error
     bool Help = false;
+    bool Version = false;                    // prints the version and does nothing else
     std::optional<long> Count;               // watch
     std::optional<std::string> TextFile;     // alarms --txt
     std::optional<std::string> SheetFile;    // alarms --xlsx
@@ -47,5 +48,6 @@ struct TCliOptions {
 std::string ParseCliOptions(const std::vector<std::string>& args, TCliOptions& options);
 
 std::string CliHelpText();
+std::string CliVersionText();  // "tovik-cli 0.1.0"
 
 }  // namespace tovik::cli

@@ -1,10 +1,10 @@
 #include "tools/cli/CliSession.h"
 
-#include <signal.h>
-
+#include <chrono>
 #include <cstdio>
-#include <cstring>
+#include <thread>
 
+#include "base/Signals.h"
 #include "ports/ProtoUART.h"
 #include "protocol/FrameDecoder.h"
 
@@ -27,12 +27,7 @@ int64_t SilenceLimitMs(int32_t replyTimeout) {
 }
 
 void InstallInterruptHandlers() {
-    struct sigaction sa;
-    std::memset(&sa, 0, sizeof sa);
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    InstallEndSignals(OnSignal);
 }
 
 TCliSession::TCliSession(const TLineSettings& settings)

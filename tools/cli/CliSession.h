@@ -12,7 +12,8 @@
 
 namespace tovik::cli {
 
-// Set by SIGINT and SIGTERM; every wait ends soon after.
+// Set by every signal that would end the program (base/Signals.h); every
+// wait ends soon after.
 extern std::atomic<bool> Interrupted;
 void InstallInterruptHandlers();
 

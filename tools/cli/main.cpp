@@ -58,15 +58,6 @@ void Say(const std::string& text) {
     std::cerr << "tovik-cli: " << text << '\n';
 }
 
-std::string ProgramDir() {
-    std::vector<char> buf(4096);
-    const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    if (n <= 0) return ".";
-    const std::string path(buf.data(), static_cast<size_t>(n));
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-}
-
 // Lines of a text with CR LF line ends, without the ends.
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -120,7 +111,8 @@ namespace {
 
 void LoadConfig(TContext& ctx) {
     if (ctx.ConfigLoaded) return;
-    const std::string path = ctx.Options.ConfigPath.value_or(JoinPath(ProgramDir(), kConfigFileName));
+    const std::string path =
+        ConfigurationToRead(FindConfiguration(DefaultConfigSearch(ctx.Options.ConfigPath)));
     const TLoadResult result = LoadConfigurationFile(path, {ctx.Users, ctx.Ports, ctx.Devices});
     if (result.Fatal) {
         std::string text = path + ":";
@@ -1090,6 +1082,10 @@ int Main(int argc, char** argv) {
     TContext ctx;
     const std::string error = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), ctx.Options);
     if (!error.empty()) throw TExit{kExitUsage, error + " (см. tovik-cli --help)"};
+    if (ctx.Options.Version) {
+        std::cout << CliVersionText();
+        return kExitOk;
+    }
     const TCliCommand* command = nullptr;
     if (!ctx.Options.Command.empty()) {
         command = FindCliCommand(ctx.Options.Command);

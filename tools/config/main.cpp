@@ -20,6 +20,7 @@
 #include "app/Device.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
+#include "base/Version.h"
 #include "ports/ProtoUART.h"
 #include "tools/common/Json.h"
 
@@ -54,17 +55,6 @@ int64_t ParseRange(const std::string& text, int64_t lo, int64_t hi, const char* 
     return *value;
 }
 
-std::string BaseName(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string DirName(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string TextProblem(const std::string& text, size_t maxChars, const char* what) {
     switch (CheckRecordText(text, maxChars)) {
         case TFieldTextCheck::Ok:
@@ -84,7 +74,21 @@ struct TConfig {
     TProtoPortList Ports{Stats};
     TDeviceList Devices;
     TConfigLists Lists() { return {Users, Ports, Devices}; }
+    // Held from the load to the save of a change.
+    TFileLock Lock;
 };
+
+// Takes the file's lock for a change: a file that a running program holds
+// is not changed, as the program would overwrite the change when it ends
+// (and its changes would be lost to this one).
+bool HoldForChange(TConfig& config, const std::string& path) {
+    config.Lock = LockConfiguration(path);
+    if (config.Lock.State() != TFileLock::TState::InUse) return true;
+    std::cerr << "tovik-config: " << path << " is in use by a running program";
+    if (config.Lock.Holder() > 0) std::cerr << " (process " << config.Lock.Holder() << ")";
+    std::cerr << "; it is left unchanged. Close the program first.\n";
+    return false;
+}
 
 // The system's reason, if any, belongs to the first message.
 void PrintMessages(const std::vector<std::string>& messages, const std::string& reason) {
@@ -96,16 +100,18 @@ void PrintMessages(const std::vector<std::string>& messages, const std::string& 
 // Saves through the program's save code; the "app.cfg" copy is refreshed
 // only when it exists and belongs to this file.
 int Save(TConfig& config, const std::string& path) {
+    const TConfigPlace place = ConfigPlaceOfFile(path);
     TSaveOptions options;
-    options.Copy = BaseName(path) == kConfigFileName ? TCopyPolicy::IfExists : TCopyPolicy::Never;
-    const auto result =
-        SaveConfigurationFile(path, JoinPath(DirName(path), kConfigCopyName), config.Lists(), options);
+    options.Copy = place.Copy.empty() ? TCopyPolicy::Never : TCopyPolicy::IfExists;
+    const auto result = SaveConfigurationFile(path, place.Copy, config.Lists(), options);
     PrintMessages(result.Messages, result.Reason);
     return result.Saved ? kOk : kFailed;
 }
 
-// Loads a file that is to be changed; only a clean load may be changed.
+// Loads a file that is to be changed; only a clean load of a file no
+// program holds may be changed.
 bool LoadForChange(TConfig& config, const std::string& path) {
+    if (!HoldForChange(config, path)) return false;
     const auto result = LoadConfigurationFile(path, config.Lists());
     if (result.Messages.empty()) return true;
     PrintMessages(result.Messages, result.Reason);
@@ -253,6 +259,7 @@ int Init(const TArgs& a) {
         return kFailed;
     }
     TConfig config;
+    if (!HoldForChange(config, path)) return kFailed;
     config.Users.Add(std::make_unique<TUser>("default", kFullAccess, ""));
     return Save(config, path);
 }
@@ -460,13 +467,14 @@ std::string HelpText() {
         "Usage: tovik-config COMMAND FILE [ARGUMENTS]\n"
         "\n"
         "Creates, inspects and edits configuration files of the Tovik service tool\n"
-        "(\"application.cfg\" beside the program). Changes are written exactly as the\n"
-        "program writes them at shut-down: a new file beside the old one, flushed to\n"
-        "disk and renamed over it. When FILE is named \"application.cfg\" and an\n"
+        "(\"application.cfg\" beside the program where it may write there, else in\n"
+        "~/.config/tovik/; the About box names it). Changes are written exactly as\n"
+        "the program writes them: a new file beside the old one, flushed to disk\n"
+        "and renamed over it. When FILE is named \"application.cfg\" and an\n"
         "\"app.cfg\" copy exists beside it, the copy is refreshed too, because the\n"
-        "program replaces \"application.cfg\" by \"app.cfg\" when it starts. Edit the\n"
-        "file only while the program is not running: it rewrites the file when it\n"
-        "ends. Serial lines are never opened.\n"
+        "program replaces \"application.cfg\" by \"app.cfg\" when it starts. A file\n"
+        "that a running program holds is not changed: close the program first (it\n"
+        "saves what it has). Serial lines are never opened.\n"
         "\n"
         "Commands:\n";
     for (const TCommand& c : kCommands) {
@@ -481,6 +489,7 @@ std::string HelpText() {
         "--help\" prints the command's help and does nothing else. A value that\n"
         "starts with \"--\" is given as --option=VALUE, and after \"--\" every word\n"
         "is an argument: \"tovik-config init -- --help\" makes a file \"--help\".\n"
+        "\"tovik-config --version\" prints the version.\n"
         "\n"
         "A file whose load reported any message is not changed: fix it or start\n"
         "over with \"init --force\".\n"
@@ -517,6 +526,10 @@ int Run(int argc, char** argv) {
         const TCommand* command = FindCommand(words[1]);
         if (!command) throw TUsageError{"unknown command '" + words[1] + "'"};
         std::cout << CommandHelp(*command);
+        return kOk;
+    }
+    if (first == "--version") {
+        std::cout << VersionLine("tovik-config");
         return kOk;
     }
     if (first.rfind("--", 0) == 0)

@@ -58,6 +58,7 @@ std::string HelpText() {
            "  --announce-dir DIR    announce the line in DIR instead of the runtime folder.\n"
            "  --manual-clock        relay time stands still except for the command \"advance\".\n"
            "  --help                this text.\n"
+           "  --version             the version.\n"
            "\n"
            "Each relay runs: start and stop (\"СТОП\", \"ОТЛОЖЕННЫЙ ПУСК\", \"РАБОТА С БЛОКИРОВКОЙ\n"
            "ЗАЩИТ\", \"РАБОТА\"), phase currents drifting around the load, protections that trip to\n"
@@ -106,6 +107,8 @@ std::string ParseOptions(const std::vector<std::string>& args, TSimOptions& o) {
         std::string err;
         if (name == "--help" || name == "-h") {
             o.Help = true;
+        } else if (name == "--version" && !hasValue) {
+            o.Version = true;
         } else if (name == "--relay") {
             std::string text;
             if (!take(text)) return "--relay needs KIND:ADDRESS";
@@ -146,7 +149,7 @@ std::string ParseOptions(const std::vector<std::string>& args, TSimOptions& o) {
         }
         if (!err.empty()) return err;
     }
-    if (o.Help) return "";
+    if (o.Help || o.Version) return "";
     if (o.Relays.empty()) return "at least one --relay KIND:ADDRESS is needed";
     for (const auto& r : o.Relays) {
         if (IsModbusKind(r.first) != IsModbusKind(o.Relays[0].first))

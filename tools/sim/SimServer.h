@@ -21,6 +21,7 @@ struct TSimOptions {
     std::optional<uint32_t> LoadMa;
     TFaults Faults;
     bool Help = false;
+    bool Version = false;
 };
 
 // Reads the command line (without the program name). Returns an empty

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Version.h"
 #include "tools/sim/SimServer.h"
 
 int main(int argc, char** argv) {
@@ -15,6 +16,10 @@ int main(int argc, char** argv) {
     }
     if (options.Help) {
         std::fputs(tovik::sim::HelpText().c_str(), stdout);
+        return 0;
+    }
+    if (options.Version) {
+        std::fputs(tovik::VersionLine("tovik-sim").c_str(), stdout);
         return 0;
     }
     return tovik::sim::RunSimulator(options);

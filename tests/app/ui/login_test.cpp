@@ -28,6 +28,7 @@ struct LoginTest : ::testing::Test {
     TUsers users;
     TUser* current = nullptr;
     int setCalls = 0;
+    int accountChanges = 0;  // told to the configuration
     TAcessSelectForm access;
     std::unique_ptr<TRegForm> form;
     std::vector<QString> messages;
@@ -41,7 +42,8 @@ struct LoginTest : ::testing::Test {
                                                              [this](TUser* u) {
                                                                  current = u;
                                                                  ++setCalls;
-                                                             }},
+                                                             },
+                                                             [this] { ++accountChanges; }},
                                           access);
         SetMessageHook([this](TMessageKind, const QString& t) { messages.push_back(t); });
         g_now = 1000;
@@ -155,9 +157,11 @@ TEST_F(LoginTest, AddThenDeleteANewAccount) {
     EXPECT_EQ(users.Get(3)->AccessLevel, 2);
     EXPECT_EQ(form->UsersLB->count(), 4);
     EXPECT_EQ(form->AddUserButton->text(), "-");
+    EXPECT_EQ(accountChanges, 1);
 
     QTest::mouseClick(form->AddUserButton, Qt::LeftButton);
     EXPECT_EQ(users.Count(), 3);
+    EXPECT_EQ(accountChanges, 2);
     EXPECT_EQ(users.FindUser("Sidorov"), -1);
     EXPECT_EQ(form->AddUserButton->text(), "+");
 }

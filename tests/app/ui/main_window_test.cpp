@@ -5,11 +5,17 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QSpinBox>
+#include <QTabWidget>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
@@ -19,9 +25,14 @@
 #include "app/ConfigTestUtil.h"
 #include "app/Configuration.h"
 #include "app/TovikDevice.h"
+#include "app/ui/AboutForm.h"
+#include "app/ui/AcessSelectorUnit.h"
+#include "app/ui/HelpForm.h"
 #include "app/ui/main.h"
+#include "app/ui/register.h"
 #include "base/Assert.h"
 #include "base/ui/Messages.h"
+#include "panel/ui/TovikFrame.h"
 #include "ports/ProtoUART.h"
 #include "ports/ui/PortListUnit.h"
 #include "ports/ui/UARTPortFrame.h"
@@ -130,10 +141,12 @@ TEST(MainWindow, MissingConfigurationIsFatalAndLeavesNoFile) {
         EXPECT_TRUE(form.FatalStartup);
         EXPECT_TRUE(Governed(form, false, false, false, false));
     }
-    EXPECT_TRUE(log.Has(QString::fromStdString("Невозможно открыть файл конфигурации.\n" +
-                                               std::generic_category().message(ENOENT))));
+    EXPECT_TRUE(
+        log.Has(QString::fromStdString("Невозможно открыть файл конфигурации.\n" + dir.str() +
+                                       "/application.cfg\n" + std::generic_category().message(ENOENT))));
     EXPECT_FALSE(fs::exists(dir.path / "application.cfg"));  // nothing written over it
     EXPECT_FALSE(fs::exists(dir.path / "app.cfg"));
+    EXPECT_FALSE(fs::exists(dir.path / "application.cfg.lock"));  // let go at the end
 }
 
 TEST(MainWindow, DevicesAddedAndDeletedInBothLists) {
@@ -256,7 +269,10 @@ TEST(MainWindow, FifoConfigurationIsRefusedWithItsReason) {
     }
     ASSERT_EQ(log.Items.size(), 1u);
     EXPECT_EQ(log.Items[0].first, TMessageKind::Error);
-    EXPECT_EQ(log.Items[0].second, "Невозможно открыть файл конфигурации.\nне обычный файл");
+    // The message, the file and the reason, each on a line.
+    EXPECT_EQ(log.Items[0].second.toStdString(), "Невозможно открыть файл конфигурации.\n" + dir.str() +
+                                                     "/application.cfg\n" +
+                                                     NotRegularFileReason(TFileKind::Fifo));
 }
 
 TEST(MainWindow, WriteProtectedConfigurationIsKeptAndTheReasonShown) {
@@ -268,11 +284,15 @@ TEST(MainWindow, WriteProtectedConfigurationIsKeptAndTheReasonShown) {
     MessageLog log;
     {
         TMainForm form(QString::fromStdString(dir.str()));
-        form.AddTovik->trigger();
+        form.AddTovik->trigger();   // saved at once: refused, and said
+        form.AddTovikM->trigger();  // refused again, said no more
     }
-    ASSERT_EQ(log.Items.size(), 1u);
-    EXPECT_EQ(log.Items[0].second.toStdString(),
-              std::string("Ошибка создания файла конфигурации.\n") + std::generic_category().message(EACCES));
+    // The change, then the shut-down.
+    const std::string text =
+        "Ошибка создания файла конфигурации.\n" + path + "\n" + std::generic_category().message(EACCES);
+    ASSERT_EQ(log.Items.size(), 2u);
+    EXPECT_EQ(log.Items[0].second.toStdString(), text);
+    EXPECT_EQ(log.Items[1].second.toStdString(), text);
     EXPECT_EQ(test::ReadBytes(path), before);
     EXPECT_FALSE(fs::exists(dir.path / "app.cfg"));
 }
@@ -339,11 +359,169 @@ TEST_F(PortWindowTest, CancelledOrEmptyChoiceAddsNothing) {
     EXPECT_EQ(form->Ports.Count(), 0);
 }
 
+// Every change of accounts, ports or devices is on the disk at once: a
+// kill right after it loses nothing. Each step leaves the file holding
+// exactly what the program holds.
+TEST_F(PortWindowTest, EveryChangeIsOnTheDiskAtOnce) {
+    test::PtyResponder line;
+    const std::string file = dir.str() + "/application.cfg";
+    auto plain = [this] {
+        TMemoryStream body;
+        EXPECT_TRUE(BuildPlainBody({form->Users, form->Ports, form->Devices}, body));
+        return body.Bytes();
+    };
+    auto frame = [this] { return form->PanelArea->findChild<TTTovikFrame*>(); };
+    struct Step {
+        const char* What;
+        std::function<void()> Act;
+    };
+    const Step steps[] = {
+        {"a device added", [&] { form->AddTovikM->trigger(); }},
+        {"a port added", [&] { AddPort(line.PortName()); }},
+        {"the port's bus mode",
+         [&] {
+             form->PortListForm->PortsListBox->setCurrentRow(0);
+             form->PortListForm->PortsListBoxClick();
+             ASSERT_NE(CurrentUartFrame, nullptr);
+             CurrentUartFrame->UARTBusCheckBox->click();
+         }},
+        {"an account added",
+         [&] {
+             form->RegForm->LoginEdit->setText("reader");
+             form->RegForm->RefreshLoginState();
+             QTimer::singleShot(0, form->AcessSelectForm, [this] {
+                 form->AcessSelectForm->AcessTypeComboBox->setCurrentIndex(1);
+                 form->AcessSelectForm->accept();
+             });
+             form->RegForm->AddUserButtonClick();
+         }},
+        {"the bus number on the panel",
+         [&] {
+             form->DevList->setCurrentRow(0);
+             form->DevListClick();
+             ASSERT_NE(frame(), nullptr);
+             frame()->BusIDSE->setValue(17);
+         }},
+        {"the name on the panel",
+         [&] {
+             QTest::mouseDClick(frame()->TovikAgreName, Qt::LeftButton);
+             frame()->TovikAgreName->setText("Насосная");
+             QTest::keyClick(frame()->TovikAgreName, Qt::Key_Return);
+         }},
+        // What the panel does at the end of a journal fetch.
+        {"the alarm cache",
+         [&] {
+             auto* device = static_cast<TTovikDevice*>(form->Devices.GetDevice(0));
+             device->AlarmCache.push_back(TAlarmRecord{7});
+             device->RecordChanged();
+         }},
+        {"the device deleted", [&] { form->DelDevice->trigger(); }},
+    };
+    test::Bytes before = plain();
+    for (const Step& step : steps) {
+        step.Act();
+        const test::Bytes now = plain();
+        EXPECT_NE(now, before) << step.What << ": nothing changed";
+        EXPECT_EQ(test::PlainBodyOf(test::ReadBytes(file)), now) << step.What;
+        before = now;
+    }
+    EXPECT_EQ(form->Users.Count(), 2);
+    // A record that did not change writes nothing; there is no "app.cfg"
+    // while the program runs.
+    form->AddTovik->trigger();
+    struct stat saved {};
+    ASSERT_EQ(::stat(file.c_str(), &saved), 0);
+    struct stat again {};
+    form->Devices.GetDevice(0)->RecordChanged();
+    ASSERT_EQ(::stat(file.c_str(), &again), 0);
+    EXPECT_EQ(again.st_ino, saved.st_ino);
+    EXPECT_FALSE(fs::exists(dir.path / "app.cfg"));
+    EXPECT_TRUE(log.Items.empty());
+}
+
+// A second copy on the file a running one holds ends at once and writes
+// nothing; tovik-config leaves the file alone while it is held.
+TEST(MainWindow, ASecondCopyOnOneFileEndsAndTheToolWaitsForTheFirst) {
+    TempDir dir;
+    WriteConfig(dir.str(), {{"default", 1, ""}});
+    const std::string path = dir.str() + "/application.cfg";
+    MessageLog log;
+    auto first = std::make_unique<TMainForm>(QString::fromStdString(dir.str()));
+    EXPECT_EQ(first->AboutForm->findChild<QLabel*>("AboutConfig")->text().toStdString(),
+              "Файл конфигурации: " + path);
+    first->AddTovik->trigger();
+    const test::Bytes held = test::ReadBytes(path);
+    {
+        TMainForm second(QString::fromStdString(dir.str()));
+        EXPECT_TRUE(second.FatalStartup);
+        EXPECT_TRUE(second.ConfigInUse);
+        EXPECT_EQ(second.Devices.Count(), 0);  // nothing loaded, no port opened
+        second.AddDeviceOfKind(2);
+    }
+    ASSERT_EQ(log.Items.size(), 1u);
+    EXPECT_EQ(log.Items[0].second.toStdString(), std::string(kMsgConfigInUse) + "\n" + path + "\nПроцесс " +
+                                                     std::to_string(::getpid()) + ".\n" + kMsgConfigInUseEnd);
+    EXPECT_EQ(test::ReadBytes(path), held);
+    EXPECT_FALSE(fs::exists(dir.path / "app.cfg"));
+
+    auto addAccount = [&](int& code) {
+        QProcess tool;
+        tool.start(QStringLiteral(TOVIK_BINARY_DIR "/bin/tovik-config"),
+                   {"add-account", QString::fromStdString(path), "reader", "pw", "2"});
+        EXPECT_TRUE(tool.waitForFinished(120000));
+        code = tool.exitCode();
+        return QString::fromUtf8(tool.readAllStandardError()).toStdString();
+    };
+    int code = -1;
+    const std::string refused = addAccount(code);
+    EXPECT_EQ(code, 1);
+    EXPECT_NE(refused.find("is in use by a running program (process " + std::to_string(::getpid()) + ")"),
+              std::string::npos)
+        << refused;
+    EXPECT_EQ(test::ReadBytes(path), held);
+    first.reset();
+    EXPECT_FALSE(fs::exists(path + ".lock"));
+    addAccount(code);
+    EXPECT_EQ(code, 0);
+}
+
 }  // namespace
 }  // namespace tovik
 
 namespace tovik {
 namespace {
+
+// "Помощь" (F1) opens the manual in one window: the contents, or with a
+// device panel open the section of the tab in view, titled after that tab.
+TEST(MainWindow, HelpOpensTheManualAtTheTabInView) {
+    TempDir dir;
+    WriteConfig(dir.str(), {{"default", 0, ""}}, {}, {3});  // the service level sees every tab
+    MessageLog log;
+    TMainForm form(QString::fromStdString(dir.str()));
+    form.HelpClick->trigger();
+    auto* help = form.findChild<THelpForm*>("HelpForm");
+    ASSERT_NE(help, nullptr);
+    ASSERT_TRUE(help->ManualFound());
+    EXPECT_TRUE(help->isVisible());
+    EXPECT_EQ(help->HelpBrowser->source().fileName(), "index.html");
+
+    form.DevList->setCurrentRow(0);
+    form.DevListClick();
+    auto* tabs = form.PanelArea->findChild<QTabWidget*>("TovikControl");
+    ASSERT_NE(tabs, nullptr);
+    ASSERT_EQ(tabs->count(), 5);
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        form.HelpClick->trigger();
+        // The data tab's caption names the kind: "Данные ТовикМ ModBus".
+        const QString tab =
+            tabs->tabText(i).startsWith("Данные") ? QStringLiteral("Данные") : tabs->tabText(i);
+        EXPECT_EQ(help->HelpBrowser->documentTitle(), "Панель устройства: вкладка «" + tab + "»")
+            << help->HelpBrowser->source().toString().toStdString();
+    }
+    EXPECT_EQ(form.findChildren<THelpForm*>().size(), 1);
+    EXPECT_TRUE(log.Items.empty());
+}
 
 TEST(Assertions, FailedCheckIsReportedAndTheProgramGoesOn) {
     MessageLog log;

@@ -10,19 +10,25 @@
 #include <QTest>
 #include <cerrno>
 #include <system_error>
+#include <utility>
+
+#include "base/Version.h"
 
 namespace {
 
-// Whether the process catches SIGTERM: from then on the signal closes the
-// main window and so saves, instead of ending the program at once.
-bool CatchesSigterm(qint64 pid) {
+// Whether the process catches every signal that would end it (terminate,
+// interrupt, hang-up, quit, broken pipe): from then on each closes the main
+// window and so saves, instead of ending the program at once.
+bool CatchesEndingSignals(qint64 pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly)) return false;
     for (const QByteArray& line : status.readAll().split('\n')) {
         if (!line.startsWith("SigCgt:")) continue;
         bool ok = false;
         const qulonglong mask = line.mid(7).trimmed().toULongLong(&ok, 16);
-        return ok && (mask & (1ull << (SIGTERM - 1))) != 0;
+        qulonglong ending = 0;
+        for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE}) ending |= 1ull << (signal - 1);
+        return ok && (mask & ending) == ending;
     }
     return false;
 }
@@ -78,7 +84,7 @@ TEST_F(ProgramTest, TakesOverTheCopyRunsAndSavesBothFilesOnSigterm) {
     ASSERT_TRUE(app.waitForStarted(60000));
     // While it runs there is no "app.cfg": it has been taken over.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !QFile::exists(Path("app.cfg")); }, 60000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return CatchesSigterm(app.processId()); }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return CatchesEndingSignals(app.processId()); }, 60000));
     app.terminate();  // SIGTERM: closes the main window, which saves
     ASSERT_TRUE(app.waitForFinished(120000));
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
@@ -95,18 +101,46 @@ TEST_F(ProgramTest, TakesOverTheCopyRunsAndSavesBothFilesOnSigterm) {
     }
 }
 
+// Beside the program, or where "--config" says: the message names the file.
 TEST_F(ProgramTest, MissingConfigurationIsReportedAndTheProgramEnds) {
-    QProcess app;
-    app.setProcessEnvironment(Env());
-    app.start(Path("tovik"), {});
-    ASSERT_TRUE(app.waitForFinished(120000));
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(app.exitCode(), 1);
-    // The message, and the system's reason below it.
-    EXPECT_EQ(Messages().trimmed().toStdString(),
-              "Невозможно открыть файл конфигурации.\n" + std::generic_category().message(ENOENT));
-    EXPECT_FALSE(QFile::exists(Path("application.cfg")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("elsewhere"));
+    const QStringList runs[] = {{}, {"--config", Path("elsewhere/application.cfg")}};
+    for (const QStringList& args : runs) {
+        QFile::remove(Path("messages.log"));
+        QProcess app;
+        app.setProcessEnvironment(Env());
+        app.start(Path("tovik"), args);
+        ASSERT_TRUE(app.waitForFinished(120000));
+        EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(app.exitCode(), 1);
+        // The message, the file and the system's reason below it.
+        const QString file = args.isEmpty() ? Path("application.cfg") : args[1];
+        EXPECT_EQ(Messages().trimmed().toStdString(), "Невозможно открыть файл конфигурации.\n" +
+                                                          file.toStdString() + "\n" +
+                                                          std::generic_category().message(ENOENT));
+        EXPECT_FALSE(QFile::exists(file));
+    }
     EXPECT_FALSE(QFile::exists(Path("app.cfg")));
+}
+
+// --help and --version are answered before any window exists: without a
+// display, the platform that needs one asked for.
+TEST(ProgramOptions, HelpAndVersionNeedNoDisplay) {
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    for (const auto& [option, start] :
+         {std::pair{"--version", QStringLiteral("tovik %1\n").arg(tovik::kTovikVersion)},
+          std::pair{"--help", QStringLiteral("Usage: tovik ")}}) {
+        QProcess app;
+        app.setProcessEnvironment(env);
+        app.start(kBin + "tovik", {option});
+        ASSERT_TRUE(app.waitForFinished(60000)) << option;
+        EXPECT_EQ(app.exitCode(), 0) << option;
+        const QString out = QString::fromUtf8(app.readAllStandardOutput());
+        EXPECT_TRUE(out.startsWith(start)) << option << ": " << out.toStdString();
+    }
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/ui/AboutForm.h"
+#include "app/ui/HelpForm.h"
 #include "app/ui/main.h"
 #include "app/ui/register.h"
 #include "base/ui/Messages.h"
@@ -75,6 +77,17 @@ int main(int argc, char** argv) {
     frame->TovikControl->setCurrentIndex(1);
     QTest::qWait(500);
     ok = Save(&form, out + "/panel-settings.png") && ok;
+    // The manual, as F1 opens it on the settings tab.
+    form.HelpClick->trigger();
+    if (auto* help = form.findChild<THelpForm*>("HelpForm")) {
+        help->move(40, 40);
+        help->resize(1060, 800);
+        ok = Save(help, out + "/manual-window.png") && ok;
+        help->close();
+    } else {
+        fprintf(stderr, "no manual window\n");
+        ok = false;
+    }
     frame->TovikControl->setCurrentIndex(0);
 
     form.RegForm->move(120, 120);
@@ -91,6 +104,11 @@ int main(int argc, char** argv) {
     QTest::qWait(600);  // a refresh of the counters
     ok = Save(form.OptForm, out + "/statistics.png") && ok;
     form.OptForm->hide();
+
+    // The About box names the configuration file in use.
+    form.AboutForm->move(120, 120);
+    ok = Save(form.AboutForm, out + "/about.png") && ok;
+    form.AboutForm->hide();
 
     // The device search on the first line, its two relays already listed.
     TBusScanForm& search = *form.BusScanForm;

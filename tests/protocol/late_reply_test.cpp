@@ -1,6 +1,7 @@
 // Replies that come late, or answer another request: ModBus RTU carries no
 // transaction number, so only the shape of a reply and a quiet line between
 // requests keep a late answer from being taken for the next request's.
+// (The native requests share the quiet line.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +11,11 @@
 
 #include "ports/FrameTrace.h"
 #include "ports/ProtoUART.h"
+#include "protocol/Commands.h"
+#include "protocol/Executor.h"
 #include "protocol/Frame.h"
+#include "protocol/Modbus.h"
+#include "protocol/Outcome.h"
 #include "support/LineClock.h"
 #include "support/ManualClock.h"
 #include "support/PtyResponder.h"
@@ -85,7 +90,7 @@ TEST_F(LateReply, ReadRepliesOfAnotherSizeAreNeverData) {
             stats->ResetStats();
             dev.SetHandler([answered](const Bytes&) { return ReadReply(answered, 0x0102); });
             TBuff data{0xEE};
-            const bool ok = line.Run([&] { return Exchange(port, Read(100, asked), 500, 2, 3, data); });
+            const bool ok = line.Run([&] { return Exchange(port, Read(100, asked), 500, 2, 3, data).Ok(); });
             if (asked == answered) {
                 EXPECT_TRUE(ok) << asked;
                 EXPECT_EQ(data.size(), 2u * asked);
@@ -113,7 +118,7 @@ TEST_F(LateReply, WriteRepliesMustEchoTheRegisterAndCount) {
     for (const auto& [reply, accepted] : replies) {
         dev.SetHandler([reply](const Bytes&) { return reply; });
         TBuff data;
-        EXPECT_EQ(line.Run([&] { return Exchange(port, request, 500, 2, 3, data); }), accepted)
+        EXPECT_EQ(line.Run([&] { return Exchange(port, request, 500, 2, 3, data).Ok(); }), accepted)
             << int(reply[2]) << " " << int(reply[3]);
     }
 }
@@ -133,8 +138,8 @@ TEST_F(LateReply, ExceptionReplyEndsAtItsFifthByte) {
         const Bytes request = function == 3 ? Read(6, 1) : Write(16, {1});
         auto done = std::async(std::launch::async, [&] {
             TBuff data{1, 2, 3};
-            const bool ok = Exchange(port, request, 500, 2, 3, data);
-            return std::make_pair(ok, data);
+            const TOutcome outcome = Exchange(port, request, 500, 2, 3, data);
+            return std::make_pair(outcome, data);
         });
         if (done.wait_for(std::chrono::milliseconds(test::kHangLimitMs)) != std::future_status::ready) {
             // Let every try run out, then fail.
@@ -142,8 +147,8 @@ TEST_F(LateReply, ExceptionReplyEndsAtItsFifthByte) {
                 clock.Advance(100000);
             FAIL() << "the exception reply waited for a silence";
         }
-        const auto [ok, data] = done.get();
-        EXPECT_FALSE(ok);
+        const auto [outcome, data] = done.get();
+        EXPECT_EQ(outcome, (TOutcome{TReplyStatus::Exception, 2}));
         EXPECT_TRUE(data.empty());
         EXPECT_EQ(Stats().SentCount, 1);
         EXPECT_EQ(Stats().ErrorCount, 1);
@@ -151,8 +156,8 @@ TEST_F(LateReply, ExceptionReplyEndsAtItsFifthByte) {
         const auto records = trace->Snapshot();
         ASSERT_EQ(records.size(), 2u);
         EXPECT_EQ(records[1].Bytes, exception);
-        EXPECT_EQ(records[1].Outcome, TTraceOutcome::Exception);
-        EXPECT_EQ(records[1].ExceptionCode, 2);
+        EXPECT_EQ(records[1].Outcome.Status, TReplyStatus::Exception);
+        EXPECT_EQ(records[1].Outcome.ExceptionCode, 2);
     }
 }
 
@@ -166,14 +171,14 @@ TEST_F(LateReply, LateReplyWithinTheQuietWaitIsDiscarded) {
         [](const Bytes& request) { return request == Read(7, 1) ? ReadReply(1, 0x0002) : Bytes{}; });
     auto first = std::async(std::launch::async, [this] {
         TBuff data;
-        return Exchange(port, Read(6, 1), 200, 2, 1, data);
+        return Exchange(port, Read(6, 1), 200, 2, 1, data).Ok();
     });
     clock.AdvanceUntil(201, [&] { return first.wait_for(kStep) == std::future_status::ready; });
     ASSERT_FALSE(first.get());
 
     auto second = std::async(std::launch::async, [this] {
         TBuff data;
-        const bool ok = Exchange(port, Read(7, 1), 100000, 2, 1, data);
+        const bool ok = Exchange(port, Read(7, 1), 100000, 2, 1, data).Ok();
         return std::make_pair(ok, data);
     });
     // Now the first read's answer comes, late.
@@ -188,7 +193,7 @@ TEST_F(LateReply, LateReplyWithinTheQuietWaitIsDiscarded) {
     ASSERT_TRUE(trace->WaitFor([&](const TraceRecorder::Records& records) {
         Bytes dropped;
         for (const auto& r : records)
-            if (r.Outcome == TTraceOutcome::Discarded)
+            if (r.Outcome.Status == TReplyStatus::Late)
                 dropped.insert(dropped.end(), r.Bytes.begin(), r.Bytes.end());
         return dropped == late || secondSent(records);
     }));
@@ -202,6 +207,68 @@ TEST_F(LateReply, LateReplyWithinTheQuietWaitIsDiscarded) {
     EXPECT_EQ(stats->GetStats().OkCount, 1);
 }
 
+// The relay answers every request late: the first try of a read runs out,
+// the second is answered, and the answer to the first comes after that.
+// The next request of the same size must not take it for its own (a ModBus
+// reply carries no request number; a native one carries its command, so
+// there the next request would lose a try to it): after an answer that
+// needed more than one try, the next request waits for a quiet line.
+TEST_F(LateReply, AnswerOnASecondTryLeavesTheLineToFallQuiet) {
+    for (const bool modbus : {false, true}) {
+        SCOPED_TRACE(modbus ? "ModBus" : "native");
+        trace->Clear();
+        port.ReplyTimeout = 100;
+        const uint8_t kind = modbus ? kKindTovikModbus : kKindTovik;
+        // The state (register 6, command 23) and the alarm count (register
+        // 7, command 11): one register each.
+        const Bytes state =
+            modbus ? ReadReply(1, 0x0005) : BuildNativeFrame(Bytes{1, CmdReadState, 0, 0, 0, 5});
+        const Bytes count =
+            modbus ? ReadReply(1, 0x0009) : BuildNativeFrame(Bytes{1, CmdReadAlarmCount, 9, 0});
+        auto stateAsked = std::make_shared<std::atomic<int>>(0);
+        dev.SetHandler([=](const Bytes& request) -> Bytes {
+            const bool isState = modbus
+                                     ? request.size() > 3 && request[3] == 6
+                                     : NativeFramePayload(request).value_or(Bytes{0, 0})[1] == CmdReadState;
+            if (isState) return (*stateAsked)++ == 0 ? Bytes{} : state;
+            return count;
+        });
+        auto run = [&](uint8_t code, int32_t tries) {
+            TBlock block(4, 0);
+            auto request =
+                MakeRequest(&port, 1, kind, {code, -1, -1}, nullptr, 0, block.data(), 4, 100, tries);
+            const TOutcome outcome = ExecuteRequest(*request);
+            block.resize(static_cast<size_t>(std::max(request->RxReceived, 0)));
+            return std::make_pair(outcome, block);
+        };
+        const auto first = line.Run([&] { return run(CmdReadState, 2); });
+        ASSERT_TRUE(first.first.Ok());
+        ASSERT_EQ(*stateAsked, 2);
+
+        auto second = std::async(std::launch::async, [&] { return run(CmdReadAlarmCount, 1); });
+        // The answer to the first try comes now.
+        dev.Inject(state);
+        auto countSent = [&](const TraceRecorder::Records& records) {
+            return std::any_of(records.begin(), records.end(), [&](const TFrameTraceRecord& r) {
+                return r.Direction == TTraceDirection::Sent && r.Command.Code == CmdReadAlarmCount;
+            });
+        };
+        ASSERT_TRUE(trace->WaitFor([&](const TraceRecorder::Records& records) {
+            Bytes dropped;
+            for (const auto& r : records)
+                if (r.Outcome.Status == TReplyStatus::Late && r.Try == 0)
+                    dropped.insert(dropped.end(), r.Bytes.begin(), r.Bytes.end());
+            return dropped == state || countSent(records);
+        }));
+        ASSERT_FALSE(countSent(trace->Snapshot())) << "the next request went out before the line was quiet";
+        clock.AdvanceUntil(101, [&] { return second.wait_for(kStep) == std::future_status::ready; });
+        const auto [outcome, data] = second.get();
+        EXPECT_TRUE(outcome.Ok()) << OutcomeText(outcome);
+        ASSERT_FALSE(data.empty());
+        EXPECT_EQ(data[0], 9);  // its own answer, not the state's
+    }
+}
+
 // Bytes that never stop do not hold the worker: after a bounded wait the
 // next frame goes out anyway.
 TEST_F(LateReply, LineThatNeverGoesQuietIsGivenUpOn) {
@@ -210,7 +277,7 @@ TEST_F(LateReply, LineThatNeverGoesQuietIsGivenUpOn) {
         [](const Bytes& request) { return request == Read(7, 1) ? ReadReply(1, 0x0003) : Bytes{}; });
     auto first = std::async(std::launch::async, [this] {
         TBuff data;
-        return Exchange(port, Read(6, 1), 200, 2, 1, data);
+        return Exchange(port, Read(6, 1), 200, 2, 1, data).Ok();
     });
     clock.AdvanceUntil(201, [&] { return first.wait_for(kStep) == std::future_status::ready; });
     ASSERT_FALSE(first.get());
@@ -218,7 +285,7 @@ TEST_F(LateReply, LineThatNeverGoesQuietIsGivenUpOn) {
 
     auto second = std::async(std::launch::async, [this] {
         TBuff data;
-        return Exchange(port, Read(7, 1), 100000, 2, 1, data);
+        return Exchange(port, Read(7, 1), 100000, 2, 1, data).Ok();
     });
     // A byte every half reply time-out: the line never stays quiet long enough.
     const uint32_t steps = kQuietWaitLimitFactor * 2;
@@ -227,7 +294,7 @@ TEST_F(LateReply, LineThatNeverGoesQuietIsGivenUpOn) {
         ASSERT_TRUE(trace->WaitFor([i](const TraceRecorder::Records& records) {
             size_t dropped = 0;
             for (const auto& r : records)
-                if (r.Outcome == TTraceOutcome::Discarded) dropped += r.Bytes.size();
+                if (r.Outcome.Status == TReplyStatus::Late) dropped += r.Bytes.size();
             return dropped >= i;
         }));
         EXPECT_EQ(dev.RequestCount(), 1u) << "sent after " << i << " bytes";
@@ -250,10 +317,10 @@ TEST_F(LateReply, StopEndsTheQuietWait) {
         port.PutJob(MakeJob(std::move(req), nullptr, nullptr, owner, list,
                             [after](TProtoRequest& r) -> TOutcome {
                                 TBuff data;
-                                const bool ok =
+                                const TOutcome outcome =
                                     Exchange(*r.Port, Read(6, 1), r.ExtraTimeout, 2, r.Tries, data);
-                                if (after) after(ok);
-                                return ok ? kAnswered : TOutcome{};
+                                if (after) after(outcome.Ok());
+                                return outcome;
                             },
                             {}));
     };
@@ -264,7 +331,7 @@ TEST_F(LateReply, StopEndsTheQuietWait) {
     queue({});
     dev.Inject({0x55});  // shows the worker is waiting for a quiet line
     ASSERT_TRUE(trace->WaitFor([](const TraceRecorder::Records& records) {
-        return !records.empty() && records.back().Outcome == TTraceOutcome::Discarded;
+        return !records.empty() && records.back().Outcome.Status == TReplyStatus::Late;
     }));
     port.StopWorker();
     EXPECT_FALSE(port.HasWorker());

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "ports/ProtoUART.h"
-#include "protocol/Frame.h"
+#include "protocol/Modbus.h"
 #include "support/LineClock.h"
 #include "support/PtyResponder.h"
 #include "support/Wait.h"
@@ -42,7 +42,7 @@ struct ExchangeTest : ::testing::Test {
     }
     TStatsSnapshot Stats() const { return stats->GetStats(); }
     bool Run(const Bytes& frame, int32_t timeout, int32_t gap, int32_t tries, TBuff& reply) {
-        return line.Run([&] { return Exchange(port, frame, timeout, gap, tries, reply); });
+        return line.Run([&] { return Exchange(port, frame, timeout, gap, tries, reply).Ok(); });
     }
 };
 
@@ -152,7 +152,7 @@ TEST_F(ExchangeTest, ReplyInBurstsIsNotCutByTheGap) {
 
     auto done = std::async(std::launch::async, [this] {
         TBuff reply;
-        const bool ok = Exchange(port, ReadRequest(1, 32), 60000, 2, 3, reply);
+        const bool ok = Exchange(port, ReadRequest(1, 32), 60000, 2, 3, reply).Ok();
         return std::make_pair(ok, reply);
     });
     auto finished = [&] { return done.wait_for(0s) == std::future_status::ready; };
@@ -251,11 +251,11 @@ TEST(ExchangeClosedLine, NothingCountedAndJobsComeBackFailed) {
     ASSERT_TRUE(port.SetPortName("ttyNONE7"));
     EXPECT_FALSE(port.IsOpen());
     TBuff reply;
-    EXPECT_FALSE(Exchange(port, ReadRequest(), 100, 2, 3, reply));
+    EXPECT_EQ(Exchange(port, ReadRequest(), 100, 2, 3, reply).Status, TReplyStatus::NoLine);
 
     const int32_t owner = port.RegisterOwner();
     auto list = std::make_shared<TResultEventsList>();
-    std::vector<int> outcomes;
+    std::vector<TReplyStatus> outcomes;
     for (int i = 0; i < 3; ++i) {
         auto result = std::make_unique<TBlock>(4);
         auto req = MakeRequest(&port, 1, 1, {}, nullptr, 0, result->data(), 4, 0, 3);
@@ -263,16 +263,16 @@ TEST(ExchangeClosedLine, NothingCountedAndJobsComeBackFailed) {
             std::move(req), nullptr, std::move(result), owner, list,
             [](TProtoRequest& r) -> TOutcome {
                 TBuff rep;
-                return Exchange(*r.Port, ReadRequest(), 100, 2, r.Tries, rep) ? kAnswered : TOutcome{};
+                return Exchange(*r.Port, ReadRequest(), 100, 2, r.Tries, rep);
             },
             [&](const TReply& reply) {
-                outcomes.push_back(reply.Ok());
+                outcomes.push_back(reply.Outcome.Status);
                 EXPECT_NE(reply.Data, nullptr);
             }));
     }
     ASSERT_TRUE(WaitUntil([&] { return list->Count() == 3; }));
     for (int i = 0; i < 3; ++i) list->DispatchOne();
-    EXPECT_EQ(outcomes, (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(outcomes, std::vector<TReplyStatus>(3, TReplyStatus::NoLine));
     const auto s = stats->GetStats();
     EXPECT_EQ(s.SentCount + s.OkCount + s.ErrorCount, 0);
 }
@@ -291,8 +291,7 @@ TEST(ExchangeStop, StopWorkerEndsAWaitWithoutEvent) {
     port->PutJob(MakeJob(std::move(req), nullptr, std::move(result), owner, list,
                          [](TProtoRequest& r) -> TOutcome {
                              TBuff rep;
-                             return Exchange(*r.Port, ReadRequest(), 10000, 2, r.Tries, rep) ? kAnswered
-                                                                                             : TOutcome{};
+                             return Exchange(*r.Port, ReadRequest(), 10000, 2, r.Tries, rep);
                          },
                          {}));
     ASSERT_TRUE(dev.WaitForRequests(1));
