@@ -72,12 +72,16 @@ void TTaskLogTab::OnTaskEntry(const TReply& Reply, uint8_t Asked, uint64_t Reply
         if (Reply.Ok() && Reply.Data && Reply.Data->size() >= kTaskReplySize) {
             const bool foreign = !Tasks.Problem().empty();
             Poll.NoteFailed("task_log", TOutcome{foreign ? TReplyStatus::Foreign : TReplyStatus::Damaged});
-            if (foreign) Messages.Add(Tasks.Problem());
+            // Said once: a relay that answers so every time would otherwise
+            // bring a box with every cycle.
+            if (foreign && !ProblemShown) Messages.Add(Tasks.Problem());
+            ProblemShown = ProblemShown || foreign;
         }
         ChainFailed();
         return;
     }
     if (!next || !Link.Reachable() || !ReadEntry(*next)) Poll.Flags().TaskLogReading = false;
+    if (!next) ProblemShown = false;
     ShowLog();
 }
 

@@ -83,6 +83,9 @@ private:
     TTaskLog Tasks;
     // The running read chain; a reply of another one is not taken.
     uint64_t Chain = 0;
+    // A chain ended on a reply that named another entry, and the operator
+    // was told; until a chain reads the log to its end.
+    bool ProblemShown = false;
     TTextGrid Cells;
     std::vector<std::array<uint32_t, 3>> CellRevs;
     bool GridOn = false;

@@ -577,7 +577,9 @@ void TTTovikFrame::FitGridColumns() {
     QTableWidget* grid = TovikUstStringGrid;
     QHeaderView* header = grid->horizontalHeader();
     const int columns = header->count();
-    if (columns < 2 || GridSizer.ColumnWidths().empty()) return;
+    // Hidden behind another tab the viewport has no width of its own: the
+    // fit waits for it to be shown (its resize).
+    if (!grid->isVisible() || columns < 2 || GridSizer.ColumnWidths().empty()) return;
     // "новое" is the last column wherever a compare column stands; it takes
     // what the others leave, and never less than its header needs.
     const int last = header->logicalIndex(columns - 1);

@@ -94,6 +94,8 @@ struct TRelayState {
     TBlock CalInfo = {4, 0, 0};
     std::vector<TBlock> Tasks;  // 12-byte entries
     uint8_t TaskCapacity = 16;
+    // Added to the entry a task reply names (0: the one asked).
+    uint8_t TaskIndexShift = 0;
     // Commands that go unanswered (Ok false), and replies cut to a length.
     std::map<uint8_t, int> Fail;
     std::map<uint8_t, size_t> Cut;
@@ -192,7 +194,7 @@ public:
                 if (c.Param1 >= 0 && static_cast<size_t>(c.Param1) < n)
                     std::copy(Relay.Tasks[static_cast<size_t>(c.Param1)].begin(),
                               Relay.Tasks[static_cast<size_t>(c.Param1)].end(), b.begin());
-                b[12] = static_cast<uint8_t>(c.Param1);
+                b[12] = static_cast<uint8_t>(c.Param1 + Relay.TaskIndexShift);
                 b[13] = static_cast<uint8_t>(n);
                 b[14] = Relay.TaskCapacity;
                 return b;

@@ -10,8 +10,8 @@
 #include "PanelTestRig.h"
 #include "XlsxTestUtil.h"
 #include "panel/AlarmJournal.h"
-#include "support/TempDir.h"
 #include "support/SpecialFiles.h"
+#include "support/TempDir.h"
 
 namespace tovik {
 namespace {
@@ -170,9 +170,10 @@ TEST(PanelTaskLog, AnIndexPastTheCountOrAShortReplyEndsTheChainAndIsNotStored) {
     EXPECT_EQ(ReadNames(q.Poll().FailedReads()), std::vector<std::string>{"task_log"});
 }
 
-// State polls go out behind the chain's reads (interval 0), reporting the
-// log changed, and one of them fails: the chain is never run twice at once,
-// so the entries are always read 0, 1, 2, ... from a chain's start.
+// State polls go out behind the chain's reads (interval 0), each reporting
+// the log changed, and one of them fails: a chain runs to the log's end
+// before the next one starts at entry 0 (only the failed poll ends one
+// midway), and never two at once.
 TEST(PanelTaskLog, APollDuringTheChainNeverStartsASecondOne) {
     for (bool pollFails : {false, true}) {
         SCOPED_TRACE(pollFails);
@@ -193,9 +194,42 @@ TEST(PanelTaskLog, APollDuringTheChainNeverStartsASecondOne) {
             TPanelRig::Answer(*job, !fail, fail ? std::nullopt : rig.ReplyTo(*job));
         }
         ASSERT_GT(entries.size(), 16u);
-        for (size_t i = 1; i < entries.size(); ++i)
+        int endedMidway = 0;
+        for (size_t i = 1; i < entries.size(); ++i) {
             EXPECT_TRUE(entries[i] == 0 || entries[i] == entries[i - 1] + 1) << i << ": " << entries[i];
+            if (entries[i] == 0 && entries[i - 1] != 7) ++endedMidway;
+        }
+        EXPECT_LE(endedMidway, pollFails ? 1 : 0);
+        EXPECT_EQ(p.TaskLog().Log().Count(), 8u);
     }
+}
+
+// A relay whose task replies name another entry: the chain ends with a
+// message, said once until a chain reads the log to its end.
+TEST(PanelTaskLog, AReplyNamingAnotherEntryIsSaidOnceUntilAChainGoesThrough) {
+    TPanelRig rig(kKindTovik);
+    for (uint8_t i = 0; i < 3; ++i) rig.Relay.Tasks.push_back(Entry(i, 1));
+    rig.Relay.TaskLogChanged = true;
+    rig.Relay.TaskIndexShift = 1;
+    TTovikPanel& p = rig.Open();
+    auto cycles = [&](int n) {
+        for (int c = 0; c < n; ++c) {
+            rig.Cycle();
+            rig.Clock.Advance(100);
+        }
+    };
+    cycles(3);
+    std::vector<TPanelMessage> said = p.TakeMessages();
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0].Text,
+              "Журнал заданий прочитан не полностью: на запрос задания 1 устройство ответило заданием 2.");
+    rig.Relay.TaskIndexShift = 0;
+    cycles(1);
+    EXPECT_EQ(p.TaskLog().Log().Count(), 3u);
+    EXPECT_TRUE(p.TakeMessages().empty());
+    rig.Relay.TaskIndexShift = 1;
+    cycles(2);
+    EXPECT_EQ(p.TakeMessages().size(), 1u);
 }
 
 TEST(PanelTaskLog, EnterRewritesTheEditedCellAndWritesTheEntry) {

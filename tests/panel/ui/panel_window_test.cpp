@@ -6,11 +6,13 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTabWidget>
@@ -290,6 +292,39 @@ TEST_F(PanelWindow, NoPortShowsNoConnectionWithinOneTick) {
     EXPECT_EQ(f->TovikPortsComboBox->currentText(), "Нет");
     ASSERT_TRUE(Until([&] { return Form->StatusPanel->text() == QString("Не настроено подключение."); }));
     EXPECT_EQ(Device()->PortId, 0);
+}
+
+// At the usual 990 pixels, with the vertical scroll bar shown, the setpoint
+// grid's columns fit its width in both views, "новое" included: no
+// horizontal scroll bar. The names give way first; each shows whole as
+// its tooltip.
+TEST_F(PanelWindow, TheSetpointGridFitsTheUsualWindowInBothViews) {
+    for (uint8_t kind : {kKindTovik, kKindTovikMModbus}) {
+        SCOPED_TRACE(int(kind));
+        ASSERT_NO_FATAL_FAILURE(Start(kind, 1));
+        Form->resize(990, 700);
+        ASSERT_TRUE(SetpointsRead());
+        TTTovikFrame* f = Frame();
+        QTableWidget* grid = f->TovikUstStringGrid;
+        f->TovikControl->setCurrentIndex(1);
+        auto fits = [&] {
+            const QHeaderView* header = grid->horizontalHeader();
+            return grid->verticalScrollBar()->isVisible() && !grid->horizontalScrollBar()->isVisible() &&
+                   header->length() <= grid->viewport()->width() &&
+                   header->sectionViewportPosition(header->logicalIndex(header->count() - 1)) +
+                           header->sectionSize(header->logicalIndex(header->count() - 1)) <=
+                       grid->viewport()->width();
+        };
+        ASSERT_TRUE(Until(fits)) << grid->horizontalHeader()->length() << " > " << grid->viewport()->width();
+        const QString file = QString::fromStdString(Dir->Path + "/fit.ust");
+        ASSERT_TRUE(f->SaveSetpointsTo(file));
+        ASSERT_TRUE(f->CompareWithFileAt(file));
+        ASSERT_EQ(grid->columnCount(), 6);
+        ASSERT_TRUE(Until(fits)) << grid->horizontalHeader()->length() << " > " << grid->viewport()->width();
+        for (int r = 0; r < grid->rowCount(); ++r)
+            EXPECT_EQ(grid->item(r, 0)->toolTip(), grid->item(r, 0)->text());
+        Stop();
+    }
 }
 
 TEST_F(PanelWindow, MonitorOfTheDevicesLineShowsThePanelsTrafficDecoded) {
