@@ -354,7 +354,7 @@ public:
                 return Panel->Poll().LastPollOk() && Panel->Poll().FailedReads().empty();
             if (waiting) continue;
             if (std::chrono::steady_clock::now() > end) return false;
-            const uint32_t due = std::min<uint32_t>(Panel->MsUntilDue().value_or(250), 250);
+            const uint32_t due = Panel->NextTickInMs();
             std::unique_lock lock(Lock);
             Arrived.wait_for(lock, std::chrono::milliseconds(due), [this] { return Pending; });
             Pending = false;

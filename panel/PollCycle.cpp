@@ -41,6 +41,14 @@ std::optional<uint32_t> TPollCycle::MsUntilDue(const TProtoPort& Port) const {
     return elapsed >= interval ? 0 : interval - elapsed;
 }
 
+std::optional<uint32_t> TPollCycle::NextPollInMs(const TProtoPort& Port) {
+    if (const auto due = MsUntilDue(Port)) return due;
+    if (!Polling || State.PollOutstanding || Port.IsOwnerIdle(Link.OwnerId())) return std::nullopt;
+    Link.Results()->WakeWhenIdle(Link.OwnerId());
+    // The last job may have been taken before the list was asked.
+    return MsUntilDue(Port);
+}
+
 void TPollCycle::QueueStatePoll(TProtoPort& Port, TResultHandler OnStatePoll) {
     LastPoll = timeGetTime();
     State.PollOutstanding = true;

@@ -1,5 +1,5 @@
 #pragma once
-// The panel's poll cycle: when the 10 ms tick queues the next state poll,
+// The panel's poll cycle: when the tick queues the next state poll,
 // what the state poll's answer makes the panel read and in which order, the
 // panel's refresh flags, and what came of each read of a cycle. A cycle is
 // the state poll and everything it started (setpoints, the task log chain,
@@ -70,9 +70,12 @@ public:
     bool Due(const TProtoPort& Port) const;
     // How long until the state poll is due on the port, by the same rules;
     // none while something else than time holds it back (a job of the panel
-    // in the queue, a completion waiting, the previous poll unanswered):
-    // only a completion changes that.
+    // in the queue, a completion waiting, the previous poll unanswered).
     std::optional<uint32_t> MsUntilDue(const TProtoPort& Port) const;
+    // The same, for a front end about to sleep: when the panel's jobs still
+    // in the port's queue are what holds the poll back, the result list is
+    // asked to wake it as the last of them is taken (the poll may follow).
+    std::optional<uint32_t> NextPollInMs(const TProtoPort& Port);
     // Queues the state poll (the model item) with its completion; a cycle begins.
     void QueueStatePoll(TProtoPort& Port, TResultHandler OnStatePoll);
     // The state poll's completion, first of all.

@@ -144,11 +144,12 @@ void TTovikPanel::Tick() {
         LinkPart.Results()->DispatchOne();
 }
 
-std::optional<uint32_t> TTovikPanel::MsUntilDue() const {
-    std::optional<uint32_t> due = DataPart.EnPuskMsLeft();
+uint32_t TTovikPanel::NextTickInMs() {
+    if (!LinkPart.Results()->IsEmpty()) return 0;
+    uint32_t due = std::min(kIdleTickMs, DataPart.EnPuskMsLeft().value_or(kIdleTickMs));
     const TProtoPort* port = LinkPart.DevicePort();
     if (port && LinkPart.AddressProblem().empty())
-        if (const auto poll = PollPart.MsUntilDue(*port)) due = due ? std::min(*due, *poll) : *poll;
+        if (const auto poll = PollPart.NextPollInMs(*port)) due = std::min(due, *poll);
     return due;
 }
 

@@ -68,6 +68,18 @@ constexpr TLabelId kTimerLabels[] = {
 constexpr TLabelId kAlarmLabels[] = {LabelAvnMin, LabelAvnNom, LabelAvnMax,  LabelAvnDis,
                                      LabelAvnPha, LabelAvnOts, LabelAvnRizo, LabelOnCount};
 
+// A value label keeps the size of its longest text so far: a new value of
+// the same width changes its text alone, without laying out the window
+// (and repainting all of it) again.
+void ShowValue(QLabel* label, const QString& text) {
+    label->setText(text);
+    const QSize hint = label->sizeHint();
+    if (label->minimumWidth() == label->maximumWidth() && hint.width() <= label->width() &&
+        hint.height() <= label->height())
+        return;
+    label->setFixedSize(hint.expandedTo(label->minimumSize()));
+}
+
 QGroupBox* Group(const char* name, const char* title, QWidget* parent) {
     auto* g = new QGroupBox(QString::fromUtf8(title), parent);
     g->setObjectName(name);
@@ -181,7 +193,7 @@ TTTovikFrame::TTTovikFrame(TTovikDevice& device, const TPanelContext& context)
     if (Tabs[TabCalibration])
         CalibrationPage = new TCalibrationPage(Tabs[TabCalibration], *Panel, Buttons, acted);
 
-    // The tick runs when it has something to do (Reschedule), not every 10 ms.
+    // The tick runs when it has something to do (Reschedule), not on a fixed period.
     RefreshTimer = new QTimer(this);
     RefreshTimer->setObjectName("RefreshTimer");
     RefreshTimer->setSingleShot(true);
@@ -199,6 +211,10 @@ TTTovikFrame::TTTovikFrame(TTovikDevice& device, const TPanelContext& context)
         Wake->Target = this;
     }
     Panel->Link().Results()->SetNotifier([wake = Wake] { wake->Post(); });
+    // The line does not wait for completions while more of the panel's jobs
+    // are queued: those are handed over together, with the one after which
+    // the line waits for the panel (or when the next poll may go out).
+    Panel->Link().Results()->SetHoldWhileQueued(true);
 
     Panel->AttachDevice(&device);
     if (context.Area && context.Area->layout()) context.Area->layout()->addWidget(this);
@@ -247,6 +263,7 @@ void TTTovikFrame::BuildDataTab(QWidget* tab) {
                              parent);
         l->setObjectName(LabelInfo(id).Name);
         l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        l->setAutoFillBackground(true);
         Labels[static_cast<size_t>(id)] = l;
         into->addWidget(l);
     };
@@ -486,7 +503,16 @@ void TTTovikFrame::ApplyLayout(const TPanelLayout& l) {
 // ---- timers and the wake-up ----
 
 void TTTovikFrame::RefreshTimerTimer() {
+    RunTicks();
+}
+
+void TTTovikFrame::RunTicks() {
+    // The completions waiting, each in a tick of its own as one timer tick
+    // after another would hand them over, then one tick more for the next
+    // poll when it is due; drawn once. Those that arrive meanwhile wake the
+    // window again.
     AutoSizeGrid();
+    for (size_t waiting = Panel->Link().Results()->Count(); waiting > 0; --waiting) Panel->Tick();
     Panel->Tick();
     if (Panel->Data().EnPuskTimerRunning() && !EnPuskTimer->isActive()) EnPuskTimer->start();
     Redraw();
@@ -494,26 +520,16 @@ void TTTovikFrame::RefreshTimerTimer() {
 }
 
 void TTTovikFrame::Reschedule() {
-    // The thread sleeps until the tick has something to do: the next poll's
-    // or the 1500 ms' deadline, at the latest the idle watch that notices a
-    // port which went or came back. Completions wake it on their own.
-    const uint32_t due = std::min(Panel->MsUntilDue().value_or(kIdleWatchMs), kIdleWatchMs);
-    RefreshTimer->start(static_cast<int>(due));
+    // The thread sleeps until the tick has something to do; completions
+    // wake it on their own.
+    RefreshTimer->start(static_cast<int>(Panel->NextTickInMs()));
 }
 
 bool TTTovikFrame::event(QEvent* event) {
     if (event->type() != kWakeEvent) return QWidget::event(event);
     Wake->Pending.store(false);
     ++WakeCount;
-    // The completions that arrived, each in a tick of its own as the timer
-    // would run them, then the next poll when it is already due; drawn once.
-    do Panel->Tick();
-    while (!Panel->Link().Results()->IsEmpty());
-    Panel->Tick();
-    AutoSizeGrid();
-    if (Panel->Data().EnPuskTimerRunning() && !EnPuskTimer->isActive()) EnPuskTimer->start();
-    Redraw();
-    Reschedule();
+    RunTicks();
     return true;
 }
 
@@ -626,14 +642,17 @@ void TTTovikFrame::RedrawData() {
             const uint32_t rev = view.LabelRevision(id) + 1;  // never the 0 of "not drawn"
             if (DrawnLabels[static_cast<size_t>(i)] == rev) continue;
             DrawnLabels[static_cast<size_t>(i)] = rev;
-            Labels[static_cast<size_t>(i)]->setText(Q(view.Label(id)));
+            ShowValue(Labels[static_cast<size_t>(i)], Q(view.Label(id)));
         }
     }
     if (data.Revision() == DrawnData) return;
     DrawnData = data.Revision();
     if (StatusPanel && StatusPanel->text() != Q(data.StatusText()))
         StatusPanel->setText(Q(data.StatusText()));
-    TovikControl->setTabText(TovikControl->indexOf(Tabs[TabData]), Q(data.Caption()));
+    // The tab bar lays itself out again on any caption set: only a new one.
+    const int dataTab = TovikControl->indexOf(Tabs[TabData]);
+    if (TovikControl->tabText(dataTab) != Q(data.Caption()))
+        TovikControl->setTabText(dataTab, Q(data.Caption()));
     if (DrawnKind != view.DeviceKind()) {
         DrawnKind = view.DeviceKind();
         for (int i = 0; i < kLabelCount; ++i)

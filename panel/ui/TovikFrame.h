@@ -145,9 +145,6 @@ public:
     QPushButton* Button(TPanelButton b) const { return Buttons[static_cast<size_t>(b)]; }
     // Wake-ups handled since construction (completions that arrived between ticks).
     uint64_t WakeUps() const { return WakeCount; }
-    // The longest the panel sleeps with nothing due: a port that went or came
-    // back is noticed within it.
-    static constexpr uint32_t kIdleWatchMs = 250;
 
     // ---- setpoint files, the report and the trend (TovikFrameSetpointFiles.cpp) ----
     QPushButton* SaveUstButton = nullptr;     // "Сохранить уставки в файл..."
@@ -182,6 +179,8 @@ private:
     void BuildDataTab(QWidget* tab);
     void BuildSettingsTab(QWidget* tab);
     void AutoSizeGrid();
+    // The ticks that are due now, the drawing, and RefreshTimer for the next deadline.
+    void RunTicks();
     // Starts RefreshTimer for the session's next deadline.
     void Reschedule();
     // The setpoint grid's columns within its width.

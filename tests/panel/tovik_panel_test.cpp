@@ -118,6 +118,49 @@ TEST(PanelPolling, NoPollWhileAJobWaitsACompletionWaitsOrThePollIsUnanswered) {
     EXPECT_EQ(rig.Port->QueueLength(), batch - 2);
 }
 
+// A front end sleeps until the tick has something to do: the next poll's
+// deadline, a completion waiting, the end of the 1500 ms after a start, or
+// at the latest the idle limit; while the panel's queued jobs hold the poll
+// back, the result list is asked to wake it as the last of them is taken.
+TEST(PanelPolling, TheNextTickComesWhenTheTickHasSomethingToDo) {
+    TPanelRig rig(kKindTovik, 1, 100);
+    TTovikPanel& p = rig.Open();
+    const TResultEventsList& results = *p.Link().Results();
+    const int32_t owner = p.Link().OwnerId();
+    rig.Cycle();
+    EXPECT_EQ(p.NextTickInMs(), 100u);
+    rig.Clock.Advance(60);
+    EXPECT_EQ(p.NextTickInMs(), 40u);
+    rig.Clock.Advance(40);
+    p.Tick();
+    // The poll queued, then running: only its completion gives work.
+    EXPECT_EQ(p.NextTickInMs(), kIdleTickMs);
+    auto poll = rig.Next();
+    EXPECT_EQ(p.NextTickInMs(), kIdleTickMs);
+    EXPECT_FALSE(results.WaitsForIdle(owner));
+    TPanelRig::Answer(*poll, true, rig.ReplyTo(*poll));
+    EXPECT_EQ(p.NextTickInMs(), 0u);
+    p.Tick();
+    // The batch queued: the wake comes with its last job taken.
+    EXPECT_EQ(p.NextTickInMs(), kIdleTickMs);
+    EXPECT_TRUE(results.WaitsForIdle(owner));
+    std::vector<TProtoJob> running;
+    while (auto job = rig.Next()) running.push_back(std::move(*job));
+    rig.Clock.Advance(30);
+    EXPECT_EQ(p.NextTickInMs(), 70u);
+    for (TProtoJob& job : running) TPanelRig::Answer(job, true, rig.ReplyTo(job));
+    rig.Drain();
+
+    // The 1500 ms after a start, when they end first.
+    rig.Port->RequestInterval = 5000;
+    p.Data().Start();
+    rig.Drain();
+    rig.Clock.Advance(1000);
+    EXPECT_EQ(p.NextTickInMs(), kIdleTickMs);
+    rig.Clock.Advance(400);
+    EXPECT_EQ(p.NextTickInMs(), 100u);
+}
+
 TEST(PanelPolling, APollBehindTheLastJobOfTheBatchKeepsTheCyclesApart) {
     TPanelRig rig(kKindTovik, 1, 100);
     TTovikPanel& p = rig.Open();

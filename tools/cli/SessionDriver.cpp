@@ -1,15 +1,8 @@
 #include "tools/cli/SessionDriver.h"
 
-#include <algorithm>
 #include <chrono>
 
 namespace tovik::cli {
-
-namespace {
-// The longest the driver sleeps with nothing due: the silence limit and an
-// interruption are looked at at least this often.
-constexpr uint32_t kIdleWatchMs = 250;
-}  // namespace
 
 TSessionDriver::TSessionDriver(TCliSession& session, TTovikDevice& device, const TLocaleFormat& locale,
                                uint8_t accessLevel, const std::string& account)
@@ -56,9 +49,10 @@ bool TSessionDriver::RunUntil(TDone done) {
         }
         Line.FlushTrace();
         if (Session->Link().Outstanding() > 0 && Clock::now() - lastEvent > limit) return false;
-        // Asleep until the panel has something to do: the next poll's
-        // deadline, or a completion that cuts the wait short.
-        const uint32_t due = std::min(Session->MsUntilDue().value_or(kIdleWatchMs), kIdleWatchMs);
+        // Asleep until the panel has something to do, or a completion cuts
+        // the wait short; the silence limit and an interruption are looked
+        // at after each wait.
+        const uint32_t due = Session->NextTickInMs();
         std::unique_lock lock(Signal->Lock);
         Signal->Arrived.wait_for(lock, std::chrono::milliseconds(due), [this] { return Signal->Pending; });
         Signal->Pending = false;
