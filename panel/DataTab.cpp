@@ -7,6 +7,7 @@
 #include "panel/AlarmLogTab.h"
 #include "protocol/Builders.h"
 #include "protocol/Commands.h"
+#include "protocol/Outcome.h"
 #include "protocol/UstTable.h"
 
 namespace tovik {
@@ -103,8 +104,8 @@ void TDataTab::Read(TPollRead Read) {
     }
 }
 
-void TDataTab::Blank() {
-    const TReply none;
+void TDataTab::Blank(const TOutcome& Why) {
+    const TReply none{Why};
     OnCurrents(none);
     OnMaxCurrent(none);
     OnProtectionTimers(none);
@@ -136,7 +137,11 @@ void TDataTab::OnDeviceState(const TReply& Reply) {
     std::optional<TAlarmRecord> last;
     if (dev && !dev->AlarmCache.empty()) last = dev->AlarmCache.back();
     Labels.OnDeviceState(Reply.Ok(), Reply.Data, last);
-    ShowStatus(Labels.StateStatusText());
+    // "Недоступно" says why: no answer, a damaged reply, the line gone, ...
+    if (!Labels.StateCode())
+        ShowStatus(Labels.StateStatusText() + ": " + OutcomeText(ReadOutcome(Reply, kStateReplySize)));
+    else
+        ShowStatus(Labels.StateStatusText());
 }
 
 void TDataTab::OnDeviceClock(const TReply& Reply) {

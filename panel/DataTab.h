@@ -77,8 +77,9 @@ public:
     // ---- for the panel ----
     void SetupForKind();
     void Read(TPollRead Read);
-    // Every value the poll cycle reads shown as unavailable.
-    void Blank();
+    // Every value the poll cycle reads shown as unavailable; the status bar
+    // says why (`Why`: how the state poll ended).
+    void Blank(const TOutcome& Why = TOutcome{});
     void SetCommandsUp(bool On);
     void ShowStatus(std::string Text);
     // The alarm cache changed: the state text names the newest alarm.

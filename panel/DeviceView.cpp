@@ -106,7 +106,7 @@ std::string AlarmCurrentsText(std::span<const uint8_t, kAlarmRecordSize> Record,
 }
 
 std::optional<TStatePoll> DecodeStatePoll(bool Ok, const TBlock* Data) {
-    const uint8_t* d = Usable(Ok, Data, 4);
+    const uint8_t* d = Usable(Ok, Data, kStatePollReplySize);
     if (!d) return std::nullopt;
     return TStatePoll{d[0], d[1] != 0, d[2] != 0, d[3]};
 }

@@ -78,6 +78,8 @@ struct TStatePoll {
 };
 
 // The state poll reply; none when the poll failed or its block is short.
+// The state poll's reply: model byte, the two change marks, variant byte.
+inline constexpr size_t kStatePollReplySize = 4;
 std::optional<TStatePoll> DecodeStatePoll(bool Ok, const TBlock* Data);
 
 class TDeviceView {

@@ -1,8 +1,19 @@
 #include "panel/Intent.h"
 
 #include "panel/SettingsView.h"
+#include "protocol/Outcome.h"
 
 namespace tovik {
+
+std::string MessageWithReason(const std::string& Message, const TOutcome& Outcome) {
+    return Message + "\n" + OutcomeText(Outcome);
+}
+
+TOutcome ReadOutcome(const TReply& Reply, size_t Need) {
+    if (!Reply.Ok()) return Reply.Outcome;
+    if (!Reply.Data || Reply.Data->size() < Need) return TOutcome{TReplyStatus::Short};
+    return kAnswered;
+}
 
 TPanelAccess PanelAccess(uint8_t Level) {
     if (Level == 0) return TPanelAccess::Service;

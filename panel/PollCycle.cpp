@@ -8,11 +8,6 @@
 
 namespace tovik {
 
-namespace {
-// What the state poll's handler takes from its block.
-constexpr size_t kNeedStatePoll = 4;
-}  // namespace
-
 std::vector<std::string> ReadNames(const std::vector<TFailedRead>& Reads) {
     std::vector<std::string> out;
     for (const TFailedRead& r : Reads) out.push_back(r.Name);
@@ -56,7 +51,7 @@ void TPollCycle::QueueStatePoll(TProtoPort& Port, TResultHandler OnStatePoll) {
     const uint64_t outer = HandlerCycle;
     HandlerCycle = ++LastCycleId;
     OpenCycles[HandlerCycle] = {};
-    if (!Read(RequestReadCell, "state_poll", kNeedStatePoll, std::move(OnStatePoll), kUstModelRow))
+    if (!Read(RequestReadCell, "state_poll", kStatePollReplySize, std::move(OnStatePoll), kUstModelRow))
         State.PollOutstanding = false;
     HandlerCycle = outer;
 }

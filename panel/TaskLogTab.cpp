@@ -127,7 +127,7 @@ void TTaskLogTab::ShowLog() {
 TResultHandler TTaskLogTab::AfterCommand(const char* Failure, bool ReloadOnSuccess) {
     return [this, Failure, ReloadOnSuccess](const TReply& reply) {
         if (reply.Ok() && !ReloadOnSuccess) return;
-        if (!reply.Ok()) Messages.Add(Failure);
+        if (!reply.Ok()) Messages.Add(MessageWithReason(Failure, reply.Outcome));
         // Read back whatever happened: a command whose answer was lost may
         // still have changed the log, and an edit the relay refused must not
         // stay in the grid as if it held it.

@@ -172,7 +172,7 @@ void TTovikPanel::OnStatePoll(const TReply& Reply) {
         return;
     }
     // No answer (or no device or port): nothing shown is current any more.
-    DataPart.Blank();
+    DataPart.Blank(ReadOutcome(Reply, kStatePollReplySize));
     OnSetpoints(TReply{});
     TaskLogPart.PollFailed();
     SetCommandsUp(false);

@@ -122,6 +122,10 @@ void TRequestStats::IncError() {
     std::lock_guard lock(StatsLock);
     ++Counts.ErrorCount;
 }
+void TRequestStats::NoteFailure(const TOutcome& Outcome) {
+    std::lock_guard lock(StatsLock);
+    Counts.LastFailure = Outcome;
+}
 TStatsSnapshot TRequestStats::GetStats() const {
     std::lock_guard lock(StatsLock);
     return Counts;
@@ -277,7 +281,12 @@ void TProtoPortThread::Execute() {
             Job.Results->OwnerIdle(Job.OwnerId);
         TOutcome outcome;
         const bool executed = Port.IsOwnerRegistered(Job.OwnerId);
-        if (executed && Job.Executor && Job.Request) outcome = Job.Executor(*Job.Request);
+        if (executed && Job.Executor && Job.Request) {
+            outcome = Job.Executor(*Job.Request);
+            // The statistics window says why the last request failed.
+            if (!outcome.Ok() && outcome.Status != TReplyStatus::Stopped && Port.SharedStats())
+                Port.Stats().NoteFailure(outcome);
+        }
         // The completion sees only the bytes the reply brought: a short
         // reply must not leave zeros that read as values.
         if (executed && Job.Request && Job.Result && Job.Request->RxReceived >= 0 &&

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,6 +90,8 @@ struct TStatsSnapshot {
     int32_t SentCount = 0;
     int32_t OkCount = 0;
     int32_t ErrorCount = 0;
+    // How the last request that failed ended (after all its tries), if one did.
+    std::optional<TOutcome> LastFailure;
     int32_t NoAnswer() const { return SentCount - OkCount - ErrorCount; }
 };
 
@@ -98,6 +101,8 @@ public:
     void IncSent();
     void IncOk();
     void IncError();
+    // A request failed, and this is how (the workers note each one).
+    void NoteFailure(const TOutcome& Outcome);
     TStatsSnapshot GetStats() const;
     void ResetStats();
 

@@ -151,10 +151,14 @@ public:
         return s;
     }
 
-    // Answers a job as the worker would: the handler with the flag and the block.
-    static void Answer(TProtoJob& job, bool ok, std::optional<TBlock> data) {
-        job.Results->AddEvent(std::move(job.OnResult), ok ? kAnswered : TOutcome{},
+    // Answers a job as the worker would: the handler with how the request
+    // ended (ok: answered, else no answer) and the block.
+    static void Answer(TProtoJob& job, const TOutcome& outcome, std::optional<TBlock> data) {
+        job.Results->AddEvent(std::move(job.OnResult), outcome,
                               data ? std::make_unique<TBlock>(std::move(*data)) : nullptr);
+    }
+    static void Answer(TProtoJob& job, bool ok, std::optional<TBlock> data) {
+        Answer(job, ok ? kAnswered : TOutcome{}, std::move(data));
     }
 
     // The reply the relay gives to a job; none for commands without data.

@@ -261,13 +261,13 @@ TEST(PanelTaskLog, EnterRewritesTheEditedCellAndWritesTheEntry) {
     EXPECT_EQ(p.TaskLog().Grid()[1][1], "1.3.2026 8:00:00");
     EXPECT_EQ(p.TaskLog().Grid()[1][2], "1.03.2026 09:15:00");
 
-    // A write the relay refuses: "Ошибка задания.", and the log is read back
+    // A write the relay refuses: "Ошибка задания." and why, and the log is read back
     // so that the grid does not keep a value the relay does not hold.
     rig.Drain();
     rig.Relay.Fail[CmdWriteTask] = 1;
     p.TaskLog().EditEntry(0, TTaskField::Start, "1.3.2026 7:00:00", "1.3.2026 9:15:00");
     rig.Drain();
-    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка задания."});
+    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка задания.\nнет ответа"});
     EXPECT_TRUE(p.Poll().Flags().ReloadTaskLog);
     rig.Clock.Advance(100);
     rig.Cycle();
@@ -320,7 +320,7 @@ TEST(PanelTaskLog, AddDeleteAndClear) {
     ASSERT_EQ(rig.Sent.size(), from + 1);
     EXPECT_EQ(rig.Sent[from].Code, CmdDeleteTask);
     EXPECT_EQ(rig.Sent[from].Data, (TBlock{1, 3}));
-    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка удаления задания."});
+    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка удаления задания.\nнет ответа"});
     // The log is read back; the chain's end enables the buttons again.
     EXPECT_TRUE(p.Poll().Flags().ReloadTaskLog);
     rig.Clock.Advance(100);
@@ -333,7 +333,7 @@ TEST(PanelTaskLog, AddDeleteAndClear) {
     rig.Relay.Fail[CmdClearTasks] = 1;
     rig.Drain();
     EXPECT_EQ(rig.Codes(from), std::vector<uint8_t>{CmdClearTasks});
-    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка очистки журнала."});
+    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка очистки журнала.\nнет ответа"});
     rig.Relay.Tasks.clear();
     rig.Clock.Advance(100);
     rig.Cycle();
@@ -345,7 +345,7 @@ TEST(PanelTaskLog, AddDeleteAndClear) {
     p.TaskLog().Add();
     rig.Drain();
     EXPECT_EQ(rig.Codes(from), std::vector<uint8_t>{CmdAddTask});
-    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка добавления задания."});
+    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка добавления задания.\nнет ответа"});
 }
 
 TEST(PanelTaskLog, AFullLogRefusesAnAddEvenWithoutAConnection) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "PanelTestRig.h"
 #include "panel/SettingsView.h"
@@ -255,7 +256,7 @@ TEST(PanelPolling, FailedPollBlanksEveryDisplayAndDisablesTheCommands) {
         EXPECT_TRUE(p.Data().View().Label(id).ends_with("Н/Д")) << p.Data().View().Label(id);
     }
     EXPECT_EQ(p.Data().View().Label(LabelDateTime), "Текущее время: Н/Д");
-    EXPECT_EQ(p.Data().StatusText(), "Недоступно");
+    EXPECT_EQ(p.Data().StatusText(), "Недоступно: нет ответа");
     for (size_t r = 1; r < p.Settings().Grid().size(); ++r)
         for (size_t c = 1; c <= 3; ++c) EXPECT_EQ(p.Settings().Grid()[r][c], "Н/Д");
     for (int b = 0; b < kButtonCount; ++b) EXPECT_FALSE(p.ButtonEnabled(static_cast<TPanelButton>(b)));
@@ -269,6 +270,39 @@ TEST(PanelPolling, FailedPollBlanksEveryDisplayAndDisablesTheCommands) {
     EXPECT_EQ(rig.Codes(from)[1], CmdReadUst);
     EXPECT_TRUE(p.ButtonEnabled(BtnPusk));
     EXPECT_EQ(p.Data().View().Label(LabelTokA), "Ia = 12,5 A");
+}
+
+// "Недоступно" in the status bar says why: how the state poll ended, a
+// reply with less than it takes, or the line gone with the system's reason.
+TEST(PanelPolling, AnUnavailableStateSaysWhy) {
+    struct Case {
+        TOutcome Outcome;
+        std::optional<TBlock> Data;
+        const char* Status;
+    };
+    const Case cases[] = {
+        {TOutcome{}, std::nullopt, "Недоступно: нет ответа"},
+        {TOutcome{TReplyStatus::Damaged}, std::nullopt, "Недоступно: ответ повреждён (контрольная сумма)"},
+        {TOutcome{TReplyStatus::Exception, 2}, std::nullopt,
+         "Недоступно: исключение ModBus 2: недопустимый адрес данных"},
+        {kAnswered, TBlock{0x13, 0}, "Недоступно: ответ короче ожидаемого"},
+        {TOutcome{TReplyStatus::NoLine, 0, {TOpenError::Gone, EIO}}, std::nullopt,
+         "Недоступно: порт недоступен: устройство отключено (Input/output error)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Status);
+        TPanelRig rig(kKindTovik);
+        TTovikPanel& p = rig.Open();
+        rig.Cycle();
+        rig.Clock.Advance(100);
+        p.Tick();
+        auto poll = rig.Next();
+        ASSERT_TRUE(poll);
+        TPanelRig::Answer(*poll, c.Outcome, c.Data);
+        p.Tick();
+        EXPECT_EQ(p.Data().StatusText(), c.Status);
+        EXPECT_EQ(p.Data().View().Label(LabelTokA), "Ia = Н/Д");
+    }
 }
 
 TEST(PanelPolling, DeviceWithoutPortShowsNoConnectionAndSendsNothing) {

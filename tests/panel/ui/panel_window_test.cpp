@@ -402,7 +402,7 @@ TEST_F(PanelWindow, ARelayThatStopsAnsweringBlanksThePanelAndRecovers) {
     TTTovikFrame* f = Frame();
     ASSERT_TRUE(Until([&] { return Filled(); })) << Unfilled();
     ASSERT_EQ(Sim->Command("silent"), "ok");
-    ASSERT_TRUE(Until([&] { return Form->StatusPanel->text() == QString("Недоступно"); }))
+    ASSERT_TRUE(Until([&] { return Form->StatusPanel->text() == QString("Недоступно: нет ответа"); }))
         << Form->StatusPanel->text().toStdString();
     ASSERT_TRUE(Until([&] { return f->Label(LabelTokA)->text() == QString("Ia = Н/Д"); }))
         << f->Label(LabelTokA)->text().toStdString();
