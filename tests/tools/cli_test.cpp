@@ -214,7 +214,7 @@ TEST_P(CliTest, FailedPollShowsUnavailable) {
         EXPECT_TRUE(label.ends_with(" Н/Д") || label.ends_with(": Н/Д")) << label;
     EXPECT_EQ(p.Labels[0], "Ia = Н/Д");
     EXPECT_EQ(p.Labels[5], "Kтр = Н/Д");
-    EXPECT_EQ(p.State, "Недоступно");
+    EXPECT_EQ(p.State, "Недоступно: нет ответа");
 }
 
 TEST_P(CliTest, SetpointWriteAndReadBack) {
@@ -789,6 +789,7 @@ TEST(CliProgramTest, PollFailsWhenAReadOfTheCycleFails) {
         const Json out = Json::parse(r.Out);
         EXPECT_EQ(out["ok"], false);
         EXPECT_EQ(out["failed"], Json::array({"currents", "clock"}));
+        EXPECT_EQ(out["reasons"], Json({{"currents", "нет ответа"}, {"clock", "нет ответа"}}));
         EXPECT_EQ(out["labels"][0]["text"], "Ia = Н/Д");
         EXPECT_TRUE(StartsWith(out["labels"][4]["text"], "Imax = 0,00 A")) << out["labels"][4];
         EXPECT_NE(r.Err.find("нет ответа на чтение: токи фаз (currents), часы (clock)"), std::string::npos)
