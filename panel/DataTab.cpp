@@ -138,9 +138,11 @@ void TDataTab::OnDeviceState(const TReply& Reply) {
     if (dev && !dev->AlarmCache.empty()) last = dev->AlarmCache.back();
     Labels.OnDeviceState(Reply.Ok(), Reply.Data, last);
     // "Недоступно" says why: no answer, a damaged reply, the line gone, ...
-    if (!Labels.StateCode())
-        ShowStatus(Labels.StateStatusText() + ": " + OutcomeText(ReadOutcome(Reply, kStateReplySize)));
-    else
+    if (!Labels.StateCode()) {
+        const TProtoPort* port = Link.DevicePort();
+        ShowStatus(Labels.StateStatusText() + ": " +
+                   ReasonText(ReadOutcome(Reply, kStateReplySize), port ? port->Name : std::string()));
+    } else
         ShowStatus(Labels.StateStatusText());
 }
 

@@ -5,6 +5,12 @@
 
 namespace tovik {
 
+std::string ReasonText(const TOutcome& Outcome, const std::string& PortName) {
+    if (Outcome.Status != TReplyStatus::NoLine || PortName.empty()) return OutcomeText(Outcome);
+    const std::string reason = OpenErrorText(Outcome.Line);
+    return "порт " + PortName + " недоступен" + (reason.empty() ? "" : ": " + reason);
+}
+
 std::string MessageWithReason(const std::string& Message, const TOutcome& Outcome) {
     return Message + "\n" + OutcomeText(Outcome);
 }

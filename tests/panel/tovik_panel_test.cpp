@@ -287,7 +287,7 @@ TEST(PanelPolling, AnUnavailableStateSaysWhy) {
          "Недоступно: исключение ModBus 2: недопустимый адрес данных"},
         {kAnswered, TBlock{0x13, 0}, "Недоступно: ответ короче ожидаемого"},
         {TOutcome{TReplyStatus::NoLine, 0, {TOpenError::Gone, EIO}}, std::nullopt,
-         "Недоступно: порт недоступен: устройство отключено (Input/output error)"},
+         "Недоступно: порт ttyT0 недоступен: устройство отключено (Input/output error)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Status);

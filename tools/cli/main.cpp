@@ -258,12 +258,6 @@ TRelay OpenRelay(const TContext& ctx) {
     return relay;
 }
 
-// The line is gone or closed, with the system's reason.
-std::string LineGoneText(const TContext& ctx, const TOutcome& outcome) {
-    const std::string reason = OpenErrorText(outcome.Line);
-    return "порт " + ctx.Line.PortName + " недоступен" + (reason.empty() ? "" : ": " + reason);
-}
-
 // How the last cycle's state poll ended, when it failed.
 std::optional<TOutcome> PollFailure(const TTovikPanel& panel) {
     for (const TFailedRead& r : panel.Poll().FailedReads())
@@ -275,7 +269,7 @@ std::optional<TOutcome> PollFailure(const TTovikPanel& panel) {
 // answer that was not taken.
 std::string FailureText(const TContext& ctx, const TOutcome& why) {
     if (why.Status == TReplyStatus::NoAnswer) return kMsgNoAnswer;
-    if (why.Status == TReplyStatus::NoLine) return LineGoneText(ctx, why);
+    if (why.Status == TReplyStatus::NoLine) return ReasonText(why, ctx.Line.PortName);
     return "Запрос не выполнен: " + OutcomeText(why) + ".";
 }
 
@@ -361,7 +355,7 @@ std::string FailedReadsText(const TContext& ctx, const std::vector<TFailedRead>&
     std::vector<std::string> parts;
     for (const TFailedRead& r : failed) {
         if (r.Outcome.Status == TReplyStatus::NoLine) {
-            if (lineGone.empty()) lineGone = LineGoneText(ctx, r.Outcome);
+            if (lineGone.empty()) lineGone = ReasonText(r.Outcome, ctx.Line.PortName);
         } else if (r.Outcome.Status == TReplyStatus::NoAnswer) {
             unanswered += (unanswered.empty() ? "" : ", ") + ReadName(r.Name);
         } else {
