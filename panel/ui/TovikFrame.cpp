@@ -266,6 +266,8 @@ void TTTovikFrame::BuildDataTab(QWidget* tab) {
         l->setAutoFillBackground(true);
         Labels[static_cast<size_t>(id)] = l;
         into->addWidget(l);
+        // Fixed to its text (ShowValue), it keeps to the left as a label that fills the row would.
+        into->setAlignment(l, Qt::AlignLeft | Qt::AlignVCenter);
     };
 
     TovikModelGroupBox = Group("TovikModelGroupBox", "Модель", StatsPanel);
@@ -402,9 +404,11 @@ void TTTovikFrame::BuildSettingsTab(QWidget* tab) {
             &TTTovikFrame::TovikPortsComboBoxDropDown);
     connect(TovikPortsComboBox, &TDropDownComboBox::CloseUp, this, &TTTovikFrame::TovikPortsComboBoxCloseUp);
     // A port chosen with the keys while the list is closed applies as one
-    // chosen from the list (the list's own choice applies on its close-up).
-    connect(TovikPortsComboBox, &QComboBox::activated, this, [this] {
-        if (!Panel->Settings().PortBoxDroppedDown()) TovikPortsComboBoxCloseUp();
+    // chosen from the list. The list's own choice has applied on its
+    // close-up, which comes first: the box then shows what the tab holds.
+    connect(TovikPortsComboBox, &QComboBox::activated, this, [this](int index) {
+        if (!Panel->Settings().PortBoxDroppedDown() && index != Panel->Settings().PortIndex())
+            TovikPortsComboBoxCloseUp();
     });
     connect(BusIDSE, &QSpinBox::valueChanged, this, &TTTovikFrame::BusIDSEChange);
     connect(sync, &QPushButton::clicked, this, &TTTovikFrame::SyncTimeBtnClick);
