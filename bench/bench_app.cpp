@@ -17,8 +17,10 @@
 #include <QListWidget>
 #include <QTimer>
 #include <QWindow>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -152,6 +154,57 @@ double ProcessCpuSeconds() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// How often each thread of this process went to sleep and woke again (its
+// voluntary context switches), by thread id, with the thread's name.
+struct TThreadSleeps {
+    std::string Name;
+    long Sleeps = 0;
+    long CpuTicks = 0;  // user and system time, in clock ticks
+};
+std::map<long, TThreadSleeps> ThreadSleeps() {
+    std::map<long, TThreadSleeps> out;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc/self/task", ec)) {
+        TThreadSleeps t;
+        std::ifstream(entry.path() / "comm") >> t.Name;
+        std::ifstream status(entry.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) t.Sleeps = std::stol(line.substr(24));
+        std::ifstream stat(entry.path() / "stat");
+        const std::string text((std::istreambuf_iterator<char>(stat)), {});
+        std::istringstream rest(text.substr(text.rfind(')') + 2));
+        std::string field;
+        for (int i = 3; i <= 15 && rest >> field; ++i)
+            if (i == 14 || i == 15) t.CpuTicks += std::stol(field);
+        out[std::stol(entry.path().filename().string())] = t;
+    }
+    return out;
+}
+
+// The wake-ups per second over `seconds` between two readings: of the
+// user-interface thread, of the threads named like the program (the port
+// workers), and of the rest (Qt's own).
+void ReportWakeUps(benchmark::State& state, const std::map<long, TThreadSleeps>& before,
+                   const std::map<long, TThreadSleeps>& after, double seconds) {
+    const long ui = static_cast<long>(::gettid());
+    const std::string program = after.count(ui) ? after.at(ui).Name : std::string();
+    double uiWakes = 0, workerWakes = 0, otherWakes = 0, workerTicks = 0, otherTicks = 0;
+    for (const auto& [tid, t] : after) {
+        const auto was = before.find(tid);
+        const bool known = was != before.end();
+        const double woke = static_cast<double>(t.Sleeps - (known ? was->second.Sleeps : 0));
+        const double ticks = static_cast<double>(t.CpuTicks - (known ? was->second.CpuTicks : 0));
+        (tid == ui ? uiWakes : t.Name == program ? workerWakes : otherWakes) += woke;
+        if (tid != ui) (t.Name == program ? workerTicks : otherTicks) += ticks;
+    }
+    const double tick = static_cast<double>(::sysconf(_SC_CLK_TCK));
+    state.counters["worker_cpu_percent"] = workerTicks / tick / seconds * 100.0;
+    state.counters["qt_threads_cpu_percent"] = otherTicks / tick / seconds * 100.0;
+    state.counters["ui_wakeups_per_s"] = uiWakes / seconds;
+    state.counters["worker_wakeups_per_s"] = workerWakes / seconds;
+    state.counters["qt_threads_wakeups_per_s"] = otherWakes / seconds;
+}
+
 // The application with the panel of a "ТовикМ ModBus" relay open, polling it
 // on tovik-sim at 19200 baud with request interval 100 (the port's worker
 // included): CPU over 20 s of polling, with the current trend window closed
@@ -207,6 +260,7 @@ void BM_PanelPollingCpu(benchmark::State& state) {
             return static_cast<long>(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
         }();
         const uint64_t wakesBefore = frame ? frame->WakeUps() : 0;
+        const auto sleepsBefore = ThreadSleeps();
         const double cpu0 = ProcessCpuSeconds();
         const double ui0 = MainThreadCpuSeconds();
         QElapsedTimer wall;
@@ -217,11 +271,31 @@ void BM_PanelPollingCpu(benchmark::State& state) {
         const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
         const double cpu = ProcessCpuSeconds() - cpu0;
         const double ui = MainThreadCpuSeconds() - ui0;
+        ReportWakeUps(state, sleepsBefore, ThreadSleeps(), seconds);
         state.counters["ui_thread_cpu_percent"] = ui / seconds * 100.0;
-        std::ifstream in(log);
-        const long lines = static_cast<long>(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
+        // What crossed the line meanwhile: 10 bits a byte at 19200 baud is the
+        // time the line was busy at the least.
+        long lines = 0, lineBytes = 0;
+        {
+            std::ifstream in(log);
+            for (std::string line; std::getline(in, line); ++lines) {
+                if (lines < linesBefore) continue;
+                for (const char* tag : {"\"bytes\":\"", "\"reply\":\""})
+                    if (const size_t at = line.find(tag); at != std::string::npos) {
+                        const size_t begin = at + std::strlen(tag);
+                        lineBytes += static_cast<long>((line.find('"', begin) - begin) / 2);
+                    }
+            }
+        }
+        const double floorSeconds = static_cast<double>(lineBytes) * 10.0 / 19200.0;
+        if (floorSeconds > 0) state.counters["wall_to_line_floor"] = seconds / floorSeconds;
         state.counters["cpu_percent_of_one_core"] = cpu / seconds * 100.0;
         state.counters["exchanges_per_s"] = static_cast<double>(lines - linesBefore) / seconds;
+        // CPU time per exchange: what the load of other programs on the
+        // machine does not stretch the way it stretches the seconds.
+        const double exchanges = std::max(static_cast<double>(lines - linesBefore), 1.0);
+        state.counters["cpu_us_per_exchange"] = cpu * 1e6 / exchanges;
+        state.counters["ui_cpu_us_per_exchange"] = ui * 1e6 / exchanges;
         state.counters["wakeups_per_s"] =
             frame ? static_cast<double>(frame->WakeUps() - wakesBefore) / seconds : 0.0;
         state.counters["status_ok"] = form.StatusPanel->text() == QStringLiteral("СТОП") ? 1 : 0;

@@ -262,7 +262,8 @@ void ReportCycles(benchmark::State& state, double measuredMs, double floorMs, do
 }
 
 // The panel's model on the simulator's line, run the way tovik-cli runs it:
-// its tick here, woken at once by the result list's notifier. Each cycle is
+// its tick here, at the model's next deadline or at once when the result
+// list's notifier says a completion arrived. Each cycle is
 // started on its own (the request interval is long), so one cycle is the
 // state poll queued to its last completion handled.
 class ModelClient {
@@ -305,8 +306,9 @@ public:
                 return Panel->Poll().LastPollOk() && Panel->Poll().FailedReads().empty();
             if (waiting) continue;
             if (std::chrono::steady_clock::now() > end) return false;
+            const uint32_t due = Panel->NextTickInMs();
             std::unique_lock lock(Lock);
-            Arrived.wait_for(lock, std::chrono::milliseconds(kRefreshTimerMs), [this] { return Pending; });
+            Arrived.wait_for(lock, std::chrono::milliseconds(due), [this] { return Pending; });
             Pending = false;
         }
     }

@@ -119,12 +119,13 @@ std::optional<TAlarmRecord> AlarmRecordFromReply(bool Ok, const TBlock* Data) {
     return record;
 }
 
-TTextRow AlarmGridRow(const TAlarmRecord& record, uint32_t Ktr, const TLocaleFormat& Locale) {
+TTextRow AlarmGridRow(const TAlarmRecord& record, std::optional<uint32_t> Ktr, const TLocaleFormat& Locale) {
     return {FormatDateTime(std::span<const uint8_t, 6>(record.data(), 6), Locale), EventText(record[6]),
             AlarmCurrentsText(record, Ktr, Locale)};
 }
 
-TTextGrid AlarmGrid(const std::vector<TAlarmRecord>& cache, uint32_t Ktr, const TLocaleFormat& Locale) {
+TTextGrid AlarmGrid(const std::vector<TAlarmRecord>& cache, std::optional<uint32_t> Ktr,
+                    const TLocaleFormat& Locale) {
     TTextGrid grid;
     grid.emplace_back(kAlarmGridHeader.begin(), kAlarmGridHeader.end());
     for (const auto& record : cache) grid.push_back(AlarmGridRow(record, Ktr, Locale));

@@ -28,10 +28,11 @@ inline constexpr std::array<size_t, 3> kAlarmTextWidths = {21, 32, 25};
 std::optional<TAlarmRecord> AlarmRecordFromReply(bool Ok, const TBlock* Data);
 
 // One grid row of a cached record: time stamp, cause, "Ia=.. Ib=.. Ic=..".
-TTextRow AlarmGridRow(const TAlarmRecord& record, uint32_t Ktr, const TLocaleFormat& Locale);
+TTextRow AlarmGridRow(const TAlarmRecord& record, std::optional<uint32_t> Ktr, const TLocaleFormat& Locale);
 // The header row, then one row per cached record in cache order; an empty
 // cache gives one row of empty cells, as the grid keeps it.
-TTextGrid AlarmGrid(const std::vector<TAlarmRecord>& cache, uint32_t Ktr, const TLocaleFormat& Locale);
+TTextGrid AlarmGrid(const std::vector<TAlarmRecord>& cache, std::optional<uint32_t> Ktr,
+                    const TLocaleFormat& Locale);
 
 // Appends one field of the text file to `out`: the text's first `width`
 // characters, padded with spaces, one Windows-1251 byte per character.

@@ -28,7 +28,8 @@ void TAlarmLogTab::SetCommandsUp(bool On) {
 void TAlarmLogTab::Show() {
     static const std::vector<TAlarmRecord> kNone;
     const TTovikDevice* dev = Link.Device();
-    TTextGrid grid = AlarmGrid(dev ? dev->AlarmCache : kNone, View.Ktr(), Env.Locale);
+    // Before Kтр is known the currents have no value, as on the labels.
+    TTextGrid grid = AlarmGrid(dev ? dev->AlarmCache : kNone, View.KnownKtr(), Env.Locale);
     if (grid == Alarms) return;
     Alarms = std::move(grid);
     ++Rev;

@@ -7,6 +7,7 @@
 #include "panel/AlarmLogTab.h"
 #include "protocol/Builders.h"
 #include "protocol/Commands.h"
+#include "protocol/Outcome.h"
 #include "protocol/UstTable.h"
 
 namespace tovik {
@@ -103,8 +104,8 @@ void TDataTab::Read(TPollRead Read) {
     }
 }
 
-void TDataTab::Blank() {
-    const TReply none;
+void TDataTab::Blank(const TOutcome& Why) {
+    const TReply none{Why};
     OnCurrents(none);
     OnMaxCurrent(none);
     OnProtectionTimers(none);
@@ -136,7 +137,13 @@ void TDataTab::OnDeviceState(const TReply& Reply) {
     std::optional<TAlarmRecord> last;
     if (dev && !dev->AlarmCache.empty()) last = dev->AlarmCache.back();
     Labels.OnDeviceState(Reply.Ok(), Reply.Data, last);
-    ShowStatus(Labels.StateStatusText());
+    // "Недоступно" says why: no answer, a damaged reply, the line gone, ...
+    if (!Labels.StateCode()) {
+        const TProtoPort* port = Link.DevicePort();
+        ShowStatus(Labels.StateStatusText() + ": " +
+                   ReasonText(ReadOutcome(Reply, kStateReplySize), port ? port->Name : std::string()));
+    } else
+        ShowStatus(Labels.StateStatusText());
 }
 
 void TDataTab::OnDeviceClock(const TReply& Reply) {
@@ -191,6 +198,12 @@ void TDataTab::EnPuskTimerTimer() {
     EnPuskRunning = false;
     // After a failed poll the commands stay off until the relay answers again.
     if (Up) SetButton(BtnPusk, true);
+}
+
+std::optional<uint32_t> TDataTab::EnPuskMsLeft() const {
+    if (!EnPuskRunning) return std::nullopt;
+    const uint32_t elapsed = ElapsedMs(EnPuskStart, timeGetTime());
+    return elapsed >= kEnPuskTimerMs ? 0 : kEnPuskTimerMs - elapsed;
 }
 
 TIntentResult TDataTab::Stop() {
@@ -268,7 +281,8 @@ TIntentResult TDataTab::NameDoubleClicked(const std::string& Text) {
 TIntentResult TDataTab::NameEntered(const std::string& Text) {
     if (auto refused = AccessRefusal(Access, TIntent::Rename)) return *refused;
     if (!Link.Device()) return IntentRefused(TRefusalReason::NoConnection);
-    if (Text.empty()) return IntentRefused(TRefusalReason::BadInput, kMsgNameEmpty);
+    // Wrong input: a plain message box.
+    if (Text.empty()) return IntentRefused(TRefusalReason::BadInput, kMsgNameEmpty, true);
     return NameDoubleClicked(Text);
 }
 

@@ -63,6 +63,8 @@ public:
     // ---- the 1500 ms after a start, by the millisecond clock ----
     void EnPuskTimerTimer();
     bool EnPuskTimerRunning() const { return EnPuskRunning; }
+    // The milliseconds left of the 1500; none when it does not run.
+    std::optional<uint32_t> EnPuskMsLeft() const;
 
     // ---- the record ----
     // The last clock payload sent, and the last automation command byte.
@@ -75,8 +77,9 @@ public:
     // ---- for the panel ----
     void SetupForKind();
     void Read(TPollRead Read);
-    // Every value the poll cycle reads shown as unavailable.
-    void Blank();
+    // Every value the poll cycle reads shown as unavailable; the status bar
+    // says why (`Why`: how the state poll ended).
+    void Blank(const TOutcome& Why = TOutcome{});
     void SetCommandsUp(bool On);
     void ShowStatus(std::string Text);
     // The alarm cache changed: the state text names the newest alarm.

@@ -97,15 +97,16 @@ std::string FormatAlarmCurrent(uint32_t Raw, uint32_t Ktr, const TLocaleFormat& 
     return FormatNumber(static_cast<double>(product) / 1000.0, 3, 2, Locale);
 }
 
-std::string AlarmCurrentsText(std::span<const uint8_t, kAlarmRecordSize> Record, uint32_t Ktr,
+std::string AlarmCurrentsText(std::span<const uint8_t, kAlarmRecordSize> Record, std::optional<uint32_t> Ktr,
                               const TLocaleFormat& Locale) {
-    return "Ia=" + FormatAlarmCurrent(U32(&Record[7]), Ktr, Locale) +
-           " Ib=" + FormatAlarmCurrent(U32(&Record[11]), Ktr, Locale) +
-           " Ic=" + FormatAlarmCurrent(U32(&Record[15]), Ktr, Locale);
+    auto current = [&](size_t at) {
+        return Ktr ? FormatAlarmCurrent(U32(&Record[at]), *Ktr, Locale) : std::string(kNotAvailableText);
+    };
+    return "Ia=" + current(7) + " Ib=" + current(11) + " Ic=" + current(15);
 }
 
 std::optional<TStatePoll> DecodeStatePoll(bool Ok, const TBlock* Data) {
-    const uint8_t* d = Usable(Ok, Data, 4);
+    const uint8_t* d = Usable(Ok, Data, kStatePollReplySize);
     if (!d) return std::nullopt;
     return TStatePoll{d[0], d[1] != 0, d[2] != 0, d[3]};
 }
@@ -154,6 +155,11 @@ std::string TDeviceView::ModelText() const {
 
 uint16_t TDeviceView::Ktr() const {
     return KtrKnown() ? U16(&Setpoints[kUstOffsetKtr]) : 0;
+}
+
+std::optional<uint32_t> TDeviceView::KnownKtr() const {
+    if (!KtrKnown()) return std::nullopt;
+    return Ktr();
 }
 
 bool TDeviceView::KtrKnown() const {
@@ -273,12 +279,8 @@ void TDeviceView::RefreshStateText(const std::optional<TAlarmRecord>& LastAlarm)
     StatusText = StateText(*State);
     if (*State != kAlarmStateCode || !LastAlarm) return;
     const auto& rec = *LastAlarm;
-    StatusText += " " + TimeStampText(rec.data(), Locale) + " " + EventText(rec[6]) + " ";
-    if (KtrKnown())
-        StatusText += AlarmCurrentsText(rec, Ktr(), Locale);
-    else  // the relay stores secondary currents: without Kтр there is no value
-        StatusText +=
-            std::string("Ia=") + kNotAvailableText + " Ib=" + kNotAvailableText + " Ic=" + kNotAvailableText;
+    StatusText += " " + TimeStampText(rec.data(), Locale) + " " + EventText(rec[6]) + " " +
+                  AlarmCurrentsText(rec, KnownKtr(), Locale);
 }
 
 void TDeviceView::OnDeviceClock(bool Ok, const TBlock* Data) {

@@ -64,8 +64,9 @@ inline constexpr uint32_t kAlarmCurrentOverflow = 100000000;
 // unsigned 32-bit product) in amperes, 3 significant digits, 2 decimals.
 std::string FormatAlarmCurrent(uint32_t Raw, uint32_t Ktr, const TLocaleFormat& Locale);
 
-// "Ia=" A " Ib=" B " Ic=" C of a 19-byte alarm record.
-std::string AlarmCurrentsText(std::span<const uint8_t, kAlarmRecordSize> Record, uint32_t Ktr,
+// "Ia=" A " Ib=" B " Ic=" C of a 19-byte alarm record. The relay stores
+// secondary currents: without Kтр (none) there is no value, and each shows "Н/Д".
+std::string AlarmCurrentsText(std::span<const uint8_t, kAlarmRecordSize> Record, std::optional<uint32_t> Ktr,
                               const TLocaleFormat& Locale);
 
 // The four bytes of the state poll reply.
@@ -77,6 +78,8 @@ struct TStatePoll {
 };
 
 // The state poll reply; none when the poll failed or its block is short.
+// The state poll's reply: model byte, the two change marks, variant byte.
+inline constexpr size_t kStatePollReplySize = 4;
 std::optional<TStatePoll> DecodeStatePoll(bool Ok, const TBlock* Data);
 
 class TDeviceView {
@@ -129,6 +132,8 @@ public:
     // arrived (KtrKnown false). Values scaled by it are then unavailable.
     uint16_t Ktr() const;
     bool KtrKnown() const;
+    // Kтр, none while it is not known.
+    std::optional<uint32_t> KnownKtr() const;
     // The last setpoint block arrived whole.
     bool HasSetpoints() const { return SetpointsRead; }
     // The last setpoint block; only its first SetpointBytes() bytes arrived

@@ -95,6 +95,18 @@ inline TIntentResult IntentFailed(std::string Text, bool Plain = false) {
     return r;
 }
 
+// How a request ended, in the operator's words (protocol/Outcome.h), with
+// the port named when its line is closed or gone: "порт ttyUSB0 недоступен:
+// устройство отключено (Input/output error)".
+std::string ReasonText(const TOutcome& Outcome, const std::string& PortName);
+// A fixed message and, on a line of its own below it, how the request
+// ended, as a port that did not open says why.
+std::string MessageWithReason(const std::string& Message, const TOutcome& Outcome);
+
+// Why a read the panel shows is unavailable: how its request ended, or that
+// the relay answered with less than the read takes.
+TOutcome ReadOutcome(const TReply& Reply, size_t Need);
+
 // The access rule: why an account of this level may not do it, none when
 // it may. `Item` is the setpoint item of a write.
 std::optional<TIntentResult> AccessRefusal(TPanelAccess Access, TIntent Intent, int Item = -1);

@@ -19,8 +19,9 @@ class TProtoPortList;
 
 // The owner id of a panel that holds none on its port.
 inline constexpr int32_t kNoOwner = 268435455;
-inline constexpr uint32_t kRefreshTimerMs = 10;
 inline constexpr uint32_t kEnPuskTimerMs = 1500;
+// The longest a front end lets the session sleep with nothing due.
+inline constexpr uint32_t kIdleTickMs = 250;
 inline constexpr int32_t kPlaceholderPortId = -1;
 
 // Access levels of an account: 0 service, 2 read-only, any other full.

@@ -8,11 +8,6 @@
 
 namespace tovik {
 
-namespace {
-// What the state poll's handler takes from its block.
-constexpr size_t kNeedStatePoll = 4;
-}  // namespace
-
 std::vector<std::string> ReadNames(const std::vector<TFailedRead>& Reads) {
     std::vector<std::string> out;
     for (const TFailedRead& r : Reads) out.push_back(r.Name);
@@ -27,12 +22,26 @@ void TPollCycle::ForgetLostPorts() {
 }
 
 bool TPollCycle::Due(const TProtoPort& Port) const {
-    if (!Polling || State.PollOutstanding) return false;
-    if (!Port.IsOwnerIdle(Link.OwnerId()) || !Link.Results()->IsEmpty()) return false;
+    const auto wait = MsUntilDue(Port);
+    return wait && *wait == 0;
+}
+
+std::optional<uint32_t> TPollCycle::MsUntilDue(const TProtoPort& Port) const {
+    if (!Polling || State.PollOutstanding) return std::nullopt;
+    if (!Port.IsOwnerIdle(Link.OwnerId()) || !Link.Results()->IsEmpty()) return std::nullopt;
     // The interval counts from the previous poll; a signed 32-bit
     // difference, so the clock's wrap after 49.7 days changes nothing.
     const auto interval = static_cast<uint32_t>(std::max(Port.RequestInterval.load(), 0));
-    return ElapsedMs(LastPoll, timeGetTime()) >= interval;
+    const uint32_t elapsed = ElapsedMs(LastPoll, timeGetTime());
+    return elapsed >= interval ? 0 : interval - elapsed;
+}
+
+std::optional<uint32_t> TPollCycle::NextPollInMs(const TProtoPort& Port) {
+    if (const auto due = MsUntilDue(Port)) return due;
+    if (!Polling || State.PollOutstanding || Port.IsOwnerIdle(Link.OwnerId())) return std::nullopt;
+    Link.Results()->WakeWhenIdle(Link.OwnerId());
+    // The last job may have been taken before the list was asked.
+    return MsUntilDue(Port);
 }
 
 void TPollCycle::QueueStatePoll(TProtoPort& Port, TResultHandler OnStatePoll) {
@@ -42,7 +51,7 @@ void TPollCycle::QueueStatePoll(TProtoPort& Port, TResultHandler OnStatePoll) {
     const uint64_t outer = HandlerCycle;
     HandlerCycle = ++LastCycleId;
     OpenCycles[HandlerCycle] = {};
-    if (!Read(RequestReadCell, "state_poll", kNeedStatePoll, std::move(OnStatePoll), kUstModelRow))
+    if (!Read(RequestReadCell, "state_poll", kStatePollReplySize, std::move(OnStatePoll), kUstModelRow))
         State.PollOutstanding = false;
     HandlerCycle = outer;
 }
@@ -90,9 +99,9 @@ TResultHandler TPollCycle::Track(const char* Name, size_t Need, TResultHandler H
     if (cycle) ++OpenCycles[cycle].Pending;
     return [this, Name, Need, cycle, handler = std::move(Handler)](const TReply& reply) {
         if (!reply.Ok())
-            Note(cycle, Name, &reply.Outcome);
+            Note(cycle, Name, reply.Outcome);
         else if (Need > 0 && (!reply.Data || reply.Data->size() < Need))
-            Note(cycle, Name, nullptr);
+            Note(cycle, Name, TOutcome{TReplyStatus::Short});
         // What this handler queues belongs to the same cycle.
         const uint64_t outer = HandlerCycle;
         HandlerCycle = cycle;
@@ -104,7 +113,6 @@ TResultHandler TPollCycle::Track(const char* Name, size_t Need, TResultHandler H
         Cycles = cycle;
         PollOk = it->second.PollOk;
         Failures = std::move(it->second.Failed);
-        Incomplete = std::move(it->second.Incomplete);
         OpenCycles.erase(it);
     };
 }
@@ -114,19 +122,14 @@ void TPollCycle::Untrack() {
     if (it != OpenCycles.end() && --it->second.Pending <= 0) OpenCycles.erase(it);
 }
 
-void TPollCycle::NoteIncomplete(const char* Name) {
-    Note(HandlerCycle, Name, nullptr);
+void TPollCycle::NoteFailed(const char* Name, const TOutcome& Outcome) {
+    Note(HandlerCycle, Name, Outcome);
 }
 
-void TPollCycle::Note(uint64_t Cycle, const char* Name, const TOutcome* Failed) {
+void TPollCycle::Note(uint64_t Cycle, const char* Name, const TOutcome& Outcome) {
     const auto it = OpenCycles.find(Cycle);
     // A read of no cycle (one a front end asked for) is noted at once.
-    std::vector<TFailedRead>& failed = it == OpenCycles.end() ? Failures : it->second.Failed;
-    std::vector<std::string>& incomplete = it == OpenCycles.end() ? Incomplete : it->second.Incomplete;
-    if (Failed)
-        failed.push_back({Name, *Failed});
-    else
-        incomplete.emplace_back(Name);
+    (it == OpenCycles.end() ? Failures : it->second.Failed).push_back({Name, Outcome});
 }
 
 }  // namespace tovik

@@ -1,5 +1,5 @@
 #pragma once
-// The panel's poll cycle: when the 10 ms tick queues the next state poll,
+// The panel's poll cycle: when the tick queues the next state poll,
 // what the state poll's answer makes the panel read and in which order, the
 // panel's refresh flags, and what came of each read of a cycle. A cycle is
 // the state poll and everything it started (setpoints, the task log chain,
@@ -8,6 +8,7 @@
 // counts for the cycle of the handler, or the poll, that queued it.
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,14 @@ public:
     // previous poll was handled, and the port's request interval has passed
     // since it was queued.
     bool Due(const TProtoPort& Port) const;
+    // How long until the state poll is due on the port, by the same rules;
+    // none while something else than time holds it back (a job of the panel
+    // in the queue, a completion waiting, the previous poll unanswered).
+    std::optional<uint32_t> MsUntilDue(const TProtoPort& Port) const;
+    // The same, for a front end about to sleep: when the panel's jobs still
+    // in the port's queue are what holds the poll back, the result list is
+    // asked to wake it as the last of them is taken (the poll may follow).
+    std::optional<uint32_t> NextPollInMs(const TProtoPort& Port);
     // Queues the state poll (the model item) with its completion; a cycle begins.
     void QueueStatePoll(TProtoPort& Port, TResultHandler OnStatePoll);
     // The state poll's completion, first of all.
@@ -87,37 +96,34 @@ public:
 
     // ---- reads and their cycles ----
     // Queues a read that counts for the running cycle: noted in
-    // FailedReads() with its outcome when the relay did not answer, in
-    // IncompleteReads() when it brought fewer than `Need` bytes. False when
-    // nothing was queued.
+    // FailedReads() with its outcome when the relay did not answer, and as
+    // Short when the answer brought fewer than `Need` bytes (what did not
+    // arrive shows as unavailable). False when nothing was queued.
     template <class TBuilder, class... TArgs>
     bool Read(TBuilder Builder, const char* Name, size_t Need, TResultHandler Handler, TArgs&&... Args);
     // The running read was answered with something the panel cannot take.
-    void NoteIncomplete(const char* Name);
+    void NoteFailed(const char* Name, const TOutcome& Outcome);
     // Poll cycles finished: the state poll and everything it started handled.
     uint64_t CompletedCycles() const { return Cycles; }
     // Whether the state poll of the last finished cycle was answered.
     bool LastPollOk() const { return PollOk; }
-    // The reads of the last finished cycle the relay did not answer, in the
-    // order they completed: "state_poll", "setpoints", "calibration_info",
-    // "task_log", "currents", "max_current", "timers", "alarm_counters",
-    // "state", "alarm_count", "alarm_records", "clock", "statistics".
+    // The reads of the last finished cycle that failed, with how each ended,
+    // in the order they completed: "state_poll", "setpoints",
+    // "calibration_info", "task_log", "currents", "max_current", "timers",
+    // "alarm_counters", "state", "alarm_count", "alarm_records", "clock",
+    // "statistics". A read answered with less than its handler takes (a
+    // reply cut short, a damaged or foreign task entry) has failed too.
     const std::vector<TFailedRead>& FailedReads() const { return Failures; }
-    // The reads of that cycle answered with less than their handler shows
-    // (a reply cut short, a damaged task entry): what did not arrive shows
-    // as unavailable.
-    const std::vector<std::string>& IncompleteReads() const { return Incomplete; }
 
 private:
     struct TCycle {
         int Pending = 0;
         bool PollOk = false;
         std::vector<TFailedRead> Failed;
-        std::vector<std::string> Incomplete;
     };
     TResultHandler Track(const char* Name, size_t Need, TResultHandler Handler);
     void Untrack();
-    void Note(uint64_t Cycle, const char* Name, const TOutcome* Failed);
+    void Note(uint64_t Cycle, const char* Name, const TOutcome& Outcome);
 
     TRelayLink& Link;
     uint32_t LastPoll = 0;
@@ -132,7 +138,6 @@ private:
     uint64_t Cycles = 0;
     bool PollOk = false;
     std::vector<TFailedRead> Failures;
-    std::vector<std::string> Incomplete;
 };
 
 template <class TBuilder, class... TArgs>

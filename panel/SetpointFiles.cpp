@@ -114,6 +114,7 @@ void TSetpointFiles::OnRestoreRead(const TReply& Reply) {
     Restoring.reset();
     const bool whole = Reply.Ok() && Reply.Data && Reply.Data->size() >= kSetpointBlockSize;
     RestoreDone = VerifyRestore(plan, whole ? RelaySetpoints() : std::nullopt, Env.Locale);
+    RestoreDone->ReadBackOutcome = ReadOutcome(Reply, kSetpointBlockSize);
     Messages.Add(RestoreReportText(*RestoreDone), !RestoreDone->WrittenAllMatch());
     ++Rev;
 }

@@ -5,6 +5,7 @@
 #include "app/TovikDevice.h"
 #include "panel/SettingsView.h"
 #include "protocol/Commands.h"
+#include "protocol/Outcome.h"
 #include "protocol/UstTable.h"
 
 namespace tovik {
@@ -193,7 +194,8 @@ std::string RestoreReportText(const TRestoreReport& Report) {
     if (Report.Items.empty()) return "Уставки устройства уже совпадают с файлом: ничего не записано.";
     if (!Report.ReadBack)
         out = "Записано уставок: " + std::to_string(Report.Written) +
-              ". Уставки не удалось прочитать снова: результат неизвестен.\n";
+              ". Уставки не удалось прочитать снова (" + OutcomeText(Report.ReadBackOutcome) +
+              "): результат неизвестен.\n";
     else if (Report.NotMatching() == 0)
         out = "Записано уставок: " + std::to_string(Report.Written) + ". Все уставки совпадают с файлом.\n";
     else

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "panel/SetpointFile.h"
+#include "ports/Request.h"
 
 namespace tovik {
 
@@ -85,7 +86,8 @@ struct TRestoreResult {
 };
 
 struct TRestoreReport {
-    bool ReadBack = false;  // the setpoints were read after the writes
+    bool ReadBack = false;     // the setpoints were read after the writes
+    TOutcome ReadBackOutcome;  // how that read ended when it failed
     int Written = 0;
     // Items that differed before the restore, in item order.
     std::vector<TRestoreResult> Items;

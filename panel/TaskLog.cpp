@@ -63,9 +63,10 @@ TTaskEntry MakeTaskEntry(const TLocalTime& Start, const TLocalTime& End) {
 void TTaskLog::BeginRead() {
     Last = -1;
     Failed = false;
+    Mismatch.clear();
 }
 
-std::optional<uint8_t> TTaskLog::OnTaskEntry(bool Ok, const TBlock* Data) {
+std::optional<uint8_t> TTaskLog::OnTaskEntry(bool Ok, const TBlock* Data, uint8_t Asked) {
     if (!Ok || !Data || Data->size() < kTaskReplySize) {
         Failed = true;
         return std::nullopt;
@@ -73,8 +74,17 @@ std::optional<uint8_t> TTaskLog::OnTaskEntry(bool Ok, const TBlock* Data) {
     const TBlock& d = *Data;
     const uint8_t index = d[kTaskIndexByte];
     const uint8_t count = d[kTaskCountByte];
+    // A reply that names another entry answers another question: asking on
+    // from it could go round for ever, and nothing of it is taken.
+    if (index != Asked) {
+        Failed = true;
+        Mismatch = "Журнал заданий прочитан не полностью: на запрос задания " + std::to_string(Asked + 1) +
+                   " устройство ответило заданием " + std::to_string(index + 1) + ".";
+        return std::nullopt;
+    }
     TaskCapacity = d[kTaskCapacityByte];
     Answered = true;
+    if (Asked == 0) ChainCount = count;
     if (List.size() != count) List.resize(count, TTaskEntry{});
     if (count == 0) {
         Last = -1;
@@ -88,7 +98,9 @@ std::optional<uint8_t> TTaskLog::OnTaskEntry(bool Ok, const TBlock* Data) {
     }
     std::copy_n(d.begin(), kTaskEntrySize, List[index].begin());
     Last = index;
-    if (index + 1 >= count) return std::nullopt;
+    // No more reads than the log held when the chain began, however the
+    // count grows under it.
+    if (index + 1u >= std::min<size_t>(count, ChainCount)) return std::nullopt;
     return static_cast<uint8_t>(index + 1);
 }
 

@@ -51,13 +51,15 @@ inline bool TaskRowSelected(int Row, size_t Count) {
 
 class TTaskLog {
 public:
-    // Takes one reply of the read chain (15 bytes: entry, its index, the
-    // number of entries, the capacity). Returns the index to read next, or
-    // none when the chain ends: the last entry came, the read failed, or the
-    // reply was damaged (an index outside the log, a block cut short because
-    // the reply did not bring all 15 bytes), in which case nothing of it is
-    // stored.
-    std::optional<uint8_t> OnTaskEntry(bool Ok, const TBlock* Data);
+    // Takes the reply to the read of entry `Asked` (15 bytes: entry, its
+    // index, the number of entries, the capacity). Returns the index to read
+    // next, or none when the chain ends: the last entry came, the read
+    // failed, or the reply was damaged (an index outside the log, a block cut
+    // short because the reply did not bring all 15 bytes), in which case
+    // nothing of it is stored. A reply that names another entry than the one
+    // asked ends the chain too, with a Problem(); and a chain reads no more
+    // entries than the log held when it began.
+    std::optional<uint8_t> OnTaskEntry(bool Ok, const TBlock* Data, uint8_t Asked);
 
     const std::vector<TTaskEntry>& Entries() const { return List; }
     size_t Count() const { return List.size(); }
@@ -70,6 +72,9 @@ public:
     int LastReceived() const { return Last; }
     // The last chain ended on a failed or damaged reply.
     bool ReadFailed() const { return Failed; }
+    // Why the last chain ended on a reply that named another entry, for the
+    // operator; empty otherwise.
+    const std::string& Problem() const { return Mismatch; }
 
     // Starts a new chain: entries already held stay until replies replace them.
     void BeginRead();
@@ -87,6 +92,8 @@ private:
     int Last = -1;
     bool Failed = false;
     bool Answered = false;
+    size_t ChainCount = 0;  // entries the log held when the chain began
+    std::string Mismatch;
 };
 
 }  // namespace tovik

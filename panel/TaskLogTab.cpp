@@ -37,35 +37,51 @@ void TTaskLogTab::SetupForKind() {
 // ---- the read chain ----
 
 void TTaskLogTab::StartRead() {
+    ++Chain;
     Tasks.BeginRead();
-    if (Poll.Read(
-            RequestReadTask, "task_log", kTaskReplySize, [this](const TReply& r) { OnTaskEntry(r); },
-            uint8_t{0}))
-        Poll.TaskChainStarted();
+    if (ReadEntry(0)) Poll.TaskChainStarted();
+}
+
+bool TTaskLogTab::ReadEntry(uint8_t Index) {
+    return Poll.Read(
+        RequestReadTask, "task_log", kTaskReplySize,
+        [this, Index, chain = Chain](const TReply& r) { OnTaskEntry(r, Index, chain); }, Index);
 }
 
 void TTaskLogTab::PollFailed() {
-    OnTaskEntry(TReply{});
+    ++Chain;
+    ChainFailed();
 }
 
-void TTaskLogTab::OnTaskEntry(const TReply& Reply) {
-    const bool ok = Reply.Ok();
-    const auto next = Tasks.OnTaskEntry(ok, Reply.Data);
+void TTaskLogTab::ChainFailed() {
+    // What was read stays; the next chain starts again at entry 0.
+    Poll.Flags().TaskLogReading = false;
+    SetGridOn(false);
+    FillGrid();
+}
+
+void TTaskLogTab::OnTaskEntry(const TReply& Reply, uint8_t Asked, uint64_t ReplyChain) {
+    // A chain that was ended (a failed poll) goes no further, so that it
+    // never runs beside the next one.
+    if (ReplyChain != Chain) return;
+    const auto next = Tasks.OnTaskEntry(Reply.Ok(), Reply.Data, Asked);
     if (Tasks.ReadFailed()) {
-        // An answer cut short, or an entry outside the log it reports, is as
-        // good as no answer: nothing of it is stored. The cycle notes it
-        // as answered with less (a short reply already is).
-        if (ok && Reply.Data && Reply.Data->size() >= kTaskReplySize) Poll.NoteIncomplete("task_log");
-        // A failed or damaged read ends the chain; what was read stays.
-        Poll.Flags().TaskLogReading = false;
-        SetGridOn(false);
-        FillGrid();
+        // An answer cut short, an entry outside the log it reports, or
+        // another entry than the one asked is as good as no answer: nothing
+        // of it is stored.
+        if (Reply.Ok() && Reply.Data && Reply.Data->size() >= kTaskReplySize) {
+            const bool foreign = !Tasks.Problem().empty();
+            Poll.NoteFailed("task_log", TOutcome{foreign ? TReplyStatus::Foreign : TReplyStatus::Damaged});
+            // Said once: a relay that answers so every time would otherwise
+            // bring a box with every cycle.
+            if (foreign && !ProblemShown) Messages.Add(Tasks.Problem());
+            ProblemShown = ProblemShown || foreign;
+        }
+        ChainFailed();
         return;
     }
-    if (!next || !Link.Reachable() ||
-        !Poll.Read(
-            RequestReadTask, "task_log", kTaskReplySize, [this](const TReply& r) { OnTaskEntry(r); }, *next))
-        Poll.Flags().TaskLogReading = false;
+    if (!next || !Link.Reachable() || !ReadEntry(*next)) Poll.Flags().TaskLogReading = false;
+    if (!next) ProblemShown = false;
     ShowLog();
 }
 
@@ -111,7 +127,7 @@ void TTaskLogTab::ShowLog() {
 TResultHandler TTaskLogTab::AfterCommand(const char* Failure, bool ReloadOnSuccess) {
     return [this, Failure, ReloadOnSuccess](const TReply& reply) {
         if (reply.Ok() && !ReloadOnSuccess) return;
-        if (!reply.Ok()) Messages.Add(Failure);
+        if (!reply.Ok()) Messages.Add(MessageWithReason(Failure, reply.Outcome));
         // Read back whatever happened: a command whose answer was lost may
         // still have changed the log, and an edit the relay refused must not
         // stay in the grid as if it held it.

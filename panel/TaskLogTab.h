@@ -50,14 +50,20 @@ public:
     // ---- for the panel ----
     // The chain of the state poll: entry 0, then each next one.
     void StartRead();
-    // The state poll failed: the chain ends and the grid is disabled.
+    // The state poll failed: the chain ends (a reply of it still on its way
+    // is not taken) and the grid is disabled.
     void PollFailed();
     // The relay is not known to answer: the three buttons go off.
     void CommandsDown();
     void SetupForKind();
 
 private:
-    void OnTaskEntry(const TReply& Reply);
+    // Queues the read of entry `Index` of the running chain.
+    bool ReadEntry(uint8_t Index);
+    // The reply to the read of entry `Asked` of chain `Chain`.
+    void OnTaskEntry(const TReply& Reply, uint8_t Asked, uint64_t Chain);
+    // The chain ends where it is: a failed, damaged or foreign reply.
+    void ChainFailed();
     // After a task command: read the log again, whatever the outcome, and
     // say that it failed (`Failure`).
     TResultHandler AfterCommand(const char* Failure, bool ReloadOnSuccess = true);
@@ -75,6 +81,11 @@ private:
 
     uint32_t Rev = 1;
     TTaskLog Tasks;
+    // The running read chain; a reply of another one is not taken.
+    uint64_t Chain = 0;
+    // A chain ended on a reply that named another entry, and the operator
+    // was told; until a chain reads the log to its end.
+    bool ProblemShown = false;
     TTextGrid Cells;
     std::vector<std::array<uint32_t, 3>> CellRevs;
     bool GridOn = false;

@@ -2,6 +2,8 @@
 // read mean for every part.
 #include "panel/TovikPanel.h"
 
+#include <algorithm>
+
 #include "base/Clock.h"
 #include "protocol/Builders.h"
 #include "protocol/Commands.h"
@@ -142,6 +144,15 @@ void TTovikPanel::Tick() {
         LinkPart.Results()->DispatchOne();
 }
 
+uint32_t TTovikPanel::NextTickInMs() {
+    if (!LinkPart.Results()->IsEmpty()) return 0;
+    uint32_t due = std::min(kIdleTickMs, DataPart.EnPuskMsLeft().value_or(kIdleTickMs));
+    const TProtoPort* port = LinkPart.DevicePort();
+    if (port && LinkPart.AddressProblem().empty())
+        if (const auto poll = PollPart.NextPollInMs(*port)) due = std::min(due, *poll);
+    return due;
+}
+
 // ---- the state poll and the setpoint read ----
 
 void TTovikPanel::OnStatePoll(const TReply& Reply) {
@@ -161,7 +172,7 @@ void TTovikPanel::OnStatePoll(const TReply& Reply) {
         return;
     }
     // No answer (or no device or port): nothing shown is current any more.
-    DataPart.Blank();
+    DataPart.Blank(ReadOutcome(Reply, kStatePollReplySize));
     OnSetpoints(TReply{});
     TaskLogPart.PollFailed();
     SetCommandsUp(false);

@@ -1,7 +1,6 @@
 #pragma once
 // The device panel without its window: the session with one relay. It binds
-// the device, runs the 10 ms tick, and composes the parts of one concern
-// each:
+// the device, runs the tick, and composes the parts of one concern each:
 //   Link()        the way to the relay: port, owner id, result list, requests
 //   Poll()        the poll cycle: the tick's decisions, the flags, the batch
 //   Data()        the data tab: labels, status, name, the control commands
@@ -15,10 +14,10 @@
 // only when something changed. The Qt panel and tovik-cli are front ends of
 // this one session; neither holds a rule of its own.
 //
-// Driven by Tick() (the 10 ms timer), by the intents, and by what the
-// environment gives it (panel/PanelEnvironment.h); the millisecond clock is
-// base/Clock.h. Everything runs in one thread (the user-interface thread);
-// the port workers reach it only through its result list.
+// Driven by Tick() (when NextTickInMs() says, or when a completion
+// arrives), by the intents, and by what the environment gives it (panel/PanelEnvironment.h); the millisecond
+// clock is base/Clock.h. Everything runs in one thread (the user-interface thread); the port workers reach it
+// only through its result list.
 #include <functional>
 #include <memory>
 #include <vector>
@@ -63,6 +62,14 @@ public:
     // poll or hands at most one completion to its handler. Also ends the
     // 1500 ms of a disabled "Пуск".
     void Tick();
+    // How long a front end may sleep before the next tick: until the next
+    // deadline of the tick's own decisions (the next state poll, the end of
+    // the 1500 ms after a start), 0 while completions wait, and never longer
+    // than kIdleTickMs, within which a port that went away or came back is
+    // noticed. Completions, and the last of the panel's queued jobs taken
+    // while it holds the poll back, wake the front end through the result
+    // list's notifier.
+    uint32_t NextTickInMs();
 
     TPanelAccess Access() const { return Rights; }
     TTovikDevice* Device() const { return Link().Device(); }

@@ -61,12 +61,24 @@ std::unique_ptr<TProtoJob> MakeJob(std::unique_ptr<TProtoRequest> Request, const
 
 // ---- result delivery ----
 
-void TResultEventsList::AddEvent(TResultHandler OnResult, TOutcome Outcome, TBlockPtr Data) {
+void TResultEventsList::AddEvent(TResultHandler OnResult, TOutcome Outcome, TBlockPtr Data, bool MoreQueued) {
     TResultEvent e{std::move(OnResult), Outcome, std::move(Data)};
-    std::shared_ptr<const TResultNotifier> notify;
     {
         std::lock_guard lock(EventsLock);
         Events.push_back(std::move(e));
+    }
+    if (!MoreQueued || !HoldsWhileQueued()) Notify();
+}
+
+void TResultEventsList::OwnerIdle(int32_t OwnerId) {
+    int32_t asked = OwnerId;
+    if (IdleOwner.compare_exchange_strong(asked, kNoOwnerAsked, std::memory_order_acq_rel)) Notify();
+}
+
+void TResultEventsList::Notify() {
+    std::shared_ptr<const TResultNotifier> notify;
+    {
+        std::lock_guard lock(EventsLock);
         notify = Notifier;
     }
     if (notify) (*notify)();
@@ -113,6 +125,10 @@ void TRequestStats::IncOk() {
 void TRequestStats::IncError() {
     std::lock_guard lock(StatsLock);
     ++Counts.ErrorCount;
+}
+void TRequestStats::NoteFailure(const TOutcome& Outcome) {
+    std::lock_guard lock(StatsLock);
+    Counts.LastFailure = Outcome;
 }
 TStatsSnapshot TRequestStats::GetStats() const {
     std::lock_guard lock(StatsLock);
@@ -194,6 +210,12 @@ bool TProtoPort::IsOwnerIdle(int32_t ownerId) const {
                         [ownerId](const auto& j) { return j->OwnerId == ownerId; });
 }
 
+bool TProtoPort::HasQueuedJobFor(const TResultEventsList* results) const {
+    std::lock_guard lock(QueueLock);
+    return std::any_of(Queue.begin(), Queue.end(),
+                       [results](const auto& j) { return j->Results.get() == results; });
+}
+
 size_t TProtoPort::QueueLength() const {
     std::lock_guard lock(QueueLock);
     return Queue.size();
@@ -257,9 +279,18 @@ void TProtoPortThread::Execute() {
     while (Port.WaitForSignal()) {
         WakeUpCount.fetch_add(1, std::memory_order_relaxed);
         if (!Port.TakeJob(Job)) continue;
+        // The last queued job of an owner that waits for it to go (the
+        // next poll may follow it now).
+        if (Job.Results && Job.Results->WaitsForIdle(Job.OwnerId) && Port.IsOwnerIdle(Job.OwnerId))
+            Job.Results->OwnerIdle(Job.OwnerId);
         TOutcome outcome;
         const bool executed = Port.IsOwnerRegistered(Job.OwnerId);
-        if (executed && Job.Executor && Job.Request) outcome = Job.Executor(*Job.Request);
+        if (executed && Job.Executor && Job.Request) {
+            outcome = Job.Executor(*Job.Request);
+            // The statistics window says why the last request failed.
+            if (!outcome.Ok() && outcome.Status != TReplyStatus::Stopped && Port.SharedStats())
+                Port.Stats().NoteFailure(outcome);
+        }
         // The completion sees only the bytes the reply brought: a short
         // reply must not leave zeros that read as values.
         if (executed && Job.Request && Job.Result && Job.Request->RxReceived >= 0 &&
@@ -267,8 +298,10 @@ void TProtoPortThread::Execute() {
             Job.Result->resize(std::min(Job.Result->size(), static_cast<size_t>(Job.Request->RxReceived)));
         Job.Request.reset();  // also releases TxData when the job was dropped
         Job.TxData = nullptr;
-        if (!Port.StopRequested() && executed && Port.IsOwnerRegistered(Job.OwnerId) && Job.Results)
-            Job.Results->AddEvent(std::move(Job.OnResult), outcome, std::move(Job.Result));
+        if (!Port.StopRequested() && executed && Port.IsOwnerRegistered(Job.OwnerId) && Job.Results) {
+            const bool more = Job.Results->HoldsWhileQueued() && Port.HasQueuedJobFor(Job.Results.get());
+            Job.Results->AddEvent(std::move(Job.OnResult), outcome, std::move(Job.Result), more);
+        }
         Job = TProtoJob{};  // releases whatever was not handed over
     }
     Job = TProtoJob{};

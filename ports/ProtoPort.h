@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +39,14 @@ struct TResultEvent {
 using TResultNotifier = std::function<void()>;
 
 // The hand-over point between port workers and the user-interface thread.
+//
+// The notifier lets the thread that takes the events sleep until it has
+// something to do. By default every event calls it. A list that holds
+// events back (SetHoldWhileQueued) calls it only for an event after which
+// its port's queue holds no more jobs that deliver into the list: the
+// line does not wait for the events before it, and they are taken together
+// with that one. A thread that waits for an owner's last queued job to be
+// taken (a request that must follow it) asks for that once (WakeWhenIdle).
 class TResultEventsList {
 public:
     TResultEventsList() = default;
@@ -46,26 +55,43 @@ public:
     // Waiting events are discarded without calling their callbacks.
     ~TResultEventsList() = default;
 
-    void AddEvent(TResultHandler OnResult, TOutcome Outcome, TBlockPtr Data);
+    // `MoreQueued`: the port's queue still holds jobs for this list; a list
+    // that holds events back does not notify then.
+    void AddEvent(TResultHandler OnResult, TOutcome Outcome, TBlockPtr Data, bool MoreQueued = false);
     // Installs (or with an empty function removes) the notifier. A call
     // already under way when it is replaced still ends on the old one,
     // which it keeps alive; the owner makes sure its target outlives that.
     void SetNotifier(TResultNotifier Notifier);
+    void SetHoldWhileQueued(bool On) { Hold.store(On, std::memory_order_relaxed); }
+    bool HoldsWhileQueued() const { return Hold.load(std::memory_order_relaxed); }
+    // One call of the notifier when a worker takes the last queued job of
+    // owner `OwnerId` (OwnerIdle); asking again replaces the owner asked for.
+    void WakeWhenIdle(int32_t OwnerId) { IdleOwner.store(OwnerId, std::memory_order_release); }
+    // Worker side: the last queued job of `OwnerId` was taken.
+    bool WaitsForIdle(int32_t OwnerId) const { return IdleOwner.load(std::memory_order_acquire) == OwnerId; }
+    void OwnerIdle(int32_t OwnerId);
     // Takes the oldest event and calls its callback outside the lock.
     void DispatchOne();
     bool IsEmpty() const;
     size_t Count() const;
 
 private:
+    void Notify();
+
     mutable std::mutex EventsLock;
     std::deque<TResultEvent> Events;
     std::shared_ptr<const TResultNotifier> Notifier;  // under EventsLock
+    std::atomic<bool> Hold{false};
+    static constexpr int32_t kNoOwnerAsked = -1;
+    std::atomic<int32_t> IdleOwner{kNoOwnerAsked};
 };
 
 struct TStatsSnapshot {
     int32_t SentCount = 0;
     int32_t OkCount = 0;
     int32_t ErrorCount = 0;
+    // How the last request that failed ended (after all its tries), if one did.
+    std::optional<TOutcome> LastFailure;
     int32_t NoAnswer() const { return SentCount - OkCount - ErrorCount; }
 };
 
@@ -75,6 +101,8 @@ public:
     void IncSent();
     void IncOk();
     void IncError();
+    // A request failed, and this is how (the workers note each one).
+    void NoteFailure(const TOutcome& Outcome);
     TStatsSnapshot GetStats() const;
     void ResetStats();
 
@@ -123,6 +151,8 @@ public:
     bool UnregisterOwner(int32_t ownerId);
     bool IsOwnerRegistered(int32_t ownerId) const;
     bool IsOwnerIdle(int32_t ownerId) const;
+    // Whether a job that delivers into `results` waits in the queue.
+    bool HasQueuedJobFor(const TResultEventsList* results) const;
     size_t QueueLength() const;
 
     // Stops the worker at once: within one read wait, without waiting for

@@ -94,27 +94,40 @@ bool WorthRetry(TReplyStatus status) {
 
 enum class TReceive { Complete, TimedOut, Stopped, LineLost };
 
+// The length of the answer to `frame` as it asks for it; 0 when its layout
+// is not known. (An exception reply is shorter.)
+size_t AnswerLength(const TBuff& frame) {
+    if (frame.size() < 8) return 0;
+    if (frame[1] == kModbusRead) return kShortestReply + 2 * static_cast<size_t>(frame[4] << 8 | frame[5]);
+    if (frame[1] == kModbusWrite) return 8;
+    return 0;
+}
+
 // Gathers one reply. It ends at once when the reply reaches the length its
 // header announces; a reply still shorter than that ends after a long
 // silence, one of unknown layout after Gap. `took` is the time from the
-// start to the end of the reply (or to giving up).
-TReceive ReceiveReply(TProtoPort& port, uint32_t timeout, uint32_t gap, TBuff& reply, uint32_t& took) {
+// start to the end of the reply (or to giving up). `answer`: the length of
+// the answer the request expects (0: not known), asked for at once so that
+// the line can bring all of it in one read.
+TReceive ReceiveReply(TProtoPort& port, uint32_t timeout, uint32_t gap, size_t answer, TBuff& reply,
+                      uint32_t& took) {
     reply.clear();
     const uint32_t start = timeGetTime();
     uint32_t t = start;
     uint32_t lastByte = start;
     bool any = false;
     uint8_t chunk[256];
+    const auto first = static_cast<int32_t>(answer > 0 ? std::min(answer, sizeof chunk) : kHeaderBytes);
     while (ElapsedMs(start, t) < timeout) {
         if (port.StopRequested()) return TReceive::Stopped;
         const int expected = ModbusReplyLength(reply.data(), reply.size());
-        // Ask for exactly what the reply still lacks (the header first), so
-        // that the line can bring it in one read.
+        // Ask for exactly what the reply still lacks (the expected answer,
+        // else the header first), so that the line can bring it in one read.
         int32_t want = sizeof chunk;
         if (expected > 0)
             want = std::max<int32_t>(1, expected - static_cast<int32_t>(reply.size()));
         else if (expected == 0)
-            want = std::max<int32_t>(1, kHeaderBytes - static_cast<int32_t>(reply.size()));
+            want = std::max<int32_t>(1, first - static_cast<int32_t>(reply.size()));
         // A byte count of 255 announces more than one chunk holds.
         want = std::min<int32_t>(want, sizeof chunk);
         const int32_t n = port.Read(chunk, want);
@@ -221,7 +234,7 @@ TOutcome Exchange(TProtoPort& Port, const TBuff& Frame, int32_t Timeout, int32_t
         --Tries;
 
         uint32_t took = 0;
-        const TReceive r = ReceiveReply(Port, timeout, gap, Reply, took);
+        const TReceive r = ReceiveReply(Port, timeout, gap, AnswerLength(Frame), Reply, took);
         if (r == TReceive::Stopped) return fail({TReplyStatus::Stopped});
         TOutcome result;
         if (r == TReceive::LineLost) {

@@ -66,6 +66,18 @@ constexpr TLabelId kTimerLabels[] = {
 constexpr TLabelId kAlarmLabels[] = {LabelAvnMin, LabelAvnNom, LabelAvnMax,  LabelAvnDis,
                                      LabelAvnPha, LabelAvnOts, LabelAvnRizo, LabelOnCount};
 
+// A value label keeps the size of its longest text so far: a new value of
+// the same width changes its text alone, without laying out the window
+// (and repainting all of it) again.
+void ShowValue(QLabel* label, const QString& text) {
+    label->setText(text);
+    const QSize hint = label->sizeHint();
+    if (label->minimumWidth() == label->maximumWidth() && hint.width() <= label->width() &&
+        hint.height() <= label->height())
+        return;
+    label->setFixedSize(hint.expandedTo(label->minimumSize()));
+}
+
 QGroupBox* Group(const char* name, const char* title, QWidget* parent) {
     auto* g = new QGroupBox(QString::fromUtf8(title), parent);
     g->setObjectName(name);
@@ -164,9 +176,11 @@ TTTovikFrame::TTTovikFrame(TTovikDevice& device, const TPanelContext& context)
     if (Tabs[TabCalibration])
         CalibrationPage = new TCalibrationPage(Tabs[TabCalibration], *Panel, Buttons, acted);
 
+    // The tick runs when it has something to do (Reschedule), not on a fixed period.
     RefreshTimer = new QTimer(this);
     RefreshTimer->setObjectName("RefreshTimer");
-    RefreshTimer->setInterval(static_cast<int>(kRefreshTimerMs));
+    RefreshTimer->setSingleShot(true);
+    RefreshTimer->setTimerType(Qt::PreciseTimer);
     connect(RefreshTimer, &QTimer::timeout, this, &TTTovikFrame::RefreshTimerTimer);
     EnPuskTimer = new QTimer(this);
     EnPuskTimer->setObjectName("EnPuskTimer");
@@ -180,11 +194,15 @@ TTTovikFrame::TTTovikFrame(TTovikDevice& device, const TPanelContext& context)
         Wake->Target = this;
     }
     Panel->Link().Results()->SetNotifier([wake = Wake] { wake->Post(); });
+    // The line does not wait for completions while more of the panel's jobs
+    // are queued: those are handed over together, with the one after which
+    // the line waits for the panel (or when the next poll may go out).
+    Panel->Link().Results()->SetHoldWhileQueued(true);
 
     Panel->AttachDevice(&device);
     if (context.Area && context.Area->layout()) context.Area->layout()->addWidget(this);
     Redraw();
-    RefreshTimer->start();
+    Reschedule();
     show();
 }
 
@@ -228,8 +246,11 @@ void TTTovikFrame::BuildDataTab(QWidget* tab) {
                              parent);
         l->setObjectName(LabelInfo(id).Name);
         l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        l->setAutoFillBackground(true);
         Labels[static_cast<size_t>(id)] = l;
         into->addWidget(l);
+        // Fixed to its text (ShowValue), it keeps to the left as a label that fills the row would.
+        into->setAlignment(l, Qt::AlignLeft | Qt::AlignVCenter);
     };
 
     TovikModelGroupBox = Group("TovikModelGroupBox", "Модель", StatsPanel);
@@ -299,6 +320,8 @@ void TTTovikFrame::BuildSettingsTab(QWidget* tab) {
     TovikPortsComboBox->setEditable(false);
     TovikPortsComboBox->setMinimumContentsLength(10);
     TovikPortsComboBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    // The wheel passing over the box changes nothing: a port is chosen on purpose.
+    TovikPortsComboBox->installEventFilter(this);
     row->addWidget(TovikPortsComboBox);
     row->addSpacing(12);
     auto* busLabel = new QLabel(QStringLiteral("Номер в магистрали:"), connection);
@@ -328,7 +351,11 @@ void TTTovikFrame::BuildSettingsTab(QWidget* tab) {
     TovikUstStringGrid->setObjectName("TovikUstStringGrid");
     TovikUstStringGrid->setColumnCount(5);
     TovikUstStringGrid->verticalHeader()->hide();
-    TovikUstStringGrid->horizontalHeader()->setStretchLastSection(true);
+    // The columns are fitted to the grid's width (FitGridColumns): no
+    // horizontal scroll bar while they fit.
+    TovikUstStringGrid->horizontalHeader()->setStretchLastSection(false);
+    TovikUstStringGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    TovikUstStringGrid->viewport()->installEventFilter(this);
     TovikUstStringGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     TovikUstStringGrid->horizontalHeader()->setDefaultSectionSize(kGridDefaultColumnWidth);
     TovikUstStringGrid->setSelectionMode(QAbstractItemView::ContiguousSelection);
@@ -359,6 +386,13 @@ void TTTovikFrame::BuildSettingsTab(QWidget* tab) {
     connect(TovikPortsComboBox, &TDropDownComboBox::DropDown, this,
             &TTTovikFrame::TovikPortsComboBoxDropDown);
     connect(TovikPortsComboBox, &TDropDownComboBox::CloseUp, this, &TTTovikFrame::TovikPortsComboBoxCloseUp);
+    // A port chosen with the keys while the list is closed applies as one
+    // chosen from the list. The list's own choice has applied on its
+    // close-up, which comes first: the box then shows what the tab holds.
+    connect(TovikPortsComboBox, &QComboBox::activated, this, [this](int index) {
+        if (!Panel->Settings().PortBoxDroppedDown() && index != Panel->Settings().PortIndex())
+            TovikPortsComboBoxCloseUp();
+    });
     connect(BusIDSE, &QSpinBox::valueChanged, this, &TTTovikFrame::BusIDSEChange);
     connect(sync, &QPushButton::clicked, this, &TTTovikFrame::SyncTimeBtnClick);
 }
@@ -375,6 +409,7 @@ void TTTovikFrame::EnPuskTimerTimer() {
     Panel->Data().EnPuskTimerTimer();
     // Still running by the panel's clock: the tick ends it.
     Redraw();
+    Reschedule();
 }
 
 void TTTovikFrame::TovikStopButtonClick() {
@@ -425,6 +460,7 @@ void TTTovikFrame::TovikUstStringGridKeyPress(int Key) {
 void TTTovikFrame::RefreshPortSelection() {
     Panel->FillPortBox();
     Redraw();
+    Reschedule();
 }
 
 TPanelLayout TTTovikFrame::ReadLayout() const {
@@ -454,23 +490,33 @@ void TTTovikFrame::ApplyLayout(const TPanelLayout& l) {
 // ---- timers and the wake-up ----
 
 void TTTovikFrame::RefreshTimerTimer() {
+    RunTicks();
+}
+
+void TTTovikFrame::RunTicks() {
+    // The completions waiting, each in a tick of its own as one timer tick
+    // after another would hand them over, then one tick more for the next
+    // poll when it is due; drawn once. Those that arrive meanwhile wake the
+    // window again.
     AutoSizeGrid();
+    for (size_t waiting = Panel->Link().Results()->Count(); waiting > 0; --waiting) Panel->Tick();
     Panel->Tick();
     if (Panel->Data().EnPuskTimerRunning() && !EnPuskTimer->isActive()) EnPuskTimer->start();
     Redraw();
+    Reschedule();
+}
+
+void TTTovikFrame::Reschedule() {
+    // The thread sleeps until the tick has something to do; completions
+    // wake it on their own.
+    RefreshTimer->start(static_cast<int>(Panel->NextTickInMs()));
 }
 
 bool TTTovikFrame::event(QEvent* event) {
     if (event->type() != WakeUpEvent()) return QWidget::event(event);
     Wake->Pending.store(false);
     ++WakeCount;
-    // A completion arrived: handle it now rather than on the next tick.
-    Panel->Tick();
-    if (!Panel->Link().Results()->IsEmpty())
-        Wake->Post();
-    else
-        Panel->Tick();  // the next poll, when it is already due
-    Redraw();
+    RunTicks();
     return true;
 }
 
@@ -484,6 +530,11 @@ bool TTTovikFrame::eventFilter(QObject* watched, QEvent* event) {
             TovikAgreNameKeyPress(static_cast<const QKeyEvent*>(event)->key());
             return true;
         }
+    } else if (TovikUstStringGrid && watched == TovikUstStringGrid->viewport()) {
+        // Its width changed (the window, the vertical scroll bar): fit again.
+        if (event->type() == QEvent::Resize) FitGridColumns();
+    } else if (watched == TovikPortsComboBox) {
+        if (event->type() == QEvent::Wheel) return true;
     } else if (watched == TovikUstStringGrid) {
         if (event->type() == QEvent::FontChange) GridFontChanged = true;
         // Keys reach the grid only while no cell is being edited (the editor
@@ -512,6 +563,7 @@ void TTTovikFrame::AutoSizeGrid() {
     if (!run) return;
     GridSizedRevision = Panel->Settings().GridRevision();
     GridSizer.Pass(grid);
+    // The names column's full width first; the fit below may take from it.
     const auto& widths = GridSizer.ColumnWidths();
     const auto& heights = GridSizer.RowHeights();
     for (int c = 0; c + 1 < static_cast<int>(widths.size()); ++c)
@@ -521,6 +573,34 @@ void TTTovikFrame::AutoSizeGrid() {
     for (int r = 1; r < static_cast<int>(heights.size()) && r - 1 < TovikUstStringGrid->rowCount(); ++r)
         if (TovikUstStringGrid->rowHeight(r - 1) != heights[static_cast<size_t>(r)])
             TovikUstStringGrid->setRowHeight(r - 1, heights[static_cast<size_t>(r)]);
+    FitGridColumns();
+}
+
+void TTTovikFrame::FitGridColumns() {
+    QTableWidget* grid = TovikUstStringGrid;
+    QHeaderView* header = grid->horizontalHeader();
+    const int columns = header->count();
+    // Hidden behind another tab the viewport has no width of its own: the
+    // fit waits for it to be shown (its resize).
+    if (!grid->isVisible() || columns < 2 || GridSizer.ColumnWidths().empty()) return;
+    // "новое" is the last column wherever a compare column stands; it takes
+    // what the others leave, and never less than its header needs.
+    const int last = header->logicalIndex(columns - 1);
+    const QFontMetrics metrics(header->font());
+    const QTableWidgetItem* lastHeader = grid->horizontalHeaderItem(last);
+    const int lastMin = std::max(kGridDefaultColumnWidth,
+                                 metrics.horizontalAdvance(lastHeader ? lastHeader->text() : QString()) + 16);
+    int others = 0;
+    for (int c = 1; c < columns; ++c)
+        if (c != last) others += header->sectionSize(c);
+    // The names give up what the values need, down to a third of their
+    // width; a name cut short shows whole as the cell's tooltip.
+    const int available = grid->viewport()->width();
+    const int names = GridSizer.ColumnWidths()[0];
+    const int name = std::clamp(available - others - lastMin, names / 3, names);
+    if (header->sectionSize(0) != name) header->resizeSection(0, name);
+    const int rest = std::max(lastMin, available - others - name);
+    if (header->sectionSize(last) != rest) header->resizeSection(last, rest);
 }
 
 // ---- drawing ----
@@ -529,6 +609,8 @@ void TTTovikFrame::Acted(const TIntentResult& Result) {
     if (!Result.Text.empty())
         ShowMessage(this, Q(Result.Text), Result.Plain ? TMessageKind::Plain : TMessageKind::Error);
     Redraw();
+    // What the intent did may bring the next tick nearer (a port chosen).
+    Reschedule();
 }
 
 QWidget* TTTovikFrame::ShowMonitor() {
@@ -547,14 +629,17 @@ void TTTovikFrame::RedrawData() {
             const uint32_t rev = view.LabelRevision(id) + 1;  // never the 0 of "not drawn"
             if (DrawnLabels[static_cast<size_t>(i)] == rev) continue;
             DrawnLabels[static_cast<size_t>(i)] = rev;
-            Labels[static_cast<size_t>(i)]->setText(Q(view.Label(id)));
+            ShowValue(Labels[static_cast<size_t>(i)], Q(view.Label(id)));
         }
     }
     if (data.Revision() == DrawnData) return;
     DrawnData = data.Revision();
     if (StatusPanel && StatusPanel->text() != Q(data.StatusText()))
         StatusPanel->setText(Q(data.StatusText()));
-    TovikControl->setTabText(TovikControl->indexOf(Tabs[TabData]), Q(data.Caption()));
+    // The tab bar lays itself out again on any caption set: only a new one.
+    const int dataTab = TovikControl->indexOf(Tabs[TabData]);
+    if (TovikControl->tabText(dataTab) != Q(data.Caption()))
+        TovikControl->setTabText(dataTab, Q(data.Caption()));
     if (DrawnKind != view.DeviceKind()) {
         DrawnKind = view.DeviceKind();
         for (int i = 0; i < kLabelCount; ++i)
@@ -633,7 +718,9 @@ void TTTovikFrame::RedrawSettings() {
             const uint32_t rev = settings.CellRevision(r, c);
             if (DrawnCells[r][c] == rev) continue;
             DrawnCells[r][c] = rev;
-            TovikUstStringGrid->item(static_cast<int>(r - 1), static_cast<int>(c))->setText(Q(grid[r][c]));
+            QTableWidgetItem* item = TovikUstStringGrid->item(static_cast<int>(r - 1), static_cast<int>(c));
+            item->setText(Q(grid[r][c]));
+            if (c == 0) item->setToolTip(Q(grid[r][c]));
         }
 }
 

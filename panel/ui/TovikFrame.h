@@ -103,7 +103,8 @@ public:
     void Acted(const TIntentResult& Result);
 
     // ---- the handlers: each turns its event into an intent ----
-    // One tick of RefreshTimer: the grid's auto-size, the session's tick, the drawing.
+    // One tick of RefreshTimer, which runs when the session has something to
+    // do: the grid's auto-size, the session's tick, the drawing.
     void RefreshTimerTimer();
     void EnPuskTimerTimer();
     void TovikPuskButtonClick();
@@ -179,6 +180,12 @@ private:
     void BuildDataTab(QWidget* tab);
     void BuildSettingsTab(QWidget* tab);
     void AutoSizeGrid();
+    // The ticks that are due now, the drawing, and RefreshTimer for the next deadline.
+    void RunTicks();
+    // Starts RefreshTimer for the session's next deadline.
+    void Reschedule();
+    // The setpoint grid's columns within its width.
+    void FitGridColumns();
     void RedrawData();
     void RedrawSettings();
     void RedrawButtons();

@@ -249,7 +249,10 @@ void TTTovikFrame::RedrawSetpointFiles() {
     CompareLabel->setVisible(compared.has_value());
     const QBrush fixed = palette().brush(QPalette::Button);
     if (!compared) {
-        if (grid->columnCount() > kFileColumn) grid->setColumnCount(kFileColumn);
+        if (grid->columnCount() > kFileColumn) {
+            grid->setColumnCount(kFileColumn);
+            FitGridColumns();
+        }
         for (int r = 0; r < grid->rowCount(); ++r)
             if (QTableWidgetItem* item = grid->item(r, 3)) item->setBackground(fixed);
         return;
@@ -276,6 +279,7 @@ void TTTovikFrame::RedrawSetpointFiles() {
         if (QTableWidgetItem* now = grid->item(r, 3)) now->setBackground(differs ? QBrush(kDiffers) : fixed);
     }
     grid->resizeColumnToContents(kFileColumn);
+    FitGridColumns();
     const QString name = CompareLabel->property("file").toString();
     QString text =
         "Сравнение с файлом " + name + ": " +

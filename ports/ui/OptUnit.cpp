@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "protocol/Outcome.h"
+
 namespace tovik {
 
 TOptForm::TOptForm(std::shared_ptr<TRequestStats> stats, QWidget* parent)
@@ -34,6 +36,10 @@ TOptForm::TOptForm(std::shared_ptr<TRequestStats> stats, QWidget* parent)
     form->addRow(QStringLiteral("Запросов принято успешно:"), recok_lab);
     form->addRow(QStringLiteral("Запросов принято с ошибкой:"), recerr_lab);
     form->addRow(QStringLiteral("Запросов без ответа:"), noack_lab);
+    lasterr_lab = new QLabel(this);
+    lasterr_lab->setObjectName("lasterr_lab");
+    lasterr_lab->setWordWrap(true);
+    form->addRow(QStringLiteral("Последняя ошибка:"), lasterr_lab);
 
     rst_btn = new QPushButton(QStringLiteral("Сбросить"), this);
     rst_btn->setObjectName("rst_btn");
@@ -65,6 +71,7 @@ void TOptForm::StatUpdTimerTimer() {
     recok_lab->setText(QString::number(s.OkCount));
     recerr_lab->setText(QString::number(s.ErrorCount));
     noack_lab->setText(QString::number(s.NoAnswer()));
+    lasterr_lab->setText(s.LastFailure ? QString::fromStdString(OutcomeText(*s.LastFailure)) : QString());
 }
 
 void TOptForm::rst_btnClick() {

@@ -20,6 +20,8 @@ public:
     QLabel* recok_lab = nullptr;
     QLabel* recerr_lab = nullptr;
     QLabel* noack_lab = nullptr;
+    // How the last request that failed ended; empty while none has.
+    QLabel* lasterr_lab = nullptr;
     QPushButton* rst_btn = nullptr;
     QPushButton* Button1 = nullptr;
     QTimer* StatUpdTimer = nullptr;

@@ -94,6 +94,8 @@ struct TRelayState {
     TBlock CalInfo = {4, 0, 0};
     std::vector<TBlock> Tasks;  // 12-byte entries
     uint8_t TaskCapacity = 16;
+    // Added to the entry a task reply names (0: the one asked).
+    uint8_t TaskIndexShift = 0;
     // Commands that go unanswered (Ok false), and replies cut to a length.
     std::map<uint8_t, int> Fail;
     std::map<uint8_t, size_t> Cut;
@@ -149,10 +151,14 @@ public:
         return s;
     }
 
-    // Answers a job as the worker would: the handler with the flag and the block.
-    static void Answer(TProtoJob& job, bool ok, std::optional<TBlock> data) {
-        job.Results->AddEvent(std::move(job.OnResult), ok ? kAnswered : TOutcome{},
+    // Answers a job as the worker would: the handler with how the request
+    // ended (ok: answered, else no answer) and the block.
+    static void Answer(TProtoJob& job, const TOutcome& outcome, std::optional<TBlock> data) {
+        job.Results->AddEvent(std::move(job.OnResult), outcome,
                               data ? std::make_unique<TBlock>(std::move(*data)) : nullptr);
+    }
+    static void Answer(TProtoJob& job, bool ok, std::optional<TBlock> data) {
+        Answer(job, ok ? kAnswered : TOutcome{}, std::move(data));
     }
 
     // The reply the relay gives to a job; none for commands without data.
@@ -192,7 +198,7 @@ public:
                 if (c.Param1 >= 0 && static_cast<size_t>(c.Param1) < n)
                     std::copy(Relay.Tasks[static_cast<size_t>(c.Param1)].begin(),
                               Relay.Tasks[static_cast<size_t>(c.Param1)].end(), b.begin());
-                b[12] = static_cast<uint8_t>(c.Param1);
+                b[12] = static_cast<uint8_t>(c.Param1 + Relay.TaskIndexShift);
                 b[13] = static_cast<uint8_t>(n);
                 b[14] = Relay.TaskCapacity;
                 return b;

@@ -192,16 +192,16 @@ TEST(TaskLogTest, ReadChainAndGrid) {
     TTaskLog log;
     log.BeginRead();
     const TBlock first = TaskReply({8, 0, 0, 5, 5, 26, 12, 0, 0, 5, 5, 26}, 0, 3, 16);
-    EXPECT_EQ(log.OnTaskEntry(true, &first), std::optional<uint8_t>(1));
+    EXPECT_EQ(log.OnTaskEntry(true, &first, 0), std::optional<uint8_t>(1));
     TTextGrid grid = log.Grid(kRu);
     ASSERT_EQ(grid.size(), 4u);
     EXPECT_EQ(grid[0], (TTextRow{"№", "Начало", "Окончание"}));
     EXPECT_EQ(grid[1], (TTextRow{"1", "5.05.2026 08:00:00", "5.05.2026 12:00:00"}));
     EXPECT_EQ(grid[2], (TTextRow{"2", "", ""}));  // not received yet
     const TBlock second = TaskReply({30, 61, 60, 0, 0, 150, 1, 2, 3, 32, 13, 99}, 1, 3, 16);
-    EXPECT_EQ(log.OnTaskEntry(true, &second), std::optional<uint8_t>(2));
+    EXPECT_EQ(log.OnTaskEntry(true, &second, 1), std::optional<uint8_t>(2));
     const TBlock third = TaskReply({}, 2, 3, 16);
-    EXPECT_EQ(log.OnTaskEntry(true, &third), std::nullopt);
+    EXPECT_EQ(log.OnTaskEntry(true, &third, 2), std::nullopt);
     grid = log.Grid(kRu);
     // Out-of-range stored bytes are shown brought into range.
     EXPECT_EQ(grid[2], (TTextRow{"2", "1.01.2099 23:59:59", "31.12.2099 01:02:03"}));
@@ -214,7 +214,7 @@ TEST(TaskLogTest, ReadChainAndGrid) {
 TEST(TaskLogTest, EmptyFailedAndDamagedReplies) {
     TTaskLog log;
     const TBlock empty = TaskReply({}, 0, 0, 4);
-    EXPECT_EQ(log.OnTaskEntry(true, &empty), std::nullopt);
+    EXPECT_EQ(log.OnTaskEntry(true, &empty, 0), std::nullopt);
     EXPECT_EQ(log.Grid(kRu).size(), 2u);
     EXPECT_EQ(log.Grid(kRu)[1], (TTextRow{"", "", ""}));
     EXPECT_EQ(log.Capacity(), 4);
@@ -222,21 +222,57 @@ TEST(TaskLogTest, EmptyFailedAndDamagedReplies) {
     // An index outside the reported log is not stored and ends the chain.
     TTaskLog damaged;
     const TBlock outside = TaskReply({1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, 5, 2, 4);
-    EXPECT_EQ(damaged.OnTaskEntry(true, &outside), std::nullopt);
+    EXPECT_EQ(damaged.OnTaskEntry(true, &outside, 5), std::nullopt);
     EXPECT_TRUE(damaged.ReadFailed());
     EXPECT_EQ(damaged.Count(), 2u);
     EXPECT_EQ(damaged.Entries()[0], TTaskEntry{});
 
     TTaskLog failed;
-    EXPECT_EQ(failed.OnTaskEntry(false, &empty), std::nullopt);
+    EXPECT_EQ(failed.OnTaskEntry(false, &empty, 0), std::nullopt);
     EXPECT_TRUE(failed.ReadFailed());
     const TBlock shortBlock(10, 0);
-    EXPECT_EQ(failed.OnTaskEntry(true, &shortBlock), std::nullopt);
+    EXPECT_EQ(failed.OnTaskEntry(true, &shortBlock, 0), std::nullopt);
 
     TTaskLog full;
     const TBlock last = TaskReply({}, 1, 2, 2);
-    full.OnTaskEntry(true, &last);
+    full.OnTaskEntry(true, &last, 1);
     EXPECT_TRUE(full.IsFull());
+}
+
+// A chain ends on a reply that names another entry than the one asked, and
+// asks no more often than the log held entries when it began.
+TEST(TaskLogTest, AChainEndsOnAForeignReplyAndAtTheCountItBeganWith) {
+    struct Case {
+        const char* what;
+        int (*index)(int asked);  // the entry the relay names
+        int (*count)(int asked);  // the count it reports
+        int reads;                // how many entries the chain asks for
+        bool failed;
+    };
+    const Case cases[] = {
+        {"always entry 0", [](int) { return 0; }, [](int) { return 5; }, 2, true},
+        {"the entry before", [](int a) { return a > 0 ? a - 1 : 0; }, [](int) { return 5; }, 2, true},
+        {"a count that grows", [](int a) { return a; }, [](int a) { return 5 + a; }, 5, false},
+        {"as asked", [](int a) { return a; }, [](int) { return 5; }, 5, false},
+    };
+    for (const Case& c : cases) {
+        TTaskLog log;
+        log.BeginRead();
+        int reads = 0;
+        for (std::optional<uint8_t> asked = 0; asked && reads < 300; ++reads) {
+            const TBlock reply = TaskReply({}, static_cast<uint8_t>(c.index(*asked)),
+                                           static_cast<uint8_t>(c.count(*asked)), 16);
+            asked = log.OnTaskEntry(true, &reply, *asked);
+        }
+        EXPECT_EQ(reads, c.reads) << c.what;
+        EXPECT_EQ(log.ReadFailed(), c.failed) << c.what;
+        EXPECT_EQ(log.Problem().empty(), !c.failed) << c.what;
+    }
+    TTaskLog log;
+    const TBlock reply = TaskReply({}, 0, 5, 16);
+    log.OnTaskEntry(true, &reply, 1);
+    EXPECT_EQ(log.Problem(),
+              "Журнал заданий прочитан не полностью: на запрос задания 2 устройство ответило заданием 1.");
 }
 
 TEST(AlarmJournalTest, RecordFromReplyOnlyWhenWhole) {
@@ -281,7 +317,7 @@ TEST(ShortNativeReplies, AlarmRecordAndTaskEntryAreNotStored) {
         },
         0));
     ASSERT_TRUE(RequestReadTask(
-        port, 1, owner, 0, events, [&](const TReply& r) { next = log.OnTaskEntry(r.Ok(), r.Data); }, 0));
+        port, 1, owner, 0, events, [&](const TReply& r) { next = log.OnTaskEntry(r.Ok(), r.Data, 0); }, 0));
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (events->Count() < 2 && std::chrono::steady_clock::now() < end) std::this_thread::yield();
     ASSERT_EQ(events->Count(), 2u);

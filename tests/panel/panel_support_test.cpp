@@ -104,5 +104,63 @@ TEST(ResultNotifier, CalledAfterEachEventOutsideTheListLock) {
     EXPECT_EQ(calls, 3);
 }
 
+// A list that holds events back: the notifier waits for the event after
+// which no job for the list is queued, and a wake asked for an owner comes
+// as its last queued job is taken, before that job has run.
+TEST(ResultNotifier, HeldWhileJobsAreQueuedAndWokenAsTheLastIsTaken) {
+    TLivePort port;
+    const int32_t owner = port.RegisterOwner();
+    auto results = std::make_shared<TResultEventsList>();
+    results->SetHoldWhileQueued(true);
+    std::mutex lock;
+    std::condition_variable changed;
+    int calls = 0, started = 0, released = 0;
+    results->SetNotifier([&] {
+        std::lock_guard g(lock);
+        ++calls;
+        changed.notify_all();
+    });
+    // Each job runs when the test lets it, after saying that it started.
+    auto gated = [&](TProtoRequest&) -> TOutcome {
+        std::unique_lock g(lock);
+        const int me = ++started;
+        changed.notify_all();
+        changed.wait(g, [&] { return released >= me; });
+        return kAnswered;
+    };
+    auto waitFor = [&](auto done) {
+        std::unique_lock g(lock);
+        return changed.wait_for(g, std::chrono::seconds(30), done);
+    };
+    auto release = [&] {
+        std::lock_guard g(lock);
+        ++released;
+        changed.notify_all();
+    };
+    auto notified = [&] {
+        std::lock_guard g(lock);
+        return calls;
+    };
+    results->WakeWhenIdle(owner);
+    for (int i = 0; i < 3; ++i)
+        port.PutJob(MakeJob(MakeRequest(&port, 1, 0, {}, nullptr, 0, nullptr, 0, 0, 1), nullptr, nullptr,
+                            owner, results, gated, [](const TReply&) {}));
+    ASSERT_TRUE(waitFor([&] { return started == 1; }));
+    release();
+    // The second job has started: the first one's event is in, unannounced.
+    ASSERT_TRUE(waitFor([&] { return started == 2; }));
+    EXPECT_EQ(results->Count(), 1u);
+    EXPECT_EQ(notified(), 0);
+    release();
+    // The last one taken: one wake, while it still runs.
+    ASSERT_TRUE(waitFor([&] { return started == 3 && calls == 1; }));
+    EXPECT_EQ(results->Count(), 2u);
+    release();
+    // Its event ends the run: announced, the two before it with it.
+    ASSERT_TRUE(waitFor([&] { return calls == 2; }));
+    EXPECT_EQ(results->Count(), 3u);
+    results->SetNotifier(nullptr);
+}
+
 }  // namespace
 }  // namespace tovik

@@ -153,8 +153,8 @@ TEST(PanelTaskLog, AnIndexPastTheCountOrAShortReplyEndsTheChainAndIsNotStored) {
     EXPECT_EQ(p.TaskLog().Log().Entries()[0], (TTaskEntry{8, 0, 0, 1, 3, 26, 9, 0, 0, 1, 3, 26}));
     EXPECT_FALSE(p.TaskLog().GridEnabled());
     // Answered, but not with an entry of the log.
-    EXPECT_NE(std::find(p.Poll().IncompleteReads().begin(), p.Poll().IncompleteReads().end(), "task_log"),
-              p.Poll().IncompleteReads().end());
+    ASSERT_EQ(ReadNames(p.Poll().FailedReads()), std::vector<std::string>{"task_log"});
+    EXPECT_EQ(p.Poll().FailedReads()[0].Outcome.Status, TReplyStatus::Damaged);
     const auto reads = std::count_if(rig.Sent.begin(), rig.Sent.end(),
                                      [](const test::TSent& s) { return s.Code == CmdReadTask; });
     EXPECT_EQ(reads, 2);  // no read past the end
@@ -167,8 +167,69 @@ TEST(PanelTaskLog, AnIndexPastTheCountOrAShortReplyEndsTheChainAndIsNotStored) {
     cut.Cycle();
     EXPECT_EQ(q.TaskLog().Log().Count(), 0u);
     EXPECT_FALSE(q.TaskLog().GridEnabled());
-    EXPECT_EQ(std::count(q.Poll().IncompleteReads().begin(), q.Poll().IncompleteReads().end(), "task_log"),
-              1);
+    EXPECT_EQ(ReadNames(q.Poll().FailedReads()), std::vector<std::string>{"task_log"});
+}
+
+// State polls go out behind the chain's reads (interval 0), each reporting
+// the log changed, and one of them fails: a chain runs to the log's end
+// before the next one starts at entry 0 (only the failed poll ends one
+// midway), and never two at once.
+TEST(PanelTaskLog, APollDuringTheChainNeverStartsASecondOne) {
+    for (bool pollFails : {false, true}) {
+        SCOPED_TRACE(pollFails);
+        TPanelRig rig(kKindTovik, 1, 0);
+        for (uint8_t i = 0; i < 8; ++i) rig.Relay.Tasks.push_back(Entry(i, 1));
+        rig.Relay.TaskLogChanged = true;
+        TTovikPanel& p = rig.Open();
+        std::vector<int32_t> entries;
+        int polls = 0;
+        for (int step = 0; step < 400; ++step) {
+            p.Tick();
+            auto job = rig.Next();
+            if (!job) continue;
+            p.Tick();  // the port is idle while the job runs: a poll may go out behind it
+            const test::TSent s = TPanelRig::Describe(*job);
+            if (s.Code == CmdReadTask) entries.push_back(s.Param1);
+            const bool fail = s.Code == CmdReadCell && ++polls == 3 && pollFails;
+            TPanelRig::Answer(*job, !fail, fail ? std::nullopt : rig.ReplyTo(*job));
+        }
+        ASSERT_GT(entries.size(), 16u);
+        int endedMidway = 0;
+        for (size_t i = 1; i < entries.size(); ++i) {
+            EXPECT_TRUE(entries[i] == 0 || entries[i] == entries[i - 1] + 1) << i << ": " << entries[i];
+            if (entries[i] == 0 && entries[i - 1] != 7) ++endedMidway;
+        }
+        EXPECT_LE(endedMidway, pollFails ? 1 : 0);
+        EXPECT_EQ(p.TaskLog().Log().Count(), 8u);
+    }
+}
+
+// A relay whose task replies name another entry: the chain ends with a
+// message, said once until a chain reads the log to its end.
+TEST(PanelTaskLog, AReplyNamingAnotherEntryIsSaidOnceUntilAChainGoesThrough) {
+    TPanelRig rig(kKindTovik);
+    for (uint8_t i = 0; i < 3; ++i) rig.Relay.Tasks.push_back(Entry(i, 1));
+    rig.Relay.TaskLogChanged = true;
+    rig.Relay.TaskIndexShift = 1;
+    TTovikPanel& p = rig.Open();
+    auto cycles = [&](int n) {
+        for (int c = 0; c < n; ++c) {
+            rig.Cycle();
+            rig.Clock.Advance(100);
+        }
+    };
+    cycles(3);
+    std::vector<TPanelMessage> said = p.TakeMessages();
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0].Text,
+              "Журнал заданий прочитан не полностью: на запрос задания 1 устройство ответило заданием 2.");
+    rig.Relay.TaskIndexShift = 0;
+    cycles(1);
+    EXPECT_EQ(p.TaskLog().Log().Count(), 3u);
+    EXPECT_TRUE(p.TakeMessages().empty());
+    rig.Relay.TaskIndexShift = 1;
+    cycles(2);
+    EXPECT_EQ(p.TakeMessages().size(), 1u);
 }
 
 TEST(PanelTaskLog, EnterRewritesTheEditedCellAndWritesTheEntry) {
@@ -200,13 +261,13 @@ TEST(PanelTaskLog, EnterRewritesTheEditedCellAndWritesTheEntry) {
     EXPECT_EQ(p.TaskLog().Grid()[1][1], "1.3.2026 8:00:00");
     EXPECT_EQ(p.TaskLog().Grid()[1][2], "1.03.2026 09:15:00");
 
-    // A write the relay refuses: "Ошибка задания.", and the log is read back
+    // A write the relay refuses: "Ошибка задания." and why, and the log is read back
     // so that the grid does not keep a value the relay does not hold.
     rig.Drain();
     rig.Relay.Fail[CmdWriteTask] = 1;
     p.TaskLog().EditEntry(0, TTaskField::Start, "1.3.2026 7:00:00", "1.3.2026 9:15:00");
     rig.Drain();
-    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка задания."});
+    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка задания.\nнет ответа"});
     EXPECT_TRUE(p.Poll().Flags().ReloadTaskLog);
     rig.Clock.Advance(100);
     rig.Cycle();
@@ -259,7 +320,7 @@ TEST(PanelTaskLog, AddDeleteAndClear) {
     ASSERT_EQ(rig.Sent.size(), from + 1);
     EXPECT_EQ(rig.Sent[from].Code, CmdDeleteTask);
     EXPECT_EQ(rig.Sent[from].Data, (TBlock{1, 3}));
-    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка удаления задания."});
+    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка удаления задания.\nнет ответа"});
     // The log is read back; the chain's end enables the buttons again.
     EXPECT_TRUE(p.Poll().Flags().ReloadTaskLog);
     rig.Clock.Advance(100);
@@ -272,7 +333,7 @@ TEST(PanelTaskLog, AddDeleteAndClear) {
     rig.Relay.Fail[CmdClearTasks] = 1;
     rig.Drain();
     EXPECT_EQ(rig.Codes(from), std::vector<uint8_t>{CmdClearTasks});
-    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка очистки журнала."});
+    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка очистки журнала.\nнет ответа"});
     rig.Relay.Tasks.clear();
     rig.Clock.Advance(100);
     rig.Cycle();
@@ -284,7 +345,7 @@ TEST(PanelTaskLog, AddDeleteAndClear) {
     p.TaskLog().Add();
     rig.Drain();
     EXPECT_EQ(rig.Codes(from), std::vector<uint8_t>{CmdAddTask});
-    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка добавления задания."});
+    EXPECT_EQ(Texts(p.TakeMessages()), std::vector<std::string>{"Ошибка добавления задания.\nнет ответа"});
 }
 
 TEST(PanelTaskLog, AFullLogRefusesAnAddEvenWithoutAConnection) {
@@ -407,8 +468,8 @@ TEST(PanelAlarms, AFailedOrShortRecordReadEndsTheFetchUntilTheHeaderChanges) {
         EXPECT_EQ(RecordReads(rig), 1u);
         EXPECT_TRUE(rig.Device.AlarmCache.empty());
         EXPECT_TRUE(p.Alarms().FetchFailed());
-        // A short reply was answered, with less; either way nothing is kept.
-        const auto& noted = shortReply ? p.Poll().IncompleteReads() : ReadNames(p.Poll().FailedReads());
+        // A short reply was answered, with less; either way the read failed.
+        const auto noted = ReadNames(p.Poll().FailedReads());
         EXPECT_NE(std::find(noted.begin(), noted.end(), "alarm_records"), noted.end());
         rig.Relay.Cut.clear();
         size_t from = rig.Sent.size();
@@ -422,6 +483,23 @@ TEST(PanelAlarms, AFailedOrShortRecordReadEndsTheFetchUntilTheHeaderChanges) {
         EXPECT_EQ(RecordReads(rig, from), 3u);
         EXPECT_EQ(rig.Device.AlarmCache.size(), 3u);
     }
+}
+
+// The relay stores secondary currents: until a setpoint read brings Kтр the
+// grid shows them as unavailable, as the labels and the status bar do.
+TEST(PanelAlarms, CurrentsWaitForTheTransformationRatio) {
+    TPanelRig rig(kKindTovik);
+    rig.Relay.AlarmHeader = {1, 1};
+    rig.Relay.AlarmRecords = {Alarm(10, 1, 12345)};
+    rig.Relay.State[3] = 18;
+    rig.Relay.Fail[CmdReadUst] = 1;
+    TTovikPanel& p = rig.Open();
+    rig.Cycle();
+    EXPECT_EQ(p.Alarms().Grid()[1][2], "Ia=Н/Д Ib=Н/Д Ic=Н/Д");
+    EXPECT_TRUE(p.Data().StatusText().ends_with("Ia=Н/Д Ib=Н/Д Ic=Н/Д")) << p.Data().StatusText();
+    rig.Clock.Advance(100);
+    rig.Cycle();
+    EXPECT_EQ(p.Alarms().Grid()[1][2], "Ia=12,3 Ib=0,00 Ic=0,00");
 }
 
 TEST(PanelAlarms, ClearEmptiesTheCacheWhateverTheRelayAnswered) {

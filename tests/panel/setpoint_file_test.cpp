@@ -329,7 +329,9 @@ TEST(SetpointRestore, ReportsItemByItemWhatNowMatches) {
     // No read-back: nothing is known to match.
     const TRestoreReport lost = VerifyRestore(plan, std::nullopt, kRu);
     EXPECT_FALSE(lost.WrittenAllMatch());
-    EXPECT_NE(RestoreReportText(lost).find("результат неизвестен"), std::string::npos);
+    EXPECT_NE(RestoreReportText(lost).find(
+                  "Уставки не удалось прочитать снова (нет ответа): результат неизвестен."),
+              std::string::npos);
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "PanelTestRig.h"
+#include "panel/SettingsView.h"
 #include "protocol/UstTable.h"
 
 namespace tovik {
@@ -117,6 +119,49 @@ TEST(PanelPolling, NoPollWhileAJobWaitsACompletionWaitsOrThePollIsUnanswered) {
     EXPECT_EQ(rig.Port->QueueLength(), batch - 2);
 }
 
+// A front end sleeps until the tick has something to do: the next poll's
+// deadline, a completion waiting, the end of the 1500 ms after a start, or
+// at the latest the idle limit; while the panel's queued jobs hold the poll
+// back, the result list is asked to wake it as the last of them is taken.
+TEST(PanelPolling, TheNextTickComesWhenTheTickHasSomethingToDo) {
+    TPanelRig rig(kKindTovik, 1, 100);
+    TTovikPanel& p = rig.Open();
+    const TResultEventsList& results = *p.Link().Results();
+    const int32_t owner = p.Link().OwnerId();
+    rig.Cycle();
+    EXPECT_EQ(p.NextTickInMs(), 100u);
+    rig.Clock.Advance(60);
+    EXPECT_EQ(p.NextTickInMs(), 40u);
+    rig.Clock.Advance(40);
+    p.Tick();
+    // The poll queued, then running: only its completion gives work.
+    EXPECT_EQ(p.NextTickInMs(), kIdleTickMs);
+    auto poll = rig.Next();
+    EXPECT_EQ(p.NextTickInMs(), kIdleTickMs);
+    EXPECT_FALSE(results.WaitsForIdle(owner));
+    TPanelRig::Answer(*poll, true, rig.ReplyTo(*poll));
+    EXPECT_EQ(p.NextTickInMs(), 0u);
+    p.Tick();
+    // The batch queued: the wake comes with its last job taken.
+    EXPECT_EQ(p.NextTickInMs(), kIdleTickMs);
+    EXPECT_TRUE(results.WaitsForIdle(owner));
+    std::vector<TProtoJob> running;
+    while (auto job = rig.Next()) running.push_back(std::move(*job));
+    rig.Clock.Advance(30);
+    EXPECT_EQ(p.NextTickInMs(), 70u);
+    for (TProtoJob& job : running) TPanelRig::Answer(job, true, rig.ReplyTo(job));
+    rig.Drain();
+
+    // The 1500 ms after a start, when they end first.
+    rig.Port->RequestInterval = 5000;
+    p.Data().Start();
+    rig.Drain();
+    rig.Clock.Advance(1000);
+    EXPECT_EQ(p.NextTickInMs(), kIdleTickMs);
+    rig.Clock.Advance(400);
+    EXPECT_EQ(p.NextTickInMs(), 100u);
+}
+
 TEST(PanelPolling, APollBehindTheLastJobOfTheBatchKeepsTheCyclesApart) {
     TPanelRig rig(kKindTovik, 1, 100);
     TTovikPanel& p = rig.Open();
@@ -211,7 +256,7 @@ TEST(PanelPolling, FailedPollBlanksEveryDisplayAndDisablesTheCommands) {
         EXPECT_TRUE(p.Data().View().Label(id).ends_with("Н/Д")) << p.Data().View().Label(id);
     }
     EXPECT_EQ(p.Data().View().Label(LabelDateTime), "Текущее время: Н/Д");
-    EXPECT_EQ(p.Data().StatusText(), "Недоступно");
+    EXPECT_EQ(p.Data().StatusText(), "Недоступно: нет ответа");
     for (size_t r = 1; r < p.Settings().Grid().size(); ++r)
         for (size_t c = 1; c <= 3; ++c) EXPECT_EQ(p.Settings().Grid()[r][c], "Н/Д");
     for (int b = 0; b < kButtonCount; ++b) EXPECT_FALSE(p.ButtonEnabled(static_cast<TPanelButton>(b)));
@@ -225,6 +270,39 @@ TEST(PanelPolling, FailedPollBlanksEveryDisplayAndDisablesTheCommands) {
     EXPECT_EQ(rig.Codes(from)[1], CmdReadUst);
     EXPECT_TRUE(p.ButtonEnabled(BtnPusk));
     EXPECT_EQ(p.Data().View().Label(LabelTokA), "Ia = 12,5 A");
+}
+
+// "Недоступно" in the status bar says why: how the state poll ended, a
+// reply with less than it takes, or the line gone with the system's reason.
+TEST(PanelPolling, AnUnavailableStateSaysWhy) {
+    struct Case {
+        TOutcome Outcome;
+        std::optional<TBlock> Data;
+        const char* Status;
+    };
+    const Case cases[] = {
+        {TOutcome{}, std::nullopt, "Недоступно: нет ответа"},
+        {TOutcome{TReplyStatus::Damaged}, std::nullopt, "Недоступно: ответ повреждён (контрольная сумма)"},
+        {TOutcome{TReplyStatus::Exception, 2}, std::nullopt,
+         "Недоступно: исключение ModBus 2: недопустимый адрес данных"},
+        {kAnswered, TBlock{0x13, 0}, "Недоступно: ответ короче ожидаемого"},
+        {TOutcome{TReplyStatus::NoLine, 0, {TOpenError::Gone, EIO}}, std::nullopt,
+         "Недоступно: порт ttyT0 недоступен: устройство отключено (Input/output error)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Status);
+        TPanelRig rig(kKindTovik);
+        TTovikPanel& p = rig.Open();
+        rig.Cycle();
+        rig.Clock.Advance(100);
+        p.Tick();
+        auto poll = rig.Next();
+        ASSERT_TRUE(poll);
+        TPanelRig::Answer(*poll, c.Outcome, c.Data);
+        p.Tick();
+        EXPECT_EQ(p.Data().StatusText(), c.Status);
+        EXPECT_EQ(p.Data().View().Label(LabelTokA), "Ia = Н/Д");
+    }
 }
 
 TEST(PanelPolling, DeviceWithoutPortShowsNoConnectionAndSendsNothing) {
@@ -358,8 +436,10 @@ TEST(PanelDisplay, ShortRepliesShowWhatArrived) {
     EXPECT_EQ(p.Data().View().Label(LabelTokA), "Ia = 1,00 A");
     EXPECT_EQ(p.Data().View().Label(LabelTokC), "Ic = Н/Д");
     EXPECT_EQ(p.Data().View().Label(LabelTpLoadT), "Блокировка защит Tп = Н/Д");
-    EXPECT_TRUE(ReadNames(p.Poll().FailedReads()).empty());  // answered, with less
-    EXPECT_EQ(p.Poll().IncompleteReads(), (std::vector<std::string>{"setpoints", "currents", "timers"}));
+    // Answered with less: failed reads, though what arrived is shown.
+    EXPECT_EQ(ReadNames(p.Poll().FailedReads()),
+              (std::vector<std::string>{"setpoints", "currents", "timers"}));
+    for (const TFailedRead& r : p.Poll().FailedReads()) EXPECT_EQ(r.Outcome.Status, TReplyStatus::Short);
     // Rows whose bytes arrived are shown, the rest are not; commands stay off.
     EXPECT_NE(p.Settings().Grid()[1][3], "Н/Д");
     EXPECT_EQ(p.Settings().Grid()[20][3], "Н/Д");
@@ -545,7 +625,9 @@ TEST(PanelCommands, InstallationName) {
     rig.Cycle();
     EXPECT_FALSE(p.Data().NameBox().ReadOnly);
     // Empty on Enter: refused, still editable.
-    EXPECT_EQ(p.Data().NameEntered("").Text, "Необходима не пустая строка.");
+    const TIntentResult empty = p.Data().NameEntered("");
+    EXPECT_EQ(empty.Text, "Необходима не пустая строка.");
+    EXPECT_TRUE(empty.Plain);
     EXPECT_FALSE(p.Data().NameBox().ReadOnly);
     // Texts the record cannot hold stay in the box with a message.
     EXPECT_NE(p.Data().NameEntered(std::string(41, 'x')).Text.find("длиннее 40"), std::string::npos);
@@ -602,6 +684,26 @@ TEST(PanelSettings, EnterInTheNewColumnByAccessLevel) {
         if (c.written) {
             EXPECT_EQ(p.Link().Result(written.Id)->State, TIntentState::Done);
         }
+    }
+}
+
+// The items a kind's grid does not show are no setpoints of its relay:
+// Enter past the end of a shorter grid writes nothing and reads nothing.
+TEST(PanelSettings, AnItemPastTheEndOfTheKindsGridIsNoEdit) {
+    for (uint8_t kind = 0; kind < kDeviceKindCount; ++kind) {
+        TPanelRig rig(kind, 0);
+        TTovikPanel& p = rig.Open();
+        rig.Cycle();
+        const TTextGrid before = p.Settings().Grid();
+        const size_t from = rig.Sent.size();
+        for (int item : {-1, SetpointItemCount(kind), kUstCellCount}) {
+            const TIntentResult r = p.Settings().WriteSetpoint(item, "5");
+            EXPECT_EQ(r.Reason, TRefusalReason::NoSelection) << int(kind) << "/" << item;
+        }
+        rig.AnswerQueued();
+        EXPECT_EQ(rig.Sent.size(), from) << int(kind);
+        EXPECT_FALSE(p.Poll().Flags().ReloadSettings);
+        EXPECT_EQ(p.Settings().Grid(), before);
     }
 }
 

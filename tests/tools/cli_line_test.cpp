@@ -257,8 +257,16 @@ Bytes ShortReplies(const Bytes& frame) {
 
 TEST(CliLine, ShortRepliesShowUnavailableAndStoreNothing) {
     test::PtyResponder relay(ShortReplies);
-    CliRun r = RunCli(With(PatientLine(relay.PortName(), 0), {"poll"}));
-    ASSERT_EQ(r.Code, 0) << r.Err;
+    // A read answered with less has failed, though what arrived is shown.
+    CliRun r = RunCli(With(PatientLine(relay.PortName(), 0), {"--json", "poll"}));
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    const std::string json = r.Out;
+    EXPECT_NE(json.find("\"ok\":false"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"failed\":[\"currents\",\"timers\",\"alarm_records\"]"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"currents\":\"ответ короче ожидаемого\""), std::string::npos) << json;
+    EXPECT_NE(r.Err.find("чтение токи фаз (currents): ответ короче ожидаемого"), std::string::npos) << r.Err;
+    r = RunCli(With(PatientLine(relay.PortName(), 0), {"poll"}));
+    EXPECT_EQ(r.Code, 1) << r.Err;
     const auto lines = Lines(r.Out);
     auto shown = [&](const std::string& text) {
         return std::find(lines.begin(), lines.end(), text) != lines.end();
@@ -296,6 +304,28 @@ Bytes ZeroRegisters(const Bytes& f) {
     reply.resize(3 + 2 * count, 0);
     AppendCrc(reply);
     return reply;
+}
+
+// The line hung up under a watch, as when its device is unplugged: the
+// cycle says that the port is unavailable, not that the relay is silent.
+TEST(CliLine, AWatchSaysWhenItsLineIsGone) {
+    test::PtyResponder relay(ZeroRegisters);
+    test::TChildProcess cli(kCli,
+                            With(Line(relay.PortName(), 1), {"--interval", "300", "watch", "--count", "3"}),
+                            test::TChildProcess::EStderr::Capture, {"LC_ALL=ru_RU.UTF-8"});
+    ASSERT_TRUE(cli.ReadLine().has_value()) << cli.ErrorText();  // the first cycle is shown
+    // The watch holds the line for itself; only a privileged process gets in to hang it up.
+    const int line = ::open(("/dev/" + relay.PortName()).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (line < 0 || ::ioctl(line, TIOCVHANGUP) != 0) {
+        if (line >= 0) ::close(line);
+        cli.Wait();
+        GTEST_SKIP() << "hanging up a line needs privileges: " << std::strerror(errno);
+    }
+    ::close(line);
+    cli.Wait();
+    const std::string said = cli.ErrorText();
+    EXPECT_NE(said.find("цикл 2: порт " + relay.PortName() + " недоступен"), std::string::npos) << said;
+    EXPECT_EQ(said.find("цикл 2: нет ответа"), std::string::npos) << said;
 }
 
 // Every signal that ends the watch lets the line go: the ones that would

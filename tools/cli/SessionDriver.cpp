@@ -49,10 +49,12 @@ bool TSessionDriver::RunUntil(TDone done) {
         }
         Line.FlushTrace();
         if (Session->Link().Outstanding() > 0 && Clock::now() - lastEvent > limit) return false;
-        // The panel's 10 ms timer, cut short by a completion.
+        // Asleep until the panel has something to do, or a completion cuts
+        // the wait short; the silence limit and an interruption are looked
+        // at after each wait.
+        const uint32_t due = Session->NextTickInMs();
         std::unique_lock lock(Signal->Lock);
-        Signal->Arrived.wait_for(lock, std::chrono::milliseconds(kRefreshTimerMs),
-                                 [this] { return Signal->Pending; });
+        Signal->Arrived.wait_for(lock, std::chrono::milliseconds(due), [this] { return Signal->Pending; });
         Signal->Pending = false;
     }
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The device panel's session (panel/TovikPanel.h) on the client's line: the
 // front end that turns a command line into the panel's intents, as the
-// window turns clicks into them. Its 10 ms tick runs here, woken at once
-// when a completion arrives. A poll cycle is the state poll and everything
+// window turns clicks into them. Its tick runs here when the panel has
+// something to do: at the next poll's deadline, or at once when a
+// completion arrives. A poll cycle is the state poll and everything
 // it starts (setpoints, task log and alarm journal reads included),
 // exactly as the panel runs it.
 #include <condition_variable>

@@ -30,6 +30,7 @@
 #include "ports/ProtoUART.h"
 #include "protocol/BusScan.h"
 #include "protocol/Codecs.h"
+#include "protocol/Outcome.h"
 #include "protocol/UstTable.h"
 #include "tools/cli/CliCommands.h"
 #include "tools/cli/CliOptions.h"
@@ -83,6 +84,11 @@ std::string Tsv(const TTextRow& row) {
     std::string out;
     for (size_t i = 0; i < row.size(); ++i) out += (i ? "\t" : "") + row[i];
     return out;
+}
+
+// A message and how the request behind it ended.
+std::string WithReason(const std::string& message, const TOutcome& outcome) {
+    return message + " (" + OutcomeText(outcome) + ")";
 }
 
 }  // namespace
@@ -253,13 +259,34 @@ TRelay OpenRelay(const TContext& ctx) {
     return relay;
 }
 
+// How the last cycle's state poll ended, when it failed.
+std::optional<TOutcome> PollFailure(const TTovikPanel& panel) {
+    for (const TFailedRead& r : panel.Poll().FailedReads())
+        if (r.Name == "state_poll") return r.Outcome;
+    return std::nullopt;
+}
+
+// Why a request to the relay failed: no answer, its line gone, or an
+// answer that was not taken.
+std::string FailureText(const TContext& ctx, const TOutcome& why) {
+    if (why.Status == TReplyStatus::NoAnswer) return kMsgNoAnswer;
+    if (why.Status == TReplyStatus::NoLine) return ReasonText(why, ctx.Line.PortName);
+    return "Запрос не выполнен: " + OutcomeText(why) + ".";
+}
+
+// Why the relay could not be read: how the last state poll ended.
+std::string NoAnswerText(const TContext& ctx, const TTovikPanel& panel) {
+    return FailureText(ctx, PollFailure(panel).value_or(TOutcome{}));
+}
+
 // The first poll cycle: the relay read as a panel opened on it reads it,
 // its setpoints included.
 TRelay ReadRelay(const TContext& ctx) {
     TRelay relay = OpenRelay(ctx);
     const bool answered = relay.Driver->Run();
-    if (Interrupted.load() || !answered || !relay.Panel().Files().Ready())
-        throw TExit{kExitFailed, kMsgNoAnswer};
+    if (Interrupted.load()) throw TExit{kExitFailed, kMsgNoAnswer};
+    if (!answered || !relay.Panel().Files().Ready())
+        throw TExit{kExitFailed, NoAnswerText(ctx, relay.Panel())};
     return relay;
 }
 
@@ -289,7 +316,8 @@ TIntentResult Carry(TRelay& relay, const TIntentResult& intent,
         case TIntentState::Sent:
             throw TExit{kExitFailed, kMsgNoAnswer};
         case TIntentState::Failed:
-            if (!failed.empty()) throw TExit{kExitFailed, r.Text.empty() ? failed : r.Text};
+            if (!failed.empty())
+                throw TExit{kExitFailed, r.Text.empty() ? WithReason(failed, r.Outcome) : r.Text};
             break;
         case TIntentState::Done:
             break;
@@ -300,7 +328,7 @@ TIntentResult Carry(TRelay& relay, const TIntentResult& intent,
 // ---- poll and watch ----
 
 // The reads of a cycle as the messages name them.
-std::string FailedReadsText(const std::vector<std::string>& failed) {
+std::string ReadName(const std::string& name) {
     static const std::map<std::string, std::string> kNames = {
         {"state_poll", "опрос состояния"},
         {"setpoints", "уставки"},
@@ -316,11 +344,29 @@ std::string FailedReadsText(const std::vector<std::string>& failed) {
         {"clock", "часы"},
         {"statistics", "статистика"},
     };
-    std::string text = "нет ответа на чтение: ";
-    for (size_t i = 0; i < failed.size(); ++i) {
-        const auto it = kNames.find(failed[i]);
-        text += (i ? ", " : "") + (it != kNames.end() ? it->second + " (" + failed[i] + ")" : failed[i]);
+    const auto it = kNames.find(name);
+    return it != kNames.end() ? it->second + " (" + name + ")" : name;
+}
+
+// The reads of a cycle that failed and why: those the relay did not
+// answer, those answered with something that was not taken, each with how
+// it ended, and first of all a line that is gone.
+std::string FailedReadsText(const TContext& ctx, const std::vector<TFailedRead>& failed) {
+    std::string unanswered, lineGone;
+    std::vector<std::string> parts;
+    for (const TFailedRead& r : failed) {
+        if (r.Outcome.Status == TReplyStatus::NoLine) {
+            if (lineGone.empty()) lineGone = ReasonText(r.Outcome, ctx.Line.PortName);
+        } else if (r.Outcome.Status == TReplyStatus::NoAnswer) {
+            unanswered += (unanswered.empty() ? "" : ", ") + ReadName(r.Name);
+        } else {
+            parts.push_back("чтение " + ReadName(r.Name) + ": " + OutcomeText(r.Outcome));
+        }
     }
+    if (!unanswered.empty()) parts.insert(parts.begin(), "нет ответа на чтение: " + unanswered);
+    if (!lineGone.empty()) parts.insert(parts.begin(), lineGone);
+    std::string text;
+    for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
     return text;
 }
 
@@ -332,6 +378,13 @@ TJson LabelsJson(const TDeviceView& view, const std::vector<TLabelId>& ids) {
 
 std::vector<std::string> FailedReads(const TTovikPanel& panel) {
     return ReadNames(panel.Poll().FailedReads());
+}
+
+// Each failed read with how it ended.
+TJson FailureReasons(const TTovikPanel& panel) {
+    TJson reasons = TJson::object();
+    for (const TFailedRead& r : panel.Poll().FailedReads()) reasons[r.Name] = OutcomeText(r.Outcome);
+    return reasons;
 }
 
 // Every read of the cycle answered.
@@ -347,16 +400,17 @@ void PrintFullView(const TContext& ctx, const TTovikPanel& panel, bool answered)
         out["kind_name"] = DeviceKindName(ctx.Kind());
         out["ok"] = CycleComplete(answered, panel);
         out["failed"] = FailedReads(panel);
+        out["reasons"] = FailureReasons(panel);
         out["model"] = SplitLines(view.ModelText());
         out["labels"] = LabelsJson(view, view.VisibleLabels());
-        out["status"] = view.StateStatusText();
+        out["status"] = panel.Data().StatusText();
         PrintJson(out);
         return;
     }
     for (const auto& line : SplitLines(view.ModelText())) std::cout << line << '\n';
     std::cout << '\n';
     for (TLabelId id : view.VisibleLabels()) std::cout << view.Label(id) << '\n';
-    std::cout << '\n' << view.StateStatusText() << '\n';
+    std::cout << '\n' << panel.Data().StatusText() << '\n';
 }
 
 int Poll(TContext& ctx) {
@@ -365,10 +419,10 @@ int Poll(TContext& ctx) {
     if (Interrupted.load()) return kExitFailed;
     PrintFullView(ctx, relay.Panel(), answered);
     std::cout.flush();
-    if (!answered) throw TExit{kExitFailed, kMsgNoAnswer};
+    if (!answered) throw TExit{kExitFailed, NoAnswerText(ctx, relay.Panel())};
     // Labels of reads that failed show "Н/Д": not a finished poll.
     if (!relay.Panel().Poll().FailedReads().empty())
-        throw TExit{kExitFailed, FailedReadsText(FailedReads(relay.Panel()))};
+        throw TExit{kExitFailed, FailedReadsText(ctx, relay.Panel().Poll().FailedReads())};
     return kExitOk;
 }
 
@@ -390,29 +444,30 @@ int Watch(TContext& ctx) {
             std::vector<TLabelId> changed;
             for (TLabelId id : view.VisibleLabels())
                 if (shown[id] != view.Label(id)) changed.push_back(id);
-            const bool statusChanged = view.StateStatusText() != shownStatus;
+            const bool statusChanged = panel.Data().StatusText() != shownStatus;
             const bool modelChanged = view.ModelText() != shownModel;
             if (ctx.Options.Json) {
                 TJson out;
                 out["cycle"] = n + 1;
                 out["ok"] = lastComplete;
                 out["failed"] = FailedReads(panel);
+                out["reasons"] = FailureReasons(panel);
                 if (modelChanged) out["model"] = SplitLines(view.ModelText());
                 out["labels"] = LabelsJson(view, changed);
-                if (statusChanged) out["status"] = view.StateStatusText();
+                if (statusChanged) out["status"] = panel.Data().StatusText();
                 PrintJson(out);
             } else {
                 if (modelChanged)
                     for (const auto& line : SplitLines(view.ModelText())) std::cout << line << '\n';
                 for (TLabelId id : changed) std::cout << view.Label(id) << '\n';
-                if (statusChanged) std::cout << view.StateStatusText() << '\n';
+                if (statusChanged) std::cout << panel.Data().StatusText() << '\n';
             }
         }
         std::cout.flush();
         if (!panel.Poll().FailedReads().empty())
-            Say("цикл " + std::to_string(n + 1) + ": " + FailedReadsText(FailedReads(panel)));
+            Say("цикл " + std::to_string(n + 1) + ": " + FailedReadsText(ctx, panel.Poll().FailedReads()));
         for (TLabelId id : view.VisibleLabels()) shown[id] = view.Label(id);
-        shownStatus = view.StateStatusText();
+        shownStatus = panel.Data().StatusText();
         shownModel = view.ModelText();
         // The panel sends the next poll when the request interval has passed
         // since the previous one.
@@ -421,7 +476,8 @@ int Watch(TContext& ctx) {
     // Ctrl+C is the ordinary end of an endless watch; otherwise the last
     // cycle decides.
     if (!lastComplete && !Interrupted.load())
-        throw TExit{kExitFailed, lastAnswered ? "последний цикл прочитан не полностью" : kMsgNoAnswer};
+        throw TExit{kExitFailed,
+                    lastAnswered ? "последний цикл прочитан не полностью" : NoAnswerText(ctx, panel)};
     return kExitOk;
 }
 
@@ -599,11 +655,13 @@ int Setpoints(TContext& ctx) {
 // shown as the relay holds it, with the value written.
 int ShowWritten(const TContext& ctx, TRelay& relay, int item, const TIntentResult& written,
                 const std::string& newText) {
-    if (!relay.Driver->Run() || !relay.Panel().Files().Ready()) throw TExit{kExitFailed, kMsgNoAnswer};
+    if (!relay.Driver->Run() || !relay.Panel().Files().Ready())
+        throw TExit{kExitFailed, NoAnswerText(ctx, relay.Panel())};
     PrintSetpointRows(ctx, relay.Panel(), {item}, newText);
     if (written.State == TIntentState::Failed)
-        throw TExit{kExitFailed,
-                    "уставка " + std::to_string(item) + " не записана: устройство не подтвердило запись"};
+        throw TExit{kExitFailed, WithReason("уставка " + std::to_string(item) +
+                                                " не записана: устройство не подтвердило запись",
+                                            written.Outcome)};
     return kExitOk;
 }
 
@@ -716,8 +774,12 @@ int Alarms(TContext& ctx) {
         !ExportGridToExcel(grid, {kAlarmColumnPixels.begin(), kAlarmColumnPixels.end()}, kAlarmSheetTitle,
                            *ctx.Options.SheetFile, error))
         throw TExit{kExitFailed, error};
-    if (!fetched)
-        throw TExit{kExitFailed, "журнал аварий прочитан не полностью: " + std::string(kMsgNoAnswer)};
+    if (!fetched) {
+        const auto& failed = relay.Panel().Poll().FailedReads();
+        throw TExit{kExitFailed,
+                    "журнал аварий прочитан не полностью: " +
+                        (failed.empty() ? std::string(kMsgNoAnswer) : FailedReadsText(ctx, failed))};
+    }
     return kExitOk;
 }
 
@@ -729,9 +791,19 @@ bool TaskLogRead(const TTovikPanel& panel) {
     return log.Known() && !log.ReadFailed() && !panel.Poll().Flags().TaskLogReading;
 }
 
+// Why the session's last read of the task log ended early: what it told
+// the operator, or how the reads of the cycle failed.
+std::string TaskLogProblem(const TContext& ctx, TTovikPanel& panel) {
+    std::string why;
+    for (const TPanelMessage& m : panel.TakeMessages()) why += (why.empty() ? "" : " ") + m.Text;
+    if (!why.empty()) return why;
+    const auto& failed = panel.Poll().FailedReads();
+    return failed.empty() ? kMsgNoAnswer : FailedReadsText(ctx, failed);
+}
+
 TRelay ReadTaskLogOrFail(const TContext& ctx) {
     TRelay relay = ReadRelay(ctx);
-    if (!TaskLogRead(relay.Panel())) throw TExit{kExitFailed, kMsgNoAnswer};
+    if (!TaskLogRead(relay.Panel())) throw TExit{kExitFailed, TaskLogProblem(ctx, relay.Panel())};
     return relay;
 }
 
@@ -775,8 +847,9 @@ int AfterTaskChange(const TContext& ctx, TRelay& relay, const TIntentResult& cha
                     const char* failMessage) {
     const bool read = relay.Driver->Run() && TaskLogRead(relay.Panel());
     if (read) PrintTaskLog(ctx, relay.Panel().TaskLog().Log());
-    if (change.State == TIntentState::Failed) throw TExit{kExitFailed, failMessage};
-    if (!read) throw TExit{kExitFailed, kMsgNoAnswer};
+    if (change.State == TIntentState::Failed)
+        throw TExit{kExitFailed, WithReason(failMessage, change.Outcome)};
+    if (!read) throw TExit{kExitFailed, TaskLogProblem(ctx, relay.Panel())};
     return kExitOk;
 }
 
@@ -839,7 +912,8 @@ int TaskSet(TContext& ctx) {
 int CalInfo(TContext& ctx) {
     TRelay relay = OpenRelay(ctx);
     const TCalibrationTab& cal = relay.Panel().Calibration();
-    Carry(relay, relay.Panel().Calibration().ReadInformation(), kMsgNoAnswer);
+    const TIntentResult read = Carry(relay, relay.Panel().Calibration().ReadInformation(), "");
+    if (read.State == TIntentState::Failed) throw TExit{kExitFailed, FailureText(ctx, read.Outcome)};
     const auto& reply = cal.Information();
     if (!reply || reply->size() < kCalInfoReplySize) throw TExit{kExitFailed, kMsgNoAnswer};
     if (ctx.Options.Json)
@@ -983,13 +1057,15 @@ constexpr TCliCommand kCommands[] = {
      "model description, an empty line, the data labels as\n"
      "the panel shows them, an empty line and the state text\n"
      "of the status bar. Exits 1 when any read of the cycle\n"
-     "failed and names the reads (--json: \"failed\")."},
+     "failed and names the reads and how each failed (--json:\n"
+     "\"failed\", \"reasons\"); a line that is gone is named."},
     {"watch", "[--count N]", 0, 0, kReads, kTakesCount, nullptr, Watch,
      "poll cycles paced by the request interval, until Ctrl+C\n"
      "or N cycles; after the first cycle only the labels (and\n"
      "the state text) that changed are printed. A cycle with\n"
-     "failed reads names them (--json: \"failed\") and goes on;\n"
-     "the exit status follows the last cycle."},
+     "failed reads names them and why (--json: \"failed\",\n"
+     "\"reasons\") and goes on, a line that is gone too; the\n"
+     "exit status follows the last cycle."},
     {"setpoints", "[--save FILE | --compare FILE]", 0, 0, kReads, kTakesSetpointFiles, CheckSetpoints,
      Setpoints,
      "the settings grid, tab-separated: item, \"Функция/\n"

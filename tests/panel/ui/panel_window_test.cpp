@@ -6,17 +6,20 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -277,6 +280,51 @@ TEST_F(PanelWindow, NoPortShowsNoConnectionWithinOneTick) {
     f->TovikPortsComboBox->setCurrentIndex(1);
     f->TovikPortsComboBox->hidePopup();
     ASSERT_TRUE(Until([&] { return Filled(); })) << Unfilled();
+
+    // The wheel shows no other port; an arrow key chooses one, and it applies.
+    f->TovikControl->setCurrentIndex(1);
+    QWheelEvent wheel(QPointF(5, 5), f->TovikPortsComboBox->mapToGlobal(QPointF(5, 5)), QPoint(),
+                      QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(f->TovikPortsComboBox, &wheel);
+    EXPECT_EQ(f->TovikPortsComboBox->currentIndex(), 1);
+    f->TovikPortsComboBox->setFocus();
+    QTest::keyClick(f->TovikPortsComboBox, Qt::Key_Up);
+    EXPECT_EQ(f->TovikPortsComboBox->currentText(), "Нет");
+    ASSERT_TRUE(Until([&] { return Form->StatusPanel->text() == QString("Не настроено подключение."); }));
+    EXPECT_EQ(Device()->PortId, 0);
+}
+
+// At the usual 990 pixels, with the vertical scroll bar shown, the setpoint
+// grid's columns fit its width in both views, "новое" included: no
+// horizontal scroll bar. The names give way first; each shows whole as
+// its tooltip.
+TEST_F(PanelWindow, TheSetpointGridFitsTheUsualWindowInBothViews) {
+    for (uint8_t kind : {kKindTovik, kKindTovikMModbus}) {
+        SCOPED_TRACE(int(kind));
+        ASSERT_NO_FATAL_FAILURE(Start(kind, 1));
+        Form->resize(990, 700);
+        ASSERT_TRUE(SetpointsRead());
+        TTTovikFrame* f = Frame();
+        QTableWidget* grid = f->TovikUstStringGrid;
+        f->TovikControl->setCurrentIndex(1);
+        auto fits = [&] {
+            const QHeaderView* header = grid->horizontalHeader();
+            return grid->verticalScrollBar()->isVisible() && !grid->horizontalScrollBar()->isVisible() &&
+                   header->length() <= grid->viewport()->width() &&
+                   header->sectionViewportPosition(header->logicalIndex(header->count() - 1)) +
+                           header->sectionSize(header->logicalIndex(header->count() - 1)) <=
+                       grid->viewport()->width();
+        };
+        ASSERT_TRUE(Until(fits)) << grid->horizontalHeader()->length() << " > " << grid->viewport()->width();
+        const QString file = QString::fromStdString(Dir->Path + "/fit.ust");
+        ASSERT_TRUE(f->SaveSetpointsTo(file));
+        ASSERT_TRUE(f->CompareWithFileAt(file));
+        ASSERT_EQ(grid->columnCount(), 6);
+        ASSERT_TRUE(Until(fits)) << grid->horizontalHeader()->length() << " > " << grid->viewport()->width();
+        for (int r = 0; r < grid->rowCount(); ++r)
+            EXPECT_EQ(grid->item(r, 0)->toolTip(), grid->item(r, 0)->text());
+        Stop();
+    }
 }
 
 TEST_F(PanelWindow, MonitorOfTheDevicesLineShowsThePanelsTrafficDecoded) {
@@ -354,7 +402,7 @@ TEST_F(PanelWindow, ARelayThatStopsAnsweringBlanksThePanelAndRecovers) {
     TTTovikFrame* f = Frame();
     ASSERT_TRUE(Until([&] { return Filled(); })) << Unfilled();
     ASSERT_EQ(Sim->Command("silent"), "ok");
-    ASSERT_TRUE(Until([&] { return Form->StatusPanel->text() == QString("Недоступно"); }))
+    ASSERT_TRUE(Until([&] { return Form->StatusPanel->text() == QString("Недоступно: нет ответа"); }))
         << Form->StatusPanel->text().toStdString();
     ASSERT_TRUE(Until([&] { return f->Label(LabelTokA)->text() == QString("Ia = Н/Д"); }))
         << f->Label(LabelTokA)->text().toStdString();

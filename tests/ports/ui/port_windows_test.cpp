@@ -70,6 +70,7 @@ TEST(StatisticsWindow, SilentRelayCountsThreeSendsAndThreeWithoutAnswer) {
     EXPECT_EQ(form.noack_lab->text(), "3");
     EXPECT_EQ(form.recok_lab->text(), "0");
     EXPECT_EQ(form.recerr_lab->text(), "0");
+    EXPECT_EQ(form.lasterr_lab->text(), "нет ответа");  // why the last request failed
     request();
     ASSERT_TRUE(WaitUntil([&] { return form.sended_lab->text() == "6"; }));
     EXPECT_EQ(form.noack_lab->text(), "6");
@@ -78,7 +79,10 @@ TEST(StatisticsWindow, SilentRelayCountsThreeSendsAndThreeWithoutAnswer) {
     EXPECT_EQ(form.StatUpdTimer->interval(), 500);
     QTest::mouseClick(form.rst_btn, Qt::LeftButton);
     EXPECT_EQ(stats->GetStats().SentCount, 0);
-    ASSERT_TRUE(WaitUntil([&] { return form.sended_lab->text() == "0" && form.noack_lab->text() == "0"; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return form.sended_lab->text() == "0" && form.noack_lab->text() == "0" &&
+               form.lasterr_lab->text().isEmpty();
+    }));
 }
 
 TEST(StatisticsWindow, CaptionsAndClose) {
