@@ -384,11 +384,15 @@ void TPlantOverview::Pace(TLine& Line, const TTovikPanel* Panel) {
             return;
     }
     Line.Blocked = false;
-    if (Line.Steps.empty() && !NextDevice(Line, Panel ? Panel->Device() : nullptr)) return;
-    if (TRowState* row = FindRow(Line.RowId))
-        Send(Line, *row);
-    else
-        Line.Steps.clear();
+    const TTovikDevice* panelDevice = Panel ? Panel->Device() : nullptr;
+    TRowState* row = FindRow(Line.RowId);
+    // A relay whose panel opened in the middle of its pass is the panel's now.
+    if (!row || (panelDevice && row->Row.Device == panelDevice)) Line.Steps.clear();
+    if (Line.Steps.empty()) {
+        if (!NextDevice(Line, panelDevice)) return;
+        row = FindRow(Line.RowId);
+    }
+    if (row) Send(Line, *row);
 }
 
 bool TPlantOverview::NextDevice(TLine& Line, const TTovikDevice* PanelDevice) {
