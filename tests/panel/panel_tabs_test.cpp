@@ -10,8 +10,8 @@
 #include "PanelTestRig.h"
 #include "XlsxTestUtil.h"
 #include "panel/AlarmJournal.h"
-#include "support/TempDir.h"
 #include "support/SpecialFiles.h"
+#include "support/TempDir.h"
 
 namespace tovik {
 namespace {
