@@ -27,8 +27,13 @@ void AppendUtf8(std::string& out, uint32_t cp) {
     } else if (cp < 0x800) {
         out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
         out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
+    } else if (cp < 0x10000) {
         out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
@@ -139,6 +144,39 @@ std::optional<std::vector<uint8_t>> WriteFieldText(const std::string& utf8, cons
     std::vector<uint8_t> field(size, 0);
     std::memcpy(field.data(), bytes.data(), bytes.size());
     return field;
+}
+
+std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    size_t i = 0;
+    while (i < utf8.size()) {
+        uint32_t cp = 0;
+        if (!NextCodePoint(utf8, i, cp)) return std::nullopt;
+        if (cp < 0x10000) {
+            out.push_back(static_cast<char16_t>(cp));
+        } else {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> Utf16ToUtf8(std::u16string_view utf16) {
+    std::string out;
+    out.reserve(utf16.size());
+    for (size_t i = 0; i < utf16.size(); ++i) {
+        uint32_t cp = utf16[i];
+        if (cp >= 0xDC00 && cp <= 0xDFFF) return std::nullopt;
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (i + 1 >= utf16.size() || utf16[i + 1] < 0xDC00 || utf16[i + 1] > 0xDFFF) return std::nullopt;
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[++i] - 0xDC00u);
+        }
+        AppendUtf8(out, cp);
+    }
+    return out;
 }
 
 }  // namespace tovik

@@ -1,7 +1,8 @@
 #pragma once
 // Texts live in memory as UTF-8 and in files and on the wire as
-// single-byte Windows-1251. Nothing is ever converted lossily: a text that
-// cannot be encoded is refused.
+// single-byte Windows-1251; they reach the wide-character calls of Windows
+// (file names, arguments) as UTF-16. Nothing is ever converted lossily: a
+// text that cannot be encoded is refused.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -17,6 +18,11 @@ std::optional<std::string> Utf8ToCp1251(std::string_view utf8);
 
 // nullopt only for the byte 0x98, which Windows-1251 leaves undefined.
 std::optional<std::string> Cp1251ToUtf8(std::string_view cp1251);
+
+// nullopt when the text is not valid UTF-8.
+std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8);
+// nullopt when the text holds a surrogate without its pair.
+std::optional<std::string> Utf16ToUtf8(std::u16string_view utf16);
 
 enum class TTextCheck { Ok, TooLong, BadChar };
 

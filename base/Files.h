@@ -15,8 +15,12 @@ namespace tovik {
 
 // The system's text for an errno value.
 std::string SystemReason(int error);
+// The system's text for an error code its own calls report: errno on POSIX
+// systems, GetLastError on Windows (whose texts follow the user's language).
+std::string SystemErrorText(int code);
 
-// The folder part of a path ("." without one).
+// The folder part of a path ("." without one; on Windows "\\" separates
+// too).
 std::string DirectoryOf(const std::string& path);
 // `name` in `dir` (`name` alone for an empty `dir`).
 std::string JoinPath(const std::string& dir, const std::string& name);
@@ -31,7 +35,8 @@ std::string NotRegularFileReason(TFileKind kind);
 // The file a name stands for, its symbolic links followed to their end (a
 // relative link from the link's own folder): a save replaces that file, in
 // its own folder, and keeps the links. The file need not exist yet. None,
-// with errno in `error`, on a link that cannot be read or a loop.
+// with the system's error code in `error` (SystemErrorText), on a link that
+// cannot be read or a loop.
 std::optional<std::string> ResolveLinks(const std::string& path, int& error);
 // Whether two names stand for one file.
 bool SameFile(const std::string& a, const std::string& b);
@@ -70,10 +75,18 @@ void RemoveLeftoverNewFiles(const std::string& folder);
 std::optional<std::string> ReadFileBytes(const std::string& path, size_t limit, std::string& reason,
                                          bool* opened = nullptr);
 
+// The name by which a library's narrow-character calls (fopen, CreateFileA)
+// reach the file `path` names, which must exist: the name itself on POSIX
+// systems; on Windows the name in the ANSI code page, or the file's short
+// name where that code page cannot spell the long one. None, with the
+// system's reason, when no narrow name reaches it.
+std::optional<std::string> NarrowFileName(const std::string& path, std::string& reason);
+
 // The folder that holds the running program.
 std::string ProgramFolder();
 // The user's folder for configuration files ($XDG_CONFIG_HOME, by default
-// ~/.config); empty when there is no home to put it in.
+// ~/.config; on Windows the roaming application data, %APPDATA%); empty
+// when there is no home to put it in.
 std::string UserConfigFolder();
 // Whether this process can make files in `folder` (tried, not guessed from
 // the permission bits: a read-only disk, or a folder root may not write

@@ -15,8 +15,13 @@
 #include <vector>
 
 #include "base/Files.h"
+#include "base/NewFileNames.h"
 
 namespace tovik {
+
+std::string SystemErrorText(int code) {
+    return SystemReason(code);
+}
 
 std::string DirectoryOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
@@ -48,28 +53,6 @@ std::string BaseNameOf(const std::string& path) {
 
 bool ProcessRuns(long pid) {
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
-}
-
-bool AllDigits(std::string_view text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// A new file of ReplaceFile is "." + name + "." + process id + "-" + number,
-// beside the file it replaces. The writer's process id for such a name (of
-// the file `name`, or of any file when `name` is empty); 0 for other names.
-long NewFileWriter(const std::string& entry, const std::string& name) {
-    if (entry.size() < 5 || entry.front() != '.') return 0;
-    const auto dot = entry.rfind('.');
-    const auto dash = entry.find('-', dot);
-    if (dot == 0 || dash == std::string::npos) return 0;
-    if (!name.empty() && (dot - 1 != name.size() || entry.compare(1, name.size(), name) != 0)) return 0;
-    const std::string_view view(entry);
-    const std::string_view pid = view.substr(dot + 1, dash - dot - 1);
-    long value = 0;
-    if (!AllDigits(pid) || !AllDigits(view.substr(dash + 1)) || pid.size() > 9) return 0;
-    std::from_chars(pid.data(), pid.data() + pid.size(), value);
-    return value;
 }
 
 void RemoveLeftovers(const std::string& folder, const std::string& name) {
@@ -172,8 +155,7 @@ bool ReplaceFile(const std::string& path,
     std::string newFile;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        newFile =
-            JoinPath(folder, "." + name + "." + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        newFile = JoinPath(folder, NewFileName(name, static_cast<long>(::getpid()), counter++));
         // A new file is made as any new file is (the umask applies); one that
         // replaces a file starts private and takes that file's mode.
         fd = ::open(newFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
@@ -278,6 +260,10 @@ std::optional<std::string> ReadFileBytes(const std::string& path, size_t limit, 
     }
     ::close(fd);
     return data;
+}
+
+std::optional<std::string> NarrowFileName(const std::string& path, std::string&) {
+    return path;
 }
 
 std::string ProgramFolder() {
@@ -422,34 +408,6 @@ void TFileLock::Release() {
     Status = TState::None;
     HolderId = 0;
     Why.clear();
-}
-
-TFileLock::~TFileLock() {
-    Release();
-}
-
-TFileLock::TFileLock(TFileLock&& other) noexcept
-    : LockPath(std::move(other.LockPath)),
-      Status(other.Status),
-      HolderId(other.HolderId),
-      Why(std::move(other.Why)),
-      Handle(other.Handle) {
-    other.Handle = -1;
-    other.Status = TState::None;
-}
-
-TFileLock& TFileLock::operator=(TFileLock&& other) noexcept {
-    if (this != &other) {
-        Release();
-        LockPath = std::move(other.LockPath);
-        Status = other.Status;
-        HolderId = other.HolderId;
-        Why = std::move(other.Why);
-        Handle = other.Handle;
-        other.Handle = -1;
-        other.Status = TState::None;
-    }
-    return *this;
 }
 
 }  // namespace tovik

@@ -1,10 +1,13 @@
 // The program's ways out on POSIX: sigaction for the ending and the fatal
 // signals, atexit for an exit that skips the destructors.
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
-#include <mutex>
+#include <thread>
 
 #include "base/Signals.h"
 
@@ -16,13 +19,7 @@ constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 constexpr size_t kFatalCount = sizeof kFatalSignals / sizeof kFatalSignals[0];
 
-std::atomic<TLastRite> g_rites[kMaxLastRites];
 struct sigaction g_previous[kFatalCount];
-
-void RunLastRites() {
-    for (auto& rite : g_rites)
-        if (const TLastRite f = rite.load()) f();
-}
 
 // A fatal signal: the rites, then whatever handled the signal before (the
 // default ends the program; a sanitizer reports first). A fault happens
@@ -35,7 +32,9 @@ void OnFatal(int signal, siginfo_t* info, void*) {
     if (info == nullptr || info->si_code <= 0) raise(signal);
 }
 
-void InstallLastRites() {
+}  // namespace
+
+void InstallLastRiteHooks() {
     for (size_t i = 0; i < kFatalCount; ++i) {
         struct sigaction sa {};
         sa.sa_sigaction = OnFatal;
@@ -46,8 +45,6 @@ void InstallLastRites() {
     std::atexit(RunLastRites);
 }
 
-}  // namespace
-
 void InstallEndSignals(TEndHandler Handler) {
     struct sigaction sa {};
     sa.sa_handler = Handler;
@@ -56,13 +53,33 @@ void InstallEndSignals(TEndHandler Handler) {
     for (int signal : kEndSignals) sigaction(signal, &sa, nullptr);
 }
 
-void AddLastRite(TLastRite Rite) {
-    static std::once_flag installed;
-    std::call_once(installed, InstallLastRites);
-    for (auto& rite : g_rites) {
-        TLastRite expected = nullptr;
-        if (rite.compare_exchange_strong(expected, Rite) || expected == Rite) return;
+namespace {
+
+// The signal handler only writes a byte; a thread of its own, asleep in
+// read() until then, gives the notice.
+int g_noticePipe[2] = {-1, -1};
+
+void WriteNotice(int) {
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_noticePipe[1], &c, 1);
+}
+
+void ReadNotices() {
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(g_noticePipe[0], &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        GiveEndNotice();
     }
+}
+
+}  // namespace
+
+void StartEndNotices() {
+    if (::pipe2(g_noticePipe, O_CLOEXEC) != 0) return;
+    std::thread(ReadNotices).detach();
+    InstallEndSignals(WriteNotice);
 }
 
 }  // namespace tovik

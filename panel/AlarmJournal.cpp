@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "base/Cp1251.h"
+#include "base/Files.h"
 #include "panel/DeviceView.h"
 #include "panel/PanelFiles.h"
 
@@ -46,8 +47,11 @@ bool WriteWorkbook(const TTextGrid& grid, const std::vector<int>& columnPixels, 
                    const std::string& path, std::string& why, std::string& sheetError) {
     const size_t rows = grid.size();
     const size_t cols = columnPixels.size();
+    // libxlsxwriter opens the file with the system's narrow calls.
+    const auto name = NarrowFileName(path, why);
+    if (!name) return false;
     errno = 0;
-    lxw_workbook* book = workbook_new(path.c_str());
+    lxw_workbook* book = workbook_new(name->c_str());
     if (!book) {
         why = std::strerror(errno ? errno : ENOMEM);
         return false;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/Clock.h"
+
 namespace tovik {
 
 namespace {
@@ -64,8 +66,7 @@ std::vector<TTrendSample> TCurrentTrend::Samples(int64_t SpanMs) const {
 std::string TrendTimeText(int64_t WallMs, const TLocaleFormat& Locale) {
     const std::time_t seconds = static_cast<std::time_t>(WallMs >= 0 ? WallMs / 1000 : (WallMs - 999) / 1000);
     const int ms = static_cast<int>(WallMs - static_cast<int64_t>(seconds) * 1000);
-    std::tm t{};
-    localtime_r(&seconds, &t);
+    const std::tm t = LocalCalendarTime(seconds);
     char date[32], time[32], frac[8];
     std::snprintf(date, sizeof date, "%02d%s%02d%s%04d", t.tm_mday, Locale.DateSeparator.c_str(),
                   t.tm_mon + 1, Locale.DateSeparator.c_str(), t.tm_year + 1900);

@@ -1,15 +1,12 @@
 #include "ports/ProtoPort.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 
 #include "base/Clock.h"
 #include "base/Cp1251.h"
+#include "base/Program.h"
 #include "ports/FrameTrace.h"
 
 namespace tovik {
@@ -274,8 +271,7 @@ void TProtoPortThread::Join() {
 }
 
 void TProtoPortThread::Execute() {
-    // One step below normal priority: the line work must not starve the UI.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 1);
+    LowerThreadPriority();
     while (Port.WaitForSignal()) {
         WakeUpCount.fetch_add(1, std::memory_order_relaxed);
         if (!Port.TakeJob(Job)) continue;

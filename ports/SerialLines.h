@@ -1,7 +1,12 @@
 #pragma once
-// Which serial lines exist on this machine: the terminals the kernel lists
-// in sysfs, and the pseudo-terminals that running relay simulators announce.
-// Port names are relative to /dev ("ttyS0", "ttyUSB0", "pts/5").
+// Which serial lines exist on this machine: the serial ports the system
+// lists (the terminals in sysfs; on Windows the registry's serial
+// communications map), and the pseudo-terminals that running relay
+// simulators announce (POSIX systems only: Windows has no pseudo-terminals,
+// and none is ever announced there). Port names are relative to /dev
+// ("ttyS0", "ttyUSB0", "pts/5"), or the COM names of Windows ("COM3").
+// The system's part is chosen by CMake (SerialLinesPosix.cpp,
+// SerialLinesWin32.cpp).
 //
 // A simulator announces its line with one file in the announcement folder,
 // named by its process id, written whole (temporary file and rename):
@@ -24,12 +29,21 @@
 
 namespace tovik {
 
-inline constexpr const char* kSysfsTtyRoot = "/sys/class/tty";
+// Where the system lists its serial ports: the sysfs folder of terminals
+// ("/sys/class/tty"), or the registry key of the serial communications map
+// ("HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM"). Tests name a
+// list of their own.
+std::string SystemPortListSource();
 
-// Serial ports the kernel reports under `sysfsTtyRoot`: terminals backed by
-// a device, leaving out legacy 8250 ports with no hardware behind them
-// (type 0) and names that do not fit a port record; in natural order.
-std::vector<std::string> ListSerialPorts(const std::string& sysfsTtyRoot = kSysfsTtyRoot);
+// The serial ports listed at `source` (the system's part): in sysfs the
+// terminals backed by a device, leaving out legacy 8250 ports with no
+// hardware behind them (type 0); in the registry the values of the key
+// (HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER).
+std::vector<std::string> ReadSystemPortList(const std::string& source);
+
+// The serial ports listed at `source`, leaving out names that do not fit a
+// port record, each once, in natural order ("COM10" after "COM9").
+std::vector<std::string> ListSerialPorts(const std::string& source = SystemPortListSource());
 
 struct TAnnouncedLine {
     std::string Port;
@@ -43,12 +57,17 @@ struct TAnnouncedLine {
 // Longest announcement text; a longer file is not one.
 inline constexpr size_t kMaxAnnouncementSize = 4096;
 
-// $XDG_RUNTIME_DIR/tovik-sim, or /tmp/tovik-sim-UID without a runtime folder.
+// $XDG_RUNTIME_DIR/tovik-sim, or /tmp/tovik-sim-UID without a runtime
+// folder; empty on Windows.
 std::string DefaultAnnounceDir();
 
 std::string FormatAnnouncement(const TAnnouncedLine& line);
 // The announcement a text holds; nullopt when it is not a whole, valid one.
 std::optional<TAnnouncedLine> ParseAnnouncement(std::string_view text);
+// The number N of "pts/N".
+std::optional<unsigned> PtsIndex(std::string_view port);
+// The value of a text of decimal digits only; none for anything else.
+std::optional<uint64_t> DigitsValue(std::string_view text);
 
 // When process `pid` started, in clock ticks after boot; nullopt when there
 // is no such process or it cannot be read.
@@ -79,7 +98,7 @@ std::vector<TAnnouncedLine> ListAnnouncedLines(const std::string& dir = DefaultA
 
 // What a port dialog offers: the serial ports, then the announced lines not
 // among them.
-std::vector<std::string> ListSerialLines(const std::string& sysfsTtyRoot = kSysfsTtyRoot,
+std::vector<std::string> ListSerialLines(const std::string& source = SystemPortListSource(),
                                          const std::string& announceDir = DefaultAnnounceDir());
 
 }  // namespace tovik

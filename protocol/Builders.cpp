@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/Clock.h"
 #include "ports/ProtoPort.h"
 #include "protocol/Commands.h"
 #include "protocol/Executor.h"
@@ -74,8 +75,7 @@ bool ValidRow(int row) {
 }  // namespace
 
 TLocalTime ToLocalTime(std::time_t t) {
-    std::tm tm{};
-    localtime_r(&t, &tm);
+    const std::tm tm = LocalCalendarTime(t);
     return {tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900};
 }
 

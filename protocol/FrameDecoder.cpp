@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/Clock.h"
 #include "base/DeviceTypes.h"
 #include "protocol/Codecs.h"
 #include "protocol/Commands.h"
@@ -356,8 +357,7 @@ std::string LocalTimeText(int64_t WallMs) {
     const std::time_t seconds = static_cast<std::time_t>(WallMs / 1000);
     int ms = static_cast<int>(WallMs % 1000);
     if (ms < 0) ms = 0;
-    std::tm tm{};
-    localtime_r(&seconds, &tm);
+    const std::tm tm = LocalCalendarTime(seconds);
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
     return stamp;

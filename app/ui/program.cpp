@@ -1,13 +1,10 @@
 // The program: the main window on its configuration: beside the program
 // where it may write there, else in the user's configuration folder, or the
 // file "--config FILE" names.
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSocketNotifier>
+#include <QPointer>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -19,13 +16,6 @@
 #include "ports/ProtoPort.h"
 
 namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] auto n = ::write(g_signalPipe[1], &c, 1);
-}
 
 void Beep() {
     QApplication::beep();
@@ -81,20 +71,21 @@ int main(int argc, char** argv) {
     if (form->FatalStartup) return 1;  // its message has been shown; the file stays untouched
 
     // The signals that would end the program (terminate, interrupt, hang-up,
-    // quit, broken pipe) close the window like "Выход", so the configuration
-    // is saved and the lines are let go.
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
-        auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, form.get(), [&form] {
-            char c;
-            [[maybe_unused]] auto n = ::read(g_signalPipe[0], &c, 1);
-            form->close();
-        });
-        tovik::InstallEndSignals(OnSignal);
-    }
+    // quit, broken pipe; on Windows the console's events) close the window
+    // like "Выход", so the configuration is saved and the lines are let go.
+    const QPointer<tovik::TMainForm> window = form.get();
+    tovik::InstallEndNotice([&app, window] {
+        QMetaObject::invokeMethod(
+            &app,
+            [window] {
+                if (window) window->close();
+            },
+            Qt::QueuedConnection);
+    });
 
     form->show();
     const int rc = app.exec();
+    tovik::InstallEndNotice({});
     form.reset();  // the shut-down
     return rc;
 }

@@ -1,6 +1,5 @@
 #pragma once
 // Builders of raw section and file bytes, and a scratch directory.
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "panel/CurrentTrend.h"
+#include "support/TimeZone.h"
 
 namespace tovik {
 namespace {
@@ -50,8 +51,7 @@ TEST(CurrentTrend, TimeGoesOnAcrossTheClocksWrapAndNeverBack) {
 }
 
 TEST(CurrentTrend, CsvForASpreadsheet) {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    const test::ScopedTimeZone utc("UTC0");
     TCurrentTrend trend([] { return int64_t{1772886005250}; });  // 7.03.2026 12:20:05,250 UTC
     trend.Add(100, {12.5, 12.25, 11.875, 0.625});
     trend.Add(350, {kNaN, kNaN, kNaN, kNaN});
@@ -61,8 +61,6 @@ TEST(CurrentTrend, CsvForASpreadsheet) {
               "Время;Ia, А;Ib, А;Ic, А;Di, А\r\n"
               "07.03.2026 12:20:05,250;12,500;12,250;11,875;0,625\r\n"
               "07.03.2026 12:20:05,500;;;;\r\n");
-    unsetenv("TZ");
-    tzset();
 }
 
 }  // namespace

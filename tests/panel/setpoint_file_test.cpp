@@ -2,7 +2,6 @@
 // a relay: round trips on every kind, what a reader refuses, and the rules
 // that decide what a restore may write.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include "panel/SettingsView.h"
 #include "protocol/Commands.h"
 #include "protocol/UstTable.h"
+#include "support/TempDir.h"
 
 namespace tovik {
 namespace {
@@ -42,19 +42,6 @@ TSetpointBlock SampleBlock() {
 TSetpointFile Sample(uint8_t kind) {
     return MakeSetpointFile(SampleBlock(), kind, 0x13, 0, "Насосная 1", kSaved, "Иванов", kRu);
 }
-
-struct TempDir {
-    fs::path Path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "tovik-ust-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-        Path = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(Path, ec);
-    }
-};
 
 // ---- the file ----
 
@@ -174,31 +161,32 @@ TEST(SetpointFile, DamagedFilesAreRefusedWithTheLineAndTheReason) {
 }
 
 TEST(SetpointFile, SavedAndLoadedThroughTheFileSystem) {
-    TempDir dir;
-    const std::string path = (dir.Path / "насосная.ust").string();
+    const test::TempDir dir("tovik-ust");
+    ASSERT_FALSE(dir.Path.empty());
+    const std::string path = dir.File("насосная.ust");
     std::string error;
     ASSERT_TRUE(SaveSetpointFile(path, Sample(kKindTovikModbus), error)) << error;
     const TSetpointFileRead read = LoadSetpointFile(path);
     ASSERT_TRUE(read.File) << read.Error;
     EXPECT_EQ(read.File->DeviceKind, kKindTovikModbus);
     // Nothing else left in the folder.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path), fs::directory_iterator()), 1);
+    EXPECT_EQ(dir.Count(), 1u);
 
     // A save that cannot finish leaves what is there and no temporary file.
-    const fs::path folder = dir.Path / "folder.ust";
+    const std::string folder = dir.File("folder.ust");
     fs::create_directory(folder);
-    EXPECT_FALSE(SaveSetpointFile(folder.string(), Sample(kKindTovik), error));
-    EXPECT_NE(error.find(folder.string()), std::string::npos) << error;
+    EXPECT_FALSE(SaveSetpointFile(folder, Sample(kKindTovik), error));
+    EXPECT_NE(error.find(folder), std::string::npos) << error;
     EXPECT_TRUE(fs::is_directory(folder));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path), fs::directory_iterator()), 2);
-    EXPECT_FALSE(SaveSetpointFile((dir.Path / "none" / "x.ust").string(), Sample(kKindTovik), error));
+    EXPECT_EQ(dir.Count(), 2u);
+    EXPECT_FALSE(SaveSetpointFile(dir.File("none/x.ust"), Sample(kKindTovik), error));
 
-    EXPECT_FALSE(LoadSetpointFile((dir.Path / "missing.ust").string()).File);
+    EXPECT_FALSE(LoadSetpointFile(dir.File("missing.ust")).File);
     {
-        std::ofstream big(dir.Path / "big.ust", std::ios::binary);
+        std::ofstream big(dir.File("big.ust"), std::ios::binary);
         big << std::string(kSetpointFileMaxBytes + 10, 'x');
     }
-    const auto bigRead = LoadSetpointFile((dir.Path / "big.ust").string());
+    const auto bigRead = LoadSetpointFile(dir.File("big.ust"));
     EXPECT_FALSE(bigRead.File);
     EXPECT_NE(bigRead.Error.find("больше"), std::string::npos) << bigRead.Error;
 }

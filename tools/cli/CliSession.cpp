@@ -60,7 +60,7 @@ bool TCliSession::Open(std::string& error) {
         return false;
     }
     if (!uart->IsOpen()) {
-        error = "не удалось открыть порт /dev/" + Settings.PortName;
+        error = "не удалось открыть порт " + DefaultDeviceFolder() + Settings.PortName;
         const std::string reason = OpenErrorText(uart->LastOpenError());
         if (!reason.empty()) error += ": " + reason;
         return false;

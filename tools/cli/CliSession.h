@@ -26,7 +26,7 @@ int64_t SilenceLimitMs(int32_t replyTimeout);
 void PrintTrace(TFrameTraceQueue* Queue);
 
 struct TLineSettings {
-    std::string PortName;  // relative to /dev
+    std::string PortName;  // relative to /dev (DefaultDeviceFolder)
     uint8_t Address = 1;
     uint8_t Kind = 0;
     bool BusMode = false;

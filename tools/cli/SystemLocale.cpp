@@ -1,7 +1,7 @@
+// The user's separators, the part of every platform; the system's part is
+// SystemLocaleQt.cpp (QtCore) or SystemLocaleWin32.cpp.
 #include "tools/cli/SystemLocale.h"
 
-#include <QLocale>
-#include <QString>
 #include <cctype>
 
 namespace tovik::cli {
@@ -18,16 +18,15 @@ std::string FormatSeparator(const std::string& format) {
     return sep;
 }
 
-TLocaleFormat SystemLocaleFormat() {
-    const QLocale locale = QLocale::system();
+TLocaleFormat LocaleFormatOf(const std::string& decimal, const std::string& dateFormat,
+                             const std::string& timeFormat) {
     TLocaleFormat f;
-    const std::string decimal = QString(locale.decimalPoint()).toStdString();
     if (!decimal.empty()) f.DecimalSeparator = decimal;
     // The C locale has no numeric date ("d MMM yyyy"): its separators stay
     // the defaults.
-    const std::string date = FormatSeparator(locale.dateFormat(QLocale::ShortFormat).toStdString());
+    const std::string date = FormatSeparator(dateFormat);
     if (!date.empty() && date != f.DecimalSeparator) f.DateSeparator = date;
-    const std::string time = FormatSeparator(locale.timeFormat(QLocale::ShortFormat).toStdString());
+    const std::string time = FormatSeparator(timeFormat);
     if (!time.empty() && time != f.DateSeparator) f.TimeSeparator = time;
     return f;
 }

@@ -3,8 +3,6 @@
 // session on the line, lets it read the relay as a panel opened on it does,
 // and turns the command line into the session's intents; the rules that
 // decide (access, availability, input) are the session's.
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <functional>
@@ -21,6 +19,7 @@
 #include "app/Configuration.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
+#include "base/Program.h"
 #include "panel/AlarmJournal.h"
 #include "panel/DeviceView.h"
 #include "panel/SetpointFile.h"
@@ -1192,7 +1191,10 @@ void CheckCommandOptions(const TCliCommand& command, const TCliOptions& o) {
 
 int Main(int argc, char** argv) {
     TContext ctx;
-    const std::string error = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), ctx.Options);
+    UseUtf8Console();
+    const std::vector<std::string> args = ProgramArguments(argc, argv);
+    const std::string error = ParseCliOptions(
+        std::vector<std::string>(args.begin() + (args.empty() ? 0 : 1), args.end()), ctx.Options);
     if (!error.empty()) throw TExit{kExitUsage, error + " (см. tovik-cli --help)"};
     if (ctx.Options.Version) {
         std::cout << CliVersionText();

@@ -1,7 +1,5 @@
 // tovik-config: creates, inspects and edits configuration files
 // ("application.cfg") through the application's own load and save code.
-#include <unistd.h>
-
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +18,8 @@
 #include "app/Device.h"
 #include "app/TovikDevice.h"
 #include "app/UartSettingsPort.h"
+#include "base/Files.h"
+#include "base/Program.h"
 #include "base/Version.h"
 #include "ports/ProtoUART.h"
 #include "tools/common/Json.h"
@@ -254,7 +254,7 @@ int Show(const TArgs& a) {
 int Init(const TArgs& a) {
     if (a.Positional.size() != 1) throw TUsageError{"init takes one FILE"};
     const std::string& path = a.Positional[0];
-    if (!a.Flag("--force") && ::access(path.c_str(), F_OK) == 0) {
+    if (!a.Flag("--force") && FileKindOf(path) != TFileKind::Missing) {
         std::cerr << "tovik-config: " << path << " exists; use --force to replace it\n";
         return kFailed;
     }
@@ -514,7 +514,9 @@ std::string CommandHelp(const TCommand& c) {
 }
 
 int Run(int argc, char** argv) {
-    const std::vector<std::string> words(argv + 1, argv + argc);
+    UseUtf8Console();
+    const std::vector<std::string> args = ProgramArguments(argc, argv);
+    const std::vector<std::string> words(args.begin() + (args.empty() ? 0 : 1), args.end());
     if (words.empty()) throw TUsageError{"no command"};
     const std::string& first = words[0];
     // "tovik-config --help [COMMAND]"
