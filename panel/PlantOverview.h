@@ -162,6 +162,11 @@ public:
     // began (0: at once).
     void SetRoundInterval(uint32_t Ms) { RoundIntervalMs = Ms; }
 
+    // How often a front end runs Tick() while the overview is open: the
+    // lines' pacing (the request interval between requests) is counted in
+    // its steps.
+    static constexpr uint32_t kTickMs = 10;
+
     // Takes the rows from the device list, hands the waiting completions to
     // their handlers, fills the open panel's row from its last cycle, and
     // queues the next read on every line that may take one.

@@ -188,7 +188,7 @@ TPlantOverviewForm::TPlantOverviewForm(TOverviewHost TheHost, QWidget* Parent)
 
     RefreshTimer = new QTimer(this);
     RefreshTimer->setObjectName("RefreshTimer");
-    RefreshTimer->setInterval(static_cast<int>(kRefreshTimerMs));
+    RefreshTimer->setInterval(static_cast<int>(TPlantOverview::kTickMs));
     connect(RefreshTimer, &QTimer::timeout, this, &TPlantOverviewForm::RefreshTimerTimer);
     {
         std::lock_guard guard(Wake->Lock);
