@@ -141,10 +141,12 @@ TEST(ResultNotifier, HeldWhileJobsAreQueuedAndWokenAsTheLastIsTaken) {
         std::lock_guard g(lock);
         return calls;
     };
-    results->WakeWhenIdle(owner);
     for (int i = 0; i < 3; ++i)
         port.PutJob(MakeJob(MakeRequest(&port, 1, 0, {}, nullptr, 0, nullptr, 0, 0, 1), nullptr, nullptr,
                             owner, results, gated, [](const TReply&) {}));
+    // Asked once the jobs are queued, as the panel asks: the first may have
+    // been taken before the others were queued, with none after it then.
+    results->WakeWhenIdle(owner);
     ASSERT_TRUE(waitFor([&] { return started == 1; }));
     release();
     // The second job has started: the first one's event is in, unannounced.
