@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "PollClient.h"
 #include "ports/FrameTrace.h"
 #include "ports/ProtoUART.h"
 #include "protocol/Builders.h"
@@ -30,57 +31,9 @@ using namespace tovik;
 
 namespace {
 
-constexpr uint8_t kAddress = 1;
-
-struct Client {
-    explicit Client(const std::string& portName) {
-        Port.ReplyTimeout = 100;
-        Port.Bus = true;
-        Port.SetPortName(portName);
-        Owner = Port.RegisterOwner();
-    }
-    ~Client() { Port.StopWorker(); }
-    bool DispatchUntil(const int& pending) {
-        while (pending > 0) {
-            if (!test::WaitForEvent(*Results, std::chrono::seconds(10))) return false;
-            Results->DispatchOne();
-        }
-        return true;
-    }
-    TProtoUART Port;
-    int32_t Owner = 0;
-    TEvents Results = std::make_shared<TResultEventsList>();
-};
-
-bool PollCycle(Client& c, uint8_t kind) {
-    int pending = 1;
-    bool allOk = true;
-    auto done = [&](const TReply& reply) {
-        allOk = allOk && reply.Ok();
-        --pending;
-    };
-    auto onPoll = [&](const TReply& reply) {
-        done(reply);
-        if (!reply.Ok()) return;
-        TProtoPort& p = c.Port;
-        const auto& r = c.Results;
-        RequestReadUst(p, kAddress, c.Owner, kind, r, done);
-        RequestReadCurrents(p, kAddress, c.Owner, kind, r, done);
-        RequestReadImax(p, kAddress, c.Owner, kind, r, done);
-        RequestReadTimers(p, kAddress, c.Owner, kind, r, done);
-        RequestReadAlarmCounters(p, kAddress, c.Owner, kind, r, done);
-        RequestReadState(p, kAddress, c.Owner, kind, r, done);
-        RequestReadAlarmCount(p, kAddress, c.Owner, kind, r, done);
-        RequestReadClock(p, kAddress, c.Owner, kind, r, done);
-        pending += 8;
-        if (kind == kKindTovikMModbus) {
-            RequestReadStatistics(p, kAddress, c.Owner, kind, r, done);
-            ++pending;
-        }
-    };
-    RequestReadCell(c.Port, kAddress, c.Owner, kind, c.Results, onPoll, kUstModelRow);
-    return c.DispatchUntil(pending) && allOk;
-}
+using bench::Client;
+using bench::kAddress;
+using bench::PollCycle;
 
 // The monitor window's part: the queue on the port, and its timer taking
 // the frames into the decoded list every 100 ms.

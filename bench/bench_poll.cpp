@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "PollClient.h"
 #include "SimTraffic.h"
 #include "app/TovikDevice.h"
 #include "panel/TovikPanel.h"
@@ -59,67 +60,11 @@ struct RegisterRead {
     int Register = 0;
     int Count = 0;
 };
-// A port on the simulator's line with one owner and its result list.
-struct Client {
-    explicit Client(const std::string& portName) {
-        Port.ReplyTimeout = 100;
-        Port.Bus = true;
-        Port.SetPortName(portName);
-        Owner = Port.RegisterOwner();
-    }
-    ~Client() { Port.StopWorker(); }
-
-    // Dispatches completions until `pending` reaches zero; false on time-out.
-    bool DispatchUntil(const int& pending, int timeoutMs = 10000) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (pending > 0) {
-            if (Results->IsEmpty()) {
-                if (std::chrono::steady_clock::now() > end) return false;
-                std::this_thread::sleep_for(std::chrono::microseconds(50));
-                continue;
-            }
-            Results->DispatchOne();
-        }
-        return true;
-    }
-
-    TProtoUART Port;
-    int32_t Owner = 0;
-    TEvents Results = std::make_shared<TResultEventsList>();
-};
-
-constexpr uint8_t kAddress = 1;
-
-// One poll cycle as the panel runs it; false when a request failed.
-bool PollCycle(Client& c, uint8_t kind) {
-    int pending = 1;
-    bool allOk = true;
-    auto done = [&](const TReply& reply) {
-        allOk = allOk && reply.Ok();
-        --pending;
-    };
-    auto onPoll = [&](const TReply& reply) {
-        done(reply);
-        if (!reply.Ok()) return;
-        TProtoPort& p = c.Port;
-        const auto& r = c.Results;
-        RequestReadUst(p, kAddress, c.Owner, kind, r, done);
-        RequestReadCurrents(p, kAddress, c.Owner, kind, r, done);
-        RequestReadImax(p, kAddress, c.Owner, kind, r, done);
-        RequestReadTimers(p, kAddress, c.Owner, kind, r, done);
-        RequestReadAlarmCounters(p, kAddress, c.Owner, kind, r, done);
-        RequestReadState(p, kAddress, c.Owner, kind, r, done);
-        RequestReadAlarmCount(p, kAddress, c.Owner, kind, r, done);
-        RequestReadClock(p, kAddress, c.Owner, kind, r, done);
-        pending += 8;
-        if (kind == kKindTovikMModbus) {
-            RequestReadStatistics(p, kAddress, c.Owner, kind, r, done);
-            ++pending;
-        }
-    };
-    RequestReadCell(c.Port, kAddress, c.Owner, kind, c.Results, onPoll, kUstModelRow);
-    return c.DispatchUntil(pending) && allOk;
-}
+// A port on the simulator's line with one owner and its result list, and
+// the panel's poll cycle over it.
+using bench::Client;
+using bench::kAddress;
+using bench::PollCycle;
 
 // range(0): device kind (3 "ТовикМ ModBus" or 0 "Товик"). Paced at 19200
 // baud with the simulator's response delay kDelayMs.

@@ -9,19 +9,12 @@
 #include <string>
 #include <string_view>
 
+#include "FuzzCheck.h"
 #include "panel/Calibration.h"
 
 using namespace tovik;
 
 namespace {
-
-#define CHECK(cond)                                                                       \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                 \
-        }                                                                                 \
-    } while (0)
 
 const TLocaleFormat kRu{",", ".", ":"};
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "protocol/Frame.h"
 #include "protocol/FrameDecoder.h"
 #include "protocol/Modbus.h"
@@ -18,14 +19,6 @@
 using namespace tovik;
 
 namespace {
-
-#define CHECK(cond)                                                                       \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                 \
-        }                                                                                 \
-    } while (0)
 
 bool ValidUtf8(const std::string& s) {
     size_t i = 0;

@@ -25,6 +25,7 @@
 #include <optional>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "base/Clock.h"
 #include "base/DeviceTypes.h"
 #include "ports/ProtoPort.h"
@@ -35,14 +36,6 @@
 using namespace tovik;
 
 namespace {
-
-#define CHECK(cond)                                                                       \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                 \
-        }                                                                                 \
-    } while (0)
 
 uint32_t g_now = 0;
 uint32_t FakeClock() {

@@ -13,19 +13,12 @@
 #include <optional>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "protocol/Codecs.h"
 
 using namespace tovik;
 
 namespace {
-
-#define CHECK(cond)                                                                       \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                 \
-        }                                                                                 \
-    } while (0)
 
 // Decimal, date and time separators as front ends pass them from real
 // locales; empty members fall back to the defaults.

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "ports/ProtoPort.h"
 #include "protocol/Executor.h"
 #include "protocol/Frame.h"
@@ -15,14 +16,6 @@
 using namespace tovik;
 
 namespace {
-
-#define CHECK(cond)                                                                       \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                 \
-        }                                                                                 \
-    } while (0)
 
 // The frame of `length` bytes ending at the end of `line`, checked position
 // by position: length byte, its complement, check bytes at every multiple

@@ -10,19 +10,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "protocol/UstTable.h"
 
 using namespace tovik;
 
 namespace {
-
-#define CHECK(cond)                                                                       \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                 \
-        }                                                                                 \
-    } while (0)
 
 const TLocaleFormat kLocales[] = {
     {",", ".", ":"}, {".", "/", ":"}, {",", ".", "."}, {"\u066B", "/", ":"}, {",", ". ", ":"},
