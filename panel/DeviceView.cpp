@@ -271,6 +271,9 @@ void TDeviceView::OnDeviceState(bool Ok, const TBlock* Data, const std::optional
         return;
     }
     State = d[kStateCodeByte];
+    // Kтр is blanked with a failed state read; the setpoints it comes from
+    // are still the relay's, so it shows again once the relay answers.
+    if (KtrKnown()) SetValue(LabelKtr, std::to_string(Ktr()));
     RefreshStateText(LastAlarm);
 }
 

@@ -214,6 +214,9 @@ TEST(DeviceViewTest, StateTextWithTheLastAlarm) {
     EXPECT_EQ(view.StateStatusText(), "Недоступно");
     EXPECT_EQ(view.Label(LabelKtr), "Kтр = Н/Д");
     EXPECT_EQ(view.Ktr(), 2);  // the ratio itself stays
+    // The relay answers again: its ratio shows again without a new setpoint read.
+    view.OnDeviceState(true, &running, rec);
+    EXPECT_EQ(view.Label(LabelKtr), "Kтр = 2");
 }
 
 TEST(DeviceViewTest, FailedPollBlanksEveryReading) {
